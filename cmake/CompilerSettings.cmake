@@ -1,0 +1,37 @@
+# One INTERFACE target carries the compiler settings every target of ours links.
+add_library(okavel_compile_options INTERFACE)
+target_compile_features(okavel_compile_options INTERFACE cxx_std_20)
+set(CMAKE_CXX_EXTENSIONS OFF)
+set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+target_compile_options(okavel_compile_options INTERFACE
+    -Wall -Wextra -Wnon-virtual-dtor -Woverloaded-virtual)
+if(OKAVEL_WERROR)
+    target_compile_options(okavel_compile_options INTERFACE -Werror)
+endif()
+# Asio under C++20 with Boost 1.74: its coroutine headers miss <utility>.
+target_compile_definitions(okavel_compile_options INTERFACE
+    BOOST_ASIO_DISABLE_CO_AWAIT
+    BOOST_ASIO_NO_DEPRECATED
+    BOOST_BIND_GLOBAL_PLACEHOLDERS
+    BOOST_STACKTRACE_LINK)
+
+if(OKAVEL_SANITIZE STREQUAL "address")
+    set(_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+elseif(OKAVEL_SANITIZE STREQUAL "thread")
+    set(_san -fsanitize=thread -fno-omit-frame-pointer)
+elseif(NOT OKAVEL_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "OKAVEL_SANITIZE must be empty, address or thread")
+endif()
+if(_san)
+    # Sanitizers apply to every target, plug-ins included, so that they share one runtime.
+    add_compile_options(${_san})
+    add_link_options(${_san})
+endif()
+
+# Helper: a static library of one subsystem folder with our settings.
+function(okavel_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} PUBLIC okavel_compile_options ${ARG_DEPS})
+endfunction()

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the agent, its tests and its tools need, only when some are missing.
+set -euo pipefail
+
+packages=(
+    cmake g++ pkg-config ninja-build ccache make
+    libboost-all-dev qtbase5-dev libthrift-dev thrift-compiler rapidjson-dev librttr-dev
+    libspdlog-dev libfmt-dev libssl-dev libsystemd-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    openssl clang-14 procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
