@@ -1,1 +1,3 @@
-namespace talvern { void okavelAppPlaceholder() {} }
+namespace talvern {
+void okavelAppPlaceholder() {}
+}  // namespace talvern

@@ -12,10 +12,12 @@ bool shouldLog(Level level) noexcept {
     return Logger::GetInstance().shouldLog(static_cast<spdlog::level::level_enum>(level));
 }
 
-void write(Level level, const char* tag, const char* function, unsigned line, std::string_view message) noexcept {
+void write(Level level, const char* tag, const char* function, unsigned line,
+           std::string_view message) noexcept {
     try {
         std::string text(message);
-        Logger::GetInstance().log(static_cast<spdlog::level::level_enum>(level), tag, function, line, text.c_str());
+        Logger::GetInstance().log(static_cast<spdlog::level::level_enum>(level), tag, function, line,
+                                  text.c_str());
     } catch (const spdlog::spdlog_ex& e) {
         std::fprintf(stderr, "gatelog exception[%s:%s:%u]: %s\n", tag, function, line, e.what());
     } catch (const std::exception& e) {

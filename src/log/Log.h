@@ -24,15 +24,16 @@ inline constexpr const char* kDefaultTag = "oKavelAgent";
 bool shouldLog(Level level) noexcept;
 
 /// Writes one formatted line to the main logger; reports a logger failure on standard error.
-void write(Level level, const char* tag, const char* function, unsigned line, std::string_view message) noexcept;
+void write(Level level, const char* tag, const char* function, unsigned line,
+           std::string_view message) noexcept;
 
 /// "talvern::sdp::SdpAgentController::start" from a compiler's pretty function signature.
 std::string qualifiedFunctionName(std::string_view prettyFunction);
 
 /// Formats a message for a log line; a bad format prints its error on standard error.
 template <typename... Args>
-void writef(Level level, const char* tag, const char* function, unsigned line, fmt::format_string<Args...> format,
-            Args&&... args) noexcept {
+void writef(Level level, const char* tag, const char* function, unsigned line,
+            fmt::format_string<Args...> format, Args&&... args) noexcept {
     std::string message;
     try {
         message = fmt::format(format, std::forward<Args>(args)...);
@@ -47,12 +48,13 @@ void writef(Level level, const char* tag, const char* function, unsigned line, f
 }  // namespace talvern::log
 
 // The qualified function name is worked out once per call site.
-#define OKV_LOG_AT(level, tag, ...)                                                                         \
-    do {                                                                                                    \
-        if (::talvern::log::shouldLog(level)) {                                                             \
-            static const std::string okvLogFunction_ = ::talvern::log::qualifiedFunctionName(__PRETTY_FUNCTION__); \
-            ::talvern::log::writef(level, tag, okvLogFunction_.c_str(), __LINE__, __VA_ARGS__);             \
-        }                                                                                                   \
+#define OKV_LOG_AT(level, tag, ...)                                                             \
+    do {                                                                                        \
+        if (::talvern::log::shouldLog(level)) {                                                 \
+            static const std::string okvLogFunction_ =                                          \
+                ::talvern::log::qualifiedFunctionName(__PRETTY_FUNCTION__);                     \
+            ::talvern::log::writef(level, tag, okvLogFunction_.c_str(), __LINE__, __VA_ARGS__); \
+        }                                                                                       \
     } while (false)
 
 #define OKV_LOG_TAG_TRACE(tag, ...) OKV_LOG_AT(::talvern::log::Level::trace, tag, __VA_ARGS__)

@@ -26,7 +26,9 @@ std::shared_ptr<spdlog::logger> makeStderrLogger(const std::string& pattern) {
 }  // namespace
 
 LogObject::LogObject()
-    : m_logger(makeStderrLogger(kDefaultPattern)), m_pattern(kDefaultPattern), m_effectiveLevel(spdlog::level::warn) {}
+    : m_logger(makeStderrLogger(kDefaultPattern)),
+      m_pattern(kDefaultPattern),
+      m_effectiveLevel(spdlog::level::warn) {}
 
 LogObject::~LogObject() {
     try {
@@ -55,8 +57,8 @@ void LogObject::setOptions(LoggerOptions& options) {
     }
     std::vector<spdlog::sink_ptr> sinks;
     if (options.mode == 2) {
-        sinks.push_back(std::make_shared<spdlog::sinks::rotating_file_sink_mt>(options.filePath, options.maxFileSize,
-                                                                               kRotatedFiles));
+        sinks.push_back(std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
+            options.filePath, options.maxFileSize, kRotatedFiles));
     } else {
         sinks.push_back(std::make_shared<spdlog::sinks::basic_file_sink_mt>(options.filePath));
     }

@@ -16,11 +16,11 @@ namespace talvern {
 /// The settings of one log object.
 struct LoggerOptions {
     std::string filePath = "oKavel.log";
-    int mode = 2;                  ///< 1: one plain file; 2: rotating files
+    int mode = 2;                        ///< 1: one plain file; 2: rotating files
     std::size_t maxFileSize = 20971520;  ///< bytes before the file rotates (20 MiB)
-    int level = 1;                 ///< lowest level written (spdlog numbering) while the debug mark is absent
-    bool consoleOutput = false;    ///< also copy warnings and errors to standard error
-    bool flushEveryLine = true;    ///< flush after each line instead of only on warnings
+    int level = 1;               ///< lowest level written (spdlog numbering) while the debug mark is absent
+    bool consoleOutput = false;  ///< also copy warnings and errors to standard error
+    bool flushEveryLine = true;  ///< flush after each line instead of only on warnings
     std::string debugMarkPath = "debug";  ///< while this file exists, debug lines are written too
 };
 
@@ -45,7 +45,8 @@ public:
     /// Turns debug lines on while the debug mark exists, off otherwise.
     void openOrCloseDebugLogByMarkFile();
     /// Configures the file "dir/name", creating dir.
-    void initLogNameWithDir(const std::string& name, const std::string& dir, bool consoleOutput, bool flushEveryLine);
+    void initLogNameWithDir(const std::string& name, const std::string& dir, bool consoleOutput,
+                            bool flushEveryLine);
     /// The spdlog pattern of the lines.
     void setPattern(const std::string& pattern);
     /// True when a line of this level is written now.

@@ -123,7 +123,9 @@ Timer& Timer::instance() {
     return timer;
 }
 
-std::uint32_t Timer::add(Callback callback, std::int64_t delayMs) { return d->add(std::move(callback), delayMs); }
+std::uint32_t Timer::add(Callback callback, std::int64_t delayMs) {
+    return d->add(std::move(callback), delayMs);
+}
 
 void Timer::cancel(std::uint32_t id) { d->cancel(id); }
 
