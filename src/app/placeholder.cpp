@@ -1,3 +1,0 @@
-namespace talvern {
-void okavelAppPlaceholder() {}
-}  // namespace talvern
