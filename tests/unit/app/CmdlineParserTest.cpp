@@ -1,0 +1,101 @@
+#include "app/cmdline/CmdlineParser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using cmdline::parser;
+
+namespace {
+
+parser makeParser() {
+    parser p;
+    p.add("verbose", 'v', "talk more");
+    p.add("quiet", 'q', "talk less");
+    p.add<std::string>("dir", 'd', "a directory", false, "here");
+    p.add<int>("count", 'c', "how many", false, 3);
+    return p;
+}
+
+}  // namespace
+
+TEST(CmdlineParser, LongShortJoinedAndGroupedForms) {
+    parser p = makeParser();
+    ASSERT_TRUE(p.parse({"prog", "--verbose", "--dir=/a", "-c", "7", "rest1"}));
+    EXPECT_TRUE(p.exist("verbose"));
+    EXPECT_FALSE(p.exist("quiet"));
+    EXPECT_EQ(p.get<std::string>("dir"), "/a");
+    EXPECT_EQ(p.get<int>("count"), 7);
+    EXPECT_EQ(p.rest(), std::vector<std::string>{"rest1"});
+
+    parser q = makeParser();
+    ASSERT_TRUE(q.parse({"prog", "-vq", "-dsome/where", "--count", "9"}));
+    EXPECT_TRUE(q.exist("verbose"));
+    EXPECT_TRUE(q.exist("quiet"));
+    EXPECT_EQ(q.get<std::string>("dir"), "some/where");
+    EXPECT_EQ(q.get<int>("count"), 9);
+}
+
+TEST(CmdlineParser, DefaultsWhenAbsent) {
+    parser p = makeParser();
+    ASSERT_TRUE(p.parse({"prog"}));
+    EXPECT_FALSE(p.exist("dir"));
+    EXPECT_EQ(p.get<std::string>("dir"), "here");
+    EXPECT_EQ(p.get<int>("count"), 3);
+}
+
+TEST(CmdlineParser, EveryParseErrorTextOnePerArgument) {
+    parser p = makeParser();
+    p.add<std::string>("needed", 'n', "required", true, "");
+    p.add("clash", 'v', "shares -v");
+    EXPECT_FALSE(p.parse({"prog", "--nope", "-x", "-v", "--count=abc", "--verbose=1", "--dir"}));
+    EXPECT_EQ(p.errors(), (std::vector<std::string>{
+                              "undefined option: --nope",
+                              "undefined short option: -x",
+                              "ambiguous short option: -v",
+                              "option value is invalid: --count",
+                              "option value is invalid: --verbose",
+                              "option needs value: --dir",
+                              "need option: --needed",
+                          }));
+}
+
+TEST(CmdlineParser, ShortOptionMissingItsValue) {
+    parser p = makeParser();
+    EXPECT_FALSE(p.parse({"prog", "-d"}));
+    EXPECT_EQ(p.errors(), std::vector<std::string>{"option needs value: --dir"});
+}
+
+TEST(CmdlineParser, ReparseForgetsOldErrors) {
+    parser p = makeParser();
+    EXPECT_FALSE(p.parse({"prog", "--nope"}));
+    EXPECT_TRUE(p.parse({"prog", "--quiet"}));
+    EXPECT_TRUE(p.errors().empty());
+}
+
+TEST(CmdlineParser, RegistrationMistakesThrow) {
+    parser p = makeParser();
+    EXPECT_THROW(p.add("verbose", 'z', "again"), cmdline::cmdline_error);
+    EXPECT_THROW(p.add("", 'z', "nameless"), cmdline::cmdline_error);
+    ASSERT_TRUE(p.parse({"prog"}));
+    EXPECT_THROW(p.exist("unknown"), cmdline::cmdline_error);
+    EXPECT_THROW(p.get<int>("dir"), cmdline::cmdline_error);  // wrong type
+}
+
+TEST(CmdlineParser, UsageStartsWithProgramNameAndListsOptionsInOrder) {
+    parser p = makeParser();
+    ASSERT_TRUE(p.parse({"/usr/bin/prog"}));
+    std::string usage = p.usage();
+    EXPECT_EQ(usage.rfind("usage: prog [options] ... \noptions:\n", 0), 0u) << usage;
+    auto verbose = usage.find("--verbose");
+    auto quiet = usage.find("--quiet");
+    auto dir = usage.find("--dir");
+    auto count = usage.find("--count");
+    ASSERT_NE(count, std::string::npos);
+    EXPECT_LT(verbose, quiet);
+    EXPECT_LT(quiet, dir);
+    EXPECT_LT(dir, count);
+    EXPECT_NE(usage.find("(string [=here])"), std::string::npos);
+    EXPECT_NE(usage.find("(int [=3])"), std::string::npos);
+}

@@ -1,0 +1,149 @@
+#include "log/Check.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <stdexcept>
+
+namespace check = talvern::check;
+
+namespace {
+
+// Routes the console, the report stream and the fatal actions of the check facility into the test.
+class CheckTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        check::setConsoleInput(&console);
+        check::setReportStream(&reports);
+        check::setFatalActions([this] { ++aborts; }, [this] { ++debugBreaks; });
+        check::resetIgnoreAll();
+    }
+    void TearDown() override {
+        check::setConsoleInput(nullptr);
+        check::setReportStream(nullptr);
+        check::setFatalActions(nullptr, nullptr);
+        check::resetIgnoreAll();
+    }
+    // Fails a prompting check at one fixed site and returns how many prompts were printed.
+    int failPromptingSite(int times) {
+        ::testing::internal::CaptureStderr();
+        for (int i = 0; i < times; ++i) {
+            OKV_CHECK_AT(check::kLevelPrompt, 1 + 1 == 3, "arithmetic broke");
+        }
+        std::string err = ::testing::internal::GetCapturedStderr();
+        int prompts = 0;
+        for (std::size_t at = err.find("Press (I)gnore"); at != std::string::npos;
+             at = err.find("Press (I)gnore", at + 1)) {
+            ++prompts;
+        }
+        return prompts;
+    }
+
+    std::istringstream console;
+    std::ostringstream reports;
+    int aborts = 0;
+    int debugBreaks = 0;
+};
+
+}  // namespace
+
+TEST_F(CheckTest, ReportNamesExpressionFileLineFunctionAndMessage) {
+    std::string report = check::buildReport("a == b", "x.cpp", 12, "void f()", "they differ", "0# f\n");
+    EXPECT_EQ(report,
+              "basic information:\nExpression: 'a == b' failed\nFile: x.cpp\nLine: 12\nFunction: void f()\n"
+              "Message: they differ\nstack:\n0# f\n");
+    EXPECT_EQ(check::buildReport("e", "f", 1, "g", "m", "").find("stack:"), std::string::npos);
+}
+
+TEST_F(CheckTest, Level300ThrowsTheReport) {
+    try {
+        OKV_CHECK_AT(check::kLevelThrow, sizeof(int) == 1, "int too wide");
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& e) {
+        std::string what = e.what();
+        EXPECT_NE(what.find("basic information:"), std::string::npos);
+        EXPECT_NE(what.find("Expression: 'sizeof(int) == 1' failed"), std::string::npos);
+        EXPECT_NE(what.find("Message: int too wide"), std::string::npos);
+        EXPECT_NE(what.find("\nstack:\n"), std::string::npos);
+    }
+}
+
+TEST_F(CheckTest, PassingCheckDoesNothing) {
+    EXPECT_NO_THROW(OKV_CHECK_AT(check::kLevelThrow, true, "never"));
+    OKV_ENSURE(true, "never");
+    EXPECT_EQ(aborts, 0);
+}
+
+TEST_F(CheckTest, Level0WritesToTheConfiguredStreamAnd100ToStandardOutput) {
+    OKV_CHECK_AT(check::kLevelStream, false, "to the stream");
+    EXPECT_NE(reports.str().find("Message: to the stream"), std::string::npos);
+
+    ::testing::internal::CaptureStdout();
+    OKV_CHECK_AT(check::kLevelStdout, false, "to stdout");
+    EXPECT_NE(::testing::internal::GetCapturedStdout().find("Message: to stdout"), std::string::npos);
+}
+
+TEST_F(CheckTest, UnreadableConsoleIgnoresEveryTime) {
+    console.str("");
+    EXPECT_EQ(failPromptingSite(3), 3);
+    EXPECT_EQ(aborts + debugBreaks, 0);
+}
+
+TEST_F(CheckTest, IgnoreOnceAsksAgainNextTime) {
+    console.str("I\nI\n");
+    EXPECT_EQ(failPromptingSite(2), 2);
+}
+
+TEST_F(CheckTest, IgnoreForeverSilencesOnlyThatSite) {
+    console.str("F\n");
+    EXPECT_EQ(failPromptingSite(3), 1);
+    // Another site still asks.
+    console.clear();
+    console.str("I\n");
+    ::testing::internal::CaptureStderr();
+    OKV_CHECK_AT(check::kLevelPrompt, false, "other site");
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("Press (I)gnore"), std::string::npos);
+}
+
+TEST_F(CheckTest, IgnoreAllSilencesEveryCheckEvenFatalOnes) {
+    console.str("A\n");
+    ::testing::internal::CaptureStderr();
+    OKV_CHECK_AT(check::kLevelPrompt, false, "first");
+    OKV_CHECK_AT(check::kLevelPrompt, false, "second");
+    OKV_ENSURE(false, "third");
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("second"), std::string::npos);
+    EXPECT_EQ(aborts, 0);
+}
+
+TEST_F(CheckTest, DebugAndAbortAnswers) {
+    console.str("D\nb\n");
+    ::testing::internal::CaptureStderr();
+    OKV_CHECK_AT(check::kLevelPrompt, false, "debug me");
+    OKV_CHECK_AT(check::kLevelPrompt, false, "abort me");
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(debugBreaks, 1);
+    EXPECT_EQ(aborts, 1);
+    EXPECT_NE(err.find("ENSURE failed"), std::string::npos);
+}
+
+TEST_F(CheckTest, LevelWithoutHandlerPrompts) {
+    console.str("");
+    ::testing::internal::CaptureStderr();
+    OKV_CHECK_AT(42, false, "odd level");
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("Press (I)gnore"), std::string::npos);
+}
+
+TEST_F(CheckTest, EnsureReportsOnStandardErrorAndAborts) {
+    ::testing::internal::CaptureStderr();
+    OKV_ENSURE(1 > 2, "m_sdpService should be null");
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(aborts, 1);
+    EXPECT_NE(err.find("ENSURE failed"), std::string::npos);
+    EXPECT_NE(err.find("Message: m_sdpService should be null"), std::string::npos);
+}
+
+TEST(CheckDeath, EnsureAbortsTheProcessForReal) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(OKV_ENSURE(false, "argc must more than 0"), "argc must more than 0");
+}

@@ -1,0 +1,148 @@
+#include "log/CrashDump.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <vector>
+
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+using okavel::test::ScopedEnv;
+using okavel::test::TempDir;
+
+namespace {
+
+std::vector<std::string> fileNames(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        if (entry.is_regular_file()) {
+            names.push_back(entry.path().filename().string());
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void touch(const fs::path& file, int ageSeconds) {
+    std::ofstream(file) << "old dump";
+    fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(ageSeconds));
+}
+
+std::string readAll(const fs::path& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+TEST(DumpNames, FileNameFromLocalTimeWithAndWithoutPrefix) {
+    talvern::DumpTime t{2024, 1, 2, 13, 45, 6, 123};
+    EXPECT_EQ(talvern::dumpFileName("oKavelCore", t), "oKavelCore_24.01.02.13.45.06.123.dmp");
+    EXPECT_EQ(talvern::dumpFileName("", t), "24.01.02.13.45.06.123.dmp");
+    talvern::DumpTime late{2031, 12, 31, 23, 59, 59, 9};
+    EXPECT_EQ(talvern::dumpFileName("x", late), "x_31.12.31.23.59.59.009.dmp");
+}
+
+TEST(DumpNames, PrefixIsTheLastSegmentOfTheThirdArgument) {
+    const char* core[] = {"oKavelAgent", "--plugin", "plugins/oKavelCore", nullptr};
+    const char* flat[] = {"oKavelAgent", "--plugin", "plugins", nullptr};
+    const char* shortLine[] = {"oKavelAgent", "--plugin", nullptr};
+    EXPECT_EQ(talvern::dumpPrefixFor(3, const_cast<char**>(core)), "oKavelCore");
+    EXPECT_EQ(talvern::dumpPrefixFor(3, const_cast<char**>(flat)), "");
+    EXPECT_EQ(talvern::dumpPrefixFor(2, const_cast<char**>(shortLine)), "");
+}
+
+TEST(DumpNames, DirectoryUnderTheUserDataHomeOrTmp) {
+    TempDir home;
+    {
+        ScopedEnv env("XDG_DATA_HOME", home.str());
+        EXPECT_EQ(talvern::dumpDirectoryFor("/opt/x/oKavelAgent"),
+                  home.str() + "/Talvern/oKavel/Dump/oKavelAgent/");
+    }
+    ScopedEnv relative("XDG_DATA_HOME", "not/absolute");
+    EXPECT_EQ(talvern::dumpDirectoryFor("oKavelAgent.bin"), "/tmp/Talvern/oKavel/Dump/oKavelAgent/");
+}
+
+TEST(AdjustDumpFiles, SevenOldDumpsLeaveTheFiveNewest) {
+    TempDir dir;
+    for (int i = 0; i < 7; ++i) {
+        touch(dir / ("d" + std::to_string(i) + ".dmp"), 1000 - i * 10);  // d0 oldest, d6 newest
+    }
+    fs::create_directory(dir / "sub");
+    talvern::adjustDumpFiles(dir.str());
+    EXPECT_EQ(fileNames(dir.path()),
+              (std::vector<std::string>{"d2.dmp", "d3.dmp", "d4.dmp", "d5.dmp", "d6.dmp"}));
+    EXPECT_TRUE(fs::is_directory(dir / "sub"));
+}
+
+TEST(AdjustDumpFiles, FiveOrFewerAndMissingDirectoryAreLeftAlone) {
+    TempDir dir;
+    for (int i = 0; i < 5; ++i) {
+        touch(dir / ("d" + std::to_string(i) + ".dmp"), 100 + i);
+    }
+    talvern::adjustDumpFiles(dir.str());
+    EXPECT_EQ(fileNames(dir.path()).size(), 5u);
+    talvern::adjustDumpFiles((dir / "absent").string());
+}
+
+class CrashTest : public ::testing::Test {
+protected:
+    // The child must see this fixture's directory, so it is forked, not re-executed.
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "fast"); }
+
+    // Crashes a child that set up dumps like "oKavelAgent --plugin plugins/oKavelCore".
+    static void crashLikeTheCoreHost() {
+        const char* argv[] = {"/opt/oKavel/oKavelAgent", "--plugin", "plugins/oKavelCore", nullptr};
+        talvern::installCrashHandler(3, const_cast<char**>(argv));
+        std::raise(SIGSEGV);
+    }
+
+    TempDir home;
+    ScopedEnv env{"XDG_DATA_HOME", home.str()};
+    fs::path dumpDir = home.path() / "Talvern/oKavel/Dump/oKavelAgent";
+};
+
+TEST_F(CrashTest, CrashWritesOneNamedDumpAndExitsZero) {
+    EXPECT_EXIT(crashLikeTheCoreHost(), ::testing::ExitedWithCode(0), "");
+    auto names = fileNames(dumpDir);
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_TRUE(std::regex_match(names[0],
+                                 std::regex(R"(oKavelCore_\d\d\.\d\d\.\d\d\.\d\d\.\d\d\.\d\d\.\d{3}\.dmp)")))
+        << names[0];
+    std::string dump = readAll(dumpDir / names[0]);
+    EXPECT_NE(dump.find("signal: 11"), std::string::npos);
+    EXPECT_NE(dump.find("mode: normal"), std::string::npos);
+    EXPECT_NE(dump.find("stack:\n0x"), std::string::npos);
+    EXPECT_EQ(dump.find("maps:"), std::string::npos);
+}
+
+TEST_F(CrashTest, CrashPrunesToFewerThanFiveBeforeWriting) {
+    fs::create_directories(dumpDir);
+    for (int i = 0; i < 6; ++i) {
+        touch(dumpDir / ("old" + std::to_string(i) + ".dmp"), 100);
+    }
+    EXPECT_EXIT(crashLikeTheCoreHost(), ::testing::ExitedWithCode(0), "");
+    auto names = fileNames(dumpDir);
+    EXPECT_EQ(names.size(), 5u);  // four old ones and the new dump
+    EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                            [](const std::string& n) { return n.rfind("old", 0) == 0; }),
+              4);
+}
+
+TEST_F(CrashTest, DebugMarkUnderTheDumpBaseSelectsFullMode) {
+    fs::create_directories(home.path() / "Talvern/oKavel/Dump/debug");
+    std::ofstream(home.path() / "Talvern/oKavel/Dump/debug/debug") << "";
+    EXPECT_EXIT(crashLikeTheCoreHost(), ::testing::ExitedWithCode(0), "");
+    auto names = fileNames(dumpDir);
+    ASSERT_EQ(names.size(), 1u);
+    std::string dump = readAll(dumpDir / names[0]);
+    EXPECT_NE(dump.find("mode: full"), std::string::npos);
+    EXPECT_NE(dump.find("maps:\n"), std::string::npos);
+}
