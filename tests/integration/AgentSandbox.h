@@ -1,0 +1,97 @@
+#pragma once
+
+// Runs the real agent executable the way a user would: a copy in a temporary directory (its working
+// directory and port files live beside it), with every directory it writes moved inside the sandbox.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/TempDir.h"
+
+namespace okavel::test {
+
+/// What a finished command left behind.
+struct RunResult {
+    int exitCode = -1000;  ///< the exit status, or -signal when a signal ended it, -1000 on a time-out
+    std::string out;
+    std::string err;
+};
+
+class AgentSandbox;
+
+/// One agent process started in the background.
+class AgentProcess {
+public:
+    AgentProcess(pid_t pid, std::filesystem::path out, std::filesystem::path err);
+    ~AgentProcess();  ///< kills the process if it still runs
+    AgentProcess(const AgentProcess&) = delete;
+    AgentProcess& operator=(const AgentProcess&) = delete;
+
+    pid_t pid() const { return m_pid; }
+    void signal(int sig) const;
+    /// Waits for the process to end; the exit code as in RunResult.
+    int wait(std::chrono::milliseconds limit = std::chrono::seconds(20));
+    bool running();
+    std::string out() const;
+    std::string err() const;
+    /// Waits until standard output contains text.
+    bool waitForOutput(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(20)) const;
+
+private:
+    pid_t m_pid;
+    std::filesystem::path m_out;
+    std::filesystem::path m_err;
+    bool m_reaped = false;
+    int m_status = -1000;
+};
+
+class AgentSandbox {
+public:
+    AgentSandbox();
+
+    const std::filesystem::path& root() const { return m_dir.path(); }
+    std::filesystem::path binDir() const { return m_dir.path() / "bin"; }
+    std::filesystem::path dataHome() const { return m_dir.path() / "data"; }
+    std::filesystem::path sharedDir() const { return m_dir.path() / "shared"; }
+    std::filesystem::path runtimeDir() const { return m_dir.path() / "run"; }
+    std::filesystem::path logDir() const { return dataHome() / "Talvern/oKavel/logs"; }
+    std::filesystem::path agentPath() const { return binDir() / "oKavelAgent"; }
+
+    /// Switches the agent's debug lines on (the mark file in the shared data directory).
+    void enableDebugLog() const;
+    /// Extra environment for the agent (added to the sandbox's own).
+    void setEnv(const std::string& name, const std::string& value) { m_extraEnv[name] = value; }
+
+    /// Runs the agent with args and waits for it.
+    RunResult run(const std::vector<std::string>& args,
+                  std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
+    /// Starts the agent with args in the background.
+    std::unique_ptr<AgentProcess> start(const std::vector<std::string>& args) const;
+
+    /// The text of a file in the sandbox (empty when missing).
+    static std::string readFile(const std::filesystem::path& file);
+    /// Waits until file contains text.
+    static bool waitForFileText(const std::filesystem::path& file, const std::string& text,
+                                std::chrono::milliseconds limit = std::chrono::seconds(20));
+    /// Every file below a directory, relative names.
+    static std::vector<std::string> listFiles(const std::filesystem::path& dir);
+
+private:
+    pid_t spawn(const std::vector<std::string>& args, const std::filesystem::path& out,
+                const std::filesystem::path& err) const;
+
+    TempDir m_dir;
+    std::map<std::string, std::string> m_extraEnv;
+    mutable int m_counter = 0;
+};
+
+/// Polls condition every few milliseconds until it holds or the limit passes.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+}  // namespace okavel::test
