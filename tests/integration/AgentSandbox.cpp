@@ -110,7 +110,8 @@ AgentSandbox::AgentSandbox() {
 
 void AgentSandbox::enableDebugLog() const { std::ofstream(sharedDir() / "debug") << ""; }
 
-pid_t AgentSandbox::spawn(const std::vector<std::string>& args, const fs::path& out, const fs::path& err) const {
+pid_t AgentSandbox::spawn(const std::vector<std::string>& args, const fs::path& out,
+                          const fs::path& err) const {
     std::map<std::string, std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry = *e;
@@ -193,7 +194,8 @@ std::string AgentSandbox::readFile(const fs::path& file) {
     return text.str();
 }
 
-bool AgentSandbox::waitForFileText(const fs::path& file, const std::string& text, std::chrono::milliseconds limit) {
+bool AgentSandbox::waitForFileText(const fs::path& file, const std::string& text,
+                                   std::chrono::milliseconds limit) {
     return eventually([&] { return readFile(file).find(text) != std::string::npos; }, limit);
 }
 

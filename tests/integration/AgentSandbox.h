@@ -41,7 +41,8 @@ public:
     std::string out() const;
     std::string err() const;
     /// Waits until standard output contains text.
-    bool waitForOutput(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(20)) const;
+    bool waitForOutput(const std::string& text,
+                       std::chrono::milliseconds limit = std::chrono::seconds(20)) const;
 
 private:
     pid_t m_pid;
@@ -92,6 +93,7 @@ private:
 };
 
 /// Polls condition every few milliseconds until it holds or the limit passes.
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(20));
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 }  // namespace okavel::test
