@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "app/DebugLogSwitch.h"
-#include "app/ProcessCommands.h"
+#include "app/PendingIntegrations.h"
 #include "app/SdpAppCmdHelper.h"
 #include "app/SdpApplicationConsole.h"
 #include "app/SdpApplicationService.h"

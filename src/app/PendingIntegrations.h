@@ -17,4 +17,10 @@ void enableDebugPrivilege();
 /// True when the protection library carries the maker's valid signature; otherwise reason says why.
 bool protectionModuleTrusted(const std::string& path, std::string& reason);
 
+/// Terminates every process named imageName whose parent is parentPid.
+bool killSameNameChildProc(const std::string& imageName, int parentPid);
+
+/// The description of the service unit: message 37 of the catalogue in the display language.
+std::string serviceDescription();
+
 }  // namespace talvern::process

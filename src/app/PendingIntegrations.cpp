@@ -1,4 +1,4 @@
-#include "app/ProcessCommands.h"
+#include "app/PendingIntegrations.h"
 
 #include "log/Log.h"
 
@@ -21,5 +21,12 @@ bool protectionModuleTrusted(const std::string&, std::string& reason) {
         "; Reason: signature verification is not available in this build, the library counts as unsigned";
     return false;
 }
+
+bool killSameNameChildProc(const std::string& imageName, int) {
+    OKV_LOG_ERROR("terminating the children named {} is not available in this build yet", imageName);
+    return false;
+}
+
+std::string serviceDescription() { return "oKavel agent service"; }
 
 }  // namespace talvern::process
