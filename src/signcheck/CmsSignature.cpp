@@ -23,7 +23,7 @@ namespace {
 CMS_SignerInfo* firstSigner(CMS_ContentInfo* cms) {
     STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(cms);
     return signers != nullptr && sk_CMS_SignerInfo_num(signers) > 0 ? sk_CMS_SignerInfo_value(signers, 0)
-                                                                     : nullptr;
+                                                                    : nullptr;
 }
 
 bool strongDigest(CMS_SignerInfo* signer) {
@@ -209,8 +209,8 @@ TrustResult CmsSignature::verify(IByteSource& source, std::uint64_t contentLengt
     if (!content) {
         return refuse(sign_errc::content_mismatch, takeOpenSslErrors());
     }
-    int verified = CMS_verify(cms, nullptr, nullptr, content.get(), nullptr,
-                              CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY);
+    int verified =
+        CMS_verify(cms, nullptr, nullptr, content.get(), nullptr, CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY);
     std::string errors = takeOpenSslErrors();
     if (cursor.error) {
         return refuse(sign_errc::content_mismatch, "reading the file failed: " + cursor.error.message());

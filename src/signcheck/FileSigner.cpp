@@ -18,9 +18,7 @@
 namespace talvern::signCheck {
 namespace {
 
-std::error_code lastError() {
-    return {errno, std::system_category()};
-}
+std::error_code lastError() { return {errno, std::system_category()}; }
 
 bool writeAll(int fd, const void* data, std::size_t length, std::error_code& ec) {
     const auto* p = static_cast<const unsigned char*>(data);
@@ -57,7 +55,8 @@ bool replaceFile(const std::string& path, IByteSource& source, std::uint64_t con
     bool ok = true;
     std::array<unsigned char, kReadBlockBytes> block;
     for (std::uint64_t offset = 0; ok && offset < contentLength;) {
-        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), contentLength - offset));
+        std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), contentLength - offset));
         ok = readExactly(source, offset, block.data(), want, ec) && writeAll(fd, block.data(), want, ec);
         offset += want;
     }
@@ -149,12 +148,13 @@ bool signFile(const std::string& path, const SignOptions& options, std::error_co
 
     const unsigned flags = CMS_BINARY | CMS_DETACHED | CMS_PARTIAL | CMS_NOSMIMECAP;
     CmsPtr cms(CMS_sign(nullptr, nullptr, chain.get(), nullptr, flags));
-    CMS_SignerInfo* signer = cms ? CMS_add1_signer(cms.get(), certificate.get(), key.get(), EVP_sha256(), flags)
-                                 : nullptr;
+    CMS_SignerInfo* signer =
+        cms ? CMS_add1_signer(cms.get(), certificate.get(), key.get(), EVP_sha256(), flags) : nullptr;
     std::time_t signedAt = options.signingTime.value_or(std::time(nullptr));
     ASN1_TIME* when = ASN1_TIME_adj(nullptr, signedAt, 0, 0);
-    bool ok = signer != nullptr && when != nullptr &&
-              CMS_signed_add1_attr_by_NID(signer, NID_pkcs9_signingTime, ASN1_STRING_type(when), when, -1) == 1;
+    bool ok =
+        signer != nullptr && when != nullptr &&
+        CMS_signed_add1_attr_by_NID(signer, NID_pkcs9_signingTime, ASN1_STRING_type(when), when, -1) == 1;
     ASN1_TIME_free(when);
 
     ByteSourceCursor cursor;

@@ -33,29 +33,26 @@ void eraseSign(rapidjson::Document& document) {
 
 }  // namespace
 
-std::string programPublicKey() {
-    return signCheck::embedded::featureListPublicKeyPem();
-}
+std::string programPublicKey() { return signCheck::embedded::featureListPublicKeyPem(); }
 
-bool jsonSignCheck(const std::string& text) {
-    return jsonSignCheck(text, programPublicKey());
-}
+bool jsonSignCheck(const std::string& text) { return jsonSignCheck(text, programPublicKey()); }
 
 bool jsonSignCheck(const std::string& text, const std::string& publicKey) {
     try {
         rapidjson::Document document;
         document.Parse(text.c_str(), text.size());
         if (document.HasParseError()) {
-            OKV_LOG_TAG_ERROR(kTag, "{}; Reason: please check json:{} corret", "jsonSignCheck parse json str failed",
-                              text);
+            OKV_LOG_TAG_ERROR(kTag, "{}; Reason: please check json:{} corret",
+                              "jsonSignCheck parse json str failed", text);
             return false;
         }
         if (!document.IsObject() || !document.HasMember(kSignMember) || !document[kSignMember].IsString()) {
-            OKV_LOG_TAG_ERROR(kTag, "{}; Reason: please check sign:{} corret", "jsonSignCheck find sign failed",
-                              text);
+            OKV_LOG_TAG_ERROR(kTag, "{}; Reason: please check sign:{} corret",
+                              "jsonSignCheck find sign failed", text);
             return false;
         }
-        const std::string signText(document[kSignMember].GetString(), document[kSignMember].GetStringLength());
+        const std::string signText(document[kSignMember].GetString(),
+                                   document[kSignMember].GetStringLength());
         std::string signature;
         if (!base64::decode(signText, signature) || signature.empty()) {
             OKV_LOG_TAG_ERROR(kTag, "jsonSignCheck decode base64 failed");

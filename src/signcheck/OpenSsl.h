@@ -30,9 +30,7 @@ using CmsPtr = std::unique_ptr<CMS_ContentInfo, OsslDeleter<CMS_ContentInfo, CMS
 using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, OsslDeleter<EVP_PKEY, EVP_PKEY_free>>;
 using EvpMdCtxPtr = std::unique_ptr<EVP_MD_CTX, OsslDeleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
 
-inline void freeX509Stack(STACK_OF(X509) * s) {
-    sk_X509_pop_free(s, X509_free);
-}
+inline void freeX509Stack(STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); }
 using X509StackPtr = std::unique_ptr<STACK_OF(X509), OsslDeleter<STACK_OF(X509), freeX509Stack>>;
 
 /// The crypto library's queued errors as one line (and the queue emptied); empty when none.

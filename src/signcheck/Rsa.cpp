@@ -19,9 +19,7 @@ private:
     signCheck::EvpPkeyPtr m_key;
 };
 
-void RsaKeyDeleter::operator()(RsaKey* key) const noexcept {
-    delete key;
-}
+void RsaKeyDeleter::operator()(RsaKey* key) const noexcept { delete key; }
 
 RsaKeyPtr generateRSA(const std::string& key, bool isPublic) {
     signCheck::BioPtr bio(BIO_new_mem_buf(key.data(), static_cast<int>(key.size())));
@@ -66,9 +64,10 @@ bool rsa_sha256_verify(const std::string& data, const std::string& signature, co
         return false;
     }
     signCheck::EvpMdCtxPtr ctx = digestContext(*rsaKey, false);
-    bool verified = ctx && EVP_DigestVerify(ctx.get(), reinterpret_cast<const unsigned char*>(signature.data()),
-                                            signature.size(), reinterpret_cast<const unsigned char*>(data.data()),
-                                            data.size()) == 1;
+    bool verified =
+        ctx && EVP_DigestVerify(ctx.get(), reinterpret_cast<const unsigned char*>(signature.data()),
+                                signature.size(), reinterpret_cast<const unsigned char*>(data.data()),
+                                data.size()) == 1;
     signCheck::takeOpenSslErrors();
     return verified;
 }
@@ -86,7 +85,8 @@ bool rsa_sha256_sign(const std::string& data, const std::string& privateKey, std
         return false;
     }
     std::string out(length, '\0');
-    if (EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(out.data()), &length, in, data.size()) != 1) {
+    if (EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(out.data()), &length, in, data.size()) !=
+        1) {
         signCheck::takeOpenSslErrors();
         return false;
     }
@@ -101,8 +101,9 @@ namespace talvern::base64 {
 
 std::string encode(const std::string& bytes) {
     std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
-                            reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+    int n =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
+                        reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
     text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     return text;
 }
@@ -126,7 +127,8 @@ bool decode(const std::string& text, std::string& bytes) {
     }
     std::string out(compact.size() / 4 * 3, '\0');
     int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                            reinterpret_cast<const unsigned char*>(compact.data()), static_cast<int>(compact.size()));
+                            reinterpret_cast<const unsigned char*>(compact.data()),
+                            static_cast<int>(compact.size()));
     if (n < 0) {
         return false;
     }

@@ -53,8 +53,8 @@ std::unique_ptr<CmsSignature> openSignature(const std::string& path, const char*
                                             std::error_code& ec) {
     file = FileByteSource::open(path, ec);
     if (!file) {
-        OKV_LOG_TAG_ERROR(kTag, "{}; Reason: error code:{},error message:{}", "CreateFileW failed", ec.value(),
-                          ec.message() + " (" + path + ")");
+        OKV_LOG_TAG_ERROR(kTag, "{}; Reason: error code:{},error message:{}", "CreateFileW failed",
+                          ec.value(), ec.message() + " (" + path + ")");
         return nullptr;
     }
     std::string detail;
@@ -171,8 +171,8 @@ CertContextPtr getFileSign(const std::wstring& path, std::error_code& ec) {
     }
     CertContextPtr certificate = signature->firstSignerCertificate(ec);
     if (!certificate) {
-        OKV_LOG_TAG_WARN(kTag, "{}; Reason: error code:{},error message:{}", "CertFindCertificateInStore failed",
-                         ec.value(), ec.message());
+        OKV_LOG_TAG_WARN(kTag, "{}; Reason: error code:{},error message:{}",
+                         "CertFindCertificateInStore failed", ec.value(), ec.message());
     }
     return certificate;
 }
@@ -209,7 +209,8 @@ bool isTalvernSign(const CertContextPtr& pCertContext) {
     }
     auto name = getCertName(pCertContext, kCertNameSimpleDisplay);
     if (!name) {
-        OKV_LOG_TAG_WARN(kTag, "{}; Reason: {}", "CertGetNameString failed", "the certificate has no usable name");
+        OKV_LOG_TAG_WARN(kTag, "{}; Reason: {}", "CertGetNameString failed",
+                         "the certificate has no usable name");
         return false;
     }
     return std::strncmp(name.get(), kTalvernSubjectPrefix, std::strlen(kTalvernSubjectPrefix)) == 0;
@@ -220,7 +221,8 @@ std::unique_ptr<char[]> getCertName(const CertContextPtr& pCertContext, unsigned
         return nullptr;
     }
     X509* x = pCertContext->x509();
-    const X509_NAME* name = (flags & kCertNameIssuerFlag) != 0 ? X509_get_issuer_name(x) : X509_get_subject_name(x);
+    const X509_NAME* name =
+        (flags & kCertNameIssuerFlag) != 0 ? X509_get_issuer_name(x) : X509_get_subject_name(x);
     std::string text;
     if (!nameEntry(name, NID_commonName, text) && !nameEntry(name, NID_organizationName, text)) {
         return nullptr;
@@ -234,7 +236,8 @@ bool checkFileTrust(const std::wstring& path) {
     TrustResult result = verifyFile(narrowPath(path));
     if (result.trusted) {
         if (result.trustCode != kTrustSuccess) {
-            OKV_LOG_TAG_DEBUG(kTag, "WinVerifyTrustEx return trust code({:#010x}), skip it.", result.trustCode);
+            OKV_LOG_TAG_DEBUG(kTag, "WinVerifyTrustEx return trust code({:#010x}), skip it.",
+                              result.trustCode);
         }
         return true;
     }

@@ -14,9 +14,7 @@ namespace talvern::signCheck {
 
 static_assert(kSignatureMagic.size() == 29, "the magic is part of the file format");
 
-FileByteSource::~FileByteSource() {
-    ::close(m_fd);
-}
+FileByteSource::~FileByteSource() { ::close(m_fd); }
 
 std::unique_ptr<FileByteSource> FileByteSource::open(const std::string& path, std::error_code& ec) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -39,7 +37,8 @@ std::unique_ptr<FileByteSource> FileByteSource::open(const std::string& path, st
     return std::unique_ptr<FileByteSource>(new FileByteSource(fd, static_cast<std::uint64_t>(st.st_size)));
 }
 
-long long FileByteSource::readAt(std::uint64_t offset, void* buffer, std::size_t length, std::error_code& ec) {
+long long FileByteSource::readAt(std::uint64_t offset, void* buffer, std::size_t length,
+                                 std::error_code& ec) {
     for (;;) {
         ssize_t n = ::pread(m_fd, buffer, length, static_cast<off_t>(offset));
         if (n >= 0) {

@@ -98,8 +98,8 @@ int sign(const Arguments& args) {
         if (sc::signFile(file, options, ec, detail)) {
             std::cout << file << ": signed\n";
         } else {
-            std::cerr << file << ": not signed: " << ec.message() << (detail.empty() ? "" : " (" + detail + ")")
-                      << "\n";
+            std::cerr << file << ": not signed: " << ec.message()
+                      << (detail.empty() ? "" : " (" + detail + ")") << "\n";
             status = 1;
         }
     }
@@ -147,11 +147,11 @@ int show(const Arguments& args) {
         return 1;
     }
     std::cout << "file:         " << file << "\n"
-              << "content:      " << location.contentLength << " bytes, signature " << location.signatureLength
-              << " bytes\n";
+              << "content:      " << location.contentLength << " bytes, signature "
+              << location.signatureLength << " bytes\n";
     long long signedAt = signature->signingTime();
-    std::cout << "signing time: " << (signedAt < 0 ? std::string("none") : utc(static_cast<std::time_t>(signedAt)))
-              << "\n";
+    std::cout << "signing time: "
+              << (signedAt < 0 ? std::string("none") : utc(static_cast<std::time_t>(signedAt))) << "\n";
     auto signer = signature->firstSignerCertificate(ec);
     if (signer) {
         std::cout << "signer:\n";
