@@ -25,10 +25,7 @@ std::string compact(const rapidjson::Value& value) {
 
 // Removes "sign" keeping the order of the other members (RemoveMember would move the last one).
 void eraseSign(rapidjson::Document& document) {
-    auto member = document.FindMember(kSignMember);
-    if (member != document.MemberEnd()) {
-        document.EraseMember(member);
-    }
+    document.EraseMember(kSignMember);
 }
 
 }  // namespace
