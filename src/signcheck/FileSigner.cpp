@@ -79,20 +79,26 @@ bool replaceFile(const std::string& path, IByteSource& source, std::uint64_t con
     return ok;
 }
 
-// The length of the file's own content: everything before a signature it already carries.
-bool contentLengthOf(IByteSource& source, std::uint64_t& length, std::error_code& ec, std::string& detail) {
+// Opens path and finds the length of its own content: everything before a signature it already carries.
+std::unique_ptr<FileByteSource> openContent(const std::string& path, std::uint64_t& length,
+                                            std::error_code& ec, std::string& detail) {
+    auto source = FileByteSource::open(path, ec);
+    if (!source) {
+        detail = "cannot open " + path;
+        return nullptr;
+    }
     TrailerLocation location;
-    if (locateTrailer(source, location, ec)) {
+    if (locateTrailer(*source, location, ec)) {
         length = location.contentLength;
-        return true;
+        return source;
     }
     if (ec == sign_errc::not_signed) {
-        length = source.size();
+        length = source->size();
         ec.clear();
-        return true;
+        return source;
     }
     detail = "the file ends with a damaged signature trailer; restore the unsigned file first";
-    return false;
+    return nullptr;
 }
 
 bool readPem(const std::string& path, BioPtr& bio, std::error_code& ec, std::string& detail) {
@@ -136,13 +142,9 @@ bool signFile(const std::string& path, const SignOptions& options, std::error_co
         takeOpenSslErrors();  // the end of the file reads as an error
     }
 
-    auto source = FileByteSource::open(path, ec);
     std::uint64_t contentLength = 0;
+    auto source = openContent(path, contentLength, ec, detail);
     if (!source) {
-        detail = "cannot open " + path;
-        return false;
-    }
-    if (!contentLengthOf(*source, contentLength, ec, detail)) {
         return false;
     }
 
@@ -187,13 +189,9 @@ bool signFile(const std::string& path, const SignOptions& options, std::error_co
 }
 
 bool stripSignature(const std::string& path, std::error_code& ec, std::string& detail) {
-    auto source = FileByteSource::open(path, ec);
     std::uint64_t contentLength = 0;
+    auto source = openContent(path, contentLength, ec, detail);
     if (!source) {
-        detail = "cannot open " + path;
-        return false;
-    }
-    if (!contentLengthOf(*source, contentLength, ec, detail)) {
         return false;
     }
     if (contentLength == source->size()) {

@@ -13,6 +13,7 @@
 #include "signcheck/JsonSignChk.h"
 #include "signcheck/Rsa.h"
 #include "signcheck/SignatureTrailer.h"
+#include "support/TestFiles.h"
 #include "support/TestPki.h"
 
 namespace {
@@ -20,15 +21,8 @@ namespace {
 namespace json = talvern::JsonSignChk;
 namespace sc = talvern::signCheck;
 
-std::string readAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeAll(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using talvern::test::readFile;
+using talvern::test::writeFile;
 
 // An RSA PKCS #1 v1.5 SHA-256 signature made with the crypto library directly, not with our code.
 std::string referenceSign(const std::string& data, const std::string& privatePem) {
@@ -184,7 +178,7 @@ TEST(FileDigestTest, Md5OfKnownContentAcrossBlockBoundaries) {
         {std::string(1000000, 'a'), "7707d6ae4e027c70eea2a935c2296f21"},
     };
     for (const auto& [content, expected] : vectors) {
-        writeAll(path, content);
+        writeFile(path, content);
         std::string hex;
         std::uint64_t size = 0;
         std::error_code ec;
@@ -221,9 +215,9 @@ TEST(FileDigestTest, Md5OfKnownContentAcrossBlockBoundaries) {
 
 TEST_F(JsonSignChkTest, ToolWritesAListThatTheCheckAccepts) {
     talvern::test::TempDir dir;
-    writeAll(dir.path() / "key.pem", s_keys->privatePem);
-    writeAll(dir.path() / "Alpha.SO", "a");
-    writeAll(dir.path() / "beta.so", std::string(40000, 'b'));
+    writeFile(dir.path() / "key.pem", s_keys->privatePem);
+    writeFile(dir.path() / "Alpha.SO", "a");
+    writeFile(dir.path() / "beta.so", std::string(40000, 'b'));
     const auto out = dir.path() / "plugins_feature.json";
     const std::string command = std::string("\"") + OKAVEL_SIGN_TOOL + "\" feature-list --key \"" +
                                 (dir.path() / "key.pem").string() + "\" --out \"" + out.string() + "\" \"" +
@@ -231,7 +225,7 @@ TEST_F(JsonSignChkTest, ToolWritesAListThatTheCheckAccepts) {
                                 (dir.path() / "beta.so").string() + "\" >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
 
-    const std::string text = readAll(out);
+    const std::string text = readFile(out);
     EXPECT_TRUE(check(text)) << text;
     rapidjson::Document document;
     document.Parse(text.c_str());
@@ -257,13 +251,14 @@ TEST_F(JsonSignChkTest, ToolWritesAListThatTheCheckAccepts) {
 }
 
 TEST(JsonSignChkProgramKeyTest, DevelopmentListVerifiesUnderTheCompiledInKey) {
-    const std::string publicKey = readAll(OKAVEL_DEV_FEATURE_LIST_PUBLIC_KEY);
+    const std::string publicKey = readFile(OKAVEL_DEV_FEATURE_LIST_PUBLIC_KEY);
     if (publicKey != json::programPublicKey()) {
         GTEST_SKIP() << "the build compiles in a feature-list key other than the development one";
     }
     std::string signedText;
     std::string reason;
-    ASSERT_TRUE(json::jsonSign(kList, readAll(OKAVEL_DEV_FEATURE_LIST_PRIVATE_KEY), true, signedText, reason))
+    ASSERT_TRUE(
+        json::jsonSign(kList, readFile(OKAVEL_DEV_FEATURE_LIST_PRIVATE_KEY), true, signedText, reason))
         << reason;
     EXPECT_TRUE(json::jsonSignCheck(signedText));
     EXPECT_EQ(json::programPublicKey().size(), 451u);

@@ -16,6 +16,7 @@
 #include "signcheck/SignCheck.h"
 #include "signcheck/SignErrors.h"
 #include "signcheck/SignatureTrailer.h"
+#include "support/TestFiles.h"
 #include "support/TestPki.h"
 
 namespace {
@@ -26,15 +27,8 @@ using talvern::test::CertOptions;
 using talvern::test::PkiIdentity;
 using namespace std::chrono_literals;
 
-std::string readAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeAll(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using talvern::test::readFile;
+using talvern::test::writeFile;
 
 std::string someContent(std::size_t size, unsigned seed = 7) {
     std::string bytes(size, '\0');
@@ -59,7 +53,7 @@ protected:
     std::filesystem::path makeFile(const std::string& name, const std::string& content,
                                    const PkiIdentity* identity, sc::SignOptions options = {}) {
         auto path = m_dir.path() / name;
-        writeAll(path, content);
+        writeFile(path, content);
         if (identity != nullptr) {
             sign(path, *identity, options);
         }
@@ -105,7 +99,7 @@ TEST_F(SignCheckTest, MakerSignedFileIsAcceptedAndKeepsItsContent) {
     const std::string content = someContent(70000);
     auto path = makeFile("plugin.so", content, &m_maker);
     EXPECT_TRUE(accepted(path));
-    const std::string signedBytes = readAll(path);
+    const std::string signedBytes = readFile(path);
     ASSERT_GT(signedBytes.size(), content.size() + sc::kTrailerBytes);
     EXPECT_EQ(signedBytes.substr(0, content.size()), content);
     EXPECT_EQ(signedBytes.substr(signedBytes.size() - sc::kSignatureMagic.size()), sc::kSignatureMagic);
@@ -231,7 +225,7 @@ TEST_F(SignCheckTest, ExpiredSignerIsAcceptedOnlyWhenItSignedInsideItsValidity) 
 TEST_F(SignCheckTest, AnyChangedByteIsRefused) {
     const std::string content = someContent(40000);
     auto path = makeFile("plugin.so", content, &m_maker);
-    const std::string original = readAll(path);
+    const std::string original = readFile(path);
     ASSERT_TRUE(accepted(path));
 
     const std::size_t signatureStart = content.size();
@@ -239,17 +233,17 @@ TEST_F(SignCheckTest, AnyChangedByteIsRefused) {
                                original.size() - sc::kTrailerBytes - 20}) {
         std::string altered = original;
         altered[offset] = static_cast<char>(altered[offset] ^ 0x01);
-        writeAll(path, altered);
+        writeFile(path, altered);
         EXPECT_FALSE(accepted(path)) << "byte " << offset << " flipped";
     }
     // Bytes appended after the trailer hide the signature.
-    writeAll(path, original + "x");
+    writeFile(path, original + "x");
     EXPECT_FALSE(accepted(path));
 }
 
 TEST_F(SignCheckTest, DamagedTrailersAreRefusedWithoutCrashing) {
     auto path = makeFile("plugin.so", someContent(3000), &m_maker);
-    const std::string original = readAll(path);
+    const std::string original = readFile(path);
     const std::string body = original.substr(0, original.size() - sc::kTrailerBytes);
     auto withLength = [&](std::uint32_t length, const std::string& before) {
         return before + sc::makeTrailer(length);
@@ -268,7 +262,7 @@ TEST_F(SignCheckTest, DamagedTrailersAreRefusedWithoutCrashing) {
     };
     int n = 0;
     for (const auto& bytes : cases) {
-        writeAll(path, bytes);
+        writeFile(path, bytes);
         EXPECT_FALSE(accepted(path)) << "case " << n;
         std::error_code ec;
         EXPECT_EQ(win::getFileSign(sc::widenPath(path.string()), ec), nullptr) << "case " << n;
@@ -285,9 +279,9 @@ TEST_F(SignCheckTest, ResigningReplacesTheSignature) {
 
     sign(path, m_maker);
     EXPECT_TRUE(accepted(path));
-    const std::string once = readAll(path);
+    const std::string once = readFile(path);
     sign(path, m_maker);
-    const std::string twice = readAll(path);
+    const std::string twice = readFile(path);
     EXPECT_EQ(twice.substr(0, content.size()), content);
     // One signature, not two stacked: the signed content is the original content alone.
     std::error_code openError;
@@ -302,7 +296,7 @@ TEST_F(SignCheckTest, ResigningReplacesTheSignature) {
     std::error_code ec;
     std::string detail;
     ASSERT_TRUE(sc::stripSignature(path, ec, detail)) << detail;
-    EXPECT_EQ(readAll(path), content);
+    EXPECT_EQ(readFile(path), content);
     EXPECT_FALSE(accepted(path));
 }
 
@@ -313,7 +307,7 @@ TEST_F(SignCheckTest, SigningKeepsPermissionsAndRefusesAMismatchedKey) {
     EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
               std::filesystem::perms(0750));
 
-    const std::string before = readAll(path);
+    const std::string before = readFile(path);
     sc::SignOptions mismatched;
     mismatched.certificatePath = m_maker.certificate;
     mismatched.keyPath = m_root.key;
@@ -321,7 +315,7 @@ TEST_F(SignCheckTest, SigningKeepsPermissionsAndRefusesAMismatchedKey) {
     std::string detail;
     EXPECT_FALSE(sc::signFile(path, mismatched, ec, detail));
     EXPECT_EQ(ec, sc::sign_errc::bad_key);
-    EXPECT_EQ(readAll(path), before);
+    EXPECT_EQ(readFile(path), before);
 }
 
 TEST_F(SignCheckTest, SignerCertificateAndItsNames) {
