@@ -128,6 +128,16 @@ CertContextPtr CmsSignature::firstSignerCertificate(std::error_code& ec) const {
     return nullptr;
 }
 
+bool CmsSignature::isSigner(const CertContextPtr& certificate) const {
+    STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(m_impl->cms.get());
+    for (int i = 0; certificate && i < sk_CMS_SignerInfo_num(signers); ++i) {
+        if (CMS_SignerInfo_cert_cmp(sk_CMS_SignerInfo_value(signers, i), certificate->x509()) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 long long CmsSignature::signingTime() const {
     CMS_SignerInfo* signer = firstSigner(m_impl->cms.get());
     int index = CMS_signed_get_attr_by_NID(signer, NID_pkcs9_signingTime, -1);

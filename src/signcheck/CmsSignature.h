@@ -45,6 +45,9 @@ public:
     /// Every certificate the signature carries, in its order.
     std::vector<CertContextPtr> certificates() const;
 
+    /// True when certificate made one of the signature's signer infos.
+    bool isSigner(const CertContextPtr& certificate) const;
+
     /// The first signer's signing-time attribute, seconds since the epoch, or -1 when absent.
     long long signingTime() const;
 

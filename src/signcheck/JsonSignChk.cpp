@@ -24,9 +24,7 @@ std::string compact(const rapidjson::Value& value) {
 }
 
 // Removes "sign" keeping the order of the other members (RemoveMember would move the last one).
-void eraseSign(rapidjson::Document& document) {
-    document.EraseMember(kSignMember);
-}
+void eraseSign(rapidjson::Document& document) { document.EraseMember(kSignMember); }
 
 }  // namespace
 

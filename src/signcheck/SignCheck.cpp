@@ -79,6 +79,14 @@ TrustResult verifyFile(const std::string& path) {
     return signature->verify(*file, location.contentLength);
 }
 
+bool signedBy(const std::string& path, const CertContextPtr& certificate) {
+    std::unique_ptr<FileByteSource> file;
+    TrailerLocation location;
+    std::error_code ec;
+    auto signature = openSignature(path, "CryptQueryObject failed", file, location, ec);
+    return signature && signature->isSigner(certificate);
+}
+
 }  // namespace
 
 bool describeCertificate(const CertContextPtr& certificate, CertificateInfo& info) {
@@ -155,11 +163,18 @@ bool hasTalvernSignWV2(const std::wstring& path) {
     if (!certificate) {
         return false;
     }
-    bool trusted = checkFileTrust(path);
-    if (!trusted) {
-        OKV_LOG_TAG_WARN(kTag, "checkFileTrust failed,file:{}{}", narrowPath(path), "");
+    const std::string narrow = narrowPath(path);
+    if (!checkFileTrust(path)) {
+        OKV_LOG_TAG_WARN(kTag, "checkFileTrust failed,file:{}{}", narrow, "");
+        return false;
     }
-    return trusted;
+    // Carrying the maker's certificate is not enough: the maker must be one of the signers.
+    if (!signedBy(narrow, certificate)) {
+        OKV_LOG_TAG_WARN(kTag, "checkFileTrust failed,file:{}{}", narrow,
+                         "; Reason: the maker's certificate is carried but did not sign the file");
+        return false;
+    }
+    return true;
 }
 
 CertContextPtr getFileSign(const std::wstring& path, std::error_code& ec) {

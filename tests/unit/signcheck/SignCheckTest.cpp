@@ -160,6 +160,22 @@ TEST_F(SignCheckTest, UntrustedIssuerOrMissingCodeSigningUsageIsRefused) {
     EXPECT_FALSE(accepted(makeFile("ca-signed.so", "abc", &makerCa)));
 }
 
+TEST_F(SignCheckTest, AnotherTrustedPublisherIsRefusedEvenWhenItCarriesTheMakersCertificate) {
+    CertOptions otherName;
+    otherName.commonName = "Other Publisher Ltd";
+    auto other = m_pki.issue(m_root, otherName, "other");
+    sc::SignOptions options;
+    options.chainPath = m_maker.certificate;  // the maker's certificate rides along
+    auto path = makeFile("other.so", "abc", &other, options);
+    const auto wide = sc::widenPath(path.string());
+
+    EXPECT_TRUE(win::checkFileTrust(wide));  // a valid signature of a trusted publisher...
+    EXPECT_NE(win::GetTalvernSignedCertificateByPEFile(wide), nullptr);
+    EXPECT_FALSE(accepted(path));  // ...but not the maker's
+    EXPECT_FALSE(win::hasTalvernSignWV2(wide));
+    EXPECT_TRUE(win::hasTalvernSignWV2(sc::widenPath(makeFile("maker.so", "abc", &m_maker).string())));
+}
+
 TEST_F(SignCheckTest, TrustAnchorsComeFromTheEnvironmentVariable) {
     auto path = makeFile("plugin.so", "abc", &m_maker);
     ASSERT_TRUE(accepted(path));
