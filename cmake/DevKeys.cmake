@@ -59,6 +59,9 @@ endfunction()
 
 # Signs TARGET's file with the build's signing certificate after every link.
 function(okavel_sign_target target)
+    if(target STREQUAL "okavel-sign")
+        message(FATAL_ERROR "okavel-sign cannot sign itself while it is being built")
+    endif()
     set(_chain)
     if(OKAVEL_SIGNING_CHAIN)
         set(_chain --chain ${OKAVEL_SIGNING_CHAIN})

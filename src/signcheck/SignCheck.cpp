@@ -1,6 +1,5 @@
 #include "signcheck/SignCheck.h"
 
-#include <openssl/bn.h>
 #include <openssl/x509v3.h>
 
 #include <cstring>
@@ -17,16 +16,6 @@ namespace {
 
 // The tag of the signature checker's log lines.
 constexpr const char* kTag = "Tag null";
-
-std::string nameLine(const X509_NAME* name) {
-    BioPtr bio(BIO_new(BIO_s_mem()));
-    if (!bio || X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB) < 0) {
-        return {};
-    }
-    BUF_MEM* memory = nullptr;
-    BIO_get_mem_ptr(bio.get(), &memory);
-    return std::string(memory->data, memory->length);
-}
 
 // The UTF-8 text of the first entry of nid in name; false when absent or unusable.
 bool nameEntry(const X509_NAME* name, int nid, std::string& text) {
@@ -87,28 +76,20 @@ bool signedBy(const std::string& path, const CertContextPtr& certificate) {
     return signature && signature->isSigner(certificate);
 }
 
-}  // namespace
-
-bool describeCertificate(const CertContextPtr& certificate, CertificateInfo& info) {
-    if (!certificate) {
-        return false;
+// Runs a check; an exception (memory exhaustion) becomes a logged refusal instead of reaching the caller.
+template <typename Result, typename Check>
+Result guarded(const char* what, Result refusal, Check&& check) noexcept {
+    try {
+        return check();
+    } catch (const std::exception& e) {
+        OKV_LOG_TAG_ERROR(kTag, "{}; Reason: {}", what, e.what());
+    } catch (...) {
+        OKV_LOG_TAG_ERROR(kTag, "{}; Reason: {}", what, "unknown exception");
     }
-    X509* x = certificate->x509();
-    info.subject = nameLine(X509_get_subject_name(x));
-    info.issuer = nameLine(X509_get_issuer_name(x));
-    info.serialHex.clear();
-    if (BIGNUM* serial = ASN1_INTEGER_to_BN(X509_get0_serialNumber(x), nullptr)) {
-        if (char* hex = BN_bn2hex(serial)) {
-            info.serialHex = hex;
-            OPENSSL_free(hex);
-        }
-        BN_free(serial);
-    }
-    info.notBefore = asn1TimeToTime(X509_get0_notBefore(x)).value_or(0);
-    info.notAfter = asn1TimeToTime(X509_get0_notAfter(x)).value_or(0);
-    info.codeSigningUsage = hasCodeSigningUsage(certificate);
-    return true;
+    return refusal;
 }
+
+}  // namespace
 
 namespace windows {
 
@@ -131,90 +112,100 @@ bool hasTalvernSignA(const std::string& pUtf8Path) {
 }
 
 bool hasTalvernSignW(const std::wstring& path) {
-    if (path.empty()) {
-        OKV_LOG_TAG_ERROR(kTag, "filePath equal nullptr");
-        return false;
-    }
-    std::error_code ec;
-    CertContextPtr certificate = getFileSign(path, ec);
-    if (!certificate) {
-        OKV_LOG_TAG_WARN(kTag, "getFileSign({}) failed; Reason: error code:{}, msg:{}", narrowPath(path),
-                         ec.value(), ec.message());
-        return hasTalvernSignWV2(path);
-    }
-    if (!isTalvernSign(certificate)) {
-        auto name = getCertName(certificate, kCertNameSimpleDisplay);
-        OKV_LOG_TAG_WARN(kTag, "{}; Reason: {}", "isTalvernSign failed",
-                         "the file " + narrowPath(path) + " is signed by \"" + (name ? name.get() : "") +
-                             "\", not by " + kTalvernSubjectPrefix);
-        return false;
-    }
-    const bool trusted = checkFileTrust(path);
-    if (trusted) {
-        OKV_LOG_TAG_DEBUG(kTag, "checkFileTrust succ,file:{}", narrowPath(path));
-    } else {
-        OKV_LOG_TAG_WARN(kTag, "checkFileTrust failed,file:{}{}", narrowPath(path), "");
-    }
-    return trusted;
+    return guarded<bool>("hasTalvernSignW failed", false, [&]() -> bool {
+        if (path.empty()) {
+            OKV_LOG_TAG_ERROR(kTag, "filePath equal nullptr");
+            return false;
+        }
+        std::error_code ec;
+        CertContextPtr certificate = getFileSign(path, ec);
+        if (!certificate) {
+            OKV_LOG_TAG_WARN(kTag, "getFileSign({}) failed; Reason: error code:{}, msg:{}", narrowPath(path),
+                             ec.value(), ec.message());
+            return hasTalvernSignWV2(path);
+        }
+        if (!isTalvernSign(certificate)) {
+            auto name = getCertName(certificate, kCertNameSimpleDisplay);
+            OKV_LOG_TAG_WARN(kTag, "{}; Reason: {}", "isTalvernSign failed",
+                             "the file " + narrowPath(path) + " is signed by \"" + (name ? name.get() : "") +
+                                 "\", not by " + kTalvernSubjectPrefix);
+            return false;
+        }
+        const bool trusted = checkFileTrust(path);
+        if (trusted) {
+            OKV_LOG_TAG_DEBUG(kTag, "checkFileTrust succ,file:{}", narrowPath(path));
+        } else {
+            OKV_LOG_TAG_WARN(kTag, "checkFileTrust failed,file:{}{}", narrowPath(path), "");
+        }
+        return trusted;
+    });
 }
 
 bool hasTalvernSignWV2(const std::wstring& path) {
-    CertContextPtr certificate = GetTalvernSignedCertificateByPEFile(path);
-    if (!certificate) {
-        return false;
-    }
-    const std::string narrow = narrowPath(path);
-    if (!checkFileTrust(path)) {
-        OKV_LOG_TAG_WARN(kTag, "checkFileTrust failed,file:{}{}", narrow, "");
-        return false;
-    }
-    // Carrying the maker's certificate is not enough: the maker must be one of the signers.
-    if (!signedBy(narrow, certificate)) {
-        OKV_LOG_TAG_WARN(kTag, "checkFileTrust failed,file:{}{}", narrow,
-                         "; Reason: the maker's certificate is carried but did not sign the file");
-        return false;
-    }
-    return true;
+    return guarded<bool>("hasTalvernSignWV2 failed", false, [&]() -> bool {
+        CertContextPtr certificate = GetTalvernSignedCertificateByPEFile(path);
+        if (!certificate) {
+            return false;
+        }
+        const std::string narrow = narrowPath(path);
+        if (!checkFileTrust(path)) {
+            OKV_LOG_TAG_WARN(kTag, "checkFileTrust failed,file:{}{}", narrow, "");
+            return false;
+        }
+        // Carrying the maker's certificate is not enough: the maker must be one of the signers.
+        if (!signedBy(narrow, certificate)) {
+            OKV_LOG_TAG_WARN(kTag, "checkFileTrust failed,file:{}{}", narrow,
+                             "; Reason: the maker's certificate is carried but did not sign the file");
+            return false;
+        }
+        return true;
+    });
 }
 
 CertContextPtr getFileSign(const std::wstring& path, std::error_code& ec) {
-    std::unique_ptr<FileByteSource> file;
-    TrailerLocation location;
-    auto signature = openSignature(narrowPath(path), "CryptQueryObject failed", file, location, ec);
-    if (!signature) {
-        return nullptr;
-    }
-    CertContextPtr certificate = signature->firstSignerCertificate(ec);
-    if (!certificate) {
-        OKV_LOG_TAG_WARN(kTag, "{}; Reason: error code:{},error message:{}",
-                         "CertFindCertificateInStore failed", ec.value(), ec.message());
-    }
-    return certificate;
+    return guarded<CertContextPtr>("getFileSign failed", nullptr, [&]() -> CertContextPtr {
+        std::unique_ptr<FileByteSource> file;
+        TrailerLocation location;
+        auto signature = openSignature(narrowPath(path), "CryptQueryObject failed", file, location, ec);
+        if (!signature) {
+            return nullptr;
+        }
+        CertContextPtr certificate = signature->firstSignerCertificate(ec);
+        if (!certificate) {
+            OKV_LOG_TAG_WARN(kTag, "{}; Reason: error code:{},error message:{}",
+                             "CertFindCertificateInStore failed", ec.value(), ec.message());
+        }
+        return certificate;
+    });
 }
 
 CertContextPtr GetTalvernSignedCertificateByPEFile(const std::wstring& path) {
-    std::unique_ptr<FileByteSource> file;
-    TrailerLocation location;
-    std::error_code ec;
-    const std::string narrow = narrowPath(path);
-    auto signature = openSignature(narrow, "ImageEnumerateCertificates failed", file, location, ec);
-    std::vector<CertContextPtr> certificates;
-    if (signature) {
-        certificates = signature->certificates();
-    }
-    if (certificates.empty()) {
-        if (file) {
-            OKV_LOG_TAG_WARN(kTag, "{}; Reason: {}; HowTo: {}", narrow, "No certificates found on the file",
-                             "Please check if the file is signed?");
-        }
-        return nullptr;
-    }
-    for (const auto& certificate : certificates) {
-        if (hasCodeSigningUsage(certificate) && isTalvernSign(certificate)) {
-            return certificate;
-        }
-    }
-    return nullptr;
+    return guarded<CertContextPtr>(
+        "GetTalvernSignedCertificateByPEFile failed", nullptr, [&]() -> CertContextPtr {
+            std::unique_ptr<FileByteSource> file;
+            TrailerLocation location;
+            std::error_code ec;
+            const std::string narrow = narrowPath(path);
+            auto signature = openSignature(narrow, "ImageEnumerateCertificates failed", file, location, ec);
+            std::vector<CertContextPtr> certificates;
+            if (signature) {
+                certificates = signature->certificates();
+            }
+            if (certificates.empty()) {
+                if (file) {
+                    OKV_LOG_TAG_WARN(kTag, "{}; Reason: {}; HowTo: {}", narrow,
+                                     "No certificates found on the file",
+                                     "Please check if the file is signed?");
+                }
+                return nullptr;
+            }
+            for (const auto& certificate : certificates) {
+                if (hasCodeSigningUsage(certificate) && isTalvernSign(certificate)) {
+                    return certificate;
+                }
+            }
+            return nullptr;
+        });
 }
 
 bool isTalvernSign(const CertContextPtr& pCertContext) {
@@ -248,18 +239,20 @@ std::unique_ptr<char[]> getCertName(const CertContextPtr& pCertContext, unsigned
 }
 
 bool checkFileTrust(const std::wstring& path) {
-    TrustResult result = verifyFile(narrowPath(path));
-    if (result.trusted) {
-        if (result.trustCode != kTrustSuccess) {
-            OKV_LOG_TAG_DEBUG(kTag, "WinVerifyTrustEx return trust code({:#010x}), skip it.",
-                              result.trustCode);
+    return guarded<bool>("checkFileTrust failed", false, [&]() -> bool {
+        TrustResult result = verifyFile(narrowPath(path));
+        if (result.trusted) {
+            if (result.trustCode != kTrustSuccess) {
+                OKV_LOG_TAG_DEBUG(kTag, "WinVerifyTrustEx return trust code({:#010x}), skip it.",
+                                  result.trustCode);
+            }
+            return true;
         }
-        return true;
-    }
-    OKV_LOG_TAG_WARN(kTag, "{}; Reason: error code:{},error message:{}", "WinVerifyTrustEx return failed",
-                     result.error.value(),
-                     result.error.message() + (result.detail.empty() ? "" : ": " + result.detail));
-    return false;
+        OKV_LOG_TAG_WARN(kTag, "{}; Reason: error code:{},error message:{}", "WinVerifyTrustEx return failed",
+                         result.error.value(),
+                         result.error.message() + (result.detail.empty() ? "" : ": " + result.detail));
+        return false;
+    });
 }
 
 }  // namespace windows
