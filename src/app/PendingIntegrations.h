@@ -14,9 +14,6 @@ std::string terminateProcessByCmdLine(const std::string& commandLine);
 /// Gives the process the privileges it needs over other processes (logs what it could do).
 void enableDebugPrivilege();
 
-/// True when the protection library carries the maker's valid signature; otherwise reason says why.
-bool protectionModuleTrusted(const std::string& path, std::string& reason);
-
 /// Terminates every process named imageName whose parent is parentPid.
 bool killSameNameChildProc(const std::string& imageName, int parentPid);
 

@@ -24,7 +24,7 @@
 #include "platform/NamedLock.h"
 #include "platform/Paths.h"
 #include "platform/ProcessInfo.h"
-#include "platform/Signals.h"
+#include "signcheck/SignCheck.h"
 #include "support/Timer.h"
 
 namespace fs = std::filesystem;
@@ -143,9 +143,8 @@ int SdpSingleApplicationImpl::exec() {
 
 void SdpSingleApplicationImpl::loadProtectionModule() {
     std::string path = (fs::path(platform::executableDir()) / kProtectionModule).lexically_normal().string();
-    std::string reason;
-    if (!process::protectionModuleTrusted(path, reason)) {
-        OKV_LOG_ERROR("oKavel load ({}) signature is abnormal, please check it.{}", path, reason);
+    if (!signCheck::windows::hasTalvernSignA(path)) {
+        OKV_LOG_ERROR("oKavel load ({}) signature is abnormal, please check it.{}", path, "");
         return;
     }
     if (m_cmdParser->exist("plugin") &&

@@ -92,6 +92,9 @@ private:
     mutable int m_counter = 0;
 };
 
+/// Signs a file with the build's development signing certificate; true on success.
+bool signWithDevelopmentKey(const std::filesystem::path& file);
+
 /// Polls condition every few milliseconds until it holds or the limit passes.
 bool eventually(const std::function<bool()>& condition,
                 std::chrono::milliseconds limit = std::chrono::seconds(20));
