@@ -75,7 +75,8 @@ void thread_pool::thread::run(const std::weak_ptr<thread_pool>& owner, std::uint
             break;
         }
         asio::io_context& context = pool->m_queue->context;
-        std::size_t done = context.run_one_until(std::chrono::steady_clock::now() + pool->m_options.idle_seconds);
+        std::size_t done =
+            context.run_one_until(std::chrono::steady_clock::now() + pool->m_options.idle_seconds);
         OKV_POOL_LOG("Complete %d task", static_cast<int>(done));
         if (context.stopped()) {
             OKV_POOL_LOG("thread stopped");
@@ -194,7 +195,8 @@ void thread_pool::increase_thread_private() {
     }
     std::uint32_t id = m_nextThreadId++;
     m_threads.emplace(id, std::make_shared<thread>(weak_from_this(), id));
-    OKV_POOL_LOG("increase thread, current the number of threads is %d", static_cast<int>(thread_count_private()));
+    OKV_POOL_LOG("increase thread, current the number of threads is %d",
+                 static_cast<int>(thread_count_private()));
 }
 
 bool thread_pool::reduce_thread_private(std::uint32_t id) {
@@ -206,7 +208,8 @@ bool thread_pool::reduce_thread_private(std::uint32_t id) {
         // The worker is the calling thread: keep its object until someone else can join it.
         m_retired.push_back(std::move(found->second));
         m_threads.erase(found);
-        OKV_POOL_LOG("reduce thread, current the number of threads is %d", static_cast<int>(thread_count_private()));
+        OKV_POOL_LOG("reduce thread, current the number of threads is %d",
+                     static_cast<int>(thread_count_private()));
     }
     return true;
 }
