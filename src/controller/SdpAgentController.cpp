@@ -1,0 +1,480 @@
+#include "controller/SdpAgentController.h"
+
+#include <algorithm>
+#include <cctype>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+
+#include "context/RunTimeContext.h"
+#include "controller/EventForwardingRule.h"
+#include "controller/IWebEventSink.h"
+#include "log/Check.h"
+#include "log/Log.h"
+#include "support/ThreadPool.h"
+
+// A step whose component is not part of this build yet: it says so, so that the sequence stays visible.
+#define OKV_SKIP_STEP(step, component) \
+    OKV_LOG_INFO("{} skipped: {} is not available in this build", step, component)
+
+namespace talvern::sdp {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string lowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool endsWithNoCase(const std::string& text, const std::string& ending) {
+    std::string lowered = lowerCase(text);
+    std::string wanted = lowerCase(ending);
+    return lowered.size() >= wanted.size() &&
+           lowered.compare(lowered.size() - wanted.size(), wanted.size(), wanted) == 0;
+}
+
+// Which plug-in host this process is, from how its plug-in directory ends; the first match wins.
+enum class Host { daemon, core, tunnel, unknown };
+
+Host hostOf(const std::string& pluginDir) {
+    if (endsWithNoCase(pluginDir, "oKavelDaemon") || endsWithNoCase(pluginDir, "plugin-daemon")) {
+        return Host::daemon;
+    }
+    if (endsWithNoCase(pluginDir, "oKavelCore")) {
+        return Host::core;
+    }
+    if (endsWithNoCase(pluginDir, "oKavelTunnel")) {
+        return Host::tunnel;
+    }
+    return Host::unknown;
+}
+
+constexpr const char* kDaemonPipe = "oKavelDaemon-8ec18c00-3768-4a5c-b2d7-da2a0f1b2167";
+constexpr const char* kCorePipe = "oKavelCore-fcd60898-3ef4-423f-acc9-3b28dc0e9e22";
+constexpr const char* kTunnelPipe = "oKavelTunnel-c46a26c5-2cd4-4c20-9352-8efbb6358ea0";
+constexpr std::uint16_t kDaemonRpcPort = 58630;
+constexpr std::uint16_t kCoreRpcPort = 56630;
+constexpr std::uint16_t kTunnelRpcPort = 57630;
+constexpr std::uint16_t kUnknownRpcPort = 56630;
+
+// Plug-in libraries that are never loaded again, whatever their signature.
+constexpr const char* kAbandonedPlugins[] = {"oKavelSddn"};
+
+constexpr const char* kPluginsFeatureFile = "plugins_feature.json";
+constexpr const char* kPluginExtension = ".so";
+
+}  // namespace
+
+SdpAgentController::SdpAgentController(const SdpOption& option) : m_option(option) {
+    createRunTimeContext();
+    createHttpContext();
+    if (m_option.enableHttp) {
+        createServerManager();
+        loadServerCertificates();
+        addLocalHostEntry();
+        createHttpServers();
+        registerHttpServers();
+    }
+    createEventBus();
+    registerServices();
+    OKV_LOG_INFO("create SdpAgentController object successfully");
+}
+
+SdpAgentController::~SdpAgentController() {
+    try {
+        stop();
+        OKV_LOG_INFO("http server manager object dtor begin");
+        OKV_LOG_INFO("http server manager object dtor end");
+        OKV_LOG_INFO("http servers object dtor begin");
+        OKV_LOG_INFO("http servers object dtor end");
+        OKV_LOG_INFO("context dtor begin");
+        m_runTimeContext.reset();
+        OKV_LOG_INFO("context dtor end");
+    } catch (const std::exception& e) {
+        OKV_LOG_ERROR("{}; Reason: {}", "SdpAgentController dtor failed", e.what());
+    } catch (...) {
+        OKV_LOG_ERROR("{}; Reason: {}", "SdpAgentController dtor failed", "unknown exception");
+    }
+}
+
+// ---- construction steps -------------------------------------------------------------------------
+
+void SdpAgentController::createRunTimeContext() {
+    OKV_LOG_INFO("create RunTimeContext object begin");
+    m_runTimeContext = std::make_shared<RunTimeContext>(m_option.pluginCmd);
+    m_runTimeContext->registService(std::string("threadpool"),
+                                    std::static_pointer_cast<void>(thread_pool::instance()));
+    OKV_LOG_INFO("create RunTimeContext object end");
+}
+
+void SdpAgentController::createHttpContext() {
+    OKV_SKIP_STEP("create SdpHttpServerContext", "the request security context");
+}
+
+void SdpAgentController::createServerManager() {
+    OKV_SKIP_STEP("create WebSocketManager", "the HTTP server manager");
+}
+
+void SdpAgentController::loadServerCertificates() {
+    // Joins with the certificate source: the self-signed certificate is mandatory
+    // (OKV_ENSURE "Fail to get cert with default cert type"), the CA-organization one is tried with kinds 1
+    // then 2.
+    OKV_SKIP_STEP("get self sign CA server cert and CA organization server cert", "the certificate source");
+}
+
+void SdpAgentController::addLocalHostEntry() {
+    OKV_SKIP_STEP("add the agent's host name for 127.0.0.1 to the hosts file", "the hosts-file editor");
+}
+
+void SdpAgentController::createHttpServers() {
+    // Joins with the HTTP servers: 127.0.0.1, ports 54630 and 54631 up to 54663 (exclusive) in steps of 11,
+    // grouped as "httpServerWithSelfSignCaCert" then "httpServerWithCaOrganizationCert".
+    OKV_SKIP_STEP("create WebSocketServer objects and WebSocketServerGroup", "the HTTP server");
+}
+
+void SdpAgentController::registerHttpServers() {
+    OKV_SKIP_STEP("register \"HttpServer\" and \"WebSocketServer\"", "the HTTP server group");
+}
+
+void SdpAgentController::createEventBus() {
+    if (m_option.enableEventBus) {
+        OKV_LOG_INFO("The eventbus runs in the service side mode");
+        OKV_SKIP_STEP("create SdpBroadcastImpl", "the broadcast server");
+    } else {
+        OKV_LOG_INFO("The eventbus is run on the client mode");
+        OKV_SKIP_STEP("create SdpBroadcastClient", "the broadcast client");
+    }
+}
+
+void SdpAgentController::registerServices() {
+    OKV_SKIP_STEP("register \"SdpHttpContext\" and \"EventBus\"", "the security context and the event bus");
+    m_runTimeContext->registService("srvDispatcher",
+                                    static_cast<void*>(static_cast<IDispatcher*>(&m_callbackHandler)));
+    m_runTimeContext->registService("srvHandler",
+                                    static_cast<void*>(static_cast<IHandler*>(&m_callbackHandler)));
+}
+
+// ---- start --------------------------------------------------------------------------------------
+
+bool SdpAgentController::start() {
+    try {
+        return runStartSequence();
+    } catch (const std::exception& e) {
+        OKV_LOG_ERROR("{}; Reason: {}; HowTo: {}", "Unknown exception,then you can not run this agent ",
+                      e.what(), "check code logic");
+    } catch (...) {
+        OKV_LOG_ERROR("{}; Reason: {}; HowTo: {}", "Unknown exception,then you can not run this agent ",
+                      "unknown exception", "check code logic");
+    }
+    return false;
+}
+
+bool SdpAgentController::runStartSequence() {
+    OKV_LOG_INFO("SdpAgentController enter start...");
+    initPluginsFeature();
+    m_threadPool = thread_pool::instance();
+    m_threadPool->start();
+
+    if (m_option.enableHttp && !setUpHttp()) {
+        return false;
+    }
+    loadPlugins();
+    notifyModulesWillLoad();
+    initRpcServer();
+    hookEventBus();
+    notifyModulesDidLoad();
+    if (m_option.enableHttp && !startHttpServers()) {
+        return false;
+    }
+    if (m_option.enableEventBus) {
+        announceReady();
+    }
+    return true;
+}
+
+bool SdpAgentController::setUpHttp() {
+    initHttpRouter();
+    OKV_LOG_INFO("initHttpRouter end");
+    registerHttpMessageHandler();
+    installSecurityChain();
+    registerWebSocketCallback();
+    addRefererWhitelist();
+    return registerServerManager();
+}
+
+void SdpAgentController::initHttpRouter() {
+    std::lock_guard lock(m_routeMutex);
+    // Joins with the event center (setEventCenter), "/v1/detect", "/v1/getServicePort",
+    // "/v1/service/events" and the default route to the modules ("Unsupport url", 404).
+    OKV_SKIP_STEP("create WebSocketEventCenter and the routes", "the HTTP router");
+}
+
+void SdpAgentController::registerHttpMessageHandler() {
+    OKV_SKIP_STEP("http servers register message handler:'SdpAgentController::handleMessage'",
+                  "the HTTP server group");
+}
+
+void SdpAgentController::installSecurityChain() {
+    OKV_SKIP_STEP("install the request security chain", "the request security preprocessors and filters");
+}
+
+void SdpAgentController::registerWebSocketCallback() {
+    OKV_SKIP_STEP("register the WebSocket callback", "the event center");
+}
+
+void SdpAgentController::addRefererWhitelist() {
+    // Joins with the security context: "trustAgent" = {"/v1/detect", "/v1/getServicePort"}, "trustBase" =
+    // {"/v1/base/printLog"}, "trustUpdate" = {"/v1/update/version", "/v1/update/skip", "/v1/update/status",
+    // "/v1/update/start"}.
+    OKV_SKIP_STEP("add the referer whitelist", "the request security context");
+}
+
+bool SdpAgentController::registerServerManager() {
+    // Joins with the server group: without a free port, log "{}; Reason: {}" with "can not find avalible tcp
+    // port for http server which address is 127.0.0.1" and fail; else publish m_httpPort in the port file
+    // "httpserver" and log "http server start successfully".
+    OKV_SKIP_STEP("http servers register server manager", "the HTTP server group");
+    return true;
+}
+
+void SdpAgentController::loadPlugins() {
+    OKV_LOG_INFO("PluginsManager load pluginDir:{}", m_option.pluginDir);
+    OKV_SKIP_STEP("load the plug-in directory", "the plug-ins manager");
+}
+
+void SdpAgentController::notifyModulesWillLoad() {
+    OKV_LOG_INFO("PluginsManager will load start");
+    OKV_SKIP_STEP("moduleWillLoadFinished", "the plug-ins manager");
+    OKV_LOG_INFO("PluginsManager will load end");
+}
+
+void SdpAgentController::initRpcServer() {
+    // Joins with the RPC server group made by the runtime context: its absence then becomes the fatal
+    // check "pRpcServer equal nullptr"; "SdpCapacitiesService" is added, the bus is started ("Start the
+    // event bus", "Start the event bus return {}"), "SdpBroadcastService" is added in server mode, and the
+    // group starts on the port file pluginPath + "/thrift", getRpcStartingPort() and getPipename().
+    if (m_runTimeContext->getService("RpcServer") == nullptr) {
+        OKV_SKIP_STEP("rpc server start", "the RPC server group");
+        OKV_SKIP_STEP("Start the event bus", "the event bus");
+        return;
+    }
+    OKV_SKIP_STEP("rpc server start", "the capacities and broadcast services");
+}
+
+void SdpAgentController::hookEventBus() {
+    OKV_SKIP_STEP("install handleEventMessage as the event handler", "the event bus");
+}
+
+void SdpAgentController::notifyModulesDidLoad() {
+    OKV_LOG_INFO("PluginsManager handle load finish start");
+    OKV_SKIP_STEP("moduleDidLoadFinished", "the plug-ins manager");
+    OKV_LOG_INFO("PluginsManager handle load finish end");
+}
+
+bool SdpAgentController::startHttpServers() {
+    // Joins with the server group and manager: a start failure logs "m_serverGroup->start() fail" or
+    // "m_serverManager->start() fail" and fails the start; then the named lock
+    // "Global\Http_{24C87D85-A6F4-4919-B795-BDDA1A45F9A2}" is held for the life of the process.
+    OKV_SKIP_STEP("http servers start", "the HTTP server group and manager");
+    return true;
+}
+
+void SdpAgentController::announceReady() { OKV_SKIP_STEP("broadcast statusEvent|ready", "the event bus"); }
+
+// ---- stop ---------------------------------------------------------------------------------------
+
+void SdpAgentController::stop() {
+    if (m_stopped) {
+        OKV_LOG_INFO("already stopped");
+        return;
+    }
+    if (m_option.enableHttp) {
+        stopHttpServers();
+    }
+    stopEventBus();
+    unloadPlugins();
+    if (m_threadPool) {
+        m_threadPool->stop();
+    }
+    m_stopped = true;
+}
+
+void SdpAgentController::stopHttpServers() {
+    OKV_LOG_INFO("http servers stop");
+    OKV_SKIP_STEP("stop the server group", "the HTTP server group");
+    OKV_LOG_INFO("http server manager stop");
+    OKV_SKIP_STEP("stop the server manager", "the HTTP server manager");
+}
+
+void SdpAgentController::stopEventBus() {
+    OKV_LOG_INFO("Stop eventbus");
+    OKV_SKIP_STEP("stop the event bus", "the event bus");
+    OKV_LOG_INFO("Stop eventbus finish");
+}
+
+void SdpAgentController::unloadPlugins() {
+    OKV_LOG_INFO("plugin manager unload");
+    OKV_SKIP_STEP("moduleWillUnloadFinished", "the plug-ins manager");
+}
+
+// ---- events -------------------------------------------------------------------------------------
+
+bool SdpAgentController::handleEventMessage(const char* topic, const char* content) {
+    OKV_ENSURE(topic != nullptr && content != nullptr, "invalid param");
+    if (topic == nullptr || content == nullptr || !m_option.enableEventClient) {
+        return false;
+    }
+    fowardingEvent(topic, content);
+    // Contents can be large and private: they are written only when trace output is on.
+    if (log::shouldLog(log::Level::trace)) {
+        OKV_LOG_DEBUG("handleEvent topic:{} content:{}", topic, content);
+    } else {
+        OKV_LOG_DEBUG("handleEvent topic:{}", topic);
+    }
+    // Joins with the plug-ins manager: moduleDidRecivedEventMessage(topic, content) for every module.
+    return true;
+}
+
+void SdpAgentController::fowardingEvent(const std::string& topic, const std::string& content) {
+    std::shared_ptr<IWebEventSink> center = m_eventCenter;
+    if (!center) {
+        return;
+    }
+    switch (EventForwardingRule::judge(topic, content)) {
+        case EventForwardingRule::Verdict::blocked:
+            OKV_LOG_DEBUG("The event {} is forbidden to be forwarded to HTTP and websocket channels", topic);
+            return;
+        case EventForwardingRule::Verdict::unlisted:
+            return;
+        case EventForwardingRule::Verdict::notJson:
+            OKV_LOG_WARN(
+                "event({}) is Non-json format events prohibit forwarding to HTTP or websocket channels{}",
+                topic, ", content:" + content);
+            return;
+        case EventForwardingRule::Verdict::badEventField:
+            OKV_LOG_WARN(
+                "The event({}) content format is illegal, the event field is not a string type, or the event "
+                "field is an empty string, or no event field is available{}",
+                topic, ", content:" + content);
+            return;
+        case EventForwardingRule::Verdict::always:
+        case EventForwardingRule::Verdict::forward:
+            break;
+    }
+    try {
+        center->broadcast(topic, content);
+    } catch (const std::exception& e) {
+        OKV_LOG_ERROR("{}; Reason: {}", "forward event " + topic + " failed", e.what());
+    } catch (...) {
+        OKV_LOG_ERROR("{}; Reason: {}", "forward event " + topic + " failed", "unknown exception");
+    }
+}
+
+void SdpAgentController::setEventCenter(std::shared_ptr<IWebEventSink> eventCenter) {
+    m_eventCenter = std::move(eventCenter);
+}
+
+// ---- host identity ------------------------------------------------------------------------------
+
+std::string SdpAgentController::getPipename() {
+    switch (hostOf(m_option.pluginDir)) {
+        case Host::daemon:
+            OKV_LOG_INFO("The current process is oKavelDaemon. using '{}' as the pipe name", kDaemonPipe);
+            return kDaemonPipe;
+        case Host::core:
+            OKV_LOG_INFO("The current process is oKavelCore. using '{}' as the pipe name", kCorePipe);
+            return kCorePipe;
+        case Host::tunnel:
+            OKV_LOG_INFO("The current process is oKavelTunnel. using '{}' as the pipe name", kTunnelPipe);
+            return kTunnelPipe;
+        case Host::unknown:
+            break;
+    }
+    OKV_LOG_INFO("The current process is Unknown. the pipe name is empty");
+    return {};
+}
+
+std::uint16_t SdpAgentController::getRpcStartingPort() {
+    switch (hostOf(m_option.pluginDir)) {
+        case Host::daemon:
+            OKV_LOG_INFO("The current process is oKavelDaemon. using '{}' as the server port",
+                         kDaemonRpcPort);
+            return kDaemonRpcPort;
+        case Host::core:
+            OKV_LOG_INFO("The current process is oKavelCore. using '{}' as the server port", kCoreRpcPort);
+            return kCoreRpcPort;
+        case Host::tunnel:
+            OKV_LOG_INFO("The current process is oKavelTunnel. using '{}' as the server port",
+                         kTunnelRpcPort);
+            return kTunnelRpcPort;
+        case Host::unknown:
+            break;
+    }
+    OKV_LOG_INFO("The current process is Unknown. the server port is {}", kUnknownRpcPort);
+    return kUnknownRpcPort;
+}
+
+// ---- plug-in admission --------------------------------------------------------------------------
+
+bool SdpAgentController::initPluginsFeature() {
+    std::ifstream file(kPluginsFeatureFile, std::ios::binary);
+    if (!file) {
+        OKV_LOG_WARN("{}; Reason: Open file(%s) failed", "initPluginsFeature return false");
+        return false;
+    }
+    // Joins with the signed-JSON check and the feature record: until then the list cannot be trusted and
+    // stays empty, so every plug-in must carry the maker's signature.
+    OKV_LOG_WARN(
+        "{}; Reason: {}", "initPluginsFeature return false",
+        std::string("the signature of ") + kPluginsFeatureFile + " cannot be verified in this build");
+    return false;
+}
+
+bool SdpAgentController::moduleLoadFilter(const std::string& path) {
+    std::error_code ec;
+    fs::file_status status = fs::status(path, ec);
+    if (!ec && fs::is_directory(status)) {
+        OKV_LOG_INFO("accept directory:{}", path);
+        return true;
+    }
+    if (isAbandoned(path)) {
+        return false;
+    }
+    if (lowerCase(fs::path(path).extension().string()) != kPluginExtension) {
+        OKV_LOG_INFO("discard file:{}", path);
+        return false;
+    }
+    if (!isAdmittedByFeatureList(path) && !hasMakerSignature(path)) {
+        OKV_LOG_WARN("discard {}; Reason: {}", path,
+                     "neither listed in the plug-in feature list nor signed by the maker");
+        return false;
+    }
+    OKV_LOG_INFO("Plugin({}) is valid, will load", path);
+    return true;
+}
+
+bool SdpAgentController::isAbandoned(const std::string& path) {
+    std::string stem = lowerCase(fs::path(path).stem().string());
+    for (const char* abandoned : kAbandonedPlugins) {
+        if (stem == lowerCase(abandoned)) {
+            OKV_LOG_INFO("discard {}; Reason: match {} in abandoned list", path, abandoned);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SdpAgentController::isAdmittedByFeatureList(const std::string&) {
+    // Joins with the feature list (name and MD5 of the file); the list is empty until it can be verified.
+    return false;
+}
+
+bool SdpAgentController::hasMakerSignature(const std::string& path) {
+    // Joins with the code-signature check; until then no file counts as signed.
+    OKV_SKIP_STEP("signature check of " + path, "code-signature verification");
+    return false;
+}
+
+}  // namespace talvern::sdp
