@@ -36,28 +36,29 @@ bool endsWithNoCase(const std::string& text, const std::string& ending) {
 }
 
 // Which plug-in host this process is, from how its plug-in directory ends; the first match wins.
-enum class Host { daemon, core, tunnel, unknown };
+struct HostIdentity {
+    const char* ending;
+    const char* host;
+    const char* pipe;
+    std::uint16_t rpcPort;
+};
 
-Host hostOf(const std::string& pluginDir) {
-    if (endsWithNoCase(pluginDir, "oKavelDaemon") || endsWithNoCase(pluginDir, "plugin-daemon")) {
-        return Host::daemon;
+constexpr HostIdentity kHosts[] = {
+    {"oKavelDaemon", "oKavelDaemon", "oKavelDaemon-8ec18c00-3768-4a5c-b2d7-da2a0f1b2167", 58630},
+    {"plugin-daemon", "oKavelDaemon", "oKavelDaemon-8ec18c00-3768-4a5c-b2d7-da2a0f1b2167", 58630},
+    {"oKavelCore", "oKavelCore", "oKavelCore-fcd60898-3ef4-423f-acc9-3b28dc0e9e22", 56630},
+    {"oKavelTunnel", "oKavelTunnel", "oKavelTunnel-c46a26c5-2cd4-4c20-9352-8efbb6358ea0", 57630},
+};
+constexpr std::uint16_t kUnknownHostRpcPort = 56630;
+
+const HostIdentity* hostOf(const std::string& pluginDir) {
+    for (const HostIdentity& identity : kHosts) {
+        if (endsWithNoCase(pluginDir, identity.ending)) {
+            return &identity;
+        }
     }
-    if (endsWithNoCase(pluginDir, "oKavelCore")) {
-        return Host::core;
-    }
-    if (endsWithNoCase(pluginDir, "oKavelTunnel")) {
-        return Host::tunnel;
-    }
-    return Host::unknown;
+    return nullptr;
 }
-
-constexpr const char* kDaemonPipe = "oKavelDaemon-8ec18c00-3768-4a5c-b2d7-da2a0f1b2167";
-constexpr const char* kCorePipe = "oKavelCore-fcd60898-3ef4-423f-acc9-3b28dc0e9e22";
-constexpr const char* kTunnelPipe = "oKavelTunnel-c46a26c5-2cd4-4c20-9352-8efbb6358ea0";
-constexpr std::uint16_t kDaemonRpcPort = 58630;
-constexpr std::uint16_t kCoreRpcPort = 56630;
-constexpr std::uint16_t kTunnelRpcPort = 57630;
-constexpr std::uint16_t kUnknownRpcPort = 56630;
 
 // Plug-in libraries that are never loaded again, whatever their signature.
 constexpr const char* kAbandonedPlugins[] = {"oKavelSddn"};
@@ -379,41 +380,23 @@ void SdpAgentController::setEventCenter(std::shared_ptr<IWebEventSink> eventCent
 // ---- host identity ------------------------------------------------------------------------------
 
 std::string SdpAgentController::getPipename() {
-    switch (hostOf(m_option.pluginDir)) {
-        case Host::daemon:
-            OKV_LOG_INFO("The current process is oKavelDaemon. using '{}' as the pipe name", kDaemonPipe);
-            return kDaemonPipe;
-        case Host::core:
-            OKV_LOG_INFO("The current process is oKavelCore. using '{}' as the pipe name", kCorePipe);
-            return kCorePipe;
-        case Host::tunnel:
-            OKV_LOG_INFO("The current process is oKavelTunnel. using '{}' as the pipe name", kTunnelPipe);
-            return kTunnelPipe;
-        case Host::unknown:
-            break;
+    if (const HostIdentity* identity = hostOf(m_option.pluginDir)) {
+        OKV_LOG_INFO("The current process is {}. using '{}' as the pipe name", identity->host,
+                     identity->pipe);
+        return identity->pipe;
     }
     OKV_LOG_INFO("The current process is Unknown. the pipe name is empty");
     return {};
 }
 
 std::uint16_t SdpAgentController::getRpcStartingPort() {
-    switch (hostOf(m_option.pluginDir)) {
-        case Host::daemon:
-            OKV_LOG_INFO("The current process is oKavelDaemon. using '{}' as the server port",
-                         kDaemonRpcPort);
-            return kDaemonRpcPort;
-        case Host::core:
-            OKV_LOG_INFO("The current process is oKavelCore. using '{}' as the server port", kCoreRpcPort);
-            return kCoreRpcPort;
-        case Host::tunnel:
-            OKV_LOG_INFO("The current process is oKavelTunnel. using '{}' as the server port",
-                         kTunnelRpcPort);
-            return kTunnelRpcPort;
-        case Host::unknown:
-            break;
+    if (const HostIdentity* identity = hostOf(m_option.pluginDir)) {
+        OKV_LOG_INFO("The current process is {}. using '{}' as the server port", identity->host,
+                     identity->rpcPort);
+        return identity->rpcPort;
     }
-    OKV_LOG_INFO("The current process is Unknown. the server port is {}", kUnknownRpcPort);
-    return kUnknownRpcPort;
+    OKV_LOG_INFO("The current process is Unknown. the server port is {}", kUnknownHostRpcPort);
+    return kUnknownHostRpcPort;
 }
 
 // ---- plug-in admission --------------------------------------------------------------------------

@@ -7,21 +7,15 @@
 #include "controller/IWebEventSink.h"
 #include "controller/SdpAgentController.h"
 #include "helpers/LogCapture.h"
+#include "unit/controller/RecordingSink.h"
 
 using talvern::sdp::EventForwardingRule;
 using talvern::sdp::SdpAgentController;
 using talvern::test::LogCapture;
+using talvern::test::RecordingSink;
 using Verdict = EventForwardingRule::Verdict;
 
 namespace {
-
-class RecordingSink : public talvern::sdp::IWebEventSink {
-public:
-    void broadcast(const std::string& topic, const std::string& content) override {
-        events.emplace_back(topic, content);
-    }
-    std::vector<std::pair<std::string, std::string>> events;
-};
 
 class ThrowingSink : public talvern::sdp::IWebEventSink {
 public:

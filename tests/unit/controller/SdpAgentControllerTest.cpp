@@ -10,21 +10,15 @@
 #include "controller/IWebEventSink.h"
 #include "helpers/LogCapture.h"
 #include "support/ThreadPool.h"
+#include "unit/controller/RecordingSink.h"
 
 using talvern::sdp::SdpAgentController;
 using talvern::sdp::SdpOption;
 using talvern::test::LogCapture;
+using talvern::test::RecordingSink;
 using talvern::test::TempDir;
 
 namespace {
-
-class RecordingSink : public talvern::sdp::IWebEventSink {
-public:
-    void broadcast(const std::string& topic, const std::string& content) override {
-        events.emplace_back(topic, content);
-    }
-    std::vector<std::pair<std::string, std::string>> events;
-};
 
 SdpOption optionFor(const std::string& pluginDir) {
     SdpOption option;

@@ -15,26 +15,18 @@
 #include <thread>
 #include <vector>
 
+#include "helpers/Eventually.h"
+
 #include "helpers/LogCapture.h"
 
 namespace fs = std::filesystem;
+using talvern::test::eventually;
 using talvern::test::LogCapture;
 using talvern::test::TempDir;
 using namespace talvern::process;
 using namespace std::chrono_literals;
 
 namespace {
-
-bool eventually(const std::function<bool()>& condition) {
-    auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 std::string exeOf(pid_t pid) {
     std::error_code ec;

@@ -10,8 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "helpers/Eventually.h"
+
 using talvern::strand_registry;
 using talvern::thread_pool;
+using talvern::test::eventually;
 using namespace std::chrono_literals;
 
 namespace {
@@ -44,18 +47,6 @@ private:
     int m_waiting = 0;
     bool m_open = false;
 };
-
-// Polls a condition that another thread makes true; no timing is asserted, the limit only ends a hang.
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 std::shared_ptr<thread_pool> makePool(std::chrono::milliseconds idle = 120s) {
     thread_pool::options bounds;
