@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <systemd/sd-login.h>
 #include <unistd.h>
@@ -186,12 +187,14 @@ void reportToParent(int channel, int error) {
 // Runs in the forked child; only async-signal-safe calls from here on.
 [[noreturn]] void becomeCommand(const Credentials& credentials, char* const argv[], char* const envp[],
                                 int channel) {
-    sigset_t none;
-    ::sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);  // the agent blocks signals for its signal thread
     for (int sig = 1; sig < NSIG; ++sig) {
         ::signal(sig, SIG_DFL);
     }
+    // The agent blocks signals for its signal thread; the command starts with none blocked. The raw call
+    // keeps instrumented builds (sanitizer runtimes wrap sigprocmask) from keeping their own mask.
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &none, nullptr, _NSIG / 8);
     ::setsid();
     if (credentials.switchUser && (::setgroups(credentials.groups.size(), credentials.groups.data()) != 0 ||
                                    ::setgid(credentials.gid) != 0 || ::setuid(credentials.uid) != 0)) {
