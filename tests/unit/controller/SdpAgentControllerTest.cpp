@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "context/RunTimeContext.h"
+#include "log/Check.h"
 #include "controller/IWebEventSink.h"
 #include "helpers/LogCapture.h"
 #include "support/ThreadPool.h"
@@ -166,6 +167,18 @@ TEST(SdpAgentController, DaemonHostRefusesEvents) {
     EXPECT_TRUE(other->handleEventMessage("statusEvent|uemInfo", "{\"event\":\"x\"}"));
     ASSERT_EQ(sink->events.size(), 1u);
     EXPECT_EQ(sink->events[0].first, "statusEvent|uemInfo");
+}
+
+TEST(SdpAgentController, NullEventArgumentsAreAProgrammingError) {
+    struct FatalStop {};
+    talvern::check::setFatalActions([] { throw FatalStop(); }, [] {});
+    auto controller = std::make_shared<SdpAgentController>(optionFor("plugins"));
+    EXPECT_THROW(controller->handleEventMessage(nullptr, "{}"), FatalStop);
+    EXPECT_THROW(controller->handleEventMessage("statusEvent|login", nullptr), FatalStop);
+    // With the check ignored, the event is still refused.
+    talvern::check::setFatalActions([] {}, [] {});
+    EXPECT_FALSE(controller->handleEventMessage(nullptr, nullptr));
+    talvern::check::setFatalActions(nullptr, nullptr);
 }
 
 TEST(SdpAgentController, EventsWithoutEventCenterGoNowhere) {
