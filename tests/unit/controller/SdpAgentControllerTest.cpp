@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "context/RunTimeContext.h"
-#include "log/Check.h"
 #include "controller/IWebEventSink.h"
 #include "helpers/LogCapture.h"
+#include "log/Check.h"
 #include "support/ThreadPool.h"
 #include "unit/controller/RecordingSink.h"
 

@@ -58,7 +58,12 @@ public:
         }
         m_pids.push_back(pid);
         std::string expected = fs::canonical(program).string();
-        EXPECT_TRUE(eventually([&] { return exeOf(pid) == expected; })) << program;
+        // The new image and then its arguments appear in /proc.
+        EXPECT_TRUE(eventually([&] {
+            std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
+            std::string first;
+            return exeOf(pid) == expected && std::getline(cmdline, first, '\0') && first == program;
+        })) << program;
         return pid;
     }
 
