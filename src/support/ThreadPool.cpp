@@ -7,6 +7,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/strand.hpp>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <exception>
@@ -40,17 +41,21 @@ struct thread_pool::strand::executor {
     asio::strand<asio::io_context::executor_type> serial;
 };
 
-/// One worker: runs the pool's queue one handler at a time until the pool stops or it retires.
+/// One worker: runs the pool's queue one handler at a time until the pool stops, dismisses or retires it.
 class thread_pool::thread {
 public:
-    // The worker's body gets its own copies of the pool reference and id: a worker that releases the
-    // last pool reference outlives this object.
-    thread(std::weak_ptr<thread_pool> pool, std::uint32_t id)
-        : m_thread(std::make_shared<std::thread>([pool, id] { run(pool, id); })) {}
+    // The worker's body gets its own copies of the pool reference, id and exit mark: a worker that releases
+    // the last pool reference outlives this object.
+    thread(const std::weak_ptr<thread_pool>& pool, std::uint32_t id)
+        : m_exiting(std::make_shared<std::atomic<bool>>(false)),
+          m_thread(
+              std::make_shared<std::thread>([pool, id, exiting = m_exiting] { run(pool, id, *exiting); })) {}
 
-    static void run(const std::weak_ptr<thread_pool>& owner, std::uint32_t id);
+    static void run(const std::weak_ptr<thread_pool>& owner, std::uint32_t id, std::atomic<bool>& exiting);
 
     bool is_current() const { return m_thread->get_id() == std::this_thread::get_id(); }
+    /// Set once the worker takes no lock of the pool any more: joining it then cannot wait on one.
+    bool is_exiting() const { return m_exiting->load(); }
     void join() {
         if (m_thread->joinable() && !is_current()) {
             m_thread->join();
@@ -64,12 +69,14 @@ public:
     }
 
 private:
+    std::shared_ptr<std::atomic<bool>> m_exiting;
     std::shared_ptr<std::thread> m_thread;
 };
 
-void thread_pool::thread::run(const std::weak_ptr<thread_pool>& owner, std::uint32_t id) {
+void thread_pool::thread::run(const std::weak_ptr<thread_pool>& owner, std::uint32_t id,
+                              std::atomic<bool>& exiting) {
     OKV_POOL_LOG("thread ready to run");
-    for (;;) {
+    for (bool leave = false; !leave;) {
         std::shared_ptr<thread_pool> pool = owner.lock();
         if (!pool) {
             break;
@@ -78,24 +85,18 @@ void thread_pool::thread::run(const std::weak_ptr<thread_pool>& owner, std::uint
         std::size_t done =
             context.run_one_until(std::chrono::steady_clock::now() + pool->m_options.idle_seconds);
         OKV_POOL_LOG("Complete %d task", static_cast<int>(done));
-        if (context.stopped()) {
+        std::lock_guard lock(pool->m_lock);
+        // A worker that stop took out of the map leaves even when a later start restarted the queue.
+        if (context.stopped() || pool->m_threads.count(id) == 0) {
             OKV_POOL_LOG("thread stopped");
-            std::lock_guard lock(pool->m_lock);
             pool->reduce_thread_private(id);
-            break;
-        }
-        if (done == 0) {
-            bool retired = false;
-            {
-                std::lock_guard lock(pool->m_lock);
-                retired = pool->reduce_thread_private(id);
-            }
-            if (retired) {
-                OKV_POOL_LOG("thread will destroy");
-                break;
-            }
+            leave = true;
+        } else if (done == 0 && pool->reduce_thread_private(id)) {
+            OKV_POOL_LOG("thread will destroy");
+            leave = true;
         }
     }
+    exiting = true;
     OKV_POOL_LOG("thread ready to exit");
 }
 
@@ -215,13 +216,13 @@ bool thread_pool::reduce_thread_private(std::uint32_t id) {
 }
 
 void thread_pool::reap_retired_private() {
-    // A retired worker takes no pool lock on its way out, so joining it here cannot wait for us.
+    // Only workers past their last use of the pool's locks are joined here, under the pool lock.
     std::vector<std::shared_ptr<thread>> keep;
     for (auto& worker : m_retired) {
-        if (worker->is_current()) {
-            keep.push_back(std::move(worker));
-        } else {
+        if (worker->is_exiting() && !worker->is_current()) {
             worker->join();
+        } else {
+            keep.push_back(std::move(worker));
         }
     }
     m_retired.swap(keep);

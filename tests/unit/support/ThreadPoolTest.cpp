@@ -228,6 +228,35 @@ TEST(ThreadPool, StopFromAWorkerDoesNotJoinItself) {
     pool->stop();
 }
 
+TEST(ThreadPool, WorkerThatStoppedThePoolLeavesAfterARestart) {
+    auto pool = makePool(5ms);
+    pool->start();
+    auto strand = std::make_shared<thread_pool::strand>(pool);
+    Gate restarted;
+    std::atomic<bool> stopped{false};
+    strand->post([&] {
+        pool->stop();
+        stopped = true;
+        restarted.task()();  // the queue runs again when this task returns
+    });
+    ASSERT_TRUE(eventually([&] { return stopped.load(); }));
+    pool->start();
+    restarted.open();
+    ASSERT_TRUE(eventually([&] { return strand->pending() == 0; }));
+
+    // Growing and retiring must not wait for the worker that was dismissed.
+    Gate busy;
+    auto first = std::make_shared<thread_pool::strand>(pool);
+    auto second = std::make_shared<thread_pool::strand>(pool);
+    first->post(busy.task());
+    second->post(busy.task());
+    ASSERT_TRUE(busy.waitForWaiting(2));
+    EXPECT_EQ(pool->thread_count(), 3u);
+    busy.open();
+    EXPECT_TRUE(eventually([&] { return pool->thread_count() == 2 && pool->task_count() == 0; }));
+    pool->stop();
+}
+
 TEST(ThreadPool, ThrowingTaskDoesNotStopItsStrand) {
     auto pool = makePool();
     pool->start();
