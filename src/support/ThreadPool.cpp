@@ -13,6 +13,7 @@
 #include <exception>
 #include <thread>
 
+#include "log/Check.h"
 #include "log/Log.h"
 
 // Pool lines are debug lines of the untagged logger, formatted printf-style first.
@@ -228,10 +229,11 @@ void thread_pool::reap_retired_private() {
     m_retired.swap(keep);
 }
 
-thread_pool::strand::strand(std::shared_ptr<thread_pool> pool)
-    : m_pool(std::move(pool)),
-      m_executor(std::make_unique<executor>(m_pool->m_queue->context)),
-      m_counter(std::make_shared<counter>(m_pool)) {}
+thread_pool::strand::strand(std::shared_ptr<thread_pool> pool) : m_pool(std::move(pool)) {
+    OKV_ENSURE(m_pool != nullptr, "a strand needs a thread pool");
+    m_executor = std::make_unique<executor>(m_pool->m_queue->context);
+    m_counter = std::make_shared<counter>(m_pool);
+}
 
 thread_pool::strand::~strand() = default;
 
