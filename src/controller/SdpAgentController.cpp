@@ -68,15 +68,30 @@ constexpr const char* kPluginExtension = ".so";
 
 }  // namespace
 
+// The sequences below write their own log lines (so that the lines carry the name of the constructor, of
+// start or of stop); each step is one private method, where its component joins.
+
 SdpAgentController::SdpAgentController(const SdpOption& option) : m_option(option) {
+    OKV_LOG_INFO("create RunTimeContext object begin");
     createRunTimeContext();
+    OKV_LOG_INFO("create RunTimeContext object end");
     createHttpContext();
     if (m_option.enableHttp) {
+        OKV_LOG_INFO("create {} object", "WebSocketManager");
         createServerManager();
+        OKV_LOG_INFO("get self sign CA server cert");
+        OKV_LOG_INFO("get CA organization server cert");
         loadServerCertificates();
+        OKV_LOG_INFO("add the agent's host name to the hosts file for 127.0.0.1");
         addLocalHostEntry();
+        OKV_LOG_INFO("create {} object", "WebSocketServer");
         createHttpServers();
         registerHttpServers();
+    }
+    if (m_option.enableEventBus) {
+        OKV_LOG_INFO("The eventbus runs in the service side mode");
+    } else {
+        OKV_LOG_INFO("The eventbus is run on the client mode");
     }
     createEventBus();
     registerServices();
@@ -100,14 +115,100 @@ SdpAgentController::~SdpAgentController() {
     }
 }
 
+bool SdpAgentController::start() {
+    try {
+        OKV_LOG_INFO("SdpAgentController enter start...");
+        initPluginsFeature();
+        m_threadPool = thread_pool::instance();
+        m_threadPool->start();
+
+        if (m_option.enableHttp) {
+            initHttpRouter();
+            OKV_LOG_INFO("initHttpRouter end");
+            OKV_LOG_INFO("http servers register message handler:'SdpAgentController::handleMessage'");
+            registerHttpMessageHandler();
+            installSecurityChain();
+            registerWebSocketCallback();
+            addRefererWhitelist();
+            if (!registerServerManager()) {
+                OKV_LOG_ERROR("{}; Reason: {}", "http servers register server manager",
+                              "can not find avalible tcp port for http server which address is 127.0.0.1");
+                return false;
+            }
+            OKV_LOG_INFO("http servers register server manager");
+            publishHttpPort();
+        }
+
+        OKV_LOG_INFO("PluginsManager load pluginDir:{}", m_option.pluginDir);
+        loadPlugins();
+        OKV_LOG_INFO("PluginsManager will load start");
+        notifyModulesWillLoad();
+        OKV_LOG_INFO("PluginsManager will load end");
+        initRpcServer();
+        hookEventBus();
+        OKV_LOG_INFO("PluginsManager handle load finish start");
+        notifyModulesDidLoad();
+        OKV_LOG_INFO("PluginsManager handle load finish end");
+
+        if (m_option.enableHttp) {
+            OKV_LOG_INFO("http servers start");
+            if (!startServerGroup()) {
+                OKV_LOG_ERROR("m_serverGroup->start() fail");
+                return false;
+            }
+            OKV_LOG_INFO("http server manager start");
+            if (!startServerManager()) {
+                OKV_LOG_ERROR("m_serverManager->start() fail");
+                return false;
+            }
+            holdHttpMutex();
+        }
+        if (m_option.enableEventBus) {
+            announceReady();
+        }
+        return true;
+    } catch (const std::exception& e) {
+        OKV_LOG_ERROR("{}; Reason: {}; HowTo: {}", "Unknown exception,then you can not run this agent ",
+                      e.what(), "check code logic");
+    } catch (...) {
+        OKV_LOG_ERROR("{}; Reason: {}; HowTo: {}", "Unknown exception,then you can not run this agent ",
+                      "unknown exception", "check code logic");
+    }
+    return false;
+}
+
+void SdpAgentController::stop() {
+    if (m_stopped) {
+        OKV_LOG_INFO("already stopped");
+        return;
+    }
+    if (m_option.enableHttp) {
+        OKV_LOG_INFO("http servers stop");
+        if (!stopServerGroup()) {
+            OKV_LOG_ERROR("m_serverGroup->stop() fail,then you can not use http api");
+        }
+        OKV_LOG_INFO("http server manager stop");
+        if (!stopServerManager()) {
+            OKV_LOG_ERROR("m_serverManager->stop() fail,then you can not use http api");
+        }
+    }
+    OKV_LOG_INFO("Stop eventbus");
+    stopEventBus();
+    OKV_LOG_INFO("Stop eventbus finish");
+    OKV_LOG_INFO("plugin manager unload");
+    unloadPlugins();
+    if (m_threadPool) {
+        m_threadPool->stop();
+    }
+    m_stopped = true;
+}
+
 // ---- construction steps -------------------------------------------------------------------------
 
 void SdpAgentController::createRunTimeContext() {
-    OKV_LOG_INFO("create RunTimeContext object begin");
     m_runTimeContext = std::make_shared<RunTimeContext>(m_option.pluginCmd);
     m_runTimeContext->registService(std::string("threadpool"),
                                     std::static_pointer_cast<void>(thread_pool::instance()));
-    OKV_LOG_INFO("create RunTimeContext object end");
 }
 
 void SdpAgentController::createHttpContext() {
@@ -122,11 +223,11 @@ void SdpAgentController::loadServerCertificates() {
     // Joins with the certificate source: the self-signed certificate is mandatory
     // (OKV_ENSURE "Fail to get cert with default cert type"), the CA-organization one is tried with kinds 1
     // then 2.
-    OKV_SKIP_STEP("get self sign CA server cert and CA organization server cert", "the certificate source");
+    OKV_SKIP_STEP("get the server certificates", "the certificate source");
 }
 
 void SdpAgentController::addLocalHostEntry() {
-    OKV_SKIP_STEP("add the agent's host name for 127.0.0.1 to the hosts file", "the hosts-file editor");
+    OKV_SKIP_STEP("add the hosts-file entry", "the hosts-file editor");
 }
 
 void SdpAgentController::createHttpServers() {
@@ -141,10 +242,8 @@ void SdpAgentController::registerHttpServers() {
 
 void SdpAgentController::createEventBus() {
     if (m_option.enableEventBus) {
-        OKV_LOG_INFO("The eventbus runs in the service side mode");
         OKV_SKIP_STEP("create SdpBroadcastImpl", "the broadcast server");
     } else {
-        OKV_LOG_INFO("The eventbus is run on the client mode");
         OKV_SKIP_STEP("create SdpBroadcastClient", "the broadcast client");
     }
 }
@@ -157,53 +256,7 @@ void SdpAgentController::registerServices() {
                                     static_cast<void*>(static_cast<IHandler*>(&m_callbackHandler)));
 }
 
-// ---- start --------------------------------------------------------------------------------------
-
-bool SdpAgentController::start() {
-    try {
-        return runStartSequence();
-    } catch (const std::exception& e) {
-        OKV_LOG_ERROR("{}; Reason: {}; HowTo: {}", "Unknown exception,then you can not run this agent ",
-                      e.what(), "check code logic");
-    } catch (...) {
-        OKV_LOG_ERROR("{}; Reason: {}; HowTo: {}", "Unknown exception,then you can not run this agent ",
-                      "unknown exception", "check code logic");
-    }
-    return false;
-}
-
-bool SdpAgentController::runStartSequence() {
-    OKV_LOG_INFO("SdpAgentController enter start...");
-    initPluginsFeature();
-    m_threadPool = thread_pool::instance();
-    m_threadPool->start();
-
-    if (m_option.enableHttp && !setUpHttp()) {
-        return false;
-    }
-    loadPlugins();
-    notifyModulesWillLoad();
-    initRpcServer();
-    hookEventBus();
-    notifyModulesDidLoad();
-    if (m_option.enableHttp && !startHttpServers()) {
-        return false;
-    }
-    if (m_option.enableEventBus) {
-        announceReady();
-    }
-    return true;
-}
-
-bool SdpAgentController::setUpHttp() {
-    initHttpRouter();
-    OKV_LOG_INFO("initHttpRouter end");
-    registerHttpMessageHandler();
-    installSecurityChain();
-    registerWebSocketCallback();
-    addRefererWhitelist();
-    return registerServerManager();
-}
+// ---- start steps --------------------------------------------------------------------------------
 
 void SdpAgentController::initHttpRouter() {
     std::lock_guard lock(m_routeMutex);
@@ -213,8 +266,7 @@ void SdpAgentController::initHttpRouter() {
 }
 
 void SdpAgentController::registerHttpMessageHandler() {
-    OKV_SKIP_STEP("http servers register message handler:'SdpAgentController::handleMessage'",
-                  "the HTTP server group");
+    OKV_SKIP_STEP("register the message handler", "the HTTP server group");
 }
 
 void SdpAgentController::installSecurityChain() {
@@ -233,22 +285,25 @@ void SdpAgentController::addRefererWhitelist() {
 }
 
 bool SdpAgentController::registerServerManager() {
-    // Joins with the server group: without a free port, log "{}; Reason: {}" with "can not find avalible tcp
-    // port for http server which address is 127.0.0.1" and fail; else publish m_httpPort in the port file
-    // "httpserver" and log "http server start successfully".
-    OKV_SKIP_STEP("http servers register server manager", "the HTTP server group");
+    // Joins with the server group: false when no server could take a port.
+    OKV_SKIP_STEP("register the server manager", "the HTTP server group");
     return true;
 }
 
+void SdpAgentController::publishHttpPort() {
+    // Joins with the server group: m_httpPort = the bound port, written to the port file "httpserver"
+    // (read by getServicePort), then "http server start successfully" and "{} addr:127.0.0.1 port:{}".
+    OKV_SKIP_STEP("publish the http port", "the HTTP server group");
+}
+
 void SdpAgentController::loadPlugins() {
-    OKV_LOG_INFO("PluginsManager load pluginDir:{}", m_option.pluginDir);
+    // Joins with the plug-ins manager: load(pluginDir, result callback, moduleLoadFilter); the callback logs
+    // "load dynamic library: '{}' failed, error({}:{}): {}{}".
     OKV_SKIP_STEP("load the plug-in directory", "the plug-ins manager");
 }
 
 void SdpAgentController::notifyModulesWillLoad() {
-    OKV_LOG_INFO("PluginsManager will load start");
     OKV_SKIP_STEP("moduleWillLoadFinished", "the plug-ins manager");
-    OKV_LOG_INFO("PluginsManager will load end");
 }
 
 void SdpAgentController::initRpcServer() {
@@ -269,54 +324,46 @@ void SdpAgentController::hookEventBus() {
 }
 
 void SdpAgentController::notifyModulesDidLoad() {
-    OKV_LOG_INFO("PluginsManager handle load finish start");
     OKV_SKIP_STEP("moduleDidLoadFinished", "the plug-ins manager");
-    OKV_LOG_INFO("PluginsManager handle load finish end");
 }
 
-bool SdpAgentController::startHttpServers() {
-    // Joins with the server group and manager: a start failure logs "m_serverGroup->start() fail" or
-    // "m_serverManager->start() fail" and fails the start; then the named lock
-    // "Global\Http_{24C87D85-A6F4-4919-B795-BDDA1A45F9A2}" is held for the life of the process.
-    OKV_SKIP_STEP("http servers start", "the HTTP server group and manager");
+bool SdpAgentController::startServerGroup() {
+    OKV_SKIP_STEP("start the server group", "the HTTP server group");
     return true;
 }
 
-void SdpAgentController::announceReady() { OKV_SKIP_STEP("broadcast statusEvent|ready", "the event bus"); }
-
-// ---- stop ---------------------------------------------------------------------------------------
-
-void SdpAgentController::stop() {
-    if (m_stopped) {
-        OKV_LOG_INFO("already stopped");
-        return;
-    }
-    if (m_option.enableHttp) {
-        stopHttpServers();
-    }
-    stopEventBus();
-    unloadPlugins();
-    if (m_threadPool) {
-        m_threadPool->stop();
-    }
-    m_stopped = true;
+bool SdpAgentController::startServerManager() {
+    OKV_SKIP_STEP("start the server manager", "the HTTP server manager");
+    return true;
 }
 
-void SdpAgentController::stopHttpServers() {
-    OKV_LOG_INFO("http servers stop");
+void SdpAgentController::holdHttpMutex() {
+    // Joins once the servers exist: the named lock "Global\Http_{24C87D85-A6F4-4919-B795-BDDA1A45F9A2}" is
+    // held for the life of the process; a failure logs "{}; Reason: {}@{} --->>> {}" with "create http
+    // server mutex failed..." at warning level and start goes on.
+    OKV_SKIP_STEP("create http server mutex", "the HTTP server group");
+}
+
+void SdpAgentController::announceReady() {
+    // Joins with the event bus: broadcast "statusEvent|ready" with {"event":"ready"}.
+    OKV_SKIP_STEP("broadcast statusEvent|ready", "the event bus");
+}
+
+// ---- stop steps ---------------------------------------------------------------------------------
+
+bool SdpAgentController::stopServerGroup() {
     OKV_SKIP_STEP("stop the server group", "the HTTP server group");
-    OKV_LOG_INFO("http server manager stop");
-    OKV_SKIP_STEP("stop the server manager", "the HTTP server manager");
+    return true;
 }
 
-void SdpAgentController::stopEventBus() {
-    OKV_LOG_INFO("Stop eventbus");
-    OKV_SKIP_STEP("stop the event bus", "the event bus");
-    OKV_LOG_INFO("Stop eventbus finish");
+bool SdpAgentController::stopServerManager() {
+    OKV_SKIP_STEP("stop the server manager", "the HTTP server manager");
+    return true;
 }
+
+void SdpAgentController::stopEventBus() { OKV_SKIP_STEP("stop the event bus", "the event bus"); }
 
 void SdpAgentController::unloadPlugins() {
-    OKV_LOG_INFO("plugin manager unload");
     OKV_SKIP_STEP("moduleWillUnloadFinished", "the plug-ins manager");
 }
 

@@ -81,24 +81,26 @@ private:
     void registerServices();
 
     // Start steps.
-    bool setUpHttp();
     void initHttpRouter();
     void registerHttpMessageHandler();
     void installSecurityChain();
     void registerWebSocketCallback();
     void addRefererWhitelist();
     bool registerServerManager();
+    void publishHttpPort();
     void loadPlugins();
     void notifyModulesWillLoad();
     void initRpcServer();
     void hookEventBus();
     void notifyModulesDidLoad();
-    bool startHttpServers();
+    bool startServerGroup();
+    bool startServerManager();
+    void holdHttpMutex();
     void announceReady();
-    bool runStartSequence();
 
     // Stop steps.
-    void stopHttpServers();
+    bool stopServerGroup();
+    bool stopServerManager();
     void stopEventBus();
     void unloadPlugins();
 

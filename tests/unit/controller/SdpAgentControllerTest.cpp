@@ -126,8 +126,17 @@ TEST(SdpAgentController, StartRunsTheSequenceInOrderAndStopTwiceStopsOnce) {
             at = found;
         }
 
+        // The sequence's lines carry the name of start itself.
+        EXPECT_EQ(
+            log.count({"[talvern::sdp::SdpAgentController::start:", "PluginsManager load pluginDir:plugins"}),
+            1);
+        EXPECT_EQ(log.count({"[talvern::sdp::SdpAgentController::SdpAgentController:",
+                             "create RunTimeContext object end"}),
+                  1);
+
         controller->stop();
         controller->stop();
+        EXPECT_EQ(log.count({"[talvern::sdp::SdpAgentController::stop:", "already stopped"}), 1);
         EXPECT_EQ(log.count("plugin manager unload"), 1);
         EXPECT_EQ(log.count("http servers stop"), 1);
         EXPECT_EQ(log.count("Stop eventbus finish"), 1);
