@@ -156,11 +156,13 @@ bool SdpAgentController::start() {
                 OKV_LOG_ERROR("m_serverGroup->start() fail");
                 return false;
             }
+            OKV_LOG_INFO("http servers start ok");
             OKV_LOG_INFO("http server manager start");
             if (!startServerManager()) {
                 OKV_LOG_ERROR("m_serverManager->start() fail");
                 return false;
             }
+            OKV_LOG_INFO("http server manager start ok");
             holdHttpMutex();
         }
         if (m_option.enableEventBus) {
@@ -187,16 +189,19 @@ void SdpAgentController::stop() {
         if (!stopServerGroup()) {
             OKV_LOG_ERROR("m_serverGroup->stop() fail,then you can not use http api");
         }
+        OKV_LOG_INFO("http servers stop ok");
         OKV_LOG_INFO("http server manager stop");
         if (!stopServerManager()) {
             OKV_LOG_ERROR("m_serverManager->stop() fail,then you can not use http api");
         }
+        OKV_LOG_INFO("http server manager stop ok");
     }
     OKV_LOG_INFO("Stop eventbus");
     stopEventBus();
     OKV_LOG_INFO("Stop eventbus finish");
     OKV_LOG_INFO("plugin manager unload");
     unloadPlugins();
+    OKV_LOG_INFO("m_pluginsManager->moduleWillUnloadFinished ok");
     if (m_threadPool) {
         m_threadPool->stop();
     }

@@ -138,7 +138,7 @@ TEST(SdpAgentController, StartRunsTheSequenceInOrderAndStopTwiceStopsOnce) {
         controller->stop();
         EXPECT_EQ(log.count({"[talvern::sdp::SdpAgentController::stop:", "already stopped"}), 1);
         EXPECT_EQ(log.count("plugin manager unload"), 1);
-        EXPECT_EQ(log.count("http servers stop"), 1);
+        EXPECT_EQ(log.count("http servers stop ok"), 1);
         EXPECT_EQ(log.count("Stop eventbus finish"), 1);
         EXPECT_EQ(log.count("already stopped"), 1);
         EXPECT_EQ(talvern::thread_pool::instance()->thread_count(), 0u);
