@@ -87,7 +87,8 @@ TEST(SdpAgentController, ConstructionRegistersPoolAndCallbackHandler) {
     auto* handler = static_cast<talvern::IHandler*>(context->getService("srvHandler"));
     ASSERT_NE(dispatcher, nullptr);
     ASSERT_NE(handler, nullptr);
-    static int runs = 0;
+    static int runs;
+    runs = 0;
     talvern::CallbackEntry entry;
     entry.eventMask = 4;
     entry.callback = [](const std::string&, std::string&) { ++runs; };
