@@ -4,10 +4,12 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include "helpers/Eventually.h"
 
 using talvern::platform::SignalWatcher;
 
@@ -19,29 +21,20 @@ public:
     SignalWatcher::Handler handler() {
         return [this](int signalNumber) {
             std::lock_guard lock(m_mutex);
-            m_signals.push_back(signalNumber);
-            m_threads.push_back(std::this_thread::get_id());
-            m_changed.notify_all();
+            m_deliveries.emplace_back(signalNumber, std::this_thread::get_id());
         };
     }
     bool waitFor(std::size_t count) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_signals.size() >= count; });
+        return talvern::test::eventually([&] { return deliveries().size() >= count; });
     }
-    std::vector<int> signals() {
+    std::vector<std::pair<int, std::thread::id>> deliveries() {
         std::lock_guard lock(m_mutex);
-        return m_signals;
-    }
-    std::vector<std::thread::id> threads() {
-        std::lock_guard lock(m_mutex);
-        return m_threads;
+        return m_deliveries;
     }
 
 private:
     std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<int> m_signals;
-    std::vector<std::thread::id> m_threads;
+    std::vector<std::pair<int, std::thread::id>> m_deliveries;
 };
 
 }  // namespace
@@ -56,9 +49,12 @@ TEST(SignalWatcher, HandlesSignalsOnItsOwnThreadIncludingOnesSentBeforeStart) {
     ASSERT_TRUE(received.waitFor(1));
     ASSERT_EQ(::kill(::getpid(), SIGUSR1), 0);
     ASSERT_TRUE(received.waitFor(2));
-    EXPECT_EQ(received.signals(), (std::vector<int>{SIGQUIT, SIGUSR1}));
-    for (auto id : received.threads()) {
-        EXPECT_NE(id, std::this_thread::get_id());
+    auto deliveries = received.deliveries();
+    ASSERT_EQ(deliveries.size(), 2u);
+    EXPECT_EQ(deliveries[0].first, SIGQUIT);
+    EXPECT_EQ(deliveries[1].first, SIGUSR1);
+    for (const auto& delivery : deliveries) {
+        EXPECT_NE(delivery.second, std::this_thread::get_id());
     }
     watcher.stop();
     watcher.stop();
