@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "app/DebugLogSwitch.h"
-#include "app/PendingIntegrations.h"
 #include "app/SdpAppCmdHelper.h"
 #include "app/SdpApplicationConsole.h"
 #include "app/SdpApplicationService.h"
@@ -24,6 +23,7 @@
 #include "platform/NamedLock.h"
 #include "platform/Paths.h"
 #include "platform/ProcessInfo.h"
+#include "process/ProcessUtils.h"
 #include "signcheck/SignCheck.h"
 #include "support/Timer.h"
 
@@ -116,7 +116,7 @@ int SdpSingleApplicationImpl::exec() {
     initSingleApp();
     OKV_LOG_INFO("initSingleApp end");
 
-    process::enableDebugPrivilege();
+    utilities::windows::enableSeDebugPrivilege::init();
     logSessionAndUser();
 
     OKV_LOG_INFO("filterCmd begin");
@@ -209,7 +209,7 @@ bool SdpSingleApplicationImpl::filterCmd(int& exitCode) {
     }
     cmdline::parser& cmd = *m_cmdParser;
     if (cmd.exist("fork")) {
-        if (!process::startwithCurrentUser(cmd.get<std::string>("fork"), false, false, false)) {
+        if (!process::startwithCurrentUser(cmd.get<std::string>("fork"), false)) {
             OKV_LOG_ERROR("filterCmd call startwithCurrentUser failed");
             exitCode = -4;
         }
@@ -296,7 +296,7 @@ void SdpSingleApplicationImpl::forceKill() {
         }
         command += " " + arg;
     }
-    std::string result = process::terminateProcessByCmdLine(command);
+    std::string result = process::windows::terminateProcessByCmdLine(command);
     OKV_LOG_INFO("we will kill the process with cmd:{} result:{}", command, result);
 }
 

@@ -15,6 +15,7 @@
 
 #include "log/Log.h"
 #include "platform/Paths.h"
+#include "platform/SignalWatcher.h"
 #include "platform/Signals.h"
 
 namespace fs = std::filesystem;
@@ -99,14 +100,15 @@ int QtServiceBase::run() {
     std::mutex mutex;
     std::condition_variable stopped;
     bool stopRequested = false;
-    platform::SignalWaiter waiter;
-    waiter.start([&](int signal) {
-        if (signal == SIGTERM || signal == SIGINT) {
-            std::lock_guard lock(mutex);
-            stopRequested = true;
-            stopped.notify_all();
-        }
+    platform::SignalWatcher watcher({SIGTERM, SIGINT}, [&](int) {
+        std::lock_guard lock(mutex);
+        stopRequested = true;
+        stopped.notify_all();
     });
+    std::error_code ec;
+    if (!watcher.start(ec)) {
+        OKV_LOG_ERROR("signals cannot be watched; Reason: {}", ec.message());
+    }
 
     start();
     sd_notify(0, "READY=1");
@@ -116,8 +118,7 @@ int QtServiceBase::run() {
     }
     sd_notify(0, "STOPPING=1");
     stop();
-    waiter.stop();
-    std::error_code ec;
+    watcher.stop();
     fs::remove(pidFile, ec);
     return 0;
 }

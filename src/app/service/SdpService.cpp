@@ -10,6 +10,7 @@
 #include "platform/NamedLock.h"
 #include "platform/Paths.h"
 #include "platform/ProcessInfo.h"
+#include "process/ProcessUtils.h"
 
 namespace talvern {
 namespace {
@@ -21,7 +22,7 @@ const char* const kInstallerMarker = "Global\\oKavelInst_{ADF9C3F5-EAD6-412B-84A
 
 SdpService::SdpService(int argc, char** argv, std::shared_ptr<cmdline::parser> parser)
     : QtServiceBase(argc, argv, kServiceName), m_cmdParser(std::move(parser)) {
-    setServiceDescription(process::serviceDescription());
+    setServiceDescription(serviceDescription());
     setStartupType(AutoStartup);
 }
 
@@ -69,7 +70,7 @@ void SdpService::srvKillChildProc() {
     if (name.empty()) {
         name = "oKavelAgent";
     }
-    process::killSameNameChildProc(name, platform::currentProcessId());
+    process::windows::killSameNameChildProc(name, static_cast<std::uint32_t>(platform::currentProcessId()));
 }
 
 }  // namespace talvern
