@@ -16,18 +16,7 @@ extern char** environ;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-namespace okavel::test {
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
+namespace talvern::test {
 
 bool signWithDevelopmentKey(const fs::path& file) {
     std::string command = std::string(OKAVEL_SIGN_TOOL) + " sign --cert '" + OKAVEL_DEV_SIGNING_CERT +
@@ -221,4 +210,4 @@ std::vector<std::string> AgentSandbox::listFiles(const fs::path& dir) {
     return names;
 }
 
-}  // namespace okavel::test
+}  // namespace talvern::test

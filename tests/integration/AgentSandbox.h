@@ -12,9 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "support/Eventually.h"
 #include "support/TempDir.h"
 
-namespace okavel::test {
+namespace talvern::test {
 
 /// What a finished command left behind.
 struct RunResult {
@@ -95,8 +96,4 @@ private:
 /// Signs a file with the build's development signing certificate; true on success.
 bool signWithDevelopmentKey(const std::filesystem::path& file);
 
-/// Polls condition every few milliseconds until it holds or the limit passes.
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds limit = std::chrono::seconds(20));
-
-}  // namespace okavel::test
+}  // namespace talvern::test

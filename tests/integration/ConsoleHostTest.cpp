@@ -6,8 +6,8 @@
 #include "AgentSandbox.h"
 
 using namespace std::chrono_literals;
-using okavel::test::AgentProcess;
-using okavel::test::AgentSandbox;
+using talvern::test::AgentProcess;
+using talvern::test::AgentSandbox;
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "AgentSandbox.h"
 
-using okavel::test::AgentSandbox;
+using talvern::test::AgentSandbox;
 
 namespace {
 
@@ -84,7 +84,7 @@ TEST(Launch, SignedProtectionLibraryIsLoadedAndTheCoreHostTakesTheAntiPhishingLo
     auto library = box.root() / "oKavelDefenser" / "liboKavelDefenser.so";
     std::filesystem::create_directories(library.parent_path());
     std::filesystem::copy_file(std::string(OKAVEL_TEST_PLUGIN_DIR) + "/test_module_y.so", library);
-    ASSERT_TRUE(okavel::test::signWithDevelopmentKey(library));
+    ASSERT_TRUE(talvern::test::signWithDevelopmentKey(library));
 
     auto core = box.start({"--plugin", "plugins/oKavelCore"});
     ASSERT_TRUE(core->waitForOutput("No other instance is running"));

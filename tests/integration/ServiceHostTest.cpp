@@ -6,7 +6,7 @@
 #include "AgentSandbox.h"
 
 using namespace std::chrono_literals;
-using okavel::test::AgentSandbox;
+using talvern::test::AgentSandbox;
 
 namespace {
 
@@ -43,7 +43,7 @@ TEST_F(ServiceHost, RunsInTheForegroundUntilTerminated) {
     auto service = box.start({});
     ASSERT_TRUE(service->waitForOutput("exec service application"));
     auto pidFile = box.runtimeDir() / "oKavelService.pid";
-    ASSERT_TRUE(okavel::test::eventually([&] { return std::filesystem::exists(pidFile); }));
+    ASSERT_TRUE(talvern::test::eventually([&] { return std::filesystem::exists(pidFile); }));
     ASSERT_TRUE(AgentSandbox::waitForFileText(box.binDir() / "logs" / "oKavelService.log",
                                               "sdp controller start end"));
     EXPECT_TRUE(contains(AgentSandbox::readFile(pidFile), std::to_string(service->pid())));
@@ -59,7 +59,7 @@ TEST_F(ServiceHost, RunsInTheForegroundUntilTerminated) {
 
 TEST_F(ServiceHost, InterruptStopsTheServiceInOrder) {
     auto service = box.start({});
-    ASSERT_TRUE(okavel::test::eventually(
+    ASSERT_TRUE(talvern::test::eventually(
         [&] { return std::filesystem::exists(box.runtimeDir() / "oKavelService.pid"); }));
     service->signal(SIGINT);
     EXPECT_EQ(service->wait(), 0);

@@ -18,8 +18,6 @@
 
 namespace talvern::test {
 
-using TempDir = okavel::test::TempDir;
-
 /// A certificate and its private key, as PEM files and texts.
 struct PkiIdentity {
     std::filesystem::path certificate;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "helpers/LogCapture.h"
+#include "support/LogCapture.h"
 
 using talvern::CallbackEntry;
 using talvern::CallbackHandler;

@@ -6,7 +6,7 @@
 #include "controller/EventForwardingRule.h"
 #include "controller/IWebEventSink.h"
 #include "controller/SdpAgentController.h"
-#include "helpers/LogCapture.h"
+#include "support/LogCapture.h"
 #include "unit/controller/RecordingSink.h"
 
 using talvern::sdp::EventForwardingRule;

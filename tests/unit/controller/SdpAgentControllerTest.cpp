@@ -8,7 +8,7 @@
 
 #include "context/RunTimeContext.h"
 #include "controller/IWebEventSink.h"
-#include "helpers/LogCapture.h"
+#include "support/LogCapture.h"
 #include "log/Check.h"
 #include "support/ThreadPool.h"
 #include "unit/controller/RecordingSink.h"

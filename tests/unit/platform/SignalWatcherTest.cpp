@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "helpers/Eventually.h"
+#include "support/Eventually.h"
 
 using talvern::platform::SignalWatcher;
 

@@ -14,7 +14,7 @@
 #include "talvern/IModule.h"
 
 namespace fs = std::filesystem;
-using okavel::test::TempDir;
+using talvern::test::TempDir;
 using talvern::IModule;
 using talvern::ModuleBroker;
 

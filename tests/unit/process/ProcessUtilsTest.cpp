@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "helpers/Eventually.h"
+#include "support/Eventually.h"
 
-#include "helpers/LogCapture.h"
+#include "support/LogCapture.h"
 
 namespace fs = std::filesystem;
 using talvern::test::eventually;

@@ -213,7 +213,7 @@ TEST(ProcessPath, ExitedProcessFails) {
 }
 
 TEST(ProcessPath, DeletedExecutableFails) {
-    okavel::test::TempDir dir;
+    talvern::test::TempDir dir;
     auto copy = dir / "sleeper";
     std::filesystem::copy_file("/bin/sleep", copy);
     pid_t child = ::fork();

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "helpers/Eventually.h"
+#include "support/Eventually.h"
 
 using talvern::strand_registry;
 using talvern::thread_pool;
