@@ -11,6 +11,8 @@
 #include "controller/IWebEventSink.h"
 #include "log/Check.h"
 #include "log/Log.h"
+#include "plugins/PluginsManager.h"
+#include "signcheck/SignCheck.h"
 #include "support/ThreadPool.h"
 
 // A step whose component is not part of this build yet: it says so, so that the sequence stays visible.
@@ -71,7 +73,8 @@ constexpr const char* kPluginExtension = ".so";
 // The sequences below write their own log lines (so that the lines carry the name of the constructor, of
 // start or of stop); each step is one private method, where its component joins.
 
-SdpAgentController::SdpAgentController(const SdpOption& option) : m_option(option) {
+SdpAgentController::SdpAgentController(const SdpOption& option)
+    : m_option(option), m_pluginsManager(std::make_shared<PluginsManager>()) {
     OKV_LOG_INFO("create RunTimeContext object begin");
     createRunTimeContext();
     OKV_LOG_INFO("create RunTimeContext object end");
@@ -302,13 +305,21 @@ void SdpAgentController::publishHttpPort() {
 }
 
 void SdpAgentController::loadPlugins() {
-    // Joins with the plug-ins manager: load(pluginDir, result callback, moduleLoadFilter); the callback logs
-    // "load dynamic library: '{}' failed, error({}:{}): {}{}".
-    OKV_SKIP_STEP("load the plug-in directory", "the plug-ins manager");
+    m_pluginsManager->load(
+        m_option.pluginDir,
+        [](const std::error_code& ec, const std::string& path) {
+            if (ec) {
+                OKV_LOG_ERROR("load dynamic library: '{}' failed, error({}:{}): {}{}", path, ec.value(),
+                              ec.category().name(), ec.message(), "");
+            } else {
+                OKV_LOG_INFO("load dynamic library: '{}' success.", path);
+            }
+        },
+        [this](const std::string& path) { return moduleLoadFilter(path); });
 }
 
 void SdpAgentController::notifyModulesWillLoad() {
-    OKV_SKIP_STEP("moduleWillLoadFinished", "the plug-ins manager");
+    m_pluginsManager->moduleWillLoadFinished(m_runTimeContext.get());
 }
 
 void SdpAgentController::initRpcServer() {
@@ -328,9 +339,7 @@ void SdpAgentController::hookEventBus() {
     OKV_SKIP_STEP("install handleEventMessage as the event handler", "the event bus");
 }
 
-void SdpAgentController::notifyModulesDidLoad() {
-    OKV_SKIP_STEP("moduleDidLoadFinished", "the plug-ins manager");
-}
+void SdpAgentController::notifyModulesDidLoad() { m_pluginsManager->moduleDidLoadFinished(); }
 
 bool SdpAgentController::startServerGroup() {
     OKV_SKIP_STEP("start the server group", "the HTTP server group");
@@ -368,9 +377,7 @@ bool SdpAgentController::stopServerManager() {
 
 void SdpAgentController::stopEventBus() { OKV_SKIP_STEP("stop the event bus", "the event bus"); }
 
-void SdpAgentController::unloadPlugins() {
-    OKV_SKIP_STEP("moduleWillUnloadFinished", "the plug-ins manager");
-}
+void SdpAgentController::unloadPlugins() { m_pluginsManager->moduleWillUnloadFinished(); }
 
 // ---- events -------------------------------------------------------------------------------------
 
@@ -386,7 +393,7 @@ bool SdpAgentController::handleEventMessage(const char* topic, const char* conte
     } else {
         OKV_LOG_DEBUG("handleEvent topic:{}", topic);
     }
-    // Joins with the plug-ins manager: moduleDidRecivedEventMessage(topic, content) for every module.
+    m_pluginsManager->moduleDidRecivedEventMessage(topic, content);
     return true;
 }
 
@@ -507,9 +514,7 @@ bool SdpAgentController::isAdmittedByFeatureList(const std::string&) {
 }
 
 bool SdpAgentController::hasMakerSignature(const std::string& path) {
-    // Joins with the code-signature check; until then no file counts as signed.
-    OKV_SKIP_STEP("signature check of " + path, "code-signature verification");
-    return false;
+    return signCheck::windows::hasTalvernSignA(path);
 }
 
 }  // namespace talvern::sdp

@@ -9,6 +9,7 @@
 #include "controller/SdpOption.h"
 
 namespace talvern {
+class PluginsManager;
 class RunTimeContext;
 class thread_pool;
 }  // namespace talvern
@@ -65,6 +66,8 @@ public:
     void setEventCenter(std::shared_ptr<IWebEventSink> eventCenter);
     /// The registry handed to modules.
     std::shared_ptr<RunTimeContext> runTimeContext() const { return m_runTimeContext; }
+    /// The plug-ins of this host.
+    const std::shared_ptr<PluginsManager>& pluginsManager() const { return m_pluginsManager; }
     /// The port of the first HTTP server that bound; 0 until started.
     std::uint16_t httpPort() const { return m_httpPort; }
 
@@ -113,7 +116,8 @@ private:
     // m_eventBus: the event bus (server or client mode) joins here.
     CallbackHandler m_callbackHandler;
     std::uint16_t m_httpPort = 0;
-    // m_serverGroup, m_serverManager, m_router, m_pluginsManager, m_capacitiesService join here.
+    // m_serverGroup, m_serverManager, m_router, m_capacitiesService join here.
+    std::shared_ptr<PluginsManager> m_pluginsManager;
     bool m_stopped = false;
     std::mutex m_routeMutex;  // guards route set-up
     // m_httpContext: the request security context joins here.
