@@ -79,7 +79,9 @@ private:
             }
             auto first = m_queue.begin();
             if (first->first.first > Clock::now()) {
-                m_wake.wait_until(lock, first->first.first);
+                // A copy: the wait releases the lock, and stop() or cancel() may free the entry meanwhile.
+                const auto deadline = first->first.first;
+                m_wake.wait_until(lock, deadline);
                 continue;
             }
             std::uint32_t id = first->first.second;
