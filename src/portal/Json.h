@@ -10,6 +10,7 @@
 
 #include <rttr/type>
 
+#include <memory>
 #include <string>
 
 namespace talvern::portal {
@@ -23,6 +24,25 @@ std::string to_json(rttr::instance obj);
 /// Returns false, leaving the record unchanged, when the text is not JSON. Keys without a property
 /// are ignored; a root that is not an object fills nothing. Never throws.
 bool from_json(const std::string& json, rttr::instance obj);
+
+/// Pointers are checked here: the reflection library must never be handed a null pointer or an
+/// empty shared pointer (it would look through it). Either refers to nothing and gives "" / false.
+template <typename T>
+std::string to_json(T* record) {
+    return record != nullptr ? to_json(rttr::instance(*record)) : std::string();
+}
+template <typename T>
+std::string to_json(const std::shared_ptr<T>& record) {
+    return record ? to_json(rttr::instance(*record)) : std::string();
+}
+template <typename T>
+bool from_json(const std::string& json, T* record) {
+    return record != nullptr && from_json(json, rttr::instance(*record));
+}
+template <typename T>
+bool from_json(const std::string& json, const std::shared_ptr<T>& record) {
+    return record && from_json(json, rttr::instance(*record));
+}
 
 namespace detail {
 void linkPortalRecords();

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "catalogue/Configuration.h"
 
@@ -140,4 +143,24 @@ TEST_F(MessageCatalogueFile, EditingTheFileChangesTheNextLookUp) {
     writeConfig(R"({"theme":"dark","lang":"zh-CN"})");
     EXPECT_EQ(getMessage(6), "请求非法");
     EXPECT_EQ(getMessage(221), "未知错误");
+}
+
+TEST(MessageCatalogue, ConcurrentLookUpsInBothLanguages) {
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t, &wrong] {
+            const auto sources = fixedSources(t % 2 == 0 ? "zh-CN" : "en-US", 3);
+            const char* expected = t % 2 == 0 ? "请求非法" : "Invalid request.";
+            for (int i = 0; i < 500; ++i) {
+                if (getMessage(6, sources) != expected) {
+                    ++wrong;
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
 }

@@ -99,11 +99,11 @@ TEST(PortalJsonRead, SixtyFourBitValuesSurviveARoundTrip) {
     for (std::int64_t value : values) {
         portal::event_resp::EventResp out;
         out.data.id = value;
-        out.code = -value;
+        out.code = ~value;
         portal::event_resp::EventResp in;
         ASSERT_TRUE(from_json(to_json(out), in));
         EXPECT_EQ(in.data.id, value);
-        EXPECT_EQ(in.code, -value);
+        EXPECT_EQ(in.code, ~value);
     }
     portal::event_resp::EventResp resp;
     ASSERT_TRUE(from_json(R"({"data":{"id":9007199254740993}})", resp));

@@ -121,6 +121,8 @@ TEST(PortalJsonWrite, PointersAndSharedPointersAreFollowed) {
     EXPECT_EQ(to_json(shared), R"({"code":7,"message":""})");
     portal::general_resp::GeneralResp* raw = shared.get();
     EXPECT_EQ(to_json(raw), R"({"code":7,"message":""})");
+    // The reflection library's own wrapper handling, reached through an instance of the shared pointer.
+    EXPECT_EQ(to_json(rttr::instance(shared)), R"({"code":7,"message":""})");
 }
 
 TEST(PortalJsonWrite, InstancesReferringToNothingGiveEmptyText) {
@@ -128,6 +130,11 @@ TEST(PortalJsonWrite, InstancesReferringToNothingGiveEmptyText) {
     EXPECT_EQ(to_json(none), "");
     std::shared_ptr<portal::general_resp::GeneralResp> empty;
     EXPECT_EQ(to_json(empty), "");
+    EXPECT_FALSE(portal::from_json("{}", none));
+    EXPECT_FALSE(portal::from_json("{}", empty));
+    auto filled = std::make_shared<portal::general_resp::GeneralResp>();
+    EXPECT_TRUE(portal::from_json(R"({"code":3})", filled));
+    EXPECT_EQ(filled->code, 3);
     EXPECT_EQ(to_json(rttr::instance()), "");
 }
 
