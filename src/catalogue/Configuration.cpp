@@ -41,7 +41,7 @@ bool Configuration::readKeyVaule(const std::string& key, std::string& value) con
         return false;
     }
     rapidjson::Document document;
-    if (document.Parse(content.data(), content.size()).HasParseError()) {
+    if (document.Parse<rapidjson::kParseIterativeFlag>(content.data(), content.size()).HasParseError()) {
         OKV_LOG_TAG_ERROR(kTag,
                           "Failed to read field {} in the localConfig.json file({}); Reason: Parsing failed. "
                           "error code:{}; HowTo: {}",

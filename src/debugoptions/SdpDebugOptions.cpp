@@ -1,6 +1,9 @@
 #include "debugoptions/SdpDebugOptions.h"
 
 #include <rapidjson/document.h>
+#include <rapidjson/encodedstream.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
 #include <rapidjson/schema.h>
 
 #include <iostream>
@@ -63,14 +66,47 @@ const rapidjson::SchemaDocument& schema() {
     return compiled;
 }
 
-// True when the text is JSON that satisfies the built-in schema.
+// The options are two levels deep; a file nested far deeper is refused before validation, whose cost
+// grows with the square of the depth.
+constexpr int kMaxNesting = 128;
+
+// Counts the nesting of a SAX stream and stops it past kMaxNesting.
+struct NestingLimit : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, NestingLimit> {
+    int depth = 0;
+    bool Default() { return true; }
+    bool StartObject() { return ++depth <= kMaxNesting; }
+    bool EndObject(rapidjson::SizeType) {
+        --depth;
+        return true;
+    }
+    bool StartArray() { return ++depth <= kMaxNesting; }
+    bool EndArray(rapidjson::SizeType) {
+        --depth;
+        return true;
+    }
+};
+
+bool withinNestingLimit(const std::string& text) {
+    rapidjson::MemoryStream memory(text.data(), text.size());
+    rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> input(memory);
+    rapidjson::Reader reader;
+    NestingLimit handler;
+    return !reader.Parse<rapidjson::kParseIterativeFlag>(input, handler).IsError();
+}
+
+// True when the text is JSON that satisfies the built-in schema. Parsing and validation are iterative,
+// so a deeply nested file cannot exhaust the stack.
 bool satisfiesSchema(const std::string& text) {
-    rapidjson::Document document;
-    if (document.Parse(text.data(), text.size()).HasParseError()) {
+    if (!withinNestingLimit(text)) {
         return false;
     }
-    rapidjson::SchemaValidator validator(schema());
-    return document.Accept(validator) && validator.IsValid();
+    rapidjson::MemoryStream memory(text.data(), text.size());
+    rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> input(memory);
+    rapidjson::SchemaValidatingReader<rapidjson::kParseIterativeFlag, decltype(input), rapidjson::UTF8<>>
+        reader(input, schema());
+    rapidjson::Document document;
+    document.Populate(reader);
+    return !reader.GetParseResult().IsError() && reader.IsValid();
 }
 
 }  // namespace

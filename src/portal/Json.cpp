@@ -225,9 +225,12 @@ void fillSequence(rttr::variant_sequential_view& view, rapidjson::Value& array) 
     for (rapidjson::SizeType i = 0; i < array.Size(); ++i) {
         rapidjson::Value& item = array[i];
         if (item.IsArray()) {
+            // Only a nested sequence descends: the depth is bounded by the type, not by the text.
             rttr::variant nested = view.get_value(i);
             auto nestedView = nested.create_sequential_view();
-            fillSequence(nestedView, item);
+            if (nestedView.is_valid()) {
+                fillSequence(nestedView, item);
+            }
         } else if (item.IsObject()) {
             rttr::variant element = view.get_value(i).extract_wrapped_value();
             fillObject(element, item);
@@ -340,8 +343,10 @@ std::string to_json(rttr::instance obj) {
 bool from_json(const std::string& json, rttr::instance obj) {
     detail::linkPortalRecords();
     try {
+        // The iterative parser accepts exactly the same texts but keeps its state on the heap, so
+        // deeply nested input cannot exhaust the stack.
         rapidjson::Document document;
-        if (document.Parse(json.data(), json.size()).HasParseError()) {
+        if (document.Parse<rapidjson::kParseIterativeFlag>(json.data(), json.size()).HasParseError()) {
             return false;
         }
         fillObject(obj, document);

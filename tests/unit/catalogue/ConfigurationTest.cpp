@@ -93,3 +93,10 @@ TEST_F(ConfigurationTest, EmptyFileIsBadJson) {
     std::string value;
     EXPECT_FALSE(Configuration(path()).readKeyVaule("lang", value));
 }
+
+TEST_F(ConfigurationTest, DeeplyNestedFileIsReadWithoutExhaustingTheStack) {
+    write(R"({"x":)" + std::string(1000000, '[') + std::string(1000000, ']') + R"(,"lang":"zh-CN"})");
+    std::string value;
+    EXPECT_TRUE(Configuration(path()).readKeyVaule("lang", value));
+    EXPECT_EQ(value, "zh-CN");
+}

@@ -142,3 +142,20 @@ TEST(SdpDebugOptionsShared, UsesTheSharedDataDirectoryFromTheEnvironment) {
     ::unsetenv("OKAVEL_SHARED_DATA_DIR");
     fs::remove_all(dir);
 }
+
+TEST_F(SdpDebugOptionsTest, NestingBeyondTheLimitIsAFormatError) {
+    auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    // 127 array levels inside the top-level object: 128 in all, still accepted.
+    writeFile(R"({"extra":)" + nested(127) + R"(,"thrift":{"transport":"tcp"}})");
+    {
+        SdpDebugOptions options(sharedDir());
+        EXPECT_EQ(options()->thrift.transport, Transport::tcp);
+    }
+    for (int depth : {128, 1000000}) {
+        writeFile(R"({"extra":)" + nested(depth) + R"(,"thrift":{"transport":"tcp"}})");
+        talvern::testing::LogCapture log;
+        SdpDebugOptions options(sharedDir());
+        EXPECT_EQ(options()->thrift.transport, Transport::all) << depth;
+        EXPECT_TRUE(log.hasLine("[warning]", "Read the debug configuration format error")) << depth;
+    }
+}

@@ -146,3 +146,26 @@ TEST(PortalJsonRead, EscapesAndEmbeddedNulAreDecoded) {
     ASSERT_TRUE(from_json(to_json(resp), again));
     EXPECT_EQ(again.message, resp.message);
 }
+
+TEST(PortalJsonRead, DeeplyNestedTextNeitherCrashesNorFills) {
+    constexpr std::size_t kDepth = 1000000;
+    const std::string open(kDepth, '['), close(kDepth, ']');
+    feature::PluginsFeature list;
+    list.sign = "s";
+    EXPECT_TRUE(from_json(open + close, list));
+    EXPECT_FALSE(from_json(open, list));
+    // Nested arrays where records are expected: the entries stay at their defaults.
+    EXPECT_TRUE(from_json(R"({"plugins":[)" + open + close + "]}", list));
+    ASSERT_EQ(list.plugins.size(), 1u);
+    EXPECT_EQ(list.plugins[0].name, "");
+    portal::event_req::EventReq req;
+    std::string objects;
+    for (std::size_t i = 0; i < kDepth; ++i) {
+        objects += R"({"data":)";
+    }
+    objects += R"({"fromId":3})" + std::string(kDepth, '}');
+    EXPECT_TRUE(from_json(objects, req));
+    EXPECT_EQ(req.data.fromId, 0);
+    EXPECT_TRUE(from_json(R"({"token":)" + open + close + "}", req));
+    EXPECT_EQ(req.token, "");
+}
