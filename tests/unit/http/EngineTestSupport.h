@@ -152,6 +152,49 @@ public:
 
     boost::asio::ip::tcp::socket& socket() { return m_socket; }
 
+    /// Sends one masked WebSocket frame (payload under 64 KiB).
+    void writeFrame(int opcode, const std::string& payload) {
+        std::string frame;
+        frame += static_cast<char>(0x80 | opcode);
+        if (payload.size() < 126) {
+            frame += static_cast<char>(0x80 | payload.size());
+        } else {
+            frame += static_cast<char>(0x80 | 126);
+            frame += static_cast<char>((payload.size() >> 8) & 0xff);
+            frame += static_cast<char>(payload.size() & 0xff);
+        }
+        const char mask[4] = {0x12, 0x34, 0x56, 0x78};
+        frame.append(mask, 4);
+        for (std::size_t i = 0; i < payload.size(); ++i) {
+            frame += static_cast<char>(payload[i] ^ mask[i % 4]);
+        }
+        write(frame);
+    }
+
+    /// Reads one unmasked frame from the server: (opcode, payload); nullopt when the stream ends.
+    std::optional<std::pair<int, std::string>> readFrame() {
+        if (!fill(2)) {
+            return std::nullopt;
+        }
+        const int opcode = static_cast<unsigned char>(m_pending[0]) & 0x0f;
+        std::size_t size = static_cast<unsigned char>(m_pending[1]) & 0x7f;
+        std::size_t headSize = 2;
+        if (size == 126) {
+            if (!fill(4)) {
+                return std::nullopt;
+            }
+            size = (static_cast<std::size_t>(static_cast<unsigned char>(m_pending[2])) << 8) |
+                   static_cast<unsigned char>(m_pending[3]);
+            headSize = 4;
+        }
+        if (!fill(headSize + size)) {
+            return std::nullopt;
+        }
+        auto frame = std::make_pair(opcode, m_pending.substr(headSize, size));
+        m_pending.erase(0, headSize + size);
+        return frame;
+    }
+
 private:
     std::optional<std::size_t> until(const std::string& marker) {
         while (true) {

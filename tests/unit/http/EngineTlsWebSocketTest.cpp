@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <boost/asio/ssl.hpp>
+
+#include <future>
+
+#include "unit/http/EngineTestSupport.h"
+#include "unit/http/TestCertificates.h"
+
+namespace talvern::test {
+namespace {
+
+using namespace talvern::engine;
+namespace asio = boost::asio;
+
+std::vector<unsigned char> bytes(const std::string& text) {
+    return std::vector<unsigned char>(text.begin(), text.end());
+}
+
+/// Sends one request over TLS trusting only `trusted`; the reply's body, or the failure text.
+std::string tlsGet(std::uint16_t port, const std::string& trusted) {
+    asio::io_context io;
+    asio::ssl::context ctx(asio::ssl::context::tls_client);
+    ctx.add_certificate_authority(asio::buffer(trusted));
+    ctx.set_verify_mode(asio::ssl::verify_peer);
+    asio::ssl::stream<asio::ip::tcp::socket> stream(io, ctx);
+    try {
+        stream.next_layer().connect({asio::ip::make_address("127.0.0.1"), port});
+        stream.handshake(asio::ssl::stream_base::client);
+        const std::string request = get("/tls", "Connection: close\r\n");
+        asio::write(stream, asio::buffer(request));
+        std::string reply;
+        boost::system::error_code ec;
+        char buffer[4096];
+        while (!ec) {
+            const auto n = stream.read_some(asio::buffer(buffer), ec);
+            reply.append(buffer, n);
+        }
+        const auto body = reply.find("\r\n\r\n");
+        return body == std::string::npos ? "no reply" : reply.substr(body + 4);
+    } catch (const std::exception& e) {
+        return std::string("failed: ") + e.what();
+    }
+}
+
+class EngineTlsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        harness.start([](mg_connection* c, int ev, void*) {
+            if (ev == MG_EV_HTTP_REQUEST) {
+                EXPECT_TRUE(c->flags & MG_F_SSL);
+                replyChunked(c, {"secret"});
+            }
+        });
+    }
+    EngineHarness harness;
+    TestKeyPair root = makeCertificate("Test Root", nullptr, true);
+    TestKeyPair intermediate = makeCertificate("Test Intermediate", &root, true);
+    TestKeyPair leaf = makeCertificate("127.0.0.1", &intermediate, false);
+    TestKeyPair self = makeCertificate("127.0.0.1", nullptr, false);
+};
+
+TEST_F(EngineTlsTest, ServesTlsWithACertificateFromMemory) {
+    std::string error;
+    ASSERT_TRUE(
+        harness.mgr.setSslFromMemory(harness.listener, bytes(self.certPem() + self.keyPem()), false, error));
+    harness.run();
+    EXPECT_EQ(tlsGet(harness.port, self.certPem()), "6\r\nsecret\r\n0\r\n\r\n");
+
+    // A plain-text client is dropped without disturbing the listener.
+    Client plain(harness.port);
+    plain.write(get("/tls"));
+    EXPECT_TRUE(plain.closedByServer());
+    EXPECT_EQ(tlsGet(harness.port, self.certPem()), "6\r\nsecret\r\n0\r\n\r\n");
+}
+
+TEST_F(EngineTlsTest, ChainFormSendsTheIntermediates) {
+    const std::string pem = leaf.certPem() + leaf.keyPem() + intermediate.certPem();
+    std::string error;
+    ASSERT_TRUE(harness.mgr.setSslFromMemory(harness.listener, bytes(pem), true, error));
+    harness.run();
+    EXPECT_EQ(tlsGet(harness.port, root.certPem()), "6\r\nsecret\r\n0\r\n\r\n");
+}
+
+TEST_F(EngineTlsTest, WithoutChainFormTheClientCannotVerify) {
+    const std::string pem = leaf.certPem() + leaf.keyPem() + intermediate.certPem();
+    std::string error;
+    ASSERT_TRUE(harness.mgr.setSslFromMemory(harness.listener, bytes(pem), false, error));
+    harness.run();
+    EXPECT_NE(tlsGet(harness.port, root.certPem()).find("failed"), std::string::npos);
+}
+
+TEST_F(EngineTlsTest, BadMaterialIsRefused) {
+    std::string error;
+    EXPECT_FALSE(harness.mgr.setSslFromMemory(harness.listener, {}, false, error));
+    EXPECT_EQ(error, "invalid ssl cert");
+    error.clear();
+    EXPECT_FALSE(
+        harness.mgr.setSslFromMemory(harness.listener, bytes(self.certPem()), false, error));  // no key
+    EXPECT_EQ(error, "invalid ssl cert");
+    error.clear();
+    EXPECT_FALSE(  // a key that does not belong to the certificate
+        harness.mgr.setSslFromMemory(harness.listener, bytes(self.certPem() + leaf.keyPem()), false, error));
+    EXPECT_EQ(error, "invalid ssl cert");
+    EXPECT_FALSE(harness.mgr.setSslFromMemory(harness.listener, bytes("-----BEGIN CERTIFICATE-----\nxx\n"),
+                                              true, error));
+}
+
+TEST(EngineWebSocketTest, UpgradeDeliversHandshakeAndFramesBothWays) {
+    EngineHarness harness;
+    std::mutex mutex;
+    std::vector<int> events;
+    std::string handshakeUri;
+    std::promise<void> closed;
+    harness.start([&](mg_connection* c, int ev, void* data) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (ev == MG_EV_WEBSOCKET_HANDSHAKE_REQUEST || ev == MG_EV_WEBSOCKET_HANDSHAKE_DONE) {
+            events.push_back(ev);
+            handshakeUri = std::string(static_cast<http_message*>(data)->uri.view());
+        }
+        if (ev == MG_EV_WEBSOCKET_HANDSHAKE_DONE) {
+            EXPECT_TRUE(c->flags & MG_F_IS_WEBSOCKET);
+            c->sendWebSocketFrame(WEBSOCKET_OP_TEXT, "hello", 5);
+        } else if (ev == MG_EV_WEBSOCKET_FRAME) {
+            events.push_back(ev);
+            auto* frame = static_cast<websocket_message*>(data);
+            const std::string text(reinterpret_cast<const char*>(frame->data), frame->size);
+            if (text == "bye") {
+                const char payload[] = {0x03, static_cast<char>(0xe8), 'b', 'y', 'e'};
+                c->sendWebSocketFrame(WEBSOCKET_OP_CLOSE, payload, sizeof(payload));
+            } else {
+                c->sendWebSocketFrameParts(frame->flags, {"echo:", text});
+            }
+        } else if (ev == MG_EV_CLOSE) {
+            events.push_back(ev);
+            closed.set_value();
+        }
+    });
+    harness.run();
+
+    Client client(harness.port);
+    client.write(
+        "GET /ws?x=1 HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    auto reply = client.read();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 101);
+    EXPECT_NE(reply->head.find("s3pPLMBiTxaQ9kYGzzhZRbK+xOo="), std::string::npos);
+    EXPECT_EQ(client.readFrame(), std::make_pair(WEBSOCKET_OP_TEXT, std::string("hello")));
+
+    client.writeFrame(WEBSOCKET_OP_TEXT, "{\"seq\":0}");
+    EXPECT_EQ(client.readFrame(), std::make_pair(WEBSOCKET_OP_TEXT, std::string("echo:{\"seq\":0}")));
+    const std::string large(1000, 'L');
+    client.writeFrame(WEBSOCKET_OP_BINARY, large);
+    EXPECT_EQ(client.readFrame(), std::make_pair(WEBSOCKET_OP_BINARY, "echo:" + large));
+
+    client.writeFrame(WEBSOCKET_OP_TEXT, "bye");
+    EXPECT_EQ(client.readFrame(), std::make_pair(WEBSOCKET_OP_CLOSE, std::string("\x03\xe8") + "bye"));
+    client.writeFrame(WEBSOCKET_OP_CLOSE, std::string("\x03\xe8", 2));
+    EXPECT_TRUE(client.closedByServer());  // the server ends its side first, then waits for ours
+    client.close();
+    ASSERT_EQ(closed.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(handshakeUri, "/ws");
+    EXPECT_EQ(events, (std::vector<int>{MG_EV_WEBSOCKET_HANDSHAKE_REQUEST, MG_EV_WEBSOCKET_HANDSHAKE_DONE,
+                                        MG_EV_WEBSOCKET_FRAME, MG_EV_WEBSOCKET_FRAME, MG_EV_WEBSOCKET_FRAME,
+                                        MG_EV_CLOSE}));
+}
+
+}  // namespace
+}  // namespace talvern::test
