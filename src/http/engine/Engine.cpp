@@ -371,6 +371,8 @@ mg_connection* mg_mgr::bind(const std::string& address, mg_event_handler_t handl
     record->m_handler = std::move(handler);
     const auto local = listener->acceptor.local_endpoint(ec);
     record->m_localPort = local.port();
+    record->m_remotePort = local.port();
+    record->m_localAddress = local.address().to_string();
     record->m_peerAddress = endpointText(local);
     listener->record = record;
     {

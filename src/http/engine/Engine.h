@@ -119,6 +119,10 @@ public:
     mg_connection* listener() const { return m_listener; }
     /// The peer as "address:port" (for a listener: the bound address and port).
     const std::string& peerAddress() const { return m_peerAddress; }
+    /// The peer's port in host order (for a listener: the bound port).
+    std::uint16_t remotePort() const { return m_remotePort; }
+    /// The local (listening) address as text.
+    const std::string& localAddress() const { return m_localAddress; }
     /// Local port in host order (for a listener: the bound port).
     std::uint16_t localPort() const { return m_localPort; }
     /// The manager that owns this connection.
@@ -149,6 +153,8 @@ private:
     mg_mgr* m_mgr = nullptr;
     mg_connection* m_listener = nullptr;
     std::string m_peerAddress;
+    std::string m_localAddress;
+    std::uint16_t m_remotePort = 0;
     std::uint16_t m_localPort = 0;
     mg_event_handler_t m_handler;
     std::weak_ptr<Session> m_session;  // empty for listeners

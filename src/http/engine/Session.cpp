@@ -629,7 +629,9 @@ void ManagerImpl::onAccepted(const std::shared_ptr<ListenerState>& listener, tcp
     record->user_data = listener->record->user_data;
     record->m_handler = listener->record->m_handler;
     record->m_peerAddress = remote.address().to_string() + ":" + std::to_string(remote.port());
+    record->m_remotePort = remote.port();
     record->m_localPort = listener->record->m_localPort;
+    record->m_localAddress = listener->record->m_localAddress;
     std::shared_ptr<Session> session;
     if (tls) {
         record->flags |= MG_F_SSL;
