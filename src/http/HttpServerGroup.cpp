@@ -25,14 +25,10 @@ std::shared_ptr<HttpServer> HttpServerGroup::server(const std::string& name) con
 }
 
 bool HttpServerGroup::registerMessageHandler(const HttpServer::MessageHandler& handler) {
-    bool all = true;
-    for (const auto& [name, server] : m_servers) {
-        if (!server->registerMessageHandler(handler)) {
-            OKV_LOG_TAG_ERROR(kTag, "httpServer:{} fail to registerMessageHandler!{}", name, "");
-            all = false;
-        }
-    }
-    return all;
+    return forAll([&handler](HttpServer& server) { return server.registerMessageHandler(handler); },
+                  [](const std::string& name, HttpServer&) {
+                      OKV_LOG_TAG_ERROR(kTag, "httpServer:{} fail to registerMessageHandler!{}", name, "");
+                  });
 }
 
 bool HttpServerGroup::registerServerManager(const std::shared_ptr<HttpServerManager>& manager) {
@@ -61,50 +57,46 @@ bool HttpServerGroup::registerServerManager(const std::shared_ptr<HttpServerMana
     return all;
 }
 
-bool HttpServerGroup::start() {
+bool HttpServerGroup::forAll(const std::function<bool(HttpServer&)>& operation,
+                             const std::function<void(const std::string&, HttpServer&)>& onFailure) {
     bool all = true;
     for (const auto& [name, server] : m_servers) {
-        if (!server->start()) {
-            OKV_LOG_TAG_ERROR(kTag, "httpServer:{} fail to start!; Reason: httpServer details:{}", name,
-                              server->toString());
+        if (!operation(*server)) {
+            onFailure(name, *server);
             all = false;
         }
     }
     return all;
+}
+
+bool HttpServerGroup::start() {
+    return forAll([](HttpServer& server) { return server.start(); },
+                  [](const std::string& name, HttpServer& server) {
+                      OKV_LOG_TAG_ERROR(kTag, "httpServer:{} fail to start!; Reason: httpServer details:{}",
+                                        name, server.toString());
+                  });
 }
 
 bool HttpServerGroup::stop() {
-    bool all = true;
-    for (const auto& [name, server] : m_servers) {
-        if (!server->stop()) {
-            OKV_LOG_TAG_ERROR(kTag, "httpServer:{} fail to stop!; Reason: httpServer details:{}", name,
-                              server->toString());
-            all = false;
-        }
-    }
-    return all;
+    return forAll([](HttpServer& server) { return server.stop(); },
+                  [](const std::string& name, HttpServer& server) {
+                      OKV_LOG_TAG_ERROR(kTag, "httpServer:{} fail to stop!; Reason: httpServer details:{}",
+                                        name, server.toString());
+                  });
 }
 
 bool HttpServerGroup::setReferer(const std::string& referer) {
-    bool all = true;
-    for (const auto& [name, server] : m_servers) {
-        if (!server->setReferer(referer)) {
-            OKV_LOG_TAG_ERROR(kTag, "httpServer:{} fail to setReferer!{}", name, "");
-            all = false;
-        }
-    }
-    return all;
+    return forAll([&referer](HttpServer& server) { return server.setReferer(referer); },
+                  [](const std::string& name, HttpServer&) {
+                      OKV_LOG_TAG_ERROR(kTag, "httpServer:{} fail to setReferer!{}", name, "");
+                  });
 }
 
 bool HttpServerGroup::clearReferer() {
-    bool all = true;
-    for (const auto& [name, server] : m_servers) {
-        if (!server->clearReferer()) {
-            OKV_LOG_TAG_ERROR(kTag, "httpServer:{} fail to clearReferer!{}", name, "");
-            all = false;
-        }
-    }
-    return all;
+    return forAll([](HttpServer& server) { return server.clearReferer(); },
+                  [](const std::string& name, HttpServer&) {
+                      OKV_LOG_TAG_ERROR(kTag, "httpServer:{} fail to clearReferer!{}", name, "");
+                  });
 }
 
 std::string HttpServerGroup::getReferer() {
@@ -119,11 +111,8 @@ std::string HttpServerGroup::getReferer() {
 }
 
 bool HttpServerGroup::closeConnections() {
-    bool all = true;
-    for (const auto& [name, server] : m_servers) {
-        all = server->closeConnections() && all;
-    }
-    return all;
+    return forAll([](HttpServer& server) { return server.closeConnections(); },
+                  [](const std::string&, HttpServer&) {});
 }
 
 }  // namespace talvern

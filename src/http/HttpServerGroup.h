@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -37,6 +38,10 @@ public:
     const std::map<std::string, std::shared_ptr<HttpServer>>& servers() const { return m_servers; }
 
 protected:
+    /// Applies `operation` to every server; `onFailure` logs each one that fails. True when none failed.
+    bool forAll(const std::function<bool(HttpServer&)>& operation,
+                const std::function<void(const std::string&, HttpServer&)>& onFailure);
+
     std::map<std::string, std::shared_ptr<HttpServer>> m_servers;
     std::shared_ptr<HttpServer> m_defaultServer;
 };

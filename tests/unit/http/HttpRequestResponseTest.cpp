@@ -12,6 +12,7 @@
 #include "http/HttpStatus.h"
 #include "log/Check.h"
 #include "unit/http/EngineTestSupport.h"
+#include "unit/http/FakeHttp.h"
 
 namespace talvern::test {
 namespace {
@@ -224,42 +225,21 @@ TEST(HttpResponseTest, NullHeaderArgumentsAreFatalChecks) {
     response->next(false);  // the default handler is still in place
 }
 
-/// A request that reports its destruction.
-class TrackedRequest : public IRequest {
-public:
-    explicit TrackedRequest(bool* destroyed) : m_destroyed(destroyed) {}
-    ~TrackedRequest() override { *m_destroyed = true; }
-    std::int32_t tag() const override { return 0; }
-    void setTag(int) override {}
-    const char* content() const override { return "{\"pin\":\"1234\"}"; }
-    void setContent(const char*) override {}
-    const char* method() const override { return "POST"; }
-    const char* url() const override { return "/tracked"; }
-    std::map<std::string, std::string> headers() const override { return {}; }
-    const char* header(const char*) const override { return nullptr; }
-    void toString(std::string&) const override {}
-    const char* traceId() const override { return "00000000"; }
-    std::int32_t kind() const override { return 0; }
-    IOrigin* origin() const override { return nullptr; }
-    std::uint16_t remotePort() const override { return 0; }
-
-private:
-    bool* m_destroyed;
-};
-
 TEST(HttpResponseTest, NextHandlerChainDecidesTheLifetime) {
     auto manager = std::make_shared<HttpServerManager>();
     bool requestGone = false;
     {
         // The default handler destroys request and response.
-        auto* response = new HttpResponse(new TrackedRequest(&requestGone), nullptr, 0, manager);
+        auto* response = new HttpResponse(
+            new FakeRequest("POST", "/tracked", "{\"pin\":\"1234\"}", &requestGone), nullptr, 0, manager);
         response->send("{}", true);
         EXPECT_TRUE(requestGone);
     }
     requestGone = false;
     std::weak_ptr<HttpResponse> watched;
     std::vector<bool> flags;
-    auto* response = new HttpResponse(new TrackedRequest(&requestGone), nullptr, 0, manager);
+    auto* response = new HttpResponse(new FakeRequest("POST", "/tracked", "{\"pin\":\"1234\"}", &requestGone),
+                                      nullptr, 0, manager);
     response->setHandler([&](std::shared_ptr<HttpResponse> self, bool flag) {
         watched = self;
         flags.push_back(flag);
@@ -281,7 +261,8 @@ TEST(HttpResponseTest, NextHandlerChainDecidesTheLifetime) {
 TEST(HttpResponseTest, WithoutItsManagerSendWritesNothingAndDoesNotFinish) {
     auto manager = std::make_shared<HttpServerManager>();
     bool requestGone = false;
-    auto* response = new HttpResponse(new TrackedRequest(&requestGone), nullptr, 0, manager);
+    auto* response = new HttpResponse(new FakeRequest("POST", "/tracked", "{\"pin\":\"1234\"}", &requestGone),
+                                      nullptr, 0, manager);
     manager.reset();
     response->send("{}", true);
     EXPECT_FALSE(requestGone);

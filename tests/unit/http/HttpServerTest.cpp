@@ -13,6 +13,7 @@
 #include "talvern/IRequest.h"
 #include "talvern/IResponse.h"
 #include "unit/http/EngineTestSupport.h"
+#include "unit/http/FakeHttp.h"
 
 namespace talvern::test {
 namespace {
@@ -23,39 +24,6 @@ const bool kDataHomeMoved = [] {
     const char* dir = mkdtemp(pattern);
     return dir != nullptr && setenv("XDG_DATA_HOME", dir, 1) == 0;
 }();
-
-/// A request/response pair for chain and router tests.
-class FakeRequest : public IRequest {
-public:
-    FakeRequest(std::string method, std::string url) : m_method(std::move(method)), m_url(std::move(url)) {}
-    std::int32_t tag() const override { return 0; }
-    void setTag(int) override {}
-    const char* content() const override { return ""; }
-    void setContent(const char*) override {}
-    const char* method() const override { return m_method.c_str(); }
-    const char* url() const override { return m_url.c_str(); }
-    std::map<std::string, std::string> headers() const override { return {}; }
-    const char* header(const char*) const override { return nullptr; }
-    void toString(std::string&) const override {}
-    const char* traceId() const override { return "00000000"; }
-    std::int32_t kind() const override { return 0; }
-    IOrigin* origin() const override { return nullptr; }
-    std::uint16_t remotePort() const override { return 0; }
-
-private:
-    std::string m_method;
-    std::string m_url;
-};
-
-class FakeResponse : public IResponse {
-public:
-    void setStatus(int code) override { status = code; }
-    void setHeader(const char*, const char*) override {}
-    void send(const char* text, bool) override { body = text; }
-    void next(bool) override {}
-    int status = 200;
-    std::string body;
-};
 
 TEST(HttpServerContextTest, RefererNormalisation) {
     const std::vector<std::pair<std::string, std::string>> cases = {
