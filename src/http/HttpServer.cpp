@@ -136,14 +136,21 @@ bool HttpServer::bindOnce(HttpServerManager& manager, std::uint16_t port) {
     }
     std::string reason;
     opts.error_string = &reason;
-    auto* listener = manager.engine()->bind(
-        m_address + ":" + std::to_string(port),
-        [](engine::mg_connection* c, int event, void* data) {
-            if (auto* server = static_cast<HttpServer*>(c->user_data)) {
+    // Events reach the server only while it exists: a server that left its group (or was destroyed
+    // first) leaves a listener behind that must not call into it.
+    engine::mg_event_handler_t handler;
+    if (auto self = weak_from_this(); !self.expired()) {
+        handler = [self](engine::mg_connection* c, int event, void* data) {
+            if (auto server = self.lock()) {
                 server->onEvent(c, event, data);
             }
-        },
-        opts);
+        };
+    } else {
+        handler = [](engine::mg_connection* c, int event, void* data) {
+            static_cast<HttpServer*>(c->user_data)->onEvent(c, event, data);
+        };
+    }
+    auto* listener = manager.engine()->bind(m_address + ":" + std::to_string(port), std::move(handler), opts);
     if (listener == nullptr) {
         OKV_LOG_TAG_DEBUG(kTag, "bind {}:{} failed: {}", m_address, port, reason);
         return false;

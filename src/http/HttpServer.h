@@ -20,8 +20,9 @@ class IndependentLogObj;
 class IRequest;
 class IResponse;
 
-/// One loopback listener over a port range, with its ordered message handlers.
-class HttpServer {
+/// One loopback listener over a port range, with its ordered message handlers. Owned through a
+/// shared handle so that its listener's events stop when it goes.
+class HttpServer : public std::enable_shared_from_this<HttpServer> {
 public:
     using MessageHandler = std::function<bool(IRequest*, IResponse*)>;
 

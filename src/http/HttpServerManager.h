@@ -15,7 +15,7 @@ namespace talvern {
 class HttpServerManager {
 public:
     explicit HttpServerManager(engine::EngineLimits limits = {});
-    /// Stops and joins the loop thread. Must not run on the loop thread.
+    /// Stops and joins the loop thread (on the loop thread itself the loop is only told to end).
     virtual ~HttpServerManager();
     HttpServerManager(const HttpServerManager&) = delete;
     HttpServerManager& operator=(const HttpServerManager&) = delete;
@@ -37,7 +37,7 @@ public:
 private:
     std::mutex m_mutex;  // serialises posting, start and stop
     std::shared_ptr<engine::mg_mgr> m_mgr;
-    std::atomic<bool> m_stop{true};
+    std::shared_ptr<std::atomic<bool>> m_stop = std::make_shared<std::atomic<bool>>(true);
     bool m_started = false;
     std::shared_ptr<std::thread> m_thread;
     std::atomic<std::thread::id> m_loopThreadId{};

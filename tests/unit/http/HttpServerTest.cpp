@@ -310,5 +310,21 @@ TEST(HttpServerBindTest, PassesOverThePortRangeThenGiveUp) {
     EXPECT_NE(good->port(), 0);
 }
 
+TEST(HttpServerBindTest, AListenerLeftBehindNoLongerReachesItsServer) {
+    auto manager = std::make_shared<HttpServerManager>();
+    const std::string junk = "-----BEGIN CERTIFICATE-----\nnot a certificate\n-----END CERTIFICATE-----\n";
+    auto server = std::make_shared<HttpServer>("127.0.0.1", 0, 1, 0,
+                                               std::vector<unsigned char>(junk.begin(), junk.end()));
+    std::string error = "unchanged";
+    EXPECT_FALSE(server->registerServerManager(manager, error));
+    EXPECT_EQ(error, "");
+    EXPECT_NE(server->port(), 0);  // bound, but it never accepts in plain text
+    server.reset();
+    manager->start();
+    // The listener still gets poll events; they must not reach the destroyed server.
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    manager->stop();
+}
+
 }  // namespace
 }  // namespace talvern::test
