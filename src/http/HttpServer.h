@@ -55,6 +55,8 @@ public:
     bool commonHandleMessage(IRequest* req, IResponse* resp);
     std::string toString();
 
+    /// The server's own rolling log "oKavelHttpServer.log" (null when it could not be opened).
+    const std::shared_ptr<IndependentLogObj>& serverLog() const { return m_serverLog; }
     /// The bound port (0 until bound).
     std::uint16_t port() const { return m_port; }
     /// The listen address.

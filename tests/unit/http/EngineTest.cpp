@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <future>
+#include <random>
 
 #include "unit/http/EngineTestSupport.h"
 
@@ -188,6 +189,40 @@ TEST(EngineTest, ExpectContinueIsAnsweredBeforeTheBody) {
     auto reply = client.read();
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->body, "POST /echo? body");
+}
+
+TEST(EngineTest, RandomBytesNeverStopTheServer) {
+    EngineLimits limits;
+    limits.maxHeaderBytes = 2048;
+    limits.maxBodyBytes = 4096;
+    limits.requestTimeout = std::chrono::milliseconds(500);
+    EngineHarness harness(limits);
+    EventLog log;
+    harness.start([&](mg_connection* c, int ev, void* data) { echo(c, ev, data, log); });
+    harness.run();
+    std::mt19937 random(12345);
+    const std::vector<std::string> seeds = {get("/echo"), post("/echo", "{\"a\":1}"),
+                                            "POST /x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab"};
+    for (int round = 0; round < 200; ++round) {
+        // Mutated requests and plain noise, of every size up to a little over the header limit.
+        std::string bytes = seeds[round % seeds.size()];
+        const int flips = std::uniform_int_distribution<int>(0, 8)(random);
+        for (int i = 0; i < flips && !bytes.empty(); ++i) {
+            bytes[std::uniform_int_distribution<std::size_t>(0, bytes.size() - 1)(random)] =
+                static_cast<char>(random() & 0xff);
+        }
+        if (round % 5 == 0) {
+            bytes.assign(std::uniform_int_distribution<std::size_t>(1, 2500)(random), '\0');
+            for (auto& b : bytes) {
+                b = static_cast<char>(random() & 0xff);
+            }
+        }
+        Client client(harness.port);
+        client.write(bytes);
+        client.socket().shutdown(boost::asio::socket_base::shutdown_send);
+        EXPECT_TRUE(client.closedByServer());
+    }
+    expectServes(harness.port);
 }
 
 TEST(EngineTest, SlowAndIdleClientsAreClosedOthersAreServed) {
