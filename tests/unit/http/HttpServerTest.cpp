@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <future>
 
 #include "http/HttpRouter.h"
 #include "http/HttpServer.h"
@@ -308,6 +309,86 @@ TEST(HttpServerBindTest, PassesOverThePortRangeThenGiveUp) {
     EXPECT_EQ(group.servers().size(), 1u);
     EXPECT_EQ(group.defaultServer(), good);
     EXPECT_NE(good->port(), 0);
+}
+
+TEST(HttpServerManagerTest, PostRunsOnTheLoopOnlyAfterStart) {
+    auto manager = std::make_shared<HttpServerManager>();
+    engine::mg_bind_opts opts;
+    auto* listener = manager->engine()->bind(
+        "127.0.0.1:0", [](engine::mg_connection*, int, void*) {}, opts);
+    ASSERT_NE(listener, nullptr);
+    std::atomic<int> early{0};
+    manager->post([&](engine::mg_connection*, int, void*) { ++early; });  // ignored: not started
+    manager->start();
+    manager->start();  // once only
+    std::promise<std::thread::id> ran;
+    manager->post([&](engine::mg_connection* c, int, void*) {
+        EXPECT_EQ(c, listener);
+        EXPECT_TRUE(manager->isLoopThread());
+        ran.set_value(std::this_thread::get_id());
+    });
+    EXPECT_NE(ran.get_future().get(), std::this_thread::get_id());
+    EXPECT_FALSE(manager->isLoopThread());
+    manager->stop();
+    manager->stop();
+    EXPECT_EQ(early.load(), 0);
+}
+
+/// The whole road: server, service pipeline with a guarding filter, router with its default route.
+class RoutedService : public HttpService {
+public:
+    RoutedService() : HttpService(std::make_shared<HttpServerContext>()) {
+        router.addRoute("/v1/detect", HttpRouter::Post, [](IRequest*, IResponse* response) {
+            response->send(R"({"code":0,"message":"detect successfully"})", true);
+        });
+        router.addRoute(".*", HttpRouter::LastResort, [](IRequest*, IResponse* response) {
+            response->setStatus(404);
+            response->send(R"({"code":0,"message":"Unsupport url"})", true);
+        });
+    }
+    using HttpService::service;
+    void service(std::shared_ptr<HttpServerContext>, std::shared_ptr<IRequest> request,
+                 std::shared_ptr<IResponse> response) override {
+        router.route(request.get(), response.get());
+    }
+    HttpRouter router;
+};
+
+class Guard : public HttpServerFilter {
+public:
+    Guard() : HttpServerFilter("/v1/private") {}
+    void doFilter(std::shared_ptr<HttpServerContext>, std::shared_ptr<IRequest>,
+                  std::shared_ptr<IResponse> response) override {
+        response->setStatus(403);
+        response->send(R"({"code":11119003})", true);
+    }
+};
+
+TEST(HttpServicePipelineTest, RequestsTakeTheWholeRoad) {
+    auto manager = std::make_shared<HttpServerManager>();
+    auto server = std::make_shared<HttpServer>("127.0.0.1", 0, 1, 0);
+    RoutedService service;
+    service.addFilter(std::make_shared<Guard>());
+    server->registerMessageHandler(service.messageHandler());
+    std::string error;
+    ASSERT_TRUE(server->registerServerManager(manager, error));
+    manager->start();
+    Client client(server->port());
+    const std::vector<std::tuple<std::string, int, std::string>> cases = {
+        {post("//v1//detect", "{}"), 200, "detect successfully"},
+        {get("/v1/detect"), 404, "Unsupport url"},
+        {post("/v1/private", "{}"), 403, "11119003"},
+        {post("/v1", "{}"), 403, "11119003"},  // the guard's pattern begins with this URL
+        {post("/v1/private/deeper", "{}"), 404, "Unsupport url"},
+    };
+    for (const auto& [request, status, text] : cases) {
+        client.write(request);
+        auto reply = client.read();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, status) << request;
+        EXPECT_NE(reply->body.find(text), std::string::npos) << reply->body;
+    }
+    manager->stop();
 }
 
 TEST(HttpServerBindTest, AListenerLeftBehindNoLongerReachesItsServer) {
