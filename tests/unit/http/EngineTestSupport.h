@@ -9,6 +9,9 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/error.hpp>
+#include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/write.hpp>
 
 #include <atomic>
@@ -90,16 +93,28 @@ struct Reply {
     std::string body;
 };
 
-/// A blocking loopback client.
+/// A blocking loopback client, plain or (given a client context) TLS.
 class Client {
 public:
-    explicit Client(std::uint16_t port) : m_socket(m_io) {
-        m_socket.connect({boost::asio::ip::make_address("127.0.0.1"), port});
+    explicit Client(std::uint16_t port, boost::asio::ssl::context* tls = nullptr)
+        : m_plainContext(boost::asio::ssl::context::tls_client),
+          m_stream(m_io, tls != nullptr ? *tls : m_plainContext),
+          m_tls(tls != nullptr) {
+        socket().connect({boost::asio::ip::make_address("127.0.0.1"), port});
+        if (m_tls) {
+            m_stream.handshake(boost::asio::ssl::stream_base::client);
+        }
     }
-    void write(const std::string& bytes) { boost::asio::write(m_socket, boost::asio::buffer(bytes)); }
+    void write(const std::string& bytes) {
+        if (m_tls) {
+            boost::asio::write(m_stream, boost::asio::buffer(bytes));
+        } else {
+            boost::asio::write(socket(), boost::asio::buffer(bytes));
+        }
+    }
     void close() {
         boost::system::error_code ignored;
-        m_socket.close(ignored);
+        socket().close(ignored);
     }
 
     /// Reads one reply (chunked or Content-Length); nullopt when the server closed first.
@@ -145,12 +160,13 @@ public:
         boost::system::error_code ec;
         char byte;
         while (!ec) {
-            m_socket.read_some(boost::asio::buffer(&byte, 1), ec);
+            readSome(&byte, 1, ec);
         }
-        return ec == boost::asio::error::eof || ec == boost::asio::error::connection_reset;
+        return ec == boost::asio::error::eof || ec == boost::asio::error::connection_reset ||
+               ec == boost::asio::ssl::error::stream_truncated;
     }
 
-    boost::asio::ip::tcp::socket& socket() { return m_socket; }
+    boost::asio::ip::tcp::socket& socket() { return m_stream.next_layer(); }
 
     /// Sends one masked WebSocket frame (payload under 64 KiB).
     void writeFrame(int opcode, const std::string& payload) {
@@ -214,10 +230,16 @@ private:
         }
         return true;
     }
+    std::size_t readSome(char* buffer, std::size_t size, boost::system::error_code& ec) {
+        if (m_tls) {
+            return m_stream.read_some(boost::asio::buffer(buffer, size), ec);
+        }
+        return socket().read_some(boost::asio::buffer(buffer, size), ec);
+    }
     bool more() {
         char buffer[4096];
         boost::system::error_code ec;
-        const auto n = m_socket.read_some(boost::asio::buffer(buffer), ec);
+        const auto n = readSome(buffer, sizeof(buffer), ec);
         if (ec) {
             return false;
         }
@@ -226,7 +248,9 @@ private:
     }
 
     boost::asio::io_context m_io;
-    boost::asio::ip::tcp::socket m_socket;
+    boost::asio::ssl::context m_plainContext;  // unused unless TLS; the stream needs one
+    boost::asio::ssl::stream<boost::asio::ip::tcp::socket> m_stream;
+    bool m_tls;
     std::string m_pending;
 };
 

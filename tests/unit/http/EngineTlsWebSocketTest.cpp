@@ -19,25 +19,14 @@ std::vector<unsigned char> bytes(const std::string& text) {
 
 /// Sends one request over TLS trusting only `trusted`; the reply's body, or the failure text.
 std::string tlsGet(std::uint16_t port, const std::string& trusted) {
-    asio::io_context io;
     asio::ssl::context ctx(asio::ssl::context::tls_client);
     ctx.add_certificate_authority(asio::buffer(trusted));
     ctx.set_verify_mode(asio::ssl::verify_peer);
-    asio::ssl::stream<asio::ip::tcp::socket> stream(io, ctx);
     try {
-        stream.next_layer().connect({asio::ip::make_address("127.0.0.1"), port});
-        stream.handshake(asio::ssl::stream_base::client);
-        const std::string request = get("/tls", "Connection: close\r\n");
-        asio::write(stream, asio::buffer(request));
-        std::string reply;
-        boost::system::error_code ec;
-        char buffer[4096];
-        while (!ec) {
-            const auto n = stream.read_some(asio::buffer(buffer), ec);
-            reply.append(buffer, n);
-        }
-        const auto body = reply.find("\r\n\r\n");
-        return body == std::string::npos ? "no reply" : reply.substr(body + 4);
+        Client client(port, &ctx);
+        client.write(get("/tls"));
+        auto reply = client.read();
+        return reply ? reply->body : "no reply";
     } catch (const std::exception& e) {
         return std::string("failed: ") + e.what();
     }
@@ -65,13 +54,13 @@ TEST_F(EngineTlsTest, ServesTlsWithACertificateFromMemory) {
     ASSERT_TRUE(
         harness.mgr.setSslFromMemory(harness.listener, bytes(self.certPem() + self.keyPem()), false, error));
     harness.run();
-    EXPECT_EQ(tlsGet(harness.port, self.certPem()), "6\r\nsecret\r\n0\r\n\r\n");
+    EXPECT_EQ(tlsGet(harness.port, self.certPem()), "secret");
 
     // A plain-text client is dropped without disturbing the listener.
     Client plain(harness.port);
     plain.write(get("/tls"));
     EXPECT_TRUE(plain.closedByServer());
-    EXPECT_EQ(tlsGet(harness.port, self.certPem()), "6\r\nsecret\r\n0\r\n\r\n");
+    EXPECT_EQ(tlsGet(harness.port, self.certPem()), "secret");
 }
 
 TEST_F(EngineTlsTest, ChainFormSendsTheIntermediates) {
@@ -79,7 +68,7 @@ TEST_F(EngineTlsTest, ChainFormSendsTheIntermediates) {
     std::string error;
     ASSERT_TRUE(harness.mgr.setSslFromMemory(harness.listener, bytes(pem), true, error));
     harness.run();
-    EXPECT_EQ(tlsGet(harness.port, root.certPem()), "6\r\nsecret\r\n0\r\n\r\n");
+    EXPECT_EQ(tlsGet(harness.port, root.certPem()), "secret");
 }
 
 TEST_F(EngineTlsTest, WithoutChainFormTheClientCannotVerify) {
@@ -106,7 +95,8 @@ TEST_F(EngineTlsTest, BadMaterialIsRefused) {
                                               true, error));
 }
 
-TEST(EngineWebSocketTest, UpgradeDeliversHandshakeAndFramesBothWays) {
+/// Upgrade, frames both ways, a close from the server; `tls` runs it all over TLS.
+void webSocketConversation(bool tls) {
     EngineHarness harness;
     std::mutex mutex;
     std::vector<int> events;
@@ -136,9 +126,18 @@ TEST(EngineWebSocketTest, UpgradeDeliversHandshakeAndFramesBothWays) {
             closed.set_value();
         }
     });
+    TestKeyPair self = makeCertificate("127.0.0.1", nullptr, false);
+    asio::ssl::context clientContext(asio::ssl::context::tls_client);
+    if (tls) {
+        std::string error;
+        ASSERT_TRUE(harness.mgr.setSslFromMemory(harness.listener, bytes(self.certPem() + self.keyPem()),
+                                                 false, error));
+        clientContext.add_certificate_authority(asio::buffer(self.certPem()));
+        clientContext.set_verify_mode(asio::ssl::verify_peer);
+    }
     harness.run();
 
-    Client client(harness.port);
+    Client client(harness.port, tls ? &clientContext : nullptr);
     client.write(
         "GET /ws?x=1 HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
@@ -166,6 +165,10 @@ TEST(EngineWebSocketTest, UpgradeDeliversHandshakeAndFramesBothWays) {
                                         MG_EV_WEBSOCKET_FRAME, MG_EV_WEBSOCKET_FRAME, MG_EV_WEBSOCKET_FRAME,
                                         MG_EV_CLOSE}));
 }
+
+TEST(EngineWebSocketTest, UpgradeDeliversHandshakeAndFramesBothWays) { webSocketConversation(false); }
+
+TEST(EngineWebSocketTest, UpgradeOverTls) { webSocketConversation(true); }
 
 }  // namespace
 }  // namespace talvern::test
