@@ -33,6 +33,7 @@ bool HttpServerGroup::registerMessageHandler(const HttpServer::MessageHandler& h
 
 bool HttpServerGroup::registerServerManager(const std::shared_ptr<HttpServerManager>& manager) {
     bool all = true;
+    bool defaultRemoved = false;
     for (auto it = m_servers.begin(); it != m_servers.end();) {
         const auto& [name, server] = *it;
         std::string error;
@@ -48,10 +49,11 @@ bool HttpServerGroup::registerServerManager(const std::shared_ptr<HttpServerMana
         all = false;
         if (server == m_defaultServer) {
             m_defaultServer.reset();
+            defaultRemoved = true;
         }
         it = m_servers.erase(it);
     }
-    if (!m_defaultServer && !all && !m_servers.empty()) {
+    if (defaultRemoved && !m_servers.empty()) {
         m_defaultServer = m_servers.begin()->second;
     }
     return all;
