@@ -86,7 +86,8 @@ struct EngineLimits {
     std::size_t maxHeaderBytes = 16 * 1024;           ///< larger request heads are refused with 413
     std::size_t maxBodyBytes = 16 * 1024 * 1024;      ///< larger request bodies are refused with 413
     std::chrono::milliseconds requestTimeout{30000};  ///< a started request (or TLS handshake) must complete
-    std::chrono::milliseconds idleTimeout{60000};     ///< an HTTP connection with nothing to do is closed
+    std::chrono::milliseconds idleTimeout{60000};     ///< an idle HTTP connection is closed; a silent
+                                                      ///< WebSocket peer is pinged, then dropped
 };
 
 class mg_connection;

@@ -95,8 +95,10 @@ public:
           m_raw(std::move(raw)) {}
 
     void start() override {
-        m_ws.set_option(websocket::stream_base::timeout{m_mgr.limits.requestTimeout,
-                                                        websocket::stream_base::none(), false});
+        // A quiet peer is pinged half-way through the idle time and dropped when nothing at all comes
+        // back, so live but silent pages stay while dead peers go.
+        m_ws.set_option(
+            websocket::stream_base::timeout{m_mgr.limits.requestTimeout, m_mgr.limits.idleTimeout, true});
         m_ws.async_accept(m_request, [self = shared()](const beast::error_code& ec) { self->onAccept(ec); });
     }
 

@@ -170,5 +170,30 @@ TEST(EngineWebSocketTest, UpgradeDeliversHandshakeAndFramesBothWays) { webSocket
 
 TEST(EngineWebSocketTest, UpgradeOverTls) { webSocketConversation(true); }
 
+TEST(EngineWebSocketTest, ASilentPeerIsPingedThenDropped) {
+    EngineLimits limits;
+    limits.idleTimeout = std::chrono::milliseconds(200);
+    EngineHarness harness(limits);
+    std::promise<void> closed;
+    harness.start([&](mg_connection*, int ev, void*) {
+        if (ev == MG_EV_CLOSE) {
+            closed.set_value();
+        }
+    });
+    harness.run();
+    Client client(harness.port);
+    client.write(
+        "GET /ws HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    auto reply = client.read();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 101);
+    auto ping = client.readFrame();  // never answered
+    ASSERT_TRUE(ping);
+    EXPECT_EQ(ping->first, WEBSOCKET_OP_PING);
+    EXPECT_TRUE(client.closedByServer());
+    EXPECT_EQ(closed.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+}
+
 }  // namespace
 }  // namespace talvern::test
