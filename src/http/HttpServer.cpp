@@ -98,8 +98,13 @@ bool HttpServer::clearReferer() {
     return true;
 }
 
+std::shared_ptr<HttpServerManager> HttpServer::manager() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_manager.lock();
+}
+
 bool HttpServer::closeConnections() {
-    if (auto manager = m_manager.lock()) {
+    if (auto manager = this->manager()) {
         manager->post([](engine::mg_connection* c, int, void*) {
             if ((c->flags & engine::MG_F_LISTENING) == 0) {
                 c->closeImmediately();
@@ -167,7 +172,10 @@ bool HttpServer::registerServerManager(const std::shared_ptr<HttpServerManager>&
         error.clear();
         return false;
     }
-    m_manager = pManager;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_manager = pManager;
+    }
     bool bound = false;
     if (m_step == 0) {
         bound = bindOnce(*pManager, m_firstPort);
@@ -228,7 +236,7 @@ void HttpServer::onEvent(engine::mg_connection* nc, int event, void* p) {
 }
 
 void HttpServer::dispatchRequest(engine::mg_connection* nc, void* p) {
-    auto manager = m_manager.lock();
+    auto manager = this->manager();
     if (!manager) {
         return;
     }
@@ -336,7 +344,7 @@ bool HttpServer::commonHandleMessage(IRequest* req, IResponse* resp) {
 std::string HttpServer::toString() {
     std::ostringstream out;
     out << "obj:0x" << std::hex << reinterpret_cast<std::uintptr_t>(this) << std::dec << "\n";
-    out << "address:" << m_address << " port:" << m_port << "\n";
+    out << "address:" << m_address << " port:" << m_port.load() << "\n";
     out << "referer:" << getReferer();
     return out.str();
 }

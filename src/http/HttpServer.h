@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -58,7 +59,7 @@ public:
     /// The server's own rolling log "oKavelHttpServer.log" (null when it could not be opened).
     const std::shared_ptr<IndependentLogObj>& serverLog() const { return m_serverLog; }
     /// The bound port (0 until bound).
-    std::uint16_t port() const { return m_port; }
+    std::uint16_t port() const { return m_port.load(); }
     /// The listen address.
     const std::string& address() const { return m_address; }
     void setVerbose(bool verbose) { m_verbose = verbose; }
@@ -74,7 +75,7 @@ public:
     void setRefusalText(std::function<std::string()> text) { m_refusalText = std::move(text); }
 
 protected:
-    std::shared_ptr<HttpServerManager> manager() const { return m_manager.lock(); }
+    std::shared_ptr<HttpServerManager> manager();
     /// Creates the request/response pair of an HTTP request and runs pre-handling and the handlers.
     void dispatchRequest(engine::mg_connection* nc, void* p);
     /// The next request number of the process (never 0).
@@ -85,7 +86,7 @@ private:
 
     std::weak_ptr<HttpServerManager> m_manager;
     std::string m_address;
-    std::uint16_t m_port = 0;
+    std::atomic<std::uint16_t> m_port{0};
     std::uint16_t m_firstPort;
     std::uint16_t m_endPort;
     std::uint16_t m_step;
@@ -96,7 +97,7 @@ private:
     std::string m_keyPath;
     engine::mg_connection* m_listener = nullptr;
     std::string m_referer;
-    std::mutex m_mutex;  // guards the Referer and the handler list
+    std::mutex m_mutex;  // guards the Referer, the handler list and the manager handle
     bool m_verbose = true;
     std::chrono::milliseconds m_bindPassPause{300};
     std::function<void(std::uint16_t)> m_bindObserver;
