@@ -62,8 +62,8 @@ void expectServes(std::uint16_t port) {
 }
 
 TEST(EngineTest, KeepAliveCarriesSeveralChunkedRepliesOnOneConnection) {
+    EventLog log;  // outlives the loop that writes to it
     EngineHarness harness;
-    EventLog log;
     harness.start([&](mg_connection* c, int ev, void* data) { echo(c, ev, data, log); });
     harness.run();
 
@@ -136,8 +136,8 @@ TEST(EngineTest, BadRequestsAreRefusedAndTheServerKeepsServing) {
     EngineLimits limits;
     limits.maxHeaderBytes = 1024;
     limits.maxBodyBytes = 4096;
+    EventLog log;  // outlives the loop that writes to it
     EngineHarness harness(limits);
-    EventLog log;
     harness.start([&](mg_connection* c, int ev, void* data) { echo(c, ev, data, log); });
     harness.run();
 
@@ -176,8 +176,8 @@ TEST(EngineTest, BadRequestsAreRefusedAndTheServerKeepsServing) {
 }
 
 TEST(EngineTest, ExpectContinueIsAnsweredBeforeTheBody) {
+    EventLog log;  // outlives the loop that writes to it
     EngineHarness harness;
-    EventLog log;
     harness.start([&](mg_connection* c, int ev, void* data) { echo(c, ev, data, log); });
     harness.run();
     Client client(harness.port);
@@ -196,8 +196,8 @@ TEST(EngineTest, RandomBytesNeverStopTheServer) {
     limits.maxHeaderBytes = 2048;
     limits.maxBodyBytes = 4096;
     limits.requestTimeout = std::chrono::milliseconds(500);
+    EventLog log;  // outlives the loop that writes to it
     EngineHarness harness(limits);
-    EventLog log;
     harness.start([&](mg_connection* c, int ev, void* data) { echo(c, ev, data, log); });
     harness.run();
     std::mt19937 random(12345);
@@ -229,8 +229,8 @@ TEST(EngineTest, SlowAndIdleClientsAreClosedOthersAreServed) {
     EngineLimits limits;
     limits.requestTimeout = std::chrono::milliseconds(150);
     limits.idleTimeout = std::chrono::milliseconds(300);
+    EventLog log;  // outlives the loop that writes to it
     EngineHarness harness(limits);
-    EventLog log;
     harness.start([&](mg_connection* c, int ev, void* data) { echo(c, ev, data, log); });
     harness.run();
 
@@ -247,8 +247,8 @@ TEST(EngineTest, SlowAndIdleClientsAreClosedOthersAreServed) {
 }
 
 TEST(EngineTest, ConnectionCloseAndHttp10EndTheConnectionAfterTheReply) {
+    EventLog log;  // outlives the loop that writes to it
     EngineHarness harness;
-    EventLog log;
     harness.start([&](mg_connection* c, int ev, void* data) { echo(c, ev, data, log); });
     harness.run();
     for (const std::string& request :
@@ -263,8 +263,8 @@ TEST(EngineTest, ConnectionCloseAndHttp10EndTheConnectionAfterTheReply) {
 }
 
 TEST(EngineTest, RepliesFromAnotherThreadFindTheirConnectionOrAreDropped) {
+    EventLog log;  // outlives the loop that writes to it
     EngineHarness harness;
-    EventLog log;
     std::atomic<std::uint32_t> nextNumber{1};
     std::mutex mutex;
     std::condition_variable cv;
@@ -320,8 +320,8 @@ TEST(EngineTest, RepliesFromAnotherThreadFindTheirConnectionOrAreDropped) {
 }
 
 TEST(EngineTest, ClientLeavingMidReplyIsClosedAndOthersAreServed) {
+    EventLog log;  // outlives the loop that writes to it
     EngineHarness harness;
-    EventLog log;
     const std::string block(64 * 1024, 'z');
     harness.start([&](mg_connection* c, int ev, void* data) {
         echo(c, ev, data, log);
@@ -387,8 +387,8 @@ TEST(EngineTest, PostAndBroadcastRunOnTheLoopThread) {
 }
 
 TEST(EngineTest, CloseImmediatelyEndsTheConnectionAfterTheHandler) {
+    EventLog log;  // outlives the loop that writes to it
     EngineHarness harness;
-    EventLog log;
     harness.start([&](mg_connection* c, int ev, void* data) {
         if (ev == MG_EV_HTTP_REQUEST) {
             c->closeImmediately();

@@ -97,11 +97,11 @@ TEST_F(EngineTlsTest, BadMaterialIsRefused) {
 
 /// Upgrade, frames both ways, a close from the server; `tls` runs it all over TLS.
 void webSocketConversation(bool tls) {
-    EngineHarness harness;
     std::mutex mutex;
     std::vector<int> events;
     std::string handshakeUri;
     std::promise<void> closed;
+    EngineHarness harness;  // declared last: its loop stops before the state above goes
     harness.start([&](mg_connection* c, int ev, void* data) {
         std::lock_guard<std::mutex> lock(mutex);
         if (ev == MG_EV_WEBSOCKET_HANDSHAKE_REQUEST || ev == MG_EV_WEBSOCKET_HANDSHAKE_DONE) {
@@ -173,8 +173,8 @@ TEST(EngineWebSocketTest, UpgradeOverTls) { webSocketConversation(true); }
 TEST(EngineWebSocketTest, ASilentPeerIsPingedThenDropped) {
     EngineLimits limits;
     limits.idleTimeout = std::chrono::milliseconds(200);
-    EngineHarness harness(limits);
     std::promise<void> closed;
+    EngineHarness harness(limits);
     harness.start([&](mg_connection*, int ev, void*) {
         if (ev == MG_EV_CLOSE) {
             closed.set_value();
