@@ -52,6 +52,12 @@ void echo(mg_connection* c, int event, void* data, EventLog& log) {
     }
 }
 
+/// Starts the harness with the echo handler.
+void runEcho(EngineHarness& harness, EventLog& log) {
+    harness.start([&log](mg_connection* c, int ev, void* data) { echo(c, ev, data, log); });
+    harness.run();
+}
+
 /// A fresh client still gets its "/echo" answered.
 void expectServes(std::uint16_t port) {
     Client good(port);
@@ -64,8 +70,7 @@ void expectServes(std::uint16_t port) {
 TEST(EngineTest, KeepAliveCarriesSeveralChunkedRepliesOnOneConnection) {
     EventLog log;  // outlives the loop that writes to it
     EngineHarness harness;
-    harness.start([&](mg_connection* c, int ev, void* data) { echo(c, ev, data, log); });
-    harness.run();
+    runEcho(harness, log);
 
     Client client(harness.port);
     client.write(get("/echo?a=1"));
@@ -138,8 +143,7 @@ TEST(EngineTest, BadRequestsAreRefusedAndTheServerKeepsServing) {
     limits.maxBodyBytes = 4096;
     EventLog log;  // outlives the loop that writes to it
     EngineHarness harness(limits);
-    harness.start([&](mg_connection* c, int ev, void* data) { echo(c, ev, data, log); });
-    harness.run();
+    runEcho(harness, log);
 
     struct Case {
         const char* name;
@@ -178,8 +182,7 @@ TEST(EngineTest, BadRequestsAreRefusedAndTheServerKeepsServing) {
 TEST(EngineTest, ExpectContinueIsAnsweredBeforeTheBody) {
     EventLog log;  // outlives the loop that writes to it
     EngineHarness harness;
-    harness.start([&](mg_connection* c, int ev, void* data) { echo(c, ev, data, log); });
-    harness.run();
+    runEcho(harness, log);
     Client client(harness.port);
     client.write("POST /echo HTTP/1.1\r\nHost: h\r\nExpect: 100-continue\r\nContent-Length: 4\r\n\r\n");
     auto interim = client.read();
@@ -198,8 +201,7 @@ TEST(EngineTest, RandomBytesNeverStopTheServer) {
     limits.requestTimeout = std::chrono::milliseconds(500);
     EventLog log;  // outlives the loop that writes to it
     EngineHarness harness(limits);
-    harness.start([&](mg_connection* c, int ev, void* data) { echo(c, ev, data, log); });
-    harness.run();
+    runEcho(harness, log);
     std::mt19937 random(12345);
     const std::vector<std::string> seeds = {get("/echo"), post("/echo", "{\"a\":1}"),
                                             "POST /x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab"};
@@ -231,8 +233,7 @@ TEST(EngineTest, SlowAndIdleClientsAreClosedOthersAreServed) {
     limits.idleTimeout = std::chrono::milliseconds(300);
     EventLog log;  // outlives the loop that writes to it
     EngineHarness harness(limits);
-    harness.start([&](mg_connection* c, int ev, void* data) { echo(c, ev, data, log); });
-    harness.run();
+    runEcho(harness, log);
 
     Client slow(harness.port);
     slow.write("GET /echo HTTP/1.1\r\nHost:");  // never finishes its request
@@ -249,8 +250,7 @@ TEST(EngineTest, SlowAndIdleClientsAreClosedOthersAreServed) {
 TEST(EngineTest, ConnectionCloseAndHttp10EndTheConnectionAfterTheReply) {
     EventLog log;  // outlives the loop that writes to it
     EngineHarness harness;
-    harness.start([&](mg_connection* c, int ev, void* data) { echo(c, ev, data, log); });
-    harness.run();
+    runEcho(harness, log);
     for (const std::string& request :
          {get("/echo", "Connection: close\r\n"), std::string("GET /echo HTTP/1.0\r\n\r\n")}) {
         Client client(harness.port);
