@@ -9,16 +9,16 @@
 
 namespace talvern {
 
-HttpOrigin::HttpOrigin(engine::http_message* message, engine::mg_connection* connection) {
-    OKV_ENSURE(message && connection, "message or nc cann't be null pointer");
-    if (message == nullptr || connection == nullptr) {
+HttpOrigin::HttpOrigin(engine::http_message* message, engine::mg_connection* nc) {
+    OKV_ENSURE(message && nc, "message or nc cann't be null pointer");
+    if (message == nullptr || nc == nullptr) {
         return;
     }
-    m_address = connection->localAddress();
-    m_port = htons(connection->localPort());
-    m_remotePort = htons(connection->remotePort());
+    m_address = nc->localAddress();
+    m_port = htons(nc->localPort());
+    m_remotePort = htons(nc->remotePort());
     m_path = normalisePath(std::string(message->uri.view()));
-    m_hostPort = m_address + ":" + std::to_string(connection->localPort());
+    m_hostPort = m_address + ":" + std::to_string(nc->localPort());
 }
 
 std::string HttpOrigin::normalisePath(const std::string& uri) {

@@ -13,13 +13,13 @@
 
 namespace talvern {
 
-HttpRequest::HttpRequest(engine::http_message* message, engine::mg_connection* connection)
-    : m_httpMessage(message), m_connection(connection) {
-    OKV_ENSURE(message && connection, "message or nc cann't be null pointer");
-    if (message == nullptr || connection == nullptr) {
+HttpRequest::HttpRequest(engine::http_message* message, engine::mg_connection* nc)
+    : m_httpMessage(message), m_connection(nc) {
+    OKV_ENSURE(message && nc, "message or nc cann't be null pointer");
+    if (message == nullptr || nc == nullptr) {
         return;
     }
-    m_origin = std::make_shared<HttpOrigin>(message, connection);
+    m_origin = std::make_shared<HttpOrigin>(message, nc);
     if (m_httpMessage->body.p != nullptr) {
         m_content.assign(m_httpMessage->body.p, m_httpMessage->body.len);
     }
@@ -46,7 +46,7 @@ HttpRequest::HttpRequest(engine::http_message* message, engine::mg_connection* c
                               std::string(m_httpMessage->header_values[i].view()));
         }
     }
-    m_peerAddress = connection->peerAddress().substr(0, 511);
+    m_peerAddress = nc->peerAddress().substr(0, 511);
     if (!initTraceIdFromContent()) {
         m_traceId = generateTraceId();
         m_headers.emplace(http::headerName(http::HeaderName::TraceId), m_traceId);

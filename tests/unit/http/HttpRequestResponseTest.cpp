@@ -219,8 +219,11 @@ TEST(HttpResponseTest, NullHeaderArgumentsAreFatalChecks) {
     response->setHeader(nullptr, "v");
     response->setHeader("n", nullptr);
     response->setHandler(nullptr);
+    HttpRequest orphan(nullptr, nullptr);  // refused, then left empty
+    EXPECT_STREQ(orphan.url(), "");
+    EXPECT_EQ(orphan.origin(), nullptr);
     check::setFatalActions(nullptr, nullptr);
-    EXPECT_EQ(aborts, 3);
+    EXPECT_EQ(aborts, 4);
     EXPECT_EQ(response->headers().count("n"), 0u);
     response->next(false);  // the default handler is still in place
 }

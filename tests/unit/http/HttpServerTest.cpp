@@ -11,6 +11,7 @@
 #include "http/HttpServerGroup.h"
 #include "http/HttpServerManager.h"
 #include "http/HttpService.h"
+#include "log/Check.h"
 #include "talvern/IRequest.h"
 #include "talvern/IResponse.h"
 #include "unit/http/EngineTestSupport.h"
@@ -389,6 +390,20 @@ TEST(HttpServicePipelineTest, RequestsTakeTheWholeRoad) {
         EXPECT_NE(reply->body.find(text), std::string::npos) << reply->body;
     }
     manager->stop();
+}
+
+TEST(HttpServerBindTest, NullArgumentsAreFatalChecks) {
+    int aborts = 0;
+    check::setFatalActions([&] { ++aborts; }, nullptr);
+    HttpServer server("127.0.0.1", 0, 1, 0);
+    std::string error = "unchanged";
+    EXPECT_FALSE(server.registerServerManager(nullptr, error));
+    server.onEvent(nullptr, engine::MG_EV_CLOSE, nullptr);  // both checks fail
+    EXPECT_FALSE(server.preHandleMessage(nullptr, nullptr));
+    EXPECT_FALSE(server.commonHandleMessage(nullptr, nullptr));
+    check::setFatalActions(nullptr, nullptr);
+    EXPECT_EQ(aborts, 7);
+    EXPECT_EQ(error, "");
 }
 
 TEST(HttpServerBindTest, AListenerLeftBehindNoLongerReachesItsServer) {
