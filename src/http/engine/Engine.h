@@ -14,6 +14,8 @@
 // Connection records are valid from their accept event until their close event; only the loop
 // thread may touch them. Other threads reach the loop with `broadcast`.
 
+#include <fmt/format.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +23,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace talvern::engine {
@@ -132,6 +135,11 @@ public:
     /// Queues raw bytes for writing.
     void send(const void* data, std::size_t length);
     void send(std::string_view text) { send(text.data(), text.size()); }
+    /// Queues formatted text (fmt syntax: "HTTP/1.1 {} {}\r\n").
+    template <typename... Args>
+    void sendf(fmt::format_string<Args...> format, Args&&... args) {
+        send(fmt::format(format, std::forward<Args>(args)...));
+    }
     /// Queues one HTTP chunk; an empty chunk terminates the reply.
     void sendHttpChunk(const void* data, std::size_t length);
     /// Queues one WebSocket frame (text, binary, ping or close with its 2-byte code and reason).

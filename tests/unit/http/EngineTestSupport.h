@@ -80,7 +80,7 @@ private:
 
 /// Writes "HTTP/1.1 <status> X" with a chunked body made of `chunks` and the terminating chunk.
 inline void replyChunked(engine::mg_connection* c, const std::vector<std::string>& chunks, int status = 200) {
-    c->send("HTTP/1.1 " + std::to_string(status) + " X\r\nTransfer-Encoding: chunked\r\n\r\n");
+    c->sendf("HTTP/1.1 {} X\r\nTransfer-Encoding: chunked\r\n\r\n", status);
     for (const auto& chunk : chunks) {
         c->sendHttpChunk(chunk.data(), chunk.size());
     }
