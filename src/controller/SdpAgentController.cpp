@@ -9,11 +9,24 @@
 #include "context/RunTimeContext.h"
 #include "controller/EventForwardingRule.h"
 #include "controller/IWebEventSink.h"
+#include "http/HttpOrigin.h"
+#include "http/HttpServer.h"
+#include "http/HttpServerContext.h"
+#include "http/HttpServerGroup.h"
+#include "http/HttpServerManager.h"
 #include "log/Check.h"
 #include "log/Log.h"
+#include "platform/NamedLock.h"
 #include "plugins/PluginsManager.h"
+#include "portal/Json.h"
+#include "portal/PortalMessages.h"
 #include "signcheck/SignCheck.h"
+#include "support/PortFileStore.h"
 #include "support/ThreadPool.h"
+#include "talvern/IRequest.h"
+#include "talvern/IResponse.h"
+#include "web/ServicePortLookup.h"
+#include "web/v1/MessageHandlers.h"
 
 // A step whose component is not part of this build yet: it says so, so that the sequence stays visible.
 #define OKV_SKIP_STEP(step, component) \
@@ -66,6 +79,16 @@ const HostIdentity* hostOf(const std::string& pluginDir) {
 constexpr const char* kAbandonedPlugins[] = {"oKavelSddn"};
 
 constexpr const char* kPluginsFeatureFile = "plugins_feature.json";
+
+// The loopback web servers: two listeners, each trying every 11th port below 54663.
+constexpr const char* kHttpAddress = "127.0.0.1";
+constexpr std::uint16_t kFirstHttpPort = 54630;
+constexpr std::uint16_t kSecondHttpPort = 54631;
+constexpr std::uint16_t kHttpEndPort = 54663;
+constexpr std::uint16_t kHttpPortStep = 11;
+constexpr const char* kHttpPortFile = "httpserver";
+constexpr const char* kAgentProcessName = "oKavelAgent";
+constexpr const char* kHttpMutex = "Global\\Http_{24C87D85-A6F4-4919-B795-BDDA1A45F9A2}";
 constexpr const char* kPluginExtension = ".so";
 
 }  // namespace
@@ -74,7 +97,9 @@ constexpr const char* kPluginExtension = ".so";
 // start or of stop); each step is one private method, where its component joins.
 
 SdpAgentController::SdpAgentController(const SdpOption& option)
-    : m_option(option), m_pluginsManager(std::make_shared<PluginsManager>()) {
+    : HttpService(std::make_shared<HttpServerContext>()),
+      m_option(option),
+      m_pluginsManager(std::make_shared<PluginsManager>()) {
     OKV_LOG_INFO("create RunTimeContext object begin");
     createRunTimeContext();
     OKV_LOG_INFO("create RunTimeContext object end");
@@ -105,8 +130,10 @@ SdpAgentController::~SdpAgentController() {
     try {
         stop();
         OKV_LOG_INFO("http server manager object dtor begin");
+        m_serverManager.reset();
         OKV_LOG_INFO("http server manager object dtor end");
         OKV_LOG_INFO("http servers object dtor begin");
+        m_serverGroup.reset();
         OKV_LOG_INFO("http servers object dtor end");
         OKV_LOG_INFO("context dtor begin");
         m_runTimeContext.reset();
@@ -220,12 +247,12 @@ void SdpAgentController::createRunTimeContext() {
 }
 
 void SdpAgentController::createHttpContext() {
+    // The service's context normalises Referers and origins; the security rules join it later.
+    m_httpContext = HttpService::context();
     OKV_SKIP_STEP("create SdpHttpServerContext", "the request security context");
 }
 
-void SdpAgentController::createServerManager() {
-    OKV_SKIP_STEP("create WebSocketManager", "the HTTP server manager");
-}
+void SdpAgentController::createServerManager() { m_serverManager = std::make_shared<HttpServerManager>(); }
 
 void SdpAgentController::loadServerCertificates() {
     // Joins with the certificate source: the self-signed certificate is mandatory
@@ -239,13 +266,20 @@ void SdpAgentController::addLocalHostEntry() {
 }
 
 void SdpAgentController::createHttpServers() {
-    // Joins with the HTTP servers: 127.0.0.1, ports 54630 and 54631 up to 54663 (exclusive) in steps of 11,
-    // grouped as "httpServerWithSelfSignCaCert" then "httpServerWithCaOrganizationCert".
-    OKV_SKIP_STEP("create WebSocketServer objects and WebSocketServerGroup", "the HTTP server");
+    // Without certificates the servers speak plain HTTP on loopback.
+    auto selfSigned = std::make_shared<HttpServer>(kHttpAddress, kFirstHttpPort, kHttpEndPort, kHttpPortStep,
+                                                   std::vector<unsigned char>(), 0);
+    auto caOrganization = std::make_shared<HttpServer>(kHttpAddress, kSecondHttpPort, kHttpEndPort,
+                                                       kHttpPortStep, std::vector<unsigned char>(), 2);
+    m_serverGroup = std::make_shared<HttpServerGroup>();
+    m_serverGroup->addServer("httpServerWithSelfSignCaCert", selfSigned, true);
+    m_serverGroup->addServer("httpServerWithCaOrganizationCert", caOrganization, false);
 }
 
 void SdpAgentController::registerHttpServers() {
-    OKV_SKIP_STEP("register \"HttpServer\" and \"WebSocketServer\"", "the HTTP server group");
+    m_runTimeContext->registService(std::string("HttpServer"), std::static_pointer_cast<void>(m_serverGroup));
+    m_runTimeContext->registService(std::string("WebSocketServer"),
+                                    std::static_pointer_cast<void>(m_serverGroup));
 }
 
 void SdpAgentController::createEventBus() {
@@ -268,13 +302,31 @@ void SdpAgentController::registerServices() {
 
 void SdpAgentController::initHttpRouter() {
     std::lock_guard lock(m_routeMutex);
-    // Joins with the event center (setEventCenter), "/v1/detect", "/v1/getServicePort",
-    // "/v1/service/events" and the default route to the modules ("Unsupport url", 404).
-    OKV_SKIP_STEP("create WebSocketEventCenter and the routes", "the HTTP router");
+    OKV_SKIP_STEP("create WebSocketEventCenter", "the event center");
+    m_router.addRoute(
+        "/v1/detect", HttpRouter::Post,
+        [](IRequest* req, IResponse* resp) { v1::Detect::handleMessage(req, resp); }, v1::kDetectSchema);
+    std::weak_ptr<SdpAgentController> weak = weak_from_this();
+    m_router.addRoute(
+        "/v1/getServicePort", HttpRouter::Post,
+        [weak](IRequest* req, IResponse* resp) {
+            if (auto controller = weak.lock()) {
+                controller->getServicePort(req, resp);
+            }
+        },
+        v1::kGetServicePortSchema);
+    OKV_SKIP_STEP("route /v1/service/events", "the event center");
+    // Whatever no route took is offered to the modules; a path no module declared is not supported.
+    std::shared_ptr<PluginsManager> plugins = m_pluginsManager;
+    m_router.addRoute(".*", HttpRouter::LastResort, [plugins](IRequest* req, IResponse* resp) {
+        if (!plugins->moduleDidRecivedHttpMessage(req, resp)) {
+            v1::unsupportedUrl(req, resp);
+        }
+    });
 }
 
 void SdpAgentController::registerHttpMessageHandler() {
-    OKV_SKIP_STEP("register the message handler", "the HTTP server group");
+    m_serverGroup->registerMessageHandler(HttpService::messageHandler());
 }
 
 void SdpAgentController::installSecurityChain() {
@@ -293,15 +345,19 @@ void SdpAgentController::addRefererWhitelist() {
 }
 
 bool SdpAgentController::registerServerManager() {
-    // Joins with the server group: false when no server could take a port.
-    OKV_SKIP_STEP("register the server manager", "the HTTP server group");
-    return true;
+    m_serverGroup->registerServerManager(m_serverManager);
+    return !m_serverGroup->servers().empty();
 }
 
 void SdpAgentController::publishHttpPort() {
-    // Joins with the server group: m_httpPort = the bound port, written to the port file "httpserver"
-    // (read by getServicePort), then "http server start successfully" and "{} addr:127.0.0.1 port:{}".
-    OKV_SKIP_STEP("publish the http port", "the HTTP server group");
+    std::shared_ptr<HttpServer> server = m_serverGroup->defaultServer();
+    m_httpPort = server ? server->port() : 0;
+    std::error_code ec;
+    if (!utilities::PortFileStore::instance()->write(kHttpPortFile, m_httpPort, ec)) {
+        OKV_LOG_ERROR("{}; Reason: {}", "write the http port file failed", ec.message());
+    }
+    OKV_LOG_INFO("http server start successfully");
+    OKV_LOG_INFO("{} addr:127.0.0.1 port:{}", "httpServer", m_httpPort);
 }
 
 void SdpAgentController::loadPlugins() {
@@ -341,21 +397,20 @@ void SdpAgentController::hookEventBus() {
 
 void SdpAgentController::notifyModulesDidLoad() { m_pluginsManager->moduleDidLoadFinished(); }
 
-bool SdpAgentController::startServerGroup() {
-    OKV_SKIP_STEP("start the server group", "the HTTP server group");
-    return true;
-}
+bool SdpAgentController::startServerGroup() { return m_serverGroup->start(); }
 
 bool SdpAgentController::startServerManager() {
-    OKV_SKIP_STEP("start the server manager", "the HTTP server manager");
+    m_serverManager->start();
     return true;
 }
 
 void SdpAgentController::holdHttpMutex() {
-    // Joins once the servers exist: the named lock "Global\Http_{24C87D85-A6F4-4919-B795-BDDA1A45F9A2}" is
-    // held for the life of the process; a failure logs "{}; Reason: {}@{} --->>> {}" with "create http
-    // server mutex failed..." at warning level and start goes on.
-    OKV_SKIP_STEP("create http server mutex", "the HTTP server group");
+    m_httpMutex = std::make_unique<platform::NamedLock>();
+    std::error_code ec;
+    if (!m_httpMutex->create(kHttpMutex, ec)) {
+        OKV_LOG_WARN("{}; Reason: {}@{} --->>> {}", "create http server mutex failed...", ec.value(),
+                     ec.category().name(), ec.message());
+    }
 }
 
 void SdpAgentController::announceReady() {
@@ -365,19 +420,60 @@ void SdpAgentController::announceReady() {
 
 // ---- stop steps ---------------------------------------------------------------------------------
 
-bool SdpAgentController::stopServerGroup() {
-    OKV_SKIP_STEP("stop the server group", "the HTTP server group");
-    return true;
-}
+bool SdpAgentController::stopServerGroup() { return m_serverGroup->stop(); }
 
 bool SdpAgentController::stopServerManager() {
-    OKV_SKIP_STEP("stop the server manager", "the HTTP server manager");
+    m_serverManager->stop();
     return true;
 }
 
 void SdpAgentController::stopEventBus() { OKV_SKIP_STEP("stop the event bus", "the event bus"); }
 
 void SdpAgentController::unloadPlugins() { m_pluginsManager->moduleWillUnloadFinished(); }
+
+// ---- HTTP ---------------------------------------------------------------------------------------
+
+void SdpAgentController::service(std::shared_ptr<HttpServerContext>, std::shared_ptr<IRequest> request,
+                                 std::shared_ptr<IResponse> response) {
+    handleHttpMessage(request.get(), response.get());
+}
+
+bool SdpAgentController::handleHttpMessage(IRequest* request, IResponse* response) {
+    OKV_ENSURE(request != nullptr, "invalid param request nullptr");
+    OKV_ENSURE(response != nullptr, "invalid param response nullptr");
+    if (request == nullptr || response == nullptr) {
+        return false;
+    }
+    m_router.route(request, response);
+    return true;
+}
+
+void SdpAgentController::getServicePort(IRequest* req, IResponse* resp) {
+    OKV_ENSURE(nullptr != req, "invalid param req nullptr");
+    OKV_ENSURE(nullptr != resp, "invalid param resp nullptr");
+    if (req == nullptr || resp == nullptr || dynamic_cast<HttpOrigin*>(req->origin()) == nullptr) {
+        OKV_LOG_ERROR("[traceid:{}] {}", req ? req->traceId() : "", "the request has no http origin");
+        return;
+    }
+    portal::get_service_port_req::GetServicePortReq request;
+    portal::from_json(req->content(), request);
+    portal::get_service_port_resp::GetServicePortResp reply;
+    reply.code = 0;
+    reply.message = "successfully";
+    reply.data.addr = kHttpAddress;
+    std::error_code ec;
+    std::uint16_t port = lookupServicePort(kAgentProcessName, request.data.serviceName, ec);
+    if (ec) {
+        OKV_LOG_ERROR("[traceid:{}] {}; Reason: code:{} msg:{}; HowTo: {}", req->traceId(),
+                      "getServicePort fail", ec.value(), ec.message(), "please check port file");
+    }
+    if (port == 0 && request.data.serviceName == kHttpPortFile) {
+        port = m_httpPort;
+    }
+    reply.data.port = port;
+    const std::string body = portal::to_json(reply);
+    resp->send(body.c_str(), true);
+}
 
 // ---- events -------------------------------------------------------------------------------------
 

@@ -7,8 +7,17 @@
 
 #include "context/CallbackHandler.h"
 #include "controller/SdpOption.h"
+#include "http/HttpRouter.h"
+#include "http/HttpService.h"
 
 namespace talvern {
+namespace platform {
+class NamedLock;
+}
+class HttpServerGroup;
+class HttpServerManager;
+class IRequest;
+class IResponse;
 class PluginsManager;
 class RunTimeContext;
 class thread_pool;
@@ -30,7 +39,8 @@ class IWebEventSink;
 ///     controller->start();
 ///     ...
 ///     controller->stop();
-class SdpAgentController : public std::enable_shared_from_this<SdpAgentController> {
+class SdpAgentController : public virtual HttpService,
+                           public std::enable_shared_from_this<SdpAgentController> {
 public:
     explicit SdpAgentController(const SdpOption& option);
     /// Stops, then releases the server manager, the servers and the runtime context in that order.
@@ -43,6 +53,15 @@ public:
     bool start();
     /// Takes the services down; a second call only logs "already stopped".
     void stop();
+
+    /// The HTTP entry: hands the request to the router.
+    bool handleHttpMessage(IRequest* request, IResponse* response);
+    /// "/v1/getServicePort": the port a service of the agent publishes (the agent's own HTTP port for
+    /// "httpserver" when no port file says otherwise).
+    void getServicePort(IRequest* req, IResponse* resp);
+    /// The service slot of the request pipeline.
+    void service(std::shared_ptr<HttpServerContext> context, std::shared_ptr<IRequest> request,
+                 std::shared_ptr<IResponse> response) override;
 
     /// The bus-event entry: forwards the event to the web channels and gives it to every module.
     /// False, doing nothing, when this host takes no events (event client switched off).
@@ -116,11 +135,15 @@ private:
     // m_eventBus: the event bus (server or client mode) joins here.
     CallbackHandler m_callbackHandler;
     std::uint16_t m_httpPort = 0;
-    // m_serverGroup, m_serverManager, m_router, m_capacitiesService join here.
+    std::shared_ptr<HttpServerGroup> m_serverGroup;
+    std::shared_ptr<HttpServerManager> m_serverManager;
+    HttpRouter m_router;
     std::shared_ptr<PluginsManager> m_pluginsManager;
+    // m_capacitiesService joins here.
     bool m_stopped = false;
     std::mutex m_routeMutex;  // guards route set-up
-    // m_httpContext: the request security context joins here.
+    std::shared_ptr<HttpServerContext> m_httpContext;
+    std::unique_ptr<platform::NamedLock> m_httpMutex;
     std::shared_ptr<IWebEventSink> m_eventCenter;
     // The plug-in feature list joins here with its record type.
     std::shared_ptr<thread_pool> m_threadPool;

@@ -109,6 +109,9 @@ void HttpResponse::next(bool flag) {
     }
     auto handler = m_nextHandler;
     if (!handler(self, flag)) {
+        // The chain is over: the response lets its request and itself go.
+        delete m_request;
+        m_request = nullptr;
         m_self.reset();
     }
 }

@@ -37,7 +37,8 @@ public:
     void next(bool flag) override;
     void startTiming() override;
 
-    /// Replaces the next handler; a handler that returns false releases the self handle.
+    /// Replaces the next handler; a handler that returns false ends the response: its request is destroyed
+    /// and its self handle released.
     void setHandler(const NextHandler& handler);
 
     int status() const { return m_status; }

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "catalogue/MessageCatalogue.h"
 #include "http/HttpLogPolicy.h"
 #include "http/HttpOrigin.h"
 #include "http/HttpRequest.h"
@@ -22,6 +23,8 @@
 #include "log/Log.h"
 #include "log/Logger.h"
 #include "platform/Paths.h"
+#include "portal/Json.h"
+#include "portal/PortalMessages.h"
 
 namespace talvern {
 
@@ -61,8 +64,7 @@ HttpServer::HttpServer(std::string address, std::uint16_t firstPort, std::uint16
       m_endPort(endPort),
       m_step(step),
       m_certificateMode(certificateMode),
-      m_certificate(std::move(certificate)),
-      m_refusalText([] { return std::string("Invalid request."); }) {
+      m_certificate(std::move(certificate)) {
     std::string dir;
     std::error_code ec;
     if (!platform::applicationDataDir(dir, ec)) {
@@ -325,15 +327,10 @@ bool HttpServer::commonHandleMessage(IRequest* req, IResponse* resp) {
         OKV_LOG_TAG_ERROR(kTag, "[traceid:{}] {}", req->traceId(), "request origin is not an http origin");
         return false;
     }
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-    writer.StartObject();
-    writer.Key("code");
-    writer.Int(kRefusalCode);
-    writer.Key("message");
-    writer.String(m_refusalText());
-    writer.EndObject();
-    const std::string reply(buffer.GetString(), buffer.GetSize());
+    portal::general_resp::GeneralResp refusal;
+    refusal.code = kRefusalCode;
+    refusal.message = utilities::getMessage(6);
+    const std::string reply = portal::to_json(refusal);
     OKV_LOG_TAG_WARN(kTag, "[traceid:{}] url:{} \nrequest content:{} \nresponse:{}{}", req->traceId(),
                      origin->hostPort(), req->content(), reply, "");
     resp->setStatus(403);

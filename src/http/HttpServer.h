@@ -72,7 +72,6 @@ public:
         m_bindObserver = std::move(observer);
     }
     /// The text of the refusal body (the message catalogue's "Invalid request." in the display language).
-    void setRefusalText(std::function<std::string()> text) { m_refusalText = std::move(text); }
 
 protected:
     std::shared_ptr<HttpServerManager> manager();
@@ -101,7 +100,6 @@ private:
     bool m_verbose = true;
     std::chrono::milliseconds m_bindPassPause{300};
     std::function<void(std::uint16_t)> m_bindObserver;
-    std::function<std::string()> m_refusalText;
     std::shared_ptr<IndependentLogObj> m_serverLog;
 };
 

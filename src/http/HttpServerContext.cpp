@@ -1,8 +1,41 @@
 #include "http/HttpServerContext.h"
 
+#include <algorithm>
+#include <cctype>
 #include <regex>
 
+#include <stdexcept>
+
+#include "support/Url.h"
+
 namespace talvern {
+
+std::string HttpServerContext::originOf(const std::string& url) { return originOf(url, 0, 0); }
+
+std::string HttpServerContext::originOf(const std::string& url, int, int) {
+    net::Url parsed(url);
+    std::string host = parsed.host();
+    if (parsed.hostKind() == net::Url::kIpv6 && (host.empty() || host.front() != '[')) {
+        host = "[" + host + "]";
+    }
+    std::string scheme = parsed.scheme();
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::string port = parsed.port();
+    if (port.empty()) {
+        if (scheme == "http") {
+            port = "80";
+        } else if (scheme == "https") {
+            port = "443";
+        } else {
+            throw std::runtime_error("Unsupported scheme:" + parsed.scheme() + " with empty port");
+        }
+    }
+    std::string origin = parsed.scheme() + "://" + host + ":" + port;
+    std::transform(origin.begin(), origin.end(), origin.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return origin;
+}
 
 std::string HttpServerContext::normaliseReferer(const std::string& referer) {
     return normaliseRefererText(referer);

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "log/Log.h"
-#include "rpcauth/AuthErrors.h"
+#include "support/ErrorCategories.h"
 #include "rpcauth/ProcessSignCache.h"
 
 namespace talvern::rpc {

@@ -46,6 +46,23 @@ TEST(HttpServerContextTest, RefererNormalisation) {
     }
 }
 
+TEST(HttpServerContextTest, OriginOfAUrl) {
+    HttpServerContext context;
+    EXPECT_EQ(context.originOf("https://Portal.Example/path?q=1"), "https://portal.example:443");
+    EXPECT_EQ(context.originOf("HTTP://host"), "http://host:80");
+    EXPECT_EQ(context.originOf("http://127.0.0.1:8080/x"), "http://127.0.0.1:8080");
+    EXPECT_EQ(context.originOf("http://[::1]:54630/"), "http://[::1]:54630");
+    EXPECT_EQ(context.originOf("https://[FE80::1]/"), "https://[fe80::1]:443");
+    try {
+        context.originOf("ftp://files.example/a");
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Unsupported scheme:ftp with empty port");
+    }
+    EXPECT_EQ(context.originOf("ftp://files.example:21/a"), "ftp://files.example:21");
+    EXPECT_ANY_THROW(context.originOf("not a url"));
+}
+
 TEST(HttpServerChainTest, UrlPatternRule) {
     EXPECT_TRUE(urlPatternApplies("", "/anything"));
     EXPECT_TRUE(urlPatternApplies("/a/b", "/a/b"));

@@ -12,7 +12,7 @@
 
 #include "envprovider/EnvProviderErrors.h"
 #include "envprovider/ProcessPath.h"
-#include "rpcauth/AuthErrors.h"
+#include "support/ErrorCategories.h"
 #include "rpcauth/PeerIdentity.h"
 #include "rpcauth/ProcessSignCache.h"
 #include "support/TempDir.h"

@@ -1,4 +1,4 @@
-#include "rpcauth/AuthErrors.h"
+#include "support/ErrorCategories.h"
 
 #include <array>
 

@@ -1,0 +1,62 @@
+#include "web/ServicePortLookup.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <iostream>
+
+#include "envprovider/ProcessPath.h"
+#include "process/ProcessUtils.h"
+#include "support/ErrorCategories.h"
+#include "support/ReadFile.h"
+
+namespace talvern::sdp {
+
+std::vector<std::string> runningProcessDirectories(const std::string& processName) {
+    std::vector<std::string> directories;
+    process::detail::enumProcess([&](const process::detail::ProcessEntry& entry) {
+        if (entry.imageName == processName) {
+            std::error_code ec;
+            std::string path = process::processpath(entry.pid, ec);
+            if (!ec && !path.empty()) {
+                std::string dir = std::filesystem::path(path).parent_path().string();
+                if (std::find(directories.begin(), directories.end(), dir) == directories.end()) {
+                    directories.push_back(dir);
+                }
+            }
+        }
+        return process::detail::CTRL_SEMENTIC::CONTINUE;
+    });
+    return directories;
+}
+
+std::uint16_t lookupServicePort(
+    const std::string& processName, const std::string& serviceName, std::error_code& ec,
+    const std::function<std::vector<std::string>(const std::string&)>& directoriesOf) {
+    ec.clear();
+    for (const std::string& dir : directoriesOf(processName)) {
+        const std::string path = dir + "/var/run" + "/" + serviceName;
+        std::string content;
+        std::error_code readEc;
+        utilities::readWholeFile(path, content, readEc);  // a missing file reads as empty
+        if (content.empty() || !std::all_of(content.begin(), content.end(),
+                                            [](unsigned char c) { return c >= '0' && c <= '9'; })) {
+            std::cerr << "get service port failed, content is empty or not digit, process: " << processName
+                      << " service:" << serviceName << " path:" << path << std::endl;
+            continue;
+        }
+        unsigned long value = content.size() > 5 ? 0 : std::stoul(content);
+        if (value < 1 || value > 65535) {
+            std::cerr << "get service port failed, the port is out of range, process: " << processName
+                      << " service:" << serviceName << " path:" << path << std::endl;
+            continue;
+        }
+        std::cout << "rpc port file path:" << path << " port:" << value << std::endl;
+        return static_cast<std::uint16_t>(value);
+    }
+    std::cerr << "get service port failed\xEF\xBC\x8Cprocess:" << processName << " service:" << serviceName
+              << std::endl;
+    ec = rpc::make_error_code(rpc::general_errc::not_found);
+    return 0;
+}
+
+}  // namespace talvern::sdp

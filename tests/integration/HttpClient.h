@@ -1,0 +1,44 @@
+#pragma once
+
+// A plain HTTP/1.1 client for tests: one request on a fresh loopback connection (or several on one
+// kept-alive connection), the whole reply read back, chunked bodies decoded.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace talvern::test {
+
+struct HttpReply {
+    std::string statusLine;
+    int status = 0;
+    std::map<std::string, std::string> headers;  ///< names as sent
+    std::string body;                            ///< decoded
+};
+
+class HttpClient {
+public:
+    explicit HttpClient(std::uint16_t port);
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    bool connected() const { return m_fd >= 0; }
+    /// Sends a request and reads its reply; empty when the connection failed or closed first.
+    std::optional<HttpReply> request(const std::string& method, const std::string& path,
+                                     const std::string& body = {},
+                                     const std::map<std::string, std::string>& headers = {});
+
+    /// One request on its own connection.
+    static std::optional<HttpReply> once(std::uint16_t port, const std::string& method,
+                                         const std::string& path, const std::string& body = {},
+                                         const std::map<std::string, std::string>& headers = {});
+
+private:
+    bool readMore();
+    int m_fd = -1;
+    std::string m_buffer;
+};
+
+}  // namespace talvern::test

@@ -1,0 +1,152 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "AgentSandbox.h"
+#include "HttpClient.h"
+
+using talvern::test::AgentProcess;
+using talvern::test::AgentSandbox;
+using talvern::test::HttpClient;
+
+namespace {
+
+const char* const kDetectBody =
+    R"({"type":"web","lang":"en-US","guid":"g","addr":"https://localhost","token":"t"})";
+const char* const kDetectReply = R"({"code":0,"message":"detect successfully","data":{"pubkey":""}})";
+
+// The agent of the main plug-in directory, with its two loopback web servers on their fixed ports.
+class WebEndpoints : public ::testing::Test {
+protected:
+    void startAgent() {
+        agent = box.start({"--plugin", "plugins"});
+        ASSERT_TRUE(talvern::test::eventually([&] { return !portFile().empty() || !agent->running(); }))
+            << agent->out();
+        ASSERT_TRUE(agent->running()) << agent->out();
+    }
+    void TearDown() override {
+        if (agent && agent->running()) {
+            box.run({"--plugin", "plugins", "--plugin-stop-sync"});
+            agent->wait();
+        }
+    }
+    std::string portFile() const { return AgentSandbox::readFile(box.binDir() / "var/run/httpserver"); }
+
+    AgentSandbox box;
+    std::unique_ptr<AgentProcess> agent;
+};
+
+// Holds a loopback port for the life of the object.
+class PortSquatter {
+public:
+    explicit PortSquatter(std::uint16_t port) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        int yes = 1;
+        ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_bound = ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+                  ::listen(m_fd, 1) == 0;
+    }
+    ~PortSquatter() { ::close(m_fd); }
+    bool bound() const { return m_bound; }
+
+private:
+    int m_fd;
+    bool m_bound = false;
+};
+
+}  // namespace
+
+TEST_F(WebEndpoints, DetectAnswersWithTheExactReplyOnBothServers) {
+    startAgent();
+    EXPECT_EQ(portFile(), "54630");
+    for (std::uint16_t port : {54630, 54631}) {
+        auto reply = HttpClient::once(port, "POST", "/v1/detect", kDetectBody);
+        ASSERT_TRUE(reply) << port;
+        EXPECT_EQ(reply->statusLine, "HTTP/1.1 200 OK");
+        EXPECT_EQ(reply->body, kDetectReply);
+        EXPECT_EQ(reply->headers["Content-Type"], "application/json");
+        EXPECT_EQ(reply->headers["Transfer-Encoding"], "chunked");
+    }
+}
+
+TEST_F(WebEndpoints, RoutesByMethodAndNormalisedPath) {
+    startAgent();
+    HttpClient client(54630);  // one kept-alive connection for every request
+    auto get = client.request("GET", "/v1/detect");
+    ASSERT_TRUE(get);
+    EXPECT_EQ(get->statusLine, "HTTP/1.1 404 NotFound");
+    EXPECT_EQ(get->body, R"({"code":0,"message":"Unsupport url"})");
+    auto unknown = client.request("POST", "/v1/unknown", "{}");
+    ASSERT_TRUE(unknown);
+    EXPECT_EQ(unknown->status, 404);
+    EXPECT_EQ(unknown->body, R"({"code":0,"message":"Unsupport url"})");
+    auto slashes = client.request("POST", "//v1///detect", kDetectBody);
+    ASSERT_TRUE(slashes);
+    EXPECT_EQ(slashes->body, kDetectReply);
+}
+
+TEST_F(WebEndpoints, PrivateNetworkPreflightAndCrossOriginHeader) {
+    startAgent();
+    auto preflight = HttpClient::once(54630, "OPTIONS", "/v1/detect", "",
+                                      {{"Access-Control-Request-Private-Network", "true"}});
+    ASSERT_TRUE(preflight);
+    EXPECT_EQ(preflight->status, 200);
+    EXPECT_EQ(preflight->headers["Access-Control-Allow-Private-Network"], "true");
+    auto detect = HttpClient::once(54630, "POST", "/v1/detect",
+                                   R"({"addr":"https://portal.example\r\nhttps://other.example"})");
+    ASSERT_TRUE(detect);
+    EXPECT_EQ(detect->headers["Access-Control-Allow-Origin"], "https://portal.example");
+}
+
+TEST_F(WebEndpoints, ServicePortOfTheHttpServerAndOfAMissingService) {
+    startAgent();
+    auto http = HttpClient::once(
+        54630, "POST", "/v1/getServicePort",
+        R"({"type":"web","lang":"en-US","token":"t","addr":"https://localhost","guid":"g","data":{"serviceName":"httpserver"}})");
+    ASSERT_TRUE(http);
+    EXPECT_EQ(http->body, R"({"code":0,"message":"successfully","data":{"addr":"127.0.0.1","port":54630}})");
+    auto missing =
+        HttpClient::once(54630, "POST", "/v1/getServicePort", R"({"data":{"serviceName":"nothing"}})");
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->body, R"({"code":0,"message":"successfully","data":{"addr":"127.0.0.1","port":0}})");
+}
+
+TEST_F(WebEndpoints, BusyFirstPortMovesTheFirstServerElevenUp) {
+    PortSquatter squatter(54630);
+    ASSERT_TRUE(squatter.bound());
+    startAgent();
+    EXPECT_EQ(portFile(), "54641");
+    auto reply = HttpClient::once(54641, "POST", "/v1/detect", kDetectBody);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, kDetectReply);
+}
+
+TEST_F(WebEndpoints, BadClientsLeaveTheServerServingOthers) {
+    startAgent();
+    {
+        HttpClient garbage(54630);
+        ASSERT_TRUE(garbage.connected());
+        auto reply = garbage.request("NOT A", "REQUEST LINE");  // refused, or the connection is closed
+        EXPECT_TRUE(!reply || reply->status == 400);
+    }
+    {
+        HttpClient huge(54630);
+        auto reply = huge.request("POST", "/v1/detect", "", {{"X-Filler", std::string(20 * 1024, 'a')}});
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, 413);
+    }
+    {
+        HttpClient leaver(54630);  // sends half a request and goes
+        ASSERT_TRUE(leaver.connected());
+    }
+    auto reply = HttpClient::once(54630, "POST", "/v1/detect", kDetectBody);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, kDetectReply);
+}
