@@ -1,0 +1,84 @@
+#include "rpc/RpcServerViaPipe.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <thrift/processor/TMultiplexedProcessor.h>
+#include <thrift/transport/TServerSocket.h>
+
+#include <filesystem>
+
+#include "log/Log.h"
+#include "platform/Paths.h"
+#include "rpc/ThriftLog.h"
+#include "rpc/ThriftServerRunner.h"
+
+namespace talvern::rpc {
+
+RpcServerViaPipe::RpcServerViaPipe()
+    : m_processor(std::make_shared<apache::thrift::TMultiplexedProcessor>()),
+      m_runner(std::make_unique<ThriftServerRunner>()) {
+    installThriftLog();
+}
+
+RpcServerViaPipe::~RpcServerViaPipe() { stop(); }
+
+std::string RpcServerViaPipe::socketPathFor(const std::string& pipeName) {
+    return (std::filesystem::path(platform::runtimeDir()) / (pipeName + ".sock")).string();
+}
+
+std::shared_ptr<apache::thrift::TProcessor> RpcServerViaPipe::wrapProcessor(
+    std::shared_ptr<apache::thrift::TProcessor> processor) {
+    return guardWithPeerCheck(std::move(processor), m_peerCheck, "Pipe");
+}
+
+void RpcServerViaPipe::registerProcessor(const std::string& serviceName,
+                                         std::shared_ptr<apache::thrift::TProcessor> processor) {
+    m_processor->registerProcessor(serviceName, wrapProcessor(std::move(processor)));
+}
+
+bool RpcServerViaPipe::start(const std::string& pipeName) {
+    if (pipeName.empty()) {
+        OKV_LOG_ERROR("Start the named pipeline RPC service failure; Reason: The pipe name is empty");
+        return false;
+    }
+    if (m_runner->running()) {
+        return true;
+    }
+    OKV_LOG_INFO("ready to start pipe-rpc server for {}", pipeName);
+    const std::string path = socketPathFor(pipeName);
+    // A socket file left by a process that died keeps the address taken.
+    ::unlink(path.c_str());
+    auto socket = std::make_shared<apache::thrift::transport::TServerSocket>(path);
+    const bool started = m_runner->start(socket, m_processor, kMaxConcurrentClients, nullptr, [path] {
+        if (::chmod(path.c_str(), 0666) != 0) {
+            OKV_LOG_WARN("the pipe-rpc socket {} stays private; Reason: chmod failed, errno {}", path, errno);
+        }
+    });
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pipeName = pipeName;
+        m_socketPath = started ? path : std::string();
+    }
+    OKV_LOG_INFO("start pipe-rpc server for {} finish, the result is {}.", pipeName,
+                 started ? "success" : "failed");
+    return started;
+}
+
+void RpcServerViaPipe::stop() {
+    const bool wasRunning = m_runner->running();
+    m_runner->stop();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (wasRunning && !m_socketPath.empty()) {
+        ::unlink(m_socketPath.c_str());
+    }
+}
+
+bool RpcServerViaPipe::running() const { return m_runner->running(); }
+
+std::string RpcServerViaPipe::socketPath() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_socketPath;
+}
+
+}  // namespace talvern::rpc
