@@ -26,6 +26,11 @@ bool NetworkPortDetector::open(const std::string& host, uint16_t port, std::erro
         return false;
     }
     m_fd = ::socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
+    // Like the real listener: connections of an earlier run in TIME_WAIT do not make the port look taken.
+    const int reuse = 1;
+    if (m_fd >= 0) {
+        ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
+    }
     if (m_fd < 0 || ::bind(m_fd, found->ai_addr, found->ai_addrlen) != 0 || ::listen(m_fd, SOMAXCONN) != 0) {
         ec = std::error_code(errno, std::system_category());
         ::freeaddrinfo(found);

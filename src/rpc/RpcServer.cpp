@@ -1,7 +1,7 @@
 #include "rpc/RpcServer.h"
 
-#include <thrift/processor/TMultiplexedProcessor.h>
 #include <thrift/transport/TServerSocket.h>
+#include "rpc/ServiceMultiplexer.h"
 
 #include "log/Log.h"
 #include "rpc/NetworkPortDetector.h"
@@ -17,8 +17,7 @@ constexpr int kSendTimeoutMs = 30000;
 std::shared_ptr<RpcServer> RpcServer::create() { return std::shared_ptr<RpcServer>(new RpcServer()); }
 
 RpcServer::RpcServer()
-    : m_processor(std::make_shared<apache::thrift::TMultiplexedProcessor>()),
-      m_runner(std::make_unique<ThriftServerRunner>()) {
+    : m_processor(std::make_shared<ServiceMultiplexer>()), m_runner(std::make_unique<ThriftServerRunner>()) {
     installThriftLog();
 }
 

@@ -8,12 +8,9 @@
 #include "rpc/PeerCheck.h"
 #include "talvern/IRpcServer.h"
 
-namespace apache::thrift {
-class TMultiplexedProcessor;
-}
-
 namespace talvern::rpc {
 
+class ServiceMultiplexer;
 class ThriftServerRunner;
 
 /// The loopback TCP server of the agent's RPC services: Thrift binary protocol over a buffered transport,
@@ -53,7 +50,7 @@ protected:
 
 private:
     std::atomic<bool> m_flag{false};
-    std::shared_ptr<apache::thrift::TMultiplexedProcessor> m_processor;
+    std::shared_ptr<ServiceMultiplexer> m_processor;
     std::unique_ptr<ThriftServerRunner> m_runner;
     PeerCheck m_peerCheck;
     std::atomic<uint16_t> m_port{0};

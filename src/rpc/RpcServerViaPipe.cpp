@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <thrift/processor/TMultiplexedProcessor.h>
 #include <thrift/transport/TServerSocket.h>
+#include "rpc/ServiceMultiplexer.h"
 
 #include <filesystem>
 
@@ -16,8 +16,7 @@
 namespace talvern::rpc {
 
 RpcServerViaPipe::RpcServerViaPipe()
-    : m_processor(std::make_shared<apache::thrift::TMultiplexedProcessor>()),
-      m_runner(std::make_unique<ThriftServerRunner>()) {
+    : m_processor(std::make_shared<ServiceMultiplexer>()), m_runner(std::make_unique<ThriftServerRunner>()) {
     installThriftLog();
 }
 

@@ -7,12 +7,9 @@
 #include "rpc/PeerCheck.h"
 #include "talvern/IRpcServer.h"
 
-namespace apache::thrift {
-class TMultiplexedProcessor;
-}
-
 namespace talvern::rpc {
 
+class ServiceMultiplexer;
 class ThriftServerRunner;
 
 /// The local-socket server of the agent's RPC services: a Unix-domain stream socket "<name>.sock" in the
@@ -54,7 +51,7 @@ protected:
         std::shared_ptr<apache::thrift::TProcessor> processor);
 
 private:
-    std::shared_ptr<apache::thrift::TMultiplexedProcessor> m_processor;
+    std::shared_ptr<ServiceMultiplexer> m_processor;
     std::unique_ptr<ThriftServerRunner> m_runner;
     mutable std::mutex m_mutex;
     std::string m_pipeName;
