@@ -1,10 +1,14 @@
 #include "eventbus/EventSchemaChecker.h"
 
 #include <rapidjson/document.h>
+#include <rapidjson/encodedstream.h>
 #include <rapidjson/error/en.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
 #include <rapidjson/schema.h>
 #include <rapidjson/stringbuffer.h>
 
+#include <mutex>
 #include <stdexcept>
 
 namespace talvern::eventbus {
@@ -47,9 +51,14 @@ const std::error_category& jsonchecker_category() {
     return category;
 }
 
+// A parsed schema with one validator and reader kept for reuse: checking then allocates nothing once the
+// validator's stacks have grown to the usual event size.
 struct EventSchemaChecker::Schema {
-    explicit Schema(const rapidjson::Document& document) : schema(document) {}
+    explicit Schema(const rapidjson::Document& document) : schema(document), validator(schema) {}
     rapidjson::SchemaDocument schema;
+    std::mutex mutex;
+    rapidjson::SchemaValidator validator;
+    rapidjson::Reader reader;
 };
 
 EventSchemaChecker::EventSchemaChecker() { addSchema("event", kEventSchema); }
@@ -67,22 +76,40 @@ void EventSchemaChecker::addSchema(const std::string& name, const std::string& s
 }
 
 void EventSchemaChecker::check(const std::string& name, const std::string& content) const {
-    const std::string& text = content.empty() ? std::string("{}") : content;
-    rapidjson::Document document;
-    document.Parse(text.c_str(), text.size());
-    if (document.HasParseError()) {
-        throw std::system_error(static_cast<int>(document.GetParseError()), jsonchecker_category());
-    }
+    static const std::string kEmptyObject = "{}";
+    const std::string& text = content.empty() ? kEmptyObject : content;
     auto found = m_schemas.find(name);
     if (found == m_schemas.end()) {
+        throwIfNotJson(text);
         throw std::runtime_error("not found key: " + name);
     }
-    rapidjson::SchemaValidator validator(found->second->schema);
-    if (!document.Accept(validator)) {
-        throw std::runtime_error("Invalid schema: " + pointerText(validator.GetInvalidSchemaPointer()) +
-                                 "\r\n" + "Invalid keyword: " + validator.GetInvalidSchemaKeyword() + "\r\n" +
-                                 "Invalid document: " + pointerText(validator.GetInvalidDocumentPointer()) +
-                                 "\r\n");
+    Schema& schema = *found->second;
+    std::lock_guard<std::mutex> lock(schema.mutex);
+    // Parse and validate in one pass, without building a document.
+    schema.validator.Reset();
+    rapidjson::MemoryStream memory(text.data(), text.size());
+    rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> input(memory);
+    if (schema.reader.Parse(input, schema.validator)) {
+        return;
+    }
+    if (schema.validator.IsValid()) {
+        throw std::system_error(static_cast<int>(schema.reader.GetParseErrorCode()), jsonchecker_category());
+    }
+    // The validator stopped the parse: a syntax error further on still counts first.
+    throwIfNotJson(text);
+    throw std::runtime_error(
+        "Invalid schema: " + pointerText(schema.validator.GetInvalidSchemaPointer()) + "\r\n" +
+        "Invalid keyword: " + schema.validator.GetInvalidSchemaKeyword() + "\r\n" +
+        "Invalid document: " + pointerText(schema.validator.GetInvalidDocumentPointer()) + "\r\n");
+}
+
+void EventSchemaChecker::throwIfNotJson(const std::string& text) {
+    rapidjson::Reader reader;
+    rapidjson::BaseReaderHandler<> ignore;
+    rapidjson::MemoryStream memory(text.data(), text.size());
+    rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> input(memory);
+    if (!reader.Parse(input, ignore)) {
+        throw std::system_error(static_cast<int>(reader.GetParseErrorCode()), jsonchecker_category());
     }
 }
 

@@ -34,6 +34,8 @@ public:
 
 private:
     struct Schema;
+    static void throwIfNotJson(const std::string& text);
+
     std::map<std::string, std::unique_ptr<Schema>> m_schemas;
 };
 

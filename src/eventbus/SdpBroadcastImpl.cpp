@@ -160,8 +160,9 @@ void SdpBroadcastImpl::distributionLoop() {
 bool SdpBroadcastImpl::setEventHandler(const EventHandler& eventhandler) {
     OKV_ENSURE(nullptr != eventhandler, "eventhandler is nullptr");
     OKV_LOG_INFO("Register local event processing function");
+    auto shared = std::make_shared<const EventHandler>(eventhandler);
     std::lock_guard<std::mutex> lock(m_handlerMutex);
-    m_handler = eventhandler;
+    m_handler = std::move(shared);
     return true;
 }
 
@@ -175,8 +176,8 @@ void SdpBroadcastImpl::fillIdentify(BroadcastIdentify& out) const {
 
 void SdpBroadcastImpl::identify(BroadcastIdentify& out) { fillIdentify(out); }
 
-void SdpBroadcastImpl::dispatchLocally(const eventbus::BroadcastBody& body) {
-    EventHandler handler;
+void SdpBroadcastImpl::dispatchLocally(const std::shared_ptr<const EventRawData>& rawData) {
+    std::shared_ptr<const EventHandler> handler;
     {
         std::lock_guard<std::mutex> lock(m_handlerMutex);
         handler = m_handler;
@@ -185,12 +186,13 @@ void SdpBroadcastImpl::dispatchLocally(const eventbus::BroadcastBody& body) {
         OKV_LOG_WARN("dispatch event failure; Reason: the broadcast client does not event handler");
         return;
     }
-    m_tasks->post([handler = std::move(handler), topic = body.topic, content = body.content] {
-        handler(topic.c_str(), content.c_str());
+    // The stored copy of the event is never changed again, so the task reads it without a lock.
+    m_tasks->post([handler = std::move(handler), rawData] {
+        (*handler)(rawData->event.body.topic.c_str(), rawData->event.body.content.c_str());
     });
 }
 
-bool SdpBroadcastImpl::push(const BroadcastPushEvent& event) {
+bool SdpBroadcastImpl::push(BroadcastPushEvent event) {
     std::unique_lock<std::mutex> lock(m_busMutex);
     if (m_clientChannels->isRepeat(event.origin.channelID, event.origin.eventID)) {
         OKV_LOG_WARN(
@@ -200,18 +202,19 @@ bool SdpBroadcastImpl::push(const BroadcastPushEvent& event) {
             eventbus::toLogText(event));
         return false;
     }
-    dispatchLocally(event.body);
-    OKV_LOG_DEBUG("add events to the queue, and dispatch locally, {}", eventbus::toLogText(event));
-    m_clientChannels->update(event.origin.channelID, event.origin.eventID);
-    OKV_LOG_DEBUG("update the client event identification: {}", eventbus::toLogText(event.origin));
+    auto record = std::make_shared<EventRawData>();
+    record->event = std::move(event);
+    const BroadcastPushEvent& stored = record->event;
+    dispatchLocally(record);
+    OKV_LOG_DEBUG("add events to the queue, and dispatch locally, {}", eventbus::toLogText(stored));
+    m_clientChannels->update(stored.origin.channelID, stored.origin.eventID);
+    OKV_LOG_DEBUG("update the client event identification: {}", eventbus::toLogText(stored.origin));
 
-    auto rawData = std::make_shared<EventRawData>();
-    rawData->event = event;
-    rawData = m_eventQueue->append(std::move(rawData));
+    auto rawData = m_eventQueue->append(record);
     OKV_ENSURE(rawData != nullptr, "The original event content added to the event queue cannot be null");
-    if (!isQuietQueueTopic(event.body.topic)) {
+    if (!isQuietQueueTopic(stored.body.topic)) {
         OKV_LOG_INFO("Add events to event queues, the global event id is {}, event data is: {}", rawData->id,
-                     eventbus::toLogText(event));
+                     eventbus::toLogText(stored));
     }
     checkEvent(rawData);
     m_busCondition.notify_all();
@@ -304,7 +307,7 @@ bool SdpBroadcastImpl::broadcast(const std::string& topic, const std::string& co
     event.body.content = topic == kResourceChangedTopic ? addSteadyTimestamp(content) : content;
     event.origin.channelID = m_broadcastChannel;
     event.origin.eventID = m_broadcastEventId.fetch_add(1);
-    return push(event);
+    return push(std::move(event));
 }
 
 }  // namespace talvern::rpc::thrift

@@ -57,7 +57,7 @@ public:
     void pull(eventbus::BroadcastPullEvent& out, const eventbus::BroadcastIdentify& identify,
               int32_t timeout);
     /// Accepts one event: false when its channel already had an event with this id or a later one.
-    bool push(const eventbus::BroadcastPushEvent& event);
+    bool push(eventbus::BroadcastPushEvent event);
 
     /// The channel of the events this process raises itself.
     const std::string& broadcastChannel() const { return m_broadcastChannel; }
@@ -66,7 +66,7 @@ public:
 
 private:
     void distributionLoop();
-    void dispatchLocally(const eventbus::BroadcastBody& body);
+    void dispatchLocally(const std::shared_ptr<const eventbus::EventRawData>& rawData);
     void checkEvent(const std::shared_ptr<eventbus::EventRawData>& rawData);
     void fillIdentify(eventbus::BroadcastIdentify& out) const;
 
@@ -84,7 +84,7 @@ private:
     std::shared_ptr<eventbus::ClientChannelManager> m_clientChannels;
 
     std::mutex m_handlerMutex;
-    EventHandler m_handler;
+    std::shared_ptr<const EventHandler> m_handler;
 
     std::shared_ptr<eventbus::TaskQueue> m_tasks;
     std::mutex m_threadMutex;

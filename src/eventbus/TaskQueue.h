@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -34,8 +35,13 @@ public:
     std::size_t pending() const;
 
 private:
+    // How long an idle runner stays awake before it sleeps on the condition.
+    static constexpr std::chrono::microseconds kLinger{50};
+
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::atomic<std::size_t> m_queued{0};
+    bool m_idle = false;
     std::deque<std::function<void()>> m_tasks;
     bool m_stopped = false;
 };

@@ -162,6 +162,14 @@ TEST(EventSchemaChecker, ParseErrorsAndUnknownSchemasHaveTheirOwnErrors) {
     EXPECT_THROW(checker.addSchema("broken", "{"), std::runtime_error);
 }
 
+TEST(EventSchemaChecker, ASyntaxErrorAfterASchemaViolationIsReportedAsAParseError) {
+    EventSchemaChecker checker;
+    EXPECT_THROW(checker.check("event", R"({"event": 5, broken)"), std::system_error);
+    EXPECT_THROW(checker.check("nosuch", "[1,"), std::system_error);
+    // The reused validator starts clean after a failure.
+    EXPECT_NO_THROW(checker.check("event", R"({"event":"fine"})"));
+}
+
 TEST(EventText, RendersTheBusOwnLogForms) {
     BroadcastPushEvent event{{"statusEvent|ready", R"({"event":"ready"})"}, {"chan", 42}};
     EXPECT_EQ(toLogText(event.body), R"(BroadcastBody(topic:statusEvent|ready;content:{"event":"ready"}))");
