@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -12,6 +13,7 @@
 #include "eventbus/EventSchemaChecker.h"
 #include "eventbus/EventText.h"
 #include "eventbus/TaskQueue.h"
+#include "eventbus/ThriftConvert.h"
 
 using namespace talvern::eventbus;
 
@@ -178,4 +180,21 @@ TEST(EventText, RendersTheBusOwnLogForms) {
               R"(BroadcastPushEvent(body:BroadcastBody(topic:statusEvent|ready;content:{"event":"ready"}), )"
               R"(origin:BroadcastIdentify(channelID:chan;eventID:42)))");
     EXPECT_EQ(toLogText(BroadcastIdentify{"c", -1}), "BroadcastIdentify(channelID:c;eventID:-1)");
+}
+
+TEST(ThriftConvert, RoundTripsEveryFieldAndTheGeneratedFormsStayTheGenerators) {
+    BroadcastPullEvent pulled;
+    pulled.identify = {"server", 9};
+    pulled.data.push_back({{"a|b", "{}"}, {"c1", 3}});
+    pulled.data.push_back({{"x|y", R"({"event":"z"})"}, {"c2", -4}});
+    const BroadcastPullEvent copy = pulled;
+    auto wire = toThrift(BroadcastPullEvent(pulled));
+    EXPECT_EQ(fromThrift(wire), copy);
+    EXPECT_EQ(fromThrift(toThrift(copy.data[1])), copy.data[1]);
+
+    std::ostringstream printed;
+    printed << wire.identify;
+    EXPECT_EQ(printed.str(), "BroadcastIdentify(channelID=server, eventID=9)");
+    EXPECT_TRUE(wire.data[0] == toThrift(copy.data[0]));
+    EXPECT_FALSE(wire.data[0] == wire.data[1]);
 }

@@ -171,6 +171,33 @@ TEST_P(RpcEndToEnd, ProbeIdentifyReadyEventAndRepeatRules) {
     EXPECT_EQ(identity.eventID, 2);
 }
 
+TEST_P(RpcEndToEnd, APullThatTimesOutStillCarriesTheIdentity) {
+    auto connection = connect();
+    auto client = connection.bus();
+    ASSERT_TRUE(client->push(makeEvent("c", 0)));
+    BroadcastIdentify cursor;
+    cursor.channelID = bus->serverChannel();
+    cursor.eventID = 1;
+    BroadcastPullEvent pulled;
+    client->pull(pulled, cursor, 10);
+    EXPECT_TRUE(pulled.data.empty());
+    EXPECT_EQ(pulled.identify.channelID, bus->serverChannel());
+    EXPECT_EQ(pulled.identify.eventID, 1);
+}
+
+TEST_P(RpcEndToEnd, AServiceRegisteredAfterStartIsReachable) {
+    auto connection = connect();
+    thrift::SdpBroadcastClient late(connection.service("LateBus"));
+    try {
+        late.IsRpcStatusNormal();
+        FAIL() << "an unregistered service answered";
+    } catch (const TApplicationException& e) {
+        EXPECT_STREQ(e.what(), "Unknown service: LateBus");
+    }
+    group->registerProcessor("LateBus", thrift::createSdpBroadcastProcessor(std::make_shared<SdpBroadcastImpl>()));
+    EXPECT_TRUE(late.IsRpcStatusNormal());  // same connection, new service
+}
+
 TEST_P(RpcEndToEnd, CapacitiesAreServedBesideTheBus) {
     auto connection = connect();
     auto capacities = connection.capacities();
