@@ -4,17 +4,13 @@
 //
 //     okavel_bus_bench [calls per measurement, default 20000]
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <thrift/processor/TMultiplexedProcessor.h>
 #include <thrift/protocol/TBinaryProtocol.h>
-#include <thrift/protocol/TMultiplexedProtocol.h>
 #include <thrift/server/TThreadedServer.h>
 #include <thrift/transport/TBufferTransports.h>
 #include <thrift/transport/TServerSocket.h>
-#include <thrift/transport/TSocket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -32,6 +28,7 @@
 #include "rpc/RpcServerGroup.h"
 #include "rpcgen/SdpBroadcast.h"
 #include "support/PortFileStore.h"
+#include "unit/rpc/RpcTestSupport.h"
 
 namespace {
 
@@ -39,34 +36,15 @@ using Clock = std::chrono::steady_clock;
 using namespace apache::thrift;
 namespace bus = talvern::rpc::thrift;
 
-uint16_t freeTcpPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    socklen_t length = sizeof(address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
+// One bench client: a connection with the agent's stack and the generated bus client over it.
 struct Client {
-    std::shared_ptr<transport::TTransport> transport;
+    okavel::test::RpcConnection connection;
     std::unique_ptr<bus::SdpBroadcastClient> bus;
 
-    explicit Client(std::shared_ptr<transport::TSocket> socket) {
-        transport = std::make_shared<transport::TBufferedTransport>(socket);
-        auto protocol = std::make_shared<protocol::TBinaryProtocol>(transport);
-        bus = std::make_unique<bus::SdpBroadcastClient>(
-            std::make_shared<protocol::TMultiplexedProtocol>(protocol, "SdpBroadcastService"));
-        transport->open();
-    }
-    static Client tcp(uint16_t port) {
-        return Client(std::make_shared<transport::TSocket>("127.0.0.1", port));
-    }
+    explicit Client(okavel::test::RpcConnection c) : connection(std::move(c)), bus(connection.bus()) {}
+    static Client tcp(uint16_t port) { return Client(okavel::test::RpcConnection::tcp(port)); }
     static Client local(const std::string& path) {
-        return Client(std::make_shared<transport::TSocket>(path));
+        return Client(okavel::test::RpcConnection::unixSocket(path));
     }
 };
 
@@ -207,7 +185,7 @@ int main(int argc, char** argv) {
     const std::string dir = ::mkdtemp(pattern);
     ::setenv("OKAVEL_RUNTIME_DIR", (dir + "/run").c_str(), 1);
 
-    const uint16_t barePort = freeTcpPort();
+    const uint16_t barePort = okavel::test::freeTcpPort();
     const std::string barePath = dir + "/bare.sock";
     BareServer bareTcp(std::make_shared<transport::TServerSocket>("127.0.0.1", barePort));
     BareServer bareLocal(std::make_shared<transport::TServerSocket>(barePath));
@@ -217,7 +195,7 @@ int main(int argc, char** argv) {
     broadcast->start();
     talvern::rpc::RpcServerGroup group(std::make_shared<talvern::utilities::PortFileStore>(dir + "/var/run"));
     group.registerProcessor("SdpBroadcastService", bus::createSdpBroadcastProcessor(broadcast));
-    if (!group.start("thrift", freeTcpPort(), "okavel-bench")) {
+    if (!group.start("thrift", okavel::test::freeTcpPort(), "okavel-bench")) {
         std::fprintf(stderr, "the RPC servers did not start\n");
         return 1;
     }

@@ -7,6 +7,7 @@
 #include <array>
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
+#include <optional>
 #include <string_view>
 
 #include "eventbus/ClientChannelManager.h"
@@ -35,6 +36,19 @@ constexpr std::array<std::string_view, 4> kQuietQueueTopics = {"selectLineResult
                                                                "uploadFileChanged", "downloadFileChanged"};
 constexpr std::array<std::string_view, 2> kQuietBroadcastTopics = {"uemApprovalEvent|uploadFileChanged",
                                                                    "uemApprovalEvent|downloadFileChanged"};
+
+// Runs `work`; the text of what it threw, or nothing when it returned.
+template <typename Work>
+std::optional<std::string> failureOf(Work&& work) {
+    try {
+        work();
+        return std::nullopt;
+    } catch (const std::exception& e) {
+        return std::string(e.what());
+    } catch (...) {
+        return std::string("unknown exception");
+    }
+}
 
 std::string newChannelName() { return boost::uuids::to_string(boost::uuids::random_generator()()); }
 
@@ -139,19 +153,10 @@ void SdpBroadcastImpl::stop() {
 
 void SdpBroadcastImpl::distributionLoop() {
     OKV_LOG_INFO("local event distribution thread begins");
-    for (;;) {
-        std::string reason;
-        try {
-            m_tasks->run();
-            break;
-        } catch (const std::exception& e) {
-            reason = e.what();
-        } catch (...) {
-            reason = "unknown exception";
-        }
+    while (auto failure = failureOf([this] { m_tasks->run(); })) {
         OKV_LOG_WARN(
             "the local time distribution thread is abnormal and will be restored in a second; Reason: {}",
-            reason);
+            *failure);
         m_tasks->pauseUnlessStopped(m_timings.restartPause);
     }
     OKV_LOG_INFO("local event distribution thread end");
@@ -226,18 +231,11 @@ void SdpBroadcastImpl::checkEvent(const std::shared_ptr<EventRawData>& rawData) 
         OKV_LOG_WARN("The event's original data pointer is empty and no format check{}", "");
         return;
     }
-    std::string reason;
-    try {
-        m_schemas->check("event", rawData->event.body.content);
-        return;
-    } catch (const std::exception& e) {
-        reason = e.what();
-    } catch (...) {
-        reason = "unknown exception";
+    if (auto failure = failureOf([&] { m_schemas->check("event", rawData->event.body.content); })) {
+        OKV_LOG_WARN(
+            "Check the event format failure, the global event id is {}, the origin conent is: {}; Reason: {}",
+            rawData->id, eventbus::toLogText(rawData->event), *failure);
     }
-    OKV_LOG_WARN(
-        "Check the event format failure, the global event id is {}, the origin conent is: {}; Reason: {}",
-        rawData->id, eventbus::toLogText(rawData->event), reason);
 }
 
 void SdpBroadcastImpl::pull(BroadcastPullEvent& out, const BroadcastIdentify& identify, int32_t timeout) {

@@ -1,11 +1,10 @@
 #include "rpc/RpcServer.h"
 
 #include <thrift/transport/TServerSocket.h>
-#include "rpc/ServiceMultiplexer.h"
 
 #include "log/Log.h"
 #include "rpc/NetworkPortDetector.h"
-#include "rpc/ThriftLog.h"
+#include "rpc/ServiceMultiplexer.h"
 #include "rpc/ThriftServerRunner.h"
 
 namespace talvern::rpc {
@@ -16,22 +15,9 @@ constexpr int kSendTimeoutMs = 30000;
 
 std::shared_ptr<RpcServer> RpcServer::create() { return std::shared_ptr<RpcServer>(new RpcServer()); }
 
-RpcServer::RpcServer()
-    : m_processor(std::make_shared<ServiceMultiplexer>()), m_runner(std::make_unique<ThriftServerRunner>()) {
-    installThriftLog();
-}
+RpcServer::RpcServer() : MultiplexedServer("TCP") {}
 
 RpcServer::~RpcServer() { stop(); }
-
-std::shared_ptr<apache::thrift::TProcessor> RpcServer::wrapProcessor(
-    std::shared_ptr<apache::thrift::TProcessor> processor) {
-    return guardWithPeerCheck(std::move(processor), m_peerCheck, "TCP");
-}
-
-void RpcServer::registerProcessor(const std::string& serviceName,
-                                  std::shared_ptr<apache::thrift::TProcessor> processor) {
-    m_processor->registerProcessor(serviceName, wrapProcessor(std::move(processor)));
-}
 
 bool RpcServer::start(const std::string& host, uint16_t port) {
     if (m_runner->running()) {
@@ -63,7 +49,5 @@ void RpcServer::stop() {
     m_flag = false;
     m_port = 0;
 }
-
-bool RpcServer::running() const { return m_runner->running(); }
 
 }  // namespace talvern::rpc

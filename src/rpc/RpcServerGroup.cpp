@@ -76,6 +76,8 @@ bool RpcServerGroup::startTcpServer(const std::string& portFileName, uint16_t st
     if (!tcpSearchAvailablePort(candidates, attempt, &port)) {
         return false;
     }
+    // A server that was already running keeps the port it has.
+    port = m_tcpServer->port();
     OKV_LOG_INFO("RPC(TCP) Service start success, the listening port is {}", port);
     if (!portFileName.empty() && !(havePortFile && filePort == port)) {
         std::error_code ec;

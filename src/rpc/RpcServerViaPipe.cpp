@@ -4,36 +4,22 @@
 #include <unistd.h>
 
 #include <thrift/transport/TServerSocket.h>
-#include "rpc/ServiceMultiplexer.h"
 
 #include <filesystem>
 
 #include "log/Log.h"
 #include "platform/Paths.h"
-#include "rpc/ThriftLog.h"
+#include "rpc/ServiceMultiplexer.h"
 #include "rpc/ThriftServerRunner.h"
 
 namespace talvern::rpc {
 
-RpcServerViaPipe::RpcServerViaPipe()
-    : m_processor(std::make_shared<ServiceMultiplexer>()), m_runner(std::make_unique<ThriftServerRunner>()) {
-    installThriftLog();
-}
+RpcServerViaPipe::RpcServerViaPipe() : MultiplexedServer("Pipe") {}
 
 RpcServerViaPipe::~RpcServerViaPipe() { stop(); }
 
 std::string RpcServerViaPipe::socketPathFor(const std::string& pipeName) {
     return (std::filesystem::path(platform::runtimeDir()) / (pipeName + ".sock")).string();
-}
-
-std::shared_ptr<apache::thrift::TProcessor> RpcServerViaPipe::wrapProcessor(
-    std::shared_ptr<apache::thrift::TProcessor> processor) {
-    return guardWithPeerCheck(std::move(processor), m_peerCheck, "Pipe");
-}
-
-void RpcServerViaPipe::registerProcessor(const std::string& serviceName,
-                                         std::shared_ptr<apache::thrift::TProcessor> processor) {
-    m_processor->registerProcessor(serviceName, wrapProcessor(std::move(processor)));
 }
 
 bool RpcServerViaPipe::start(const std::string& pipeName) {
@@ -72,8 +58,6 @@ void RpcServerViaPipe::stop() {
         ::unlink(m_socketPath.c_str());
     }
 }
-
-bool RpcServerViaPipe::running() const { return m_runner->running(); }
 
 std::string RpcServerViaPipe::socketPath() const {
     std::lock_guard<std::mutex> lock(m_mutex);

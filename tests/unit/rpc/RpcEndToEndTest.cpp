@@ -194,7 +194,8 @@ TEST_P(RpcEndToEnd, AServiceRegisteredAfterStartIsReachable) {
     } catch (const TApplicationException& e) {
         EXPECT_STREQ(e.what(), "Unknown service: LateBus");
     }
-    group->registerProcessor("LateBus", thrift::createSdpBroadcastProcessor(std::make_shared<SdpBroadcastImpl>()));
+    group->registerProcessor("LateBus",
+                             thrift::createSdpBroadcastProcessor(std::make_shared<SdpBroadcastImpl>()));
     EXPECT_TRUE(late.IsRpcStatusNormal());  // same connection, new service
 }
 
@@ -280,10 +281,19 @@ TEST_F(RpcServices, HostileInputClosesOnlyItsOwnConnection) {
         ASSERT_EQ(pulled.data.size(), 1u);
         cursor = pulled.identify;
     };
+    // A push call up to the first field of the event's body.
     auto callHeader = [](TProtocol& out) {
         out.writeMessageBegin("SdpBroadcastService:push", apache::thrift::protocol::T_CALL, 1);
         out.writeStructBegin("SdpBroadcast_push_args");
         out.writeFieldBegin("event", apache::thrift::protocol::T_STRUCT, 1);
+    };
+    // ... and on to the topic's string, whose length comes next.
+    auto topicHeader = [&](TProtocol& out) {
+        callHeader(out);
+        out.writeStructBegin("BroadcastPushEvent");
+        out.writeFieldBegin("body", apache::thrift::protocol::T_STRUCT, 1);
+        out.writeStructBegin("BroadcastBody");
+        out.writeFieldBegin("topic", apache::thrift::protocol::T_STRING, 1);
     };
     const std::size_t residentBefore = residentBytes();
 
@@ -307,11 +317,7 @@ TEST_F(RpcServices, HostileInputClosesOnlyItsOwnConnection) {
     {  // an origin without its required eventID: refused before the handler runs
         RawConnection raw(socketPath);
         raw.send(encode([&](TProtocol& out) {
-            callHeader(out);
-            out.writeStructBegin("BroadcastPushEvent");
-            out.writeFieldBegin("body", apache::thrift::protocol::T_STRUCT, 1);
-            out.writeStructBegin("BroadcastBody");
-            out.writeFieldBegin("topic", apache::thrift::protocol::T_STRING, 1);
+            topicHeader(out);
             out.writeString("testEvent|incomplete");
             out.writeFieldEnd();
             out.writeFieldBegin("content", apache::thrift::protocol::T_STRING, 2);
@@ -342,11 +348,7 @@ TEST_F(RpcServices, HostileInputClosesOnlyItsOwnConnection) {
     {  // a string declared 2 GiB long
         RawConnection raw(socketPath);
         raw.send(encode([&](TProtocol& out) {
-            callHeader(out);
-            out.writeStructBegin("BroadcastPushEvent");
-            out.writeFieldBegin("body", apache::thrift::protocol::T_STRUCT, 1);
-            out.writeStructBegin("BroadcastBody");
-            out.writeFieldBegin("topic", apache::thrift::protocol::T_STRING, 1);
+            topicHeader(out);
             out.writeI32(0x7fffffff);
             out.writeI32(0x41414141);
         }));

@@ -244,4 +244,9 @@ TEST_F(RpcGroup, BothServersStartTogetherAndCanBeStartedAgainAfterStop) {
     ASSERT_TRUE(group.start("plugins/test/thrift", start, "okavel-both"));
     EXPECT_EQ(group.tcpPort(), start);
     RpcConnection::unixSocket(group.pipeSocketPath());
+
+    // Starting a running group changes nothing, and the port file keeps naming the real port.
+    ASSERT_TRUE(group.start("plugins/test/thrift", freeTcpPort(), "okavel-both"));
+    EXPECT_EQ(group.tcpPort(), start);
+    EXPECT_EQ(readPortFile(), start);
 }
