@@ -4,6 +4,8 @@
 #include <thrift/processor/TMultiplexedProcessor.h>
 #include <thrift/protocol/TProtocol.h>
 
+#include "log/Log.h"
+
 namespace talvern::rpc {
 
 using apache::thrift::TApplicationException;
@@ -45,8 +47,8 @@ bool ServiceMultiplexer::process(std::shared_ptr<TProtocol> in, std::shared_ptr<
     int32_t seqid = 0;
     in->readMessageBegin(name, type, seqid);
     if (type != apache::thrift::protocol::T_CALL && type != apache::thrift::protocol::T_ONEWAY) {
-        refuse(*in, *out, name, seqid, TApplicationException::INVALID_MESSAGE_TYPE,
-               "Unexpected message type");
+        OKV_LOG_TAG_WARN("thriftLogger", "received invalid message type {} from client",
+                         static_cast<int>(type));
         return false;
     }
     const auto colon = name.find(':');

@@ -16,7 +16,7 @@ namespace talvern::rpc {
 /// Refusals are answered with a Thrift application exception: "Unknown service: <name>" for a service
 /// that is not registered and "Non-multiplexed client request dropped. Did you forget to call
 /// defaultProcessor()?" for a method name without a service; the connection stays usable. A message that
-/// is not a call is answered and its connection closed.
+/// is not a call is logged ("received invalid message type N from client") and its connection closed.
 class ServiceMultiplexer : public apache::thrift::TProcessor {
 public:
     ServiceMultiplexer();

@@ -356,6 +356,19 @@ TEST_F(RpcServices, HostileInputClosesOnlyItsOwnConnection) {
         EXPECT_TRUE(log.contains("Exceeded size limit"));
     }
     stillServing();
+    {  // a reply sent to the server
+        RawConnection raw(socketPath);
+        raw.send(encode([&](TProtocol& out) {
+            out.writeMessageBegin("SdpBroadcastService:push", apache::thrift::protocol::T_REPLY, 1);
+            out.writeStructBegin("result");
+            out.writeFieldStop();
+            out.writeStructEnd();
+            out.writeMessageEnd();
+        }));
+        EXPECT_TRUE(raw.closedByServer());
+        EXPECT_TRUE(log.contains("received invalid message type 2 from client"));
+    }
+    stillServing();
     // Nothing of the refused calls reached the bus: only the steady client's events are there.
     BroadcastIdentify identity;
     steadyBus->identify(identity);
