@@ -1,10 +1,13 @@
 #include "rpc/RpcServerViaPipe.h"
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <thrift/transport/TServerSocket.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "log/Log.h"
@@ -13,6 +16,27 @@
 #include "rpc/ThriftServerRunner.h"
 
 namespace talvern::rpc {
+
+namespace {
+
+// True when a server accepts connections on the socket file: it is in use, not stale.
+bool someoneListensOn(const std::string& path) {
+    sockaddr_un address{};
+    if (path.size() >= sizeof(address.sun_path)) {
+        return false;
+    }
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return connected;
+}
+
+}  // namespace
 
 RpcServerViaPipe::RpcServerViaPipe() : MultiplexedServer("Pipe") {}
 
@@ -32,6 +56,11 @@ bool RpcServerViaPipe::start(const std::string& pipeName) {
     }
     OKV_LOG_INFO("ready to start pipe-rpc server for {}", pipeName);
     const std::string path = socketPathFor(pipeName);
+    if (someoneListensOn(path)) {
+        OKV_LOG_ERROR("Start the named pipeline RPC service failure; Reason: another process serves {}",
+                      path);
+        return false;
+    }
     // A socket file left by a process that died keeps the address taken.
     ::unlink(path.c_str());
     auto socket = std::make_shared<apache::thrift::transport::TServerSocket>(path);

@@ -231,6 +231,18 @@ TEST_F(RpcGroup, TheLocalSocketReplacesAStaleFileIsOpenToAllAndGoesAwayOnStop) {
     group.stop();  // stopping twice is harmless
 }
 
+TEST_F(RpcGroup, ALiveSocketOfAnotherServerIsNotTakenOver) {
+    RpcServerGroup first(portFiles);
+    ASSERT_TRUE(first.startPipeServer("okavel-shared"));
+    RpcServerGroup second(portFiles);
+    EXPECT_FALSE(second.startPipeServer("okavel-shared"));
+    EXPECT_TRUE(log.contains("Start the named pipeline RPC service failure; Reason: another process serves " +
+                             first.pipeSocketPath()));
+    RpcConnection::unixSocket(first.pipeSocketPath());  // still the first one's
+    second.stop();
+    EXPECT_TRUE(fs::exists(first.pipeSocketPath()));
+}
+
 TEST_F(RpcGroup, BothServersStartTogetherAndCanBeStartedAgainAfterStop) {
     RpcServerGroup group(portFiles);
     const uint16_t start = freeTcpPort();
