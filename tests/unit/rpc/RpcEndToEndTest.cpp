@@ -12,6 +12,7 @@
 #include <atomic>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -268,18 +269,55 @@ TEST_F(RpcServices, AnEventPushedOnOneTransportIsPulledOnTheOther) {
 
 TEST_F(RpcServices, HostileInputClosesOnlyItsOwnConnection) {
     const std::string socketPath = group->pipeSocketPath();
+    std::mutex handledMutex;
+    std::set<std::string> handledTopics;
+    bus->setEventHandler([&](const char* topic, const char*) {
+        std::lock_guard<std::mutex> lock(handledMutex);
+        handledTopics.insert(topic);
+        return true;
+    });
+
+    // Another client pushes and pulls over the same socket the whole time.
+    std::atomic<bool> done{false};
+    std::atomic<int64_t> backgroundPushed{0};
+    std::atomic<int> backgroundFailures{0};
+    std::thread background([&] {
+        try {
+            auto connection = RpcConnection::unixSocket(socketPath);
+            auto client = connection.bus();
+            BroadcastIdentify cursor;
+            client->identify(cursor);
+            while (!done.load()) {
+                if (!client->push(makeEvent("background", backgroundPushed.load()))) {
+                    ++backgroundFailures;
+                }
+                ++backgroundPushed;
+                BroadcastPullEvent pulled;
+                client->pull(pulled, cursor, 1000);
+                if (pulled.data.empty()) {
+                    ++backgroundFailures;
+                }
+                cursor = pulled.identify;
+            }
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "the background client failed: " << e.what();
+        }
+    });
+
     auto steady = connect(Transport::Tcp);
     auto steadyBus = steady.bus();
     int64_t nextId = 0;
-    BroadcastIdentify cursor;
-    cursor.channelID = bus->serverChannel();
-    cursor.eventID = 0;
     auto stillServing = [&] {
-        ASSERT_TRUE(steadyBus->push(makeEvent("steady", nextId++)));
+        ASSERT_TRUE(steadyBus->push(makeEvent("steady", nextId)));
+        BroadcastIdentify identity;
+        steadyBus->identify(identity);
+        BroadcastIdentify from;
+        from.channelID = bus->serverChannel();
+        from.eventID = identity.eventID - 1;
         BroadcastPullEvent pulled;
-        steadyBus->pull(pulled, cursor, 1000);
-        ASSERT_EQ(pulled.data.size(), 1u);
-        cursor = pulled.identify;
+        steadyBus->pull(pulled, from, 1000);
+        ASSERT_FALSE(pulled.data.empty());
+        ++nextId;
     };
     // A push call up to the first field of the event's body.
     auto callHeader = [](TProtocol& out) {
@@ -369,10 +407,18 @@ TEST_F(RpcServices, HostileInputClosesOnlyItsOwnConnection) {
         EXPECT_TRUE(log.contains("received invalid message type 2 from client"));
     }
     stillServing();
-    // Nothing of the refused calls reached the bus: only the steady client's events are there.
+    done = true;
+    background.join();
+    EXPECT_EQ(backgroundFailures.load(), 0);
+    EXPECT_GT(backgroundPushed.load(), 0);
+
+    // Nothing of the refused calls reached the bus: only the two clients' events are there.
     BroadcastIdentify identity;
     steadyBus->identify(identity);
-    EXPECT_EQ(identity.eventID, nextId);
+    EXPECT_EQ(identity.eventID, nextId + backgroundPushed.load());
+    bus->stop();  // no handler call runs from here on
+    std::lock_guard<std::mutex> lock(handledMutex);
+    EXPECT_EQ(handledTopics.count("testEvent|incomplete"), 0u);
     EXPECT_LT(residentBytes(), residentBefore + (256u << 20)) << "a declared size was allocated";
 }
 
