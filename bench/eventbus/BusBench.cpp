@@ -38,13 +38,13 @@ namespace bus = talvern::rpc::thrift;
 
 // One bench client: a connection with the agent's stack and the generated bus client over it.
 struct Client {
-    okavel::test::RpcConnection connection;
+    talvern::test::RpcConnection connection;
     std::unique_ptr<bus::SdpBroadcastClient> bus;
 
-    explicit Client(okavel::test::RpcConnection c) : connection(std::move(c)), bus(connection.bus()) {}
-    static Client tcp(uint16_t port) { return Client(okavel::test::RpcConnection::tcp(port)); }
+    explicit Client(talvern::test::RpcConnection c) : connection(std::move(c)), bus(connection.bus()) {}
+    static Client tcp(uint16_t port) { return Client(talvern::test::RpcConnection::tcp(port)); }
     static Client local(const std::string& path) {
-        return Client(okavel::test::RpcConnection::unixSocket(path));
+        return Client(talvern::test::RpcConnection::unixSocket(path));
     }
 };
 
@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
     const std::string dir = ::mkdtemp(pattern);
     ::setenv("OKAVEL_RUNTIME_DIR", (dir + "/run").c_str(), 1);
 
-    const uint16_t barePort = okavel::test::freeTcpPort();
+    const uint16_t barePort = talvern::test::freeTcpPort();
     const std::string barePath = dir + "/bare.sock";
     BareServer bareTcp(std::make_shared<transport::TServerSocket>("127.0.0.1", barePort));
     BareServer bareLocal(std::make_shared<transport::TServerSocket>(barePath));
@@ -195,7 +195,7 @@ int main(int argc, char** argv) {
     broadcast->start();
     talvern::rpc::RpcServerGroup group(std::make_shared<talvern::utilities::PortFileStore>(dir + "/var/run"));
     group.registerProcessor("SdpBroadcastService", bus::createSdpBroadcastProcessor(broadcast));
-    if (!group.start("thrift", okavel::test::freeTcpPort(), "okavel-bench")) {
+    if (!group.start("thrift", talvern::test::freeTcpPort(), "okavel-bench")) {
         std::fprintf(stderr, "the RPC servers did not start\n");
         return 1;
     }

@@ -18,7 +18,9 @@
 #include "log/Check.h"
 #include "log/Log.h"
 #include "log/Logger.h"
+#include "platform/SignalWatcher.h"
 #include "platform/Signals.h"
+#include "process/ProcessUtils.h"
 
 namespace talvern {
 
@@ -52,15 +54,14 @@ void logSignal(const char* format, const std::string& stack) {
     }
 }
 
-// Ends this process at once with the given status, after the logs reached their files.
-[[noreturn]] void endProcess(int status) {
+// Ends this process at once with the given status, after the signal log reached its file.
+void endProcess(int status) {
     try {
         signalLog().flush();
-        Logger::GetInstance().flush();
     } catch (...) {
     }
     std::cout.flush();
-    ::_exit(status);
+    process::windows::killProcess(static_cast<std::uint32_t>(::getpid()), status);
 }
 
 }  // namespace
@@ -99,13 +100,17 @@ SdpApplicationConsole::SdpApplicationConsole(std::shared_ptr<cmdline::parser> pa
             }
         });
     } else {
-        m_signalWaiter = std::make_unique<platform::SignalWaiter>();
-        m_signalWaiter->start(&SdpApplicationConsole::handleSignal);
+        m_signalWatcher = std::make_unique<platform::SignalWatcher>(
+            std::vector<int>{SIGINT, SIGTERM, SIGQUIT, SIGABRT}, &SdpApplicationConsole::handleSignal);
+        std::error_code ec;
+        if (!m_signalWatcher->start(ec)) {
+            OKV_LOG_ERROR("signals cannot be watched; Reason: {}", ec.message());
+        }
     }
 }
 
 SdpApplicationConsole::~SdpApplicationConsole() {
-    m_signalWaiter.reset();
+    m_signalWatcher.reset();
     OKV_LOG_INFO("sigset dtor begin");
     m_signalSet.reset();
     OKV_LOG_INFO("sigset dtor end");
@@ -185,10 +190,12 @@ void SdpApplicationConsole::handleSignal(int signal) {
             logSignal("SIGTERM,stack:\n {}", currentStack());
             std::cout << "SIGTERM" << std::endl;
             endProcess(0);
+            return;
         case SIGABRT:
             logSignal("SIGABRT,then we will exit with -1, stack:\n {}", currentStack());
             std::cout << "SIGABRT" << std::endl;
             endProcess(-1);
+            return;
         default:
             std::cout << platform::signalName(signal) << std::endl;
             return;

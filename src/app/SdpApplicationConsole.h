@@ -11,7 +11,7 @@ namespace sdp {
 class SdpAgentController;
 }
 namespace platform {
-class SignalWaiter;
+class SignalWatcher;
 }
 
 /// Console mode: builds the agent from the command line, starts it, runs the loop until told to stop,
@@ -38,7 +38,7 @@ private:
     std::shared_ptr<sdp::SdpAgentController> m_sdpController;
     std::shared_ptr<IoService> m_ioService;
     std::shared_ptr<SignalSet> m_signalSet;
-    std::unique_ptr<platform::SignalWaiter> m_signalWaiter;
+    std::unique_ptr<platform::SignalWatcher> m_signalWatcher;
     bool m_stopped = false;
 };
 

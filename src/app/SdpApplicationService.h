@@ -7,16 +7,21 @@
 
 namespace talvern {
 
-/// Service mode: runs the agent in the foreground under systemd until SIGTERM or SIGINT.
-/// Installing, removing and stopping the unit come with the service host; until then those
-/// commands report that they are not available.
+class SdpService;
+
+/// Service mode: hands the command line to the service host (run, install, uninstall or terminate).
 class SdpApplicationService : public ISdpApplication {
 public:
     SdpApplicationService(std::shared_ptr<cmdline::parser> parser, int argc, char* argv[],
                           std::function<int()> runLoop);
+    ~SdpApplicationService() override;
     int exec() override;
+    // The service host drives start and stop itself.
     bool start() override { return false; }
     bool stop() override { return false; }
+
+private:
+    std::shared_ptr<SdpService> m_sdpService;
 };
 
 }  // namespace talvern

@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "app/DebugLogSwitch.h"
-#include "app/ProcessCommands.h"
 #include "app/SdpAppCmdHelper.h"
 #include "app/SdpApplicationConsole.h"
 #include "app/SdpApplicationService.h"
@@ -24,7 +23,8 @@
 #include "platform/NamedLock.h"
 #include "platform/Paths.h"
 #include "platform/ProcessInfo.h"
-#include "platform/Signals.h"
+#include "process/ProcessUtils.h"
+#include "signcheck/SignCheck.h"
 #include "support/Timer.h"
 
 namespace fs = std::filesystem;
@@ -116,7 +116,7 @@ int SdpSingleApplicationImpl::exec() {
     initSingleApp();
     OKV_LOG_INFO("initSingleApp end");
 
-    process::enableDebugPrivilege();
+    utilities::windows::enableSeDebugPrivilege::init();
     logSessionAndUser();
 
     OKV_LOG_INFO("filterCmd begin");
@@ -143,9 +143,8 @@ int SdpSingleApplicationImpl::exec() {
 
 void SdpSingleApplicationImpl::loadProtectionModule() {
     std::string path = (fs::path(platform::executableDir()) / kProtectionModule).lexically_normal().string();
-    std::string reason;
-    if (!process::protectionModuleTrusted(path, reason)) {
-        OKV_LOG_ERROR("oKavel load ({}) signature is abnormal, please check it.{}", path, reason);
+    if (!signCheck::windows::hasTalvernSignA(path)) {
+        OKV_LOG_ERROR("oKavel load ({}) signature is abnormal, please check it.{}", path, "");
         return;
     }
     if (m_cmdParser->exist("plugin") &&
@@ -210,7 +209,7 @@ bool SdpSingleApplicationImpl::filterCmd(int& exitCode) {
     }
     cmdline::parser& cmd = *m_cmdParser;
     if (cmd.exist("fork")) {
-        if (!process::startwithCurrentUser(cmd.get<std::string>("fork"), false, false, false)) {
+        if (!process::startwithCurrentUser(cmd.get<std::string>("fork"), false)) {
             OKV_LOG_ERROR("filterCmd call startwithCurrentUser failed");
             exitCode = -4;
         }
@@ -297,7 +296,7 @@ void SdpSingleApplicationImpl::forceKill() {
         }
         command += " " + arg;
     }
-    std::string result = process::terminateProcessByCmdLine(command);
+    std::string result = process::windows::terminateProcessByCmdLine(command);
     OKV_LOG_INFO("we will kill the process with cmd:{} result:{}", command, result);
 }
 

@@ -1,27 +1,520 @@
 #include "controller/SdpAgentController.h"
 
+#include <algorithm>
+#include <cctype>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+
+#include "context/RunTimeContext.h"
+#include "controller/EventForwardingRule.h"
+#include "controller/IWebEventSink.h"
+#include "log/Check.h"
 #include "log/Log.h"
+#include "plugins/PluginsManager.h"
+#include "signcheck/SignCheck.h"
+#include "support/ThreadPool.h"
+
+// A step whose component is not part of this build yet: it says so, so that the sequence stays visible.
+#define OKV_SKIP_STEP(step, component) \
+    OKV_LOG_INFO("{} skipped: {} is not available in this build", step, component)
 
 namespace talvern::sdp {
+namespace {
 
-SdpAgentController::SdpAgentController(const SdpOption& option) : m_option(option) {
-    OKV_LOG_INFO("controller for {} built", m_option.pluginDir);
+namespace fs = std::filesystem;
+
+std::string lowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
 }
 
-SdpAgentController::~SdpAgentController() { stop(); }
+bool endsWithNoCase(const std::string& text, const std::string& ending) {
+    std::string lowered = lowerCase(text);
+    std::string wanted = lowerCase(ending);
+    return lowered.size() >= wanted.size() &&
+           lowered.compare(lowered.size() - wanted.size(), wanted.size(), wanted) == 0;
+}
+
+// Which plug-in host this process is, from how its plug-in directory ends; the first match wins.
+struct HostIdentity {
+    const char* ending;
+    const char* host;
+    const char* pipe;
+    std::uint16_t rpcPort;
+};
+
+constexpr HostIdentity kHosts[] = {
+    {"oKavelDaemon", "oKavelDaemon", "oKavelDaemon-8ec18c00-3768-4a5c-b2d7-da2a0f1b2167", 58630},
+    {"plugin-daemon", "oKavelDaemon", "oKavelDaemon-8ec18c00-3768-4a5c-b2d7-da2a0f1b2167", 58630},
+    {"oKavelCore", "oKavelCore", "oKavelCore-fcd60898-3ef4-423f-acc9-3b28dc0e9e22", 56630},
+    {"oKavelTunnel", "oKavelTunnel", "oKavelTunnel-c46a26c5-2cd4-4c20-9352-8efbb6358ea0", 57630},
+};
+constexpr std::uint16_t kUnknownHostRpcPort = 56630;
+
+const HostIdentity* hostOf(const std::string& pluginDir) {
+    for (const HostIdentity& identity : kHosts) {
+        if (endsWithNoCase(pluginDir, identity.ending)) {
+            return &identity;
+        }
+    }
+    return nullptr;
+}
+
+// Plug-in libraries that are never loaded again, whatever their signature.
+constexpr const char* kAbandonedPlugins[] = {"oKavelSddn"};
+
+constexpr const char* kPluginsFeatureFile = "plugins_feature.json";
+constexpr const char* kPluginExtension = ".so";
+
+}  // namespace
+
+// The sequences below write their own log lines (so that the lines carry the name of the constructor, of
+// start or of stop); each step is one private method, where its component joins.
+
+SdpAgentController::SdpAgentController(const SdpOption& option)
+    : m_option(option), m_pluginsManager(std::make_shared<PluginsManager>()) {
+    OKV_LOG_INFO("create RunTimeContext object begin");
+    createRunTimeContext();
+    OKV_LOG_INFO("create RunTimeContext object end");
+    createHttpContext();
+    if (m_option.enableHttp) {
+        OKV_LOG_INFO("create {} object", "WebSocketManager");
+        createServerManager();
+        OKV_LOG_INFO("get self sign CA server cert");
+        OKV_LOG_INFO("get CA organization server cert");
+        loadServerCertificates();
+        OKV_LOG_INFO("add the agent's host name to the hosts file for 127.0.0.1");
+        addLocalHostEntry();
+        OKV_LOG_INFO("create {} object", "WebSocketServer");
+        createHttpServers();
+        registerHttpServers();
+    }
+    if (m_option.enableEventBus) {
+        OKV_LOG_INFO("The eventbus runs in the service side mode");
+    } else {
+        OKV_LOG_INFO("The eventbus is run on the client mode");
+    }
+    createEventBus();
+    registerServices();
+    OKV_LOG_INFO("create SdpAgentController object successfully");
+}
+
+SdpAgentController::~SdpAgentController() {
+    try {
+        stop();
+        OKV_LOG_INFO("http server manager object dtor begin");
+        OKV_LOG_INFO("http server manager object dtor end");
+        OKV_LOG_INFO("http servers object dtor begin");
+        OKV_LOG_INFO("http servers object dtor end");
+        OKV_LOG_INFO("context dtor begin");
+        m_runTimeContext.reset();
+        OKV_LOG_INFO("context dtor end");
+    } catch (const std::exception& e) {
+        OKV_LOG_ERROR("{}; Reason: {}", "SdpAgentController dtor failed", e.what());
+    } catch (...) {
+        OKV_LOG_ERROR("{}; Reason: {}", "SdpAgentController dtor failed", "unknown exception");
+    }
+}
 
 bool SdpAgentController::start() {
-    OKV_LOG_INFO("controller start");
+    try {
+        OKV_LOG_INFO("SdpAgentController enter start...");
+        initPluginsFeature();
+        m_threadPool = thread_pool::instance();
+        m_threadPool->start();
+
+        if (m_option.enableHttp) {
+            initHttpRouter();
+            OKV_LOG_INFO("initHttpRouter end");
+            OKV_LOG_INFO("http servers register message handler:'SdpAgentController::handleMessage'");
+            registerHttpMessageHandler();
+            installSecurityChain();
+            registerWebSocketCallback();
+            addRefererWhitelist();
+            if (!registerServerManager()) {
+                OKV_LOG_ERROR("{}; Reason: {}", "http servers register server manager",
+                              "can not find avalible tcp port for http server which address is 127.0.0.1");
+                return false;
+            }
+            OKV_LOG_INFO("http servers register server manager");
+            publishHttpPort();
+        }
+
+        OKV_LOG_INFO("PluginsManager load pluginDir:{}", m_option.pluginDir);
+        loadPlugins();
+        OKV_LOG_INFO("PluginsManager will load start");
+        notifyModulesWillLoad();
+        OKV_LOG_INFO("PluginsManager will load end");
+        initRpcServer();
+        hookEventBus();
+        OKV_LOG_INFO("PluginsManager handle load finish start");
+        notifyModulesDidLoad();
+        OKV_LOG_INFO("PluginsManager handle load finish end");
+
+        if (m_option.enableHttp) {
+            OKV_LOG_INFO("http servers start");
+            if (!startServerGroup()) {
+                OKV_LOG_ERROR("m_serverGroup->start() fail");
+                return false;
+            }
+            OKV_LOG_INFO("http servers start ok");
+            OKV_LOG_INFO("http server manager start");
+            if (!startServerManager()) {
+                OKV_LOG_ERROR("m_serverManager->start() fail");
+                return false;
+            }
+            OKV_LOG_INFO("http server manager start ok");
+            holdHttpMutex();
+        }
+        if (m_option.enableEventBus) {
+            announceReady();
+        }
+        return true;
+    } catch (const std::exception& e) {
+        OKV_LOG_ERROR("{}; Reason: {}; HowTo: {}", "Unknown exception,then you can not run this agent ",
+                      e.what(), "check code logic");
+    } catch (...) {
+        OKV_LOG_ERROR("{}; Reason: {}; HowTo: {}", "Unknown exception,then you can not run this agent ",
+                      "unknown exception", "check code logic");
+    }
+    return false;
+}
+
+void SdpAgentController::stop() {
+    if (m_stopped) {
+        OKV_LOG_INFO("already stopped");
+        return;
+    }
+    if (m_option.enableHttp) {
+        OKV_LOG_INFO("http servers stop");
+        if (!stopServerGroup()) {
+            OKV_LOG_ERROR("m_serverGroup->stop() fail,then you can not use http api");
+        }
+        OKV_LOG_INFO("http servers stop ok");
+        OKV_LOG_INFO("http server manager stop");
+        if (!stopServerManager()) {
+            OKV_LOG_ERROR("m_serverManager->stop() fail,then you can not use http api");
+        }
+        OKV_LOG_INFO("http server manager stop ok");
+    }
+    OKV_LOG_INFO("Stop eventbus");
+    stopEventBus();
+    OKV_LOG_INFO("Stop eventbus finish");
+    OKV_LOG_INFO("plugin manager unload");
+    unloadPlugins();
+    OKV_LOG_INFO("m_pluginsManager->moduleWillUnloadFinished ok");
+    if (m_threadPool) {
+        m_threadPool->stop();
+    }
+    m_stopped = true;
+}
+
+// ---- construction steps -------------------------------------------------------------------------
+
+void SdpAgentController::createRunTimeContext() {
+    m_runTimeContext = std::make_shared<RunTimeContext>(m_option.pluginCmd);
+    m_runTimeContext->registService(std::string("threadpool"),
+                                    std::static_pointer_cast<void>(thread_pool::instance()));
+}
+
+void SdpAgentController::createHttpContext() {
+    OKV_SKIP_STEP("create SdpHttpServerContext", "the request security context");
+}
+
+void SdpAgentController::createServerManager() {
+    OKV_SKIP_STEP("create WebSocketManager", "the HTTP server manager");
+}
+
+void SdpAgentController::loadServerCertificates() {
+    // Joins with the certificate source: the self-signed certificate is mandatory
+    // (OKV_ENSURE "Fail to get cert with default cert type"), the CA-organization one is tried with kinds 1
+    // then 2.
+    OKV_SKIP_STEP("get the server certificates", "the certificate source");
+}
+
+void SdpAgentController::addLocalHostEntry() {
+    OKV_SKIP_STEP("add the hosts-file entry", "the hosts-file editor");
+}
+
+void SdpAgentController::createHttpServers() {
+    // Joins with the HTTP servers: 127.0.0.1, ports 54630 and 54631 up to 54663 (exclusive) in steps of 11,
+    // grouped as "httpServerWithSelfSignCaCert" then "httpServerWithCaOrganizationCert".
+    OKV_SKIP_STEP("create WebSocketServer objects and WebSocketServerGroup", "the HTTP server");
+}
+
+void SdpAgentController::registerHttpServers() {
+    OKV_SKIP_STEP("register \"HttpServer\" and \"WebSocketServer\"", "the HTTP server group");
+}
+
+void SdpAgentController::createEventBus() {
+    if (m_option.enableEventBus) {
+        OKV_SKIP_STEP("create SdpBroadcastImpl", "the broadcast server");
+    } else {
+        OKV_SKIP_STEP("create SdpBroadcastClient", "the broadcast client");
+    }
+}
+
+void SdpAgentController::registerServices() {
+    OKV_SKIP_STEP("register \"SdpHttpContext\" and \"EventBus\"", "the security context and the event bus");
+    m_runTimeContext->registService("srvDispatcher",
+                                    static_cast<void*>(static_cast<IDispatcher*>(&m_callbackHandler)));
+    m_runTimeContext->registService("srvHandler",
+                                    static_cast<void*>(static_cast<IHandler*>(&m_callbackHandler)));
+}
+
+// ---- start steps --------------------------------------------------------------------------------
+
+void SdpAgentController::initHttpRouter() {
+    std::lock_guard lock(m_routeMutex);
+    // Joins with the event center (setEventCenter), "/v1/detect", "/v1/getServicePort",
+    // "/v1/service/events" and the default route to the modules ("Unsupport url", 404).
+    OKV_SKIP_STEP("create WebSocketEventCenter and the routes", "the HTTP router");
+}
+
+void SdpAgentController::registerHttpMessageHandler() {
+    OKV_SKIP_STEP("register the message handler", "the HTTP server group");
+}
+
+void SdpAgentController::installSecurityChain() {
+    OKV_SKIP_STEP("install the request security chain", "the request security preprocessors and filters");
+}
+
+void SdpAgentController::registerWebSocketCallback() {
+    OKV_SKIP_STEP("register the WebSocket callback", "the event center");
+}
+
+void SdpAgentController::addRefererWhitelist() {
+    // Joins with the security context: "trustAgent" = {"/v1/detect", "/v1/getServicePort"}, "trustBase" =
+    // {"/v1/base/printLog"}, "trustUpdate" = {"/v1/update/version", "/v1/update/skip", "/v1/update/status",
+    // "/v1/update/start"}.
+    OKV_SKIP_STEP("add the referer whitelist", "the request security context");
+}
+
+bool SdpAgentController::registerServerManager() {
+    // Joins with the server group: false when no server could take a port.
+    OKV_SKIP_STEP("register the server manager", "the HTTP server group");
     return true;
 }
 
-bool SdpAgentController::stop() {
-    if (m_stopped) {
+void SdpAgentController::publishHttpPort() {
+    // Joins with the server group: m_httpPort = the bound port, written to the port file "httpserver"
+    // (read by getServicePort), then "http server start successfully" and "{} addr:127.0.0.1 port:{}".
+    OKV_SKIP_STEP("publish the http port", "the HTTP server group");
+}
+
+void SdpAgentController::loadPlugins() {
+    m_pluginsManager->load(
+        m_option.pluginDir,
+        [](const std::error_code& ec, const std::string& path) {
+            if (ec) {
+                OKV_LOG_ERROR("load dynamic library: '{}' failed, error({}:{}): {}{}", path, ec.value(),
+                              ec.category().name(), ec.message(), "");
+            } else {
+                OKV_LOG_INFO("load dynamic library: '{}' success.", path);
+            }
+        },
+        [this](const std::string& path) { return moduleLoadFilter(path); });
+}
+
+void SdpAgentController::notifyModulesWillLoad() {
+    m_pluginsManager->moduleWillLoadFinished(m_runTimeContext.get());
+}
+
+void SdpAgentController::initRpcServer() {
+    // Joins with the RPC server group made by the runtime context: its absence then becomes the fatal
+    // check "pRpcServer equal nullptr"; "SdpCapacitiesService" is added, the bus is started ("Start the
+    // event bus", "Start the event bus return {}"), "SdpBroadcastService" is added in server mode, and the
+    // group starts on the port file pluginPath + "/thrift", getRpcStartingPort() and getPipename().
+    if (m_runTimeContext->getService("RpcServer") == nullptr) {
+        OKV_SKIP_STEP("rpc server start", "the RPC server group");
+        OKV_SKIP_STEP("Start the event bus", "the event bus");
+        return;
+    }
+    OKV_SKIP_STEP("rpc server start", "the capacities and broadcast services");
+}
+
+void SdpAgentController::hookEventBus() {
+    OKV_SKIP_STEP("install handleEventMessage as the event handler", "the event bus");
+}
+
+void SdpAgentController::notifyModulesDidLoad() { m_pluginsManager->moduleDidLoadFinished(); }
+
+bool SdpAgentController::startServerGroup() {
+    OKV_SKIP_STEP("start the server group", "the HTTP server group");
+    return true;
+}
+
+bool SdpAgentController::startServerManager() {
+    OKV_SKIP_STEP("start the server manager", "the HTTP server manager");
+    return true;
+}
+
+void SdpAgentController::holdHttpMutex() {
+    // Joins once the servers exist: the named lock "Global\Http_{24C87D85-A6F4-4919-B795-BDDA1A45F9A2}" is
+    // held for the life of the process; a failure logs "{}; Reason: {}@{} --->>> {}" with "create http
+    // server mutex failed..." at warning level and start goes on.
+    OKV_SKIP_STEP("create http server mutex", "the HTTP server group");
+}
+
+void SdpAgentController::announceReady() {
+    // Joins with the event bus: broadcast "statusEvent|ready" with {"event":"ready"}.
+    OKV_SKIP_STEP("broadcast statusEvent|ready", "the event bus");
+}
+
+// ---- stop steps ---------------------------------------------------------------------------------
+
+bool SdpAgentController::stopServerGroup() {
+    OKV_SKIP_STEP("stop the server group", "the HTTP server group");
+    return true;
+}
+
+bool SdpAgentController::stopServerManager() {
+    OKV_SKIP_STEP("stop the server manager", "the HTTP server manager");
+    return true;
+}
+
+void SdpAgentController::stopEventBus() { OKV_SKIP_STEP("stop the event bus", "the event bus"); }
+
+void SdpAgentController::unloadPlugins() { m_pluginsManager->moduleWillUnloadFinished(); }
+
+// ---- events -------------------------------------------------------------------------------------
+
+bool SdpAgentController::handleEventMessage(const char* topic, const char* content) {
+    OKV_ENSURE(topic != nullptr && content != nullptr, "invalid param");
+    if (topic == nullptr || content == nullptr || !m_option.enableEventClient) {
+        return false;
+    }
+    fowardingEvent(topic, content);
+    // Contents can be large and private: they are written only when trace output is on.
+    if (log::shouldLog(log::Level::trace)) {
+        OKV_LOG_DEBUG("handleEvent topic:{} content:{}", topic, content);
+    } else {
+        OKV_LOG_DEBUG("handleEvent topic:{}", topic);
+    }
+    m_pluginsManager->moduleDidRecivedEventMessage(topic, content);
+    return true;
+}
+
+void SdpAgentController::fowardingEvent(const std::string& topic, const std::string& content) {
+    std::shared_ptr<IWebEventSink> center = m_eventCenter;
+    if (!center) {
+        return;
+    }
+    switch (EventForwardingRule::judge(topic, content)) {
+        case EventForwardingRule::Verdict::blocked:
+            OKV_LOG_DEBUG("The event {} is forbidden to be forwarded to HTTP and websocket channels", topic);
+            return;
+        case EventForwardingRule::Verdict::unlisted:
+            return;
+        case EventForwardingRule::Verdict::notJson:
+            OKV_LOG_WARN(
+                "event({}) is Non-json format events prohibit forwarding to HTTP or websocket channels{}",
+                topic, ", content:" + content);
+            return;
+        case EventForwardingRule::Verdict::badEventField:
+            OKV_LOG_WARN(
+                "The event({}) content format is illegal, the event field is not a string type, or the event "
+                "field is an empty string, or no event field is available{}",
+                topic, ", content:" + content);
+            return;
+        case EventForwardingRule::Verdict::always:
+        case EventForwardingRule::Verdict::forward:
+            break;
+    }
+    try {
+        center->broadcast(topic, content);
+    } catch (const std::exception& e) {
+        OKV_LOG_ERROR("{}; Reason: {}", "forward event " + topic + " failed", e.what());
+    } catch (...) {
+        OKV_LOG_ERROR("{}; Reason: {}", "forward event " + topic + " failed", "unknown exception");
+    }
+}
+
+void SdpAgentController::setEventCenter(std::shared_ptr<IWebEventSink> eventCenter) {
+    m_eventCenter = std::move(eventCenter);
+}
+
+// ---- host identity ------------------------------------------------------------------------------
+
+std::string SdpAgentController::getPipename() {
+    if (const HostIdentity* identity = hostOf(m_option.pluginDir)) {
+        OKV_LOG_INFO("The current process is {}. using '{}' as the pipe name", identity->host,
+                     identity->pipe);
+        return identity->pipe;
+    }
+    OKV_LOG_INFO("The current process is Unknown. the pipe name is empty");
+    return {};
+}
+
+std::uint16_t SdpAgentController::getRpcStartingPort() {
+    if (const HostIdentity* identity = hostOf(m_option.pluginDir)) {
+        OKV_LOG_INFO("The current process is {}. using '{}' as the server port", identity->host,
+                     identity->rpcPort);
+        return identity->rpcPort;
+    }
+    OKV_LOG_INFO("The current process is Unknown. the server port is {}", kUnknownHostRpcPort);
+    return kUnknownHostRpcPort;
+}
+
+// ---- plug-in admission --------------------------------------------------------------------------
+
+bool SdpAgentController::initPluginsFeature() {
+    std::ifstream file(kPluginsFeatureFile, std::ios::binary);
+    if (!file) {
+        OKV_LOG_WARN("{}; Reason: Open file(%s) failed", "initPluginsFeature return false");
+        return false;
+    }
+    // Joins with the signed-JSON check and the feature record: until then the list cannot be trusted and
+    // stays empty, so every plug-in must carry the maker's signature.
+    OKV_LOG_WARN(
+        "{}; Reason: {}", "initPluginsFeature return false",
+        std::string("the signature of ") + kPluginsFeatureFile + " cannot be verified in this build");
+    return false;
+}
+
+bool SdpAgentController::moduleLoadFilter(const std::string& path) {
+    std::error_code ec;
+    fs::file_status status = fs::status(path, ec);
+    if (!ec && fs::is_directory(status)) {
+        OKV_LOG_INFO("accept directory:{}", path);
         return true;
     }
-    m_stopped = true;
-    OKV_LOG_INFO("controller stop");
+    if (isAbandoned(path)) {
+        return false;
+    }
+    if (lowerCase(fs::path(path).extension().string()) != kPluginExtension) {
+        OKV_LOG_INFO("discard file:{}", path);
+        return false;
+    }
+    if (!isAdmittedByFeatureList(path) && !hasMakerSignature(path)) {
+        OKV_LOG_WARN("discard {}; Reason: {}", path,
+                     "neither listed in the plug-in feature list nor signed by the maker");
+        return false;
+    }
+    OKV_LOG_INFO("Plugin({}) is valid, will load", path);
     return true;
+}
+
+bool SdpAgentController::isAbandoned(const std::string& path) {
+    std::string stem = lowerCase(fs::path(path).stem().string());
+    for (const char* abandoned : kAbandonedPlugins) {
+        if (stem == lowerCase(abandoned)) {
+            OKV_LOG_INFO("discard {}; Reason: match {} in abandoned list", path, abandoned);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SdpAgentController::isAdmittedByFeatureList(const std::string&) {
+    // Joins with the feature list (name and MD5 of the file); the list is empty until it can be verified.
+    return false;
+}
+
+bool SdpAgentController::hasMakerSignature(const std::string& path) {
+    return signCheck::windows::hasTalvernSignA(path);
 }
 
 }  // namespace talvern::sdp

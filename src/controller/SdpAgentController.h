@@ -1,22 +1,129 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <mutex>
+#include <string>
 
+#include "context/CallbackHandler.h"
 #include "controller/SdpOption.h"
+
+namespace talvern {
+class PluginsManager;
+class RunTimeContext;
+class thread_pool;
+}  // namespace talvern
 
 namespace talvern::sdp {
 
-/// The agent (interim shell: builds and starts nothing yet).
+class IWebEventSink;
+
+/// The agent: builds every service of the process from the construction record, starts them in a fixed
+/// order and stops them again, and joins bus events to the web channels and the modules.
+///
+/// Components that are not part of this build yet (HTTP servers and their manager, certificates, the
+/// hosts entry, the request security context and chain, the router, the event center, the event bus,
+/// the plug-ins manager, the RPC server group and the capacities service) each have their own step
+/// below; until a component exists its step logs that it is skipped, so the sequence stays visible.
+///
+///     auto controller = std::make_shared<SdpAgentController>(option);
+///     controller->start();
+///     ...
+///     controller->stop();
 class SdpAgentController : public std::enable_shared_from_this<SdpAgentController> {
 public:
     explicit SdpAgentController(const SdpOption& option);
+    /// Stops, then releases the server manager, the servers and the runtime context in that order.
     ~SdpAgentController();
+    SdpAgentController(const SdpAgentController&) = delete;
+    SdpAgentController& operator=(const SdpAgentController&) = delete;
+
+    /// Brings every service up. False when the HTTP servers cannot start or an unexpected error occurs;
+    /// what was started keeps running until stop.
     bool start();
-    bool stop();
+    /// Takes the services down; a second call only logs "already stopped".
+    void stop();
+
+    /// The bus-event entry: forwards the event to the web channels and gives it to every module.
+    /// False, doing nothing, when this host takes no events (event client switched off).
+    bool handleEventMessage(const char* topic, const char* content);
+    /// Passes an event to the web channels when its topic and content allow it.
+    void fowardingEvent(const std::string& topic, const std::string& content);
+
+    /// The plug-in load filter: true when the path may be loaded.
+    bool moduleLoadFilter(const std::string& path);
+    /// True when the file stem is on the abandoned list (any case).
+    bool isAbandoned(const std::string& path);
+    /// Reads the plug-in feature list next to the executable. False when it cannot be used.
+    bool initPluginsFeature();
+
+    /// The RPC pipe name of this host, from how the plug-in directory ends.
+    std::string getPipename();
+    /// The first TCP port the RPC server tries, from how the plug-in directory ends.
+    std::uint16_t getRpcStartingPort();
+
+    /// Connects the event center that receives forwarded events (done while the HTTP router is built).
+    void setEventCenter(std::shared_ptr<IWebEventSink> eventCenter);
+    /// The registry handed to modules.
+    std::shared_ptr<RunTimeContext> runTimeContext() const { return m_runTimeContext; }
+    /// The plug-ins of this host.
+    const std::shared_ptr<PluginsManager>& pluginsManager() const { return m_pluginsManager; }
+    /// The port of the first HTTP server that bound; 0 until started.
+    std::uint16_t httpPort() const { return m_httpPort; }
 
 private:
+    // Construction steps.
+    void createRunTimeContext();
+    void createHttpContext();
+    void createServerManager();
+    void loadServerCertificates();
+    void addLocalHostEntry();
+    void createHttpServers();
+    void registerHttpServers();
+    void createEventBus();
+    void registerServices();
+
+    // Start steps.
+    void initHttpRouter();
+    void registerHttpMessageHandler();
+    void installSecurityChain();
+    void registerWebSocketCallback();
+    void addRefererWhitelist();
+    bool registerServerManager();
+    void publishHttpPort();
+    void loadPlugins();
+    void notifyModulesWillLoad();
+    void initRpcServer();
+    void hookEventBus();
+    void notifyModulesDidLoad();
+    bool startServerGroup();
+    bool startServerManager();
+    void holdHttpMutex();
+    void announceReady();
+
+    // Stop steps.
+    bool stopServerGroup();
+    bool stopServerManager();
+    void stopEventBus();
+    void unloadPlugins();
+
+    // Admission of a plug-in file that passed the name checks.
+    bool isAdmittedByFeatureList(const std::string& path);
+    bool hasMakerSignature(const std::string& path);
+
     SdpOption m_option;
+    std::shared_ptr<RunTimeContext> m_runTimeContext;
+    // m_eventBus: the event bus (server or client mode) joins here.
+    CallbackHandler m_callbackHandler;
+    std::uint16_t m_httpPort = 0;
+    // m_serverGroup, m_serverManager, m_router, m_capacitiesService join here.
+    std::shared_ptr<PluginsManager> m_pluginsManager;
     bool m_stopped = false;
+    std::mutex m_routeMutex;  // guards route set-up
+    // m_httpContext: the request security context joins here.
+    std::shared_ptr<IWebEventSink> m_eventCenter;
+    // The plug-in feature list joins here with its record type.
+    std::shared_ptr<thread_pool> m_threadPool;
 };
 
 }  // namespace talvern::sdp

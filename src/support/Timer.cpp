@@ -78,8 +78,10 @@ private:
                 continue;
             }
             auto first = m_queue.begin();
-            if (first->first.first > Clock::now()) {
-                m_wake.wait_until(lock, first->first.first);
+            // A copy: the entry may be cancelled (and freed) while this thread waits.
+            const Clock::time_point deadline = first->first.first;
+            if (deadline > Clock::now()) {
+                m_wake.wait_until(lock, deadline);
                 continue;
             }
             std::uint32_t id = first->first.second;

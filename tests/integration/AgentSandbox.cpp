@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -15,17 +16,12 @@ extern char** environ;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-namespace okavel::test {
+namespace talvern::test {
 
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
+bool signWithDevelopmentKey(const fs::path& file) {
+    std::string command = std::string(OKAVEL_SIGN_TOOL) + " sign --cert '" + OKAVEL_DEV_SIGNING_CERT +
+                          "' --key '" + OKAVEL_DEV_SIGNING_KEY + "' '" + file.string() + "' >/dev/null";
+    return std::system(command.c_str()) == 0;
 }
 
 namespace {
@@ -110,7 +106,8 @@ AgentSandbox::AgentSandbox() {
 
 void AgentSandbox::enableDebugLog() const { std::ofstream(sharedDir() / "debug") << ""; }
 
-pid_t AgentSandbox::spawn(const std::vector<std::string>& args, const fs::path& out, const fs::path& err) const {
+pid_t AgentSandbox::spawn(const std::vector<std::string>& args, const fs::path& out,
+                          const fs::path& err) const {
     std::map<std::string, std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry = *e;
@@ -193,7 +190,8 @@ std::string AgentSandbox::readFile(const fs::path& file) {
     return text.str();
 }
 
-bool AgentSandbox::waitForFileText(const fs::path& file, const std::string& text, std::chrono::milliseconds limit) {
+bool AgentSandbox::waitForFileText(const fs::path& file, const std::string& text,
+                                   std::chrono::milliseconds limit) {
     return eventually([&] { return readFile(file).find(text) != std::string::npos; }, limit);
 }
 
@@ -212,4 +210,4 @@ std::vector<std::string> AgentSandbox::listFiles(const fs::path& dir) {
     return names;
 }
 
-}  // namespace okavel::test
+}  // namespace talvern::test

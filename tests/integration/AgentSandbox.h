@@ -12,9 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "support/Eventually.h"
 #include "support/TempDir.h"
 
-namespace okavel::test {
+namespace talvern::test {
 
 /// What a finished command left behind.
 struct RunResult {
@@ -41,7 +42,8 @@ public:
     std::string out() const;
     std::string err() const;
     /// Waits until standard output contains text.
-    bool waitForOutput(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(20)) const;
+    bool waitForOutput(const std::string& text,
+                       std::chrono::milliseconds limit = std::chrono::seconds(20)) const;
 
 private:
     pid_t m_pid;
@@ -91,7 +93,7 @@ private:
     mutable int m_counter = 0;
 };
 
-/// Polls condition every few milliseconds until it holds or the limit passes.
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(20));
+/// Signs a file with the build's development signing certificate; true on success.
+bool signWithDevelopmentKey(const std::filesystem::path& file);
 
-}  // namespace okavel::test
+}  // namespace talvern::test

@@ -6,12 +6,14 @@
 #include "AgentSandbox.h"
 
 using namespace std::chrono_literals;
-using okavel::test::AgentProcess;
-using okavel::test::AgentSandbox;
+using talvern::test::AgentProcess;
+using talvern::test::AgentSandbox;
 
 namespace {
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 // A sandbox with a master "oKavelAgent --plugin plugins" running in it.
 class ConsoleHost : public ::testing::Test {
@@ -44,8 +46,9 @@ TEST_F(ConsoleHost, SecondStartTellsTheMasterAndExitsZero) {
     EXPECT_EQ(second.exitCode, 0);
     EXPECT_TRUE(contains(second.out, " Message sent ok."));
     EXPECT_TRUE(master->waitForOutput("] Master instance already running; so I will exit."));
-    EXPECT_TRUE(AgentSandbox::waitForFileText(box.logDir() / "oKavelAgent_plugins.log",
-                                              "recv process message:Master instance already running; so I will exit."));
+    EXPECT_TRUE(AgentSandbox::waitForFileText(
+        box.logDir() / "oKavelAgent_plugins.log",
+        "recv process message:Master instance already running; so I will exit."));
     EXPECT_TRUE(master->running());
 }
 

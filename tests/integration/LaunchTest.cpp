@@ -5,11 +5,13 @@
 
 #include "AgentSandbox.h"
 
-using okavel::test::AgentSandbox;
+using talvern::test::AgentSandbox;
 
 namespace {
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 }  // namespace
 
@@ -74,4 +76,26 @@ TEST(Launch, ProtectionLibraryWithoutValidSignatureIsNotLoaded) {
     std::string log = AgentSandbox::readFile(box.logDir() / "oKavelAgent_plugins_oKavelCore_d.log");
     EXPECT_TRUE(contains(log, "liboKavelDefenser.so) signature is abnormal, please check it.")) << log;
     EXPECT_FALSE(contains(log, "The anti-phishing feature is enabled"));
+}
+
+TEST(Launch, SignedProtectionLibraryIsLoadedAndTheCoreHostTakesTheAntiPhishingLock) {
+    AgentSandbox box;
+    box.enableDebugLog();
+    auto library = box.root() / "oKavelDefenser" / "liboKavelDefenser.so";
+    std::filesystem::create_directories(library.parent_path());
+    std::filesystem::copy_file(std::string(OKAVEL_TEST_PLUGIN_DIR) + "/test_module_y.so", library);
+    ASSERT_TRUE(talvern::test::signWithDevelopmentKey(library));
+
+    auto core = box.start({"--plugin", "plugins/oKavelCore"});
+    ASSERT_TRUE(core->waitForOutput("No other instance is running"));
+    std::string logFile = (box.logDir() / "oKavelAgent_plugins_oKavelCore.log").string();
+    ASSERT_TRUE(AgentSandbox::waitForFileText(
+        logFile, "The anti-phishing feature is enabled in the okavelcore process"));
+    std::string log = AgentSandbox::readFile(logFile);
+    EXPECT_FALSE(contains(log, "signature is abnormal"));
+    EXPECT_FALSE(contains(log, "return failed, errcode="));
+    EXPECT_TRUE(
+        std::filesystem::exists(box.runtimeDir() / "Core_{8BAF866D-42D1-4A16-B32C-D5831E8D6EF2}.lock"));
+    EXPECT_EQ(box.run({"--plugin", "plugins/oKavelCore", "--plugin-stop-sync"}).exitCode, 0);
+    EXPECT_EQ(core->wait(), 0);
 }

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-namespace okavel::test {
+namespace talvern::test {
 
 /// A fresh directory under the system temporary directory, removed with everything in it.
 class TempDir {
@@ -56,4 +56,4 @@ private:
     bool m_had = false;
 };
 
-}  // namespace okavel::test
+}  // namespace talvern::test

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "talvern/SdkExport.h"
+
 namespace talvern {
 
-/// The root of every interface the agent and its plug-ins exchange.
-class IObject {
+/// The root of every object a plug-in library hands to the agent.
+class TALVERN_SDK_API IObject {
 public:
-    /// Objects are destroyed through their root interface.
+    /// Objects are destroyed by the library that made them (FreeInstance).
     virtual ~IObject() = default;
 };
 

@@ -31,7 +31,7 @@ bool debugBecomes(bool wanted) {
 }  // namespace
 
 TEST(DebugLogSwitch, MarkFileTurnsDebugLinesOnAndOffWithinOnePeriod) {
-    okavel::test::TempDir dir;
+    talvern::test::TempDir dir;
     talvern::LoggerOptions options;
     options.filePath = (dir / "main.log").string();
     options.level = 3;

@@ -12,8 +12,8 @@
 #include "app/single/QtSingleCoreApplication.h"
 #include "support/TempDir.h"
 
-using okavel::test::ScopedEnv;
-using okavel::test::TempDir;
+using talvern::test::ScopedEnv;
+using talvern::test::TempDir;
 using talvern::SdpSingleApplicationImpl;
 
 namespace {

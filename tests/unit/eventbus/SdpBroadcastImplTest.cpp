@@ -13,7 +13,7 @@
 
 #include "eventbus/SdpBroadcastImpl.h"
 #include "log/Check.h"
-#include "support/LogFileCapture.h"
+#include "support/LogCapture.h"
 
 using namespace std::chrono_literals;
 using talvern::eventbus::BroadcastIdentify;
@@ -70,7 +70,7 @@ const std::regex kUuid("^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-
 }  // namespace
 
 TEST(SdpBroadcastImpl, ChannelsAreDistinctVersion4UuidsAndAreLogged) {
-    okavel::test::LogFileCapture log;
+    talvern::test::LogCapture log;
     SdpBroadcastImpl bus(quick());
     EXPECT_TRUE(std::regex_match(bus.broadcastChannel(), kUuid)) << bus.broadcastChannel();
     EXPECT_TRUE(std::regex_match(bus.serverChannel(), kUuid)) << bus.serverChannel();
@@ -94,7 +94,7 @@ TEST(SdpBroadcastImpl, IdentifyGivesTheServerChannelAndTheNextId) {
 }
 
 TEST(SdpBroadcastImpl, RepeatedAndOlderIdsOfAChannelAreDiscarded) {
-    okavel::test::LogFileCapture log;
+    talvern::test::LogCapture log;
     SdpBroadcastImpl bus(quick());
     EXPECT_TRUE(bus.push(event("c1", 5)));
     EXPECT_FALSE(bus.push(event("c1", 5)));
@@ -104,14 +104,14 @@ TEST(SdpBroadcastImpl, RepeatedAndOlderIdsOfAChannelAreDiscarded) {
     EXPECT_EQ(
         log.count("receives a repeat event from the client, it will be discarded; Reason: the event has "
                   "been handled, content: BroadcastPushEvent("),
-        2u);
+        2);
     auto pulled = pullFrom(bus, 0);
     ASSERT_EQ(pulled.data.size(), 3u);
     EXPECT_EQ(pulled.data[2].origin, (BroadcastIdentify{"c1", 6}));
 }
 
 TEST(SdpBroadcastImpl, FirstPullWithAnUnknownChannelGetsTheReadyEventAtOnce) {
-    okavel::test::LogFileCapture log;
+    talvern::test::LogCapture log;
     SdpBroadcastImpl bus(quick());
     bus.push(event("c", 0));
     bus.push(event("c", 1));
@@ -131,7 +131,7 @@ TEST(SdpBroadcastImpl, FirstPullWithAnUnknownChannelGetsTheReadyEventAtOnce) {
         log.count(
             "The client event id is inconsistent and returns channel identify BroadcastIdentify(channelID:" +
             bus.serverChannel() + ";eventID:2)"),
-        2u);
+        2);
 }
 
 TEST(SdpBroadcastImpl, TheServerChannelIsComparedWithoutRegardToCase) {
@@ -149,7 +149,7 @@ TEST(SdpBroadcastImpl, TheServerChannelIsComparedWithoutRegardToCase) {
 }
 
 TEST(SdpBroadcastImpl, TheRingKeepsTheNewest256AndWarnsAboutALossOnlyForAnOlderRequest) {
-    okavel::test::LogFileCapture log;
+    talvern::test::LogCapture log;
     SdpBroadcastImpl bus(quick());
     for (int i = 0; i < 300; ++i) {
         ASSERT_TRUE(bus.push(event("c", i)));
@@ -169,16 +169,16 @@ TEST(SdpBroadcastImpl, TheRingKeepsTheNewest256AndWarnsAboutALossOnlyForAnOlderR
     EXPECT_EQ(
         log.count(loss + " " + bus.serverChannel() +
                   "; Reason: The event id(10) of the request is less than the return of the event id44"),
-        1u);
+        1);
 
     auto fromMiddle = pullFrom(bus, 298);
     ASSERT_EQ(fromMiddle.data.size(), 2u);
     EXPECT_EQ(fromMiddle.identify.eventID, 300);
-    EXPECT_EQ(log.count(loss), 1u);
+    EXPECT_EQ(log.count(loss), 1);
 }
 
 TEST(SdpBroadcastImpl, AnIdleCurrentPullTimesOutWithoutEventsAndAFuturePullIsAdjusted) {
-    okavel::test::LogFileCapture log;
+    talvern::test::LogCapture log;
     SdpBroadcastImpl bus(quick());
     for (int i = 0; i < 300; ++i) {
         bus.push(event("c", i));
@@ -200,7 +200,7 @@ TEST(SdpBroadcastImpl, AnIdleCurrentPullTimesOutWithoutEventsAndAFuturePullIsAdj
 }
 
 TEST(SdpBroadcastImpl, AnEmptyBusAnswersAPullWithIdZero) {
-    okavel::test::LogFileCapture log;
+    talvern::test::LogCapture log;
     SdpBroadcastImpl bus(quick());
     EXPECT_EQ(pullFrom(bus, 0).identify.eventID, 0);
     EXPECT_FALSE(log.contains("has been adjusted"));
@@ -271,7 +271,7 @@ TEST(SdpBroadcastImpl, LocalHandlerGetsEveryEventInOrderOnItsOwnThread) {
 }
 
 TEST(SdpBroadcastImpl, AHandlerThatThrowsDoesNotStopTheDistributionThread) {
-    okavel::test::LogFileCapture log;
+    talvern::test::LogCapture log;
     SdpBroadcastImpl bus(quick());
     HandlerLog handled;
     auto inner = handled.handler();
@@ -293,13 +293,13 @@ TEST(SdpBroadcastImpl, AHandlerThatThrowsDoesNotStopTheDistributionThread) {
     EXPECT_EQ(
         log.count("the local time distribution thread is abnormal and will be restored in a second; Reason: "
                   "module failed"),
-        2u);
+        2);
     EXPECT_TRUE(log.contains("local event distribution thread begins"));
     EXPECT_TRUE(log.contains("local event distribution thread end"));
 }
 
 TEST(SdpBroadcastImpl, WithoutAHandlerEventsAreStillAcceptedAndTheGapIsLogged) {
-    okavel::test::LogFileCapture log;
+    talvern::test::LogCapture log;
     SdpBroadcastImpl bus(quick());
     EXPECT_TRUE(bus.push(event("c", 0)));
     EXPECT_TRUE(log.contains("dispatch event failure; Reason: the broadcast client does not event handler"));
@@ -331,7 +331,7 @@ TEST(SdpBroadcastImpl, BroadcastNumbersTheAgentsOwnEventsOnItsChannel) {
 }
 
 TEST(SdpBroadcastImpl, ResourceChangedGetsASteadyTimestampAppendedWhenItCan) {
-    okavel::test::LogFileCapture log;
+    talvern::test::LogCapture log;
     SdpBroadcastImpl bus(quick());
     bus.broadcast("statusEvent|resourceChanged", R"({ "event" : "resourceChanged" })");
     bus.broadcast("statusEvent|resourceChanged", "not json");
@@ -352,33 +352,33 @@ TEST(SdpBroadcastImpl, ResourceChangedGetsASteadyTimestampAppendedWhenItCan) {
 }
 
 TEST(SdpBroadcastImpl, MalformedContentIsQueuedAndOnlyLogged) {
-    okavel::test::LogFileCapture log;
+    talvern::test::LogCapture log;
     SdpBroadcastImpl bus(quick());
     EXPECT_TRUE(bus.push(event("c", 0, "a|b", "{broken")));
     EXPECT_TRUE(bus.push(event("c", 1, "a|b", R"({"noEvent":1})")));
     EXPECT_TRUE(bus.push(event("c", 2, "a|b", R"({"event":"fine"})")));
     EXPECT_EQ(pullFrom(bus, 0).data.size(), 3u);
     const std::string failure = "Check the event format failure, the global event id is ";
-    EXPECT_EQ(log.count(failure), 2u);
+    EXPECT_EQ(log.count(failure), 2);
     EXPECT_TRUE(log.contains(failure + "0, the origin conent is: BroadcastPushEvent("));
     EXPECT_TRUE(log.contains(failure + "1, the origin conent is: "));
     EXPECT_TRUE(log.contains("Invalid keyword: required"));
 }
 
 TEST(SdpBroadcastImpl, HighRateTopicsStayOutOfTheInfoLog) {
-    okavel::test::LogFileCapture log;
+    talvern::test::LogCapture log;
     SdpBroadcastImpl bus(quick());
     bus.push(event("c", 0, "mirnEvent|tunnelFlow"));
     bus.push(event("c", 1, "x|selectLineResultV2"));
     bus.push(event("c", 2, "uemApprovalEvent|uploadFileChanged"));
     bus.push(event("c", 3, "a|visible"));
-    EXPECT_EQ(log.count("Add events to event queues, the global event id is"), 1u);
+    EXPECT_EQ(log.count("Add events to event queues, the global event id is"), 1);
     EXPECT_TRUE(log.contains("Add events to event queues, the global event id is 3, event data is: "));
 
     bus.broadcast("uemApprovalEvent|uploadFileChanged", "{}");
     bus.broadcast("uemApprovalEvent|downloadFileChanged", "{}");
     bus.broadcast("uemApprovalEvent|other", "{}");
-    EXPECT_EQ(log.count("SdpBroadcastImpl broadcast event, topic is: "), 1u);
+    EXPECT_EQ(log.count("SdpBroadcastImpl broadcast event, topic is: "), 1);
     EXPECT_TRUE(
         log.contains("SdpBroadcastImpl broadcast event, topic is: uemApprovalEvent|other, content is: {}"));
 }

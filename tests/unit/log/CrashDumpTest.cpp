@@ -12,8 +12,8 @@
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
-using okavel::test::ScopedEnv;
-using okavel::test::TempDir;
+using talvern::test::ScopedEnv;
+using talvern::test::TempDir;
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "support/PortFileStore.h"
 #include "support/TempDir.h"
 
-using okavel::test::TempDir;
+using talvern::test::TempDir;
 using talvern::utilities::PortFileStore;
 namespace fs = std::filesystem;
 

@@ -20,7 +20,7 @@
 #include "eventbus/SdpBroadcastService.h"
 #include "rpc/RpcServerGroup.h"
 #include "rpc/SdpCapacitiesService.h"
-#include "support/LogFileCapture.h"
+#include "support/LogCapture.h"
 #include "support/PortFileStore.h"
 #include "support/TempDir.h"
 #include "unit/rpc/RpcTestSupport.h"
@@ -29,15 +29,15 @@ using namespace std::chrono_literals;
 using apache::thrift::TApplicationException;
 using apache::thrift::protocol::TProtocol;
 using apache::thrift::transport::TTransportException;
-using okavel::test::freeTcpPort;
-using okavel::test::RpcConnection;
-using okavel::test::ScopedEnv;
-using okavel::test::TempDir;
 using talvern::rpc::RpcServerGroup;
 using talvern::rpc::thrift::BroadcastIdentify;
 using talvern::rpc::thrift::BroadcastPullEvent;
 using talvern::rpc::thrift::BroadcastPushEvent;
 using talvern::rpc::thrift::SdpBroadcastImpl;
+using talvern::test::freeTcpPort;
+using talvern::test::RpcConnection;
+using talvern::test::ScopedEnv;
+using talvern::test::TempDir;
 namespace thrift = talvern::rpc::thrift;
 
 namespace {
@@ -104,7 +104,7 @@ class RpcServices : public ::testing::Test {
 protected:
     TempDir dir;
     ScopedEnv runtime{"OKAVEL_RUNTIME_DIR", (dir / "run").string()};
-    okavel::test::LogFileCapture log{3};
+    talvern::test::LogCapture log;
     std::shared_ptr<SdpBroadcastImpl> bus;
     std::shared_ptr<RpcServerGroup> group;
     uint16_t port = 0;
@@ -497,7 +497,7 @@ TEST_F(RpcServices, ConcurrentPushersAndPullersOverBothTransportsSeeEveryEventOn
 TEST(RpcPeerCheck, EveryCallPassesThePeerCheckAndARefusedOneGetsNoReply) {
     TempDir dir;
     ScopedEnv runtime("OKAVEL_RUNTIME_DIR", (dir / "run").string());
-    okavel::test::LogFileCapture log;
+    talvern::test::LogCapture log;
     auto bus = std::make_shared<SdpBroadcastImpl>();
     std::atomic<bool> allow{true};
     std::atomic<uint32_t> seenPid{0};

@@ -13,17 +13,17 @@
 #include "rpc/RpcServer.h"
 #include "rpc/RpcServerGroup.h"
 #include "rpc/RpcServerViaPipe.h"
-#include "support/LogFileCapture.h"
+#include "support/LogCapture.h"
 #include "support/PortFileStore.h"
 #include "support/TempDir.h"
 #include "unit/rpc/RpcTestSupport.h"
 
 using namespace std::chrono_literals;
-using okavel::test::freeTcpPort;
-using okavel::test::RpcConnection;
-using okavel::test::ScopedEnv;
-using okavel::test::TempDir;
 using talvern::rpc::RpcServerGroup;
+using talvern::test::freeTcpPort;
+using talvern::test::RpcConnection;
+using talvern::test::ScopedEnv;
+using talvern::test::TempDir;
 using talvern::utilities::NetworkPortDetector;
 using talvern::utilities::PortFileStore;
 namespace fs = std::filesystem;
@@ -36,7 +36,7 @@ protected:
     ScopedEnv runtime{"OKAVEL_RUNTIME_DIR", (dir / "run").string()};
     std::shared_ptr<PortFileStore> portFiles =
         std::make_shared<PortFileStore>((dir / "var" / "run").string());
-    okavel::test::LogFileCapture log;
+    talvern::test::LogCapture log;
 
     fs::path portFile(const std::string& name = "plugins/test/thrift") const {
         return dir / "var" / "run" / name;
@@ -95,7 +95,7 @@ TEST(RpcServerGroupPorts, SearchTriesCandidatesInOrderAndStopsAtTheFirstSuccess)
 }
 
 TEST(RpcServerGroupPorts, AfterTheCandidatesFiveRandomPortsFrom10000AreTried) {
-    okavel::test::LogFileCapture log;
+    talvern::test::LogCapture log;
     RpcServerGroup group(std::make_shared<PortFileStore>("unused"));
     std::vector<uint16_t> tried;
     EXPECT_FALSE(group.tcpSearchAvailablePort(RpcServerGroup::candidatePorts(100), [&](uint16_t port) {

@@ -16,7 +16,7 @@
 #include "rpcgen/SdpBroadcast.h"
 #include "rpcgen/SdpCapacitiesService.h"
 
-namespace okavel::test {
+namespace talvern::test {
 
 /// One client connection with the agent's protocol stack: socket, buffered transport, binary protocol.
 struct RpcConnection {
@@ -67,4 +67,4 @@ inline uint16_t freeTcpPort() {
     return ntohs(address.sin_port);
 }
 
-}  // namespace okavel::test
+}  // namespace talvern::test

@@ -6,7 +6,7 @@
 
 #include "rpc/SdpCapacities.h"
 #include "rpc/SdpCapacitiesService.h"
-#include "support/LogFileCapture.h"
+#include "support/LogCapture.h"
 
 using talvern::SdpCapacities;
 using talvern::SdpCapacitiesService;
@@ -28,7 +28,7 @@ TEST(SdpCapacities, WithoutModulesTheDocumentIsTheAgentAloneAndCompact) {
 }
 
 TEST(SdpCapacities, ValidModulesAppearWholeUnderDependencyInOrderAndInvalidOnesAreLogged) {
-    okavel::test::LogFileCapture log;
+    talvern::test::LogCapture log;
     SdpCapacities capacities;
     capacities.updateSubCapacities({
         R"({"name":"vpn","version":"1.0","features":["a","b"],"extra":{"x":1}})",
@@ -42,7 +42,7 @@ TEST(SdpCapacities, ValidModulesAppearWholeUnderDependencyInOrderAndInvalidOnesA
                   R"(,"dependency":[{"name":"vpn","version":"1.0","features":["a","b"],"extra":{"x":1}},)"
                   R"({"version":"2","name":"dns"}]})");
     EXPECT_TRUE(log.contains("Parser submodule of oKavelAgent.exe capability error. content: not json"));
-    EXPECT_EQ(log.count("The module capacity is lack of the key of 'name' or 'version'."), 2u);
+    EXPECT_EQ(log.count("The module capacity is lack of the key of 'name' or 'version'."), 2);
 }
 
 TEST(SdpCapacities, OnlyInvalidModulesLeaveNoDependencyMember) {

@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
+#include "AgentSandbox.h"
+#include "signcheck/FileSigner.h"
+#include "support/TestPki.h"
+
+using talvern::test::AgentSandbox;
+using talvern::test::CertOptions;
+using talvern::test::PkiIdentity;
+using talvern::test::TestPki;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// A sandbox whose agent trusts a CA made for this test, and a plug-in directory "mods" beside it.
+class PluginLoading : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = pki.createRootCa("Test Root");
+        box.setEnv("OKAVEL_TRUST_ANCHORS", pki.writeBundle({root}, "anchors.pem").string());
+        box.enableDebugLog();
+        fs::create_directories(mods);
+    }
+
+    fs::path addPlugin(const std::string& fileName, const std::string& builtName = "test_module_y") {
+        fs::path target = mods / fileName;
+        fs::copy_file(std::string(OKAVEL_TEST_PLUGIN_DIR) + "/" + builtName + ".so", target);
+        return target;
+    }
+
+    void sign(const fs::path& file, const PkiIdentity& signer, std::optional<std::time_t> signingTime = {}) {
+        talvern::signCheck::SignOptions options;
+        options.certificatePath = signer.certificate.string();
+        options.keyPath = signer.key.string();
+        options.signingTime = signingTime;
+        std::error_code ec;
+        std::string detail;
+        ASSERT_TRUE(talvern::signCheck::signFile(file.string(), options, ec, detail)) << detail;
+    }
+
+    PkiIdentity signer(CertOptions options, const std::string& stem) {
+        return pki.issue(root, options, stem);
+    }
+
+    // Starts the host of "mods", waits until its modules were offered the load, and returns its log.
+    std::string runHost() {
+        auto host = box.start({"--plugin", "mods"});
+        std::string logFile = (box.logDir() / "oKavelAgent_mods.log").string();
+        EXPECT_TRUE(AgentSandbox::waitForFileText(logFile, "PluginsManager will load end"));
+        EXPECT_EQ(box.run({"--plugin", "mods", "--plugin-stop-sync"}).exitCode, 0);
+        EXPECT_EQ(host->wait(), 0);
+        return AgentSandbox::readFile(logFile);
+    }
+
+    static std::string loaded(const fs::path& file) {
+        return "load dynamic library: '" + file.string() + "' success.";
+    }
+    static std::string refused(const fs::path& file) {
+        return "load dynamic library: '" + file.string() +
+               "' failed, error(-1:module_load_error_category): dll signature verification failed or was "
+               "filtered";
+    }
+
+    AgentSandbox box;
+    talvern::test::TempDir pkiDir;
+    TestPki pki{pkiDir.path()};
+    PkiIdentity root;
+    fs::path mods = box.binDir() / "mods";
+};
+
+}  // namespace
+
+TEST_F(PluginLoading, OnlyLibrariesSignedByTheMakerThroughATrustedChainLoad) {
+    auto unsignedLib = addPlugin("unsigned.so");
+    auto good = addPlugin("good.so");
+    sign(good, signer({}, "maker"));
+    auto lowerName = addPlugin("lowername.so");
+    sign(lowerName, signer(CertOptions{"talvern technologies", ""}, "lower"));
+    auto noUsage = addPlugin("nousage.so");
+    CertOptions withoutUsage;
+    withoutUsage.codeSigning = false;
+    sign(noUsage, signer(withoutUsage, "nousage"));
+    auto foreign = addPlugin("foreign.so");
+    TestPki otherPki{pkiDir.path() / "other"};
+    PkiIdentity otherRoot = otherPki.createRootCa("Other Root");
+    sign(foreign, otherPki.issue(otherRoot, {}, "othermaker"));
+    auto altered = addPlugin("altered.so");
+    sign(altered, signer({}, "maker2"));
+    {
+        std::fstream patch(altered, std::ios::in | std::ios::out | std::ios::binary);
+        patch.seekp(100);
+        char byte = 0;
+        patch.read(&byte, 1);
+        patch.seekp(100);
+        byte = static_cast<char>(byte ^ 0x01);
+        patch.write(&byte, 1);
+    }
+
+    std::string log = runHost();
+    EXPECT_TRUE(contains(log, loaded(good))) << log;
+    EXPECT_TRUE(contains(log, "Plugin(" + good.string() + ") is valid, will load"));
+    for (const auto& file : {unsignedLib, lowerName, noUsage, foreign, altered}) {
+        EXPECT_TRUE(contains(log, refused(file))) << file;
+    }
+}
+
+TEST_F(PluginLoading, ExpiredSignerWithSigningTimeInsideItsValidityIsAccepted) {
+    CertOptions expired;
+    expired.notBefore = std::chrono::hours(-24 * 10);
+    expired.notAfter = std::chrono::hours(-24 * 2);
+    PkiIdentity old = signer(expired, "expired");
+    auto inside = addPlugin("inside.so");
+    sign(inside, old, std::time(nullptr) - 5 * 24 * 3600);
+    auto outside = addPlugin("outside.so");
+    sign(outside, old, std::time(nullptr) - 3600);
+
+    std::string log = runHost();
+    EXPECT_TRUE(contains(log, loaded(inside))) << log;
+    EXPECT_TRUE(contains(log, refused(outside)));
+}
+
+TEST_F(PluginLoading, NameRulesComeBeforeTheSignature) {
+    PkiIdentity maker = signer({}, "maker");
+    // The extension test ignores case: a signed ".SO" loads, an unsigned one is refused for its signature.
+    auto upper = addPlugin("upper.SO");
+    sign(upper, maker);
+    auto upperUnsigned = addPlugin("unsigned.SO", "test_module_a");
+    auto abandoned = addPlugin("OKAVELSDDN.so");
+    sign(abandoned, maker);
+    std::ofstream(mods / "notes.txt") << "not a library";
+
+    std::string log = runHost();
+    EXPECT_TRUE(contains(log, loaded(upper)));
+    EXPECT_TRUE(contains(log, refused(upperUnsigned)));
+    EXPECT_FALSE(contains(log, "discard file:" + upperUnsigned.string()));
+    EXPECT_TRUE(contains(log, "discard file:" + (mods / "notes.txt").string()));
+    EXPECT_TRUE(
+        contains(log, "discard " + abandoned.string() + "; Reason: match oKavelSddn in abandoned list"))
+        << log;
+    EXPECT_TRUE(contains(log, refused(abandoned)));
+    EXPECT_TRUE(contains(log, refused(mods / "notes.txt")));
+}

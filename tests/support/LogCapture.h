@@ -1,0 +1,67 @@
+#pragma once
+
+// Test helper: sends the main logger to a fresh file in a temporary directory, at every level, and reads
+// back what was written. The logger is process-wide, so one capture is active at a time.
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "log/Logger.h"
+#include "support/TempDir.h"
+
+namespace talvern::test {
+
+class LogCapture {
+public:
+    LogCapture() {
+        LoggerOptions options;
+        options.filePath = (m_dir.path() / "test.log").string();
+        options.mode = 1;
+        options.level = 0;
+        options.flushEveryLine = true;
+        options.debugMarkPath.clear();
+        Logger::GetInstance().setOptions(options);
+        m_file = options.filePath;
+    }
+
+    /// Everything written since the capture began.
+    std::string text() const {
+        Logger::GetInstance().flush();
+        std::ifstream in(m_file);
+        std::stringstream content;
+        content << in.rdbuf();
+        return content.str();
+    }
+
+    /// How many lines contain the fragment.
+    int count(const std::string& fragment) const { return count({fragment}); }
+
+    /// How many lines contain every one of the fragments.
+    int count(std::initializer_list<std::string> fragments) const {
+        std::istringstream lines(text());
+        int found = 0;
+        for (std::string line; std::getline(lines, line);) {
+            bool all = true;
+            for (const std::string& fragment : fragments) {
+                all = all && line.find(fragment) != std::string::npos;
+            }
+            found += all ? 1 : 0;
+        }
+        return found;
+    }
+
+    bool contains(const std::string& fragment) const { return count(fragment) > 0; }
+
+private:
+    TempDir m_dir;
+    std::string m_file;
+};
+
+}  // namespace talvern::test

@@ -1,0 +1,22 @@
+#pragma once
+
+// Whole-file reads and writes for tests.
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace talvern::test {
+
+inline std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+}  // namespace talvern::test

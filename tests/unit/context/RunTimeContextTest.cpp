@@ -1,0 +1,106 @@
+#include "context/RunTimeContext.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <stdexcept>
+
+#include "log/Check.h"
+#include "log/Logger.h"
+
+using talvern::IObject;
+using talvern::RunTimeContext;
+
+namespace {
+
+struct FatalStop : std::runtime_error {
+    FatalStop() : std::runtime_error("fatal check") {}
+};
+
+// Turns the process abort of a failed check into an exception for the duration of a test.
+class ContextTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        talvern::check::setFatalActions([] { throw FatalStop(); }, [] {});
+    }
+    void TearDown() override { talvern::check::setFatalActions(nullptr, nullptr); }
+};
+
+struct FakeRpcServer : IObject {};
+
+}  // namespace
+
+TEST_F(ContextTest, ConstructorRegistersLoggerRpcServerAndPluginCommand) {
+    auto rpc = std::make_shared<FakeRpcServer>();
+    RunTimeContext context("--do-something 1", [rpc] { return rpc; });
+    EXPECT_EQ(context.getService("Logger"), static_cast<void*>(talvern::Logger::GetInstancePtr()));
+    EXPECT_EQ(context.getService("RpcServer"), static_cast<void*>(rpc.get()));
+    auto* command = static_cast<const char*>(context.getService("PluginCmd"));
+    ASSERT_NE(command, nullptr);
+    EXPECT_STREQ(command, "--do-something 1");
+    EXPECT_EQ(context.rpcServer(), rpc);
+}
+
+TEST_F(ContextTest, WithoutRpcServerTheNameStaysFree) {
+    RunTimeContext context("");
+    EXPECT_EQ(context.getService("RpcServer"), nullptr);
+    auto* command = static_cast<const char*>(context.getService("PluginCmd"));
+    ASSERT_NE(command, nullptr);
+    EXPECT_STREQ(command, "");
+}
+
+TEST_F(ContextTest, RawNameRegisteredTwiceIsFatalAndKeepsTheFirst) {
+    RunTimeContext context("");
+    int first = 1;
+    int second = 2;
+    context.registService("srvHandler", &first);
+    EXPECT_THROW(context.registService("srvHandler", &second), FatalStop);
+    EXPECT_EQ(context.getService("srvHandler"), &first);
+    // The constructor's own names are taken too.
+    EXPECT_THROW(context.registService("Logger", &second), FatalStop);
+}
+
+TEST_F(ContextTest, SharedNameRegisteredTwiceKeepsTheFirst) {
+    RunTimeContext context("");
+    auto first = std::make_shared<int>(1);
+    auto second = std::make_shared<int>(2);
+    context.registService(std::string("EventBus"), first);
+    context.registService(std::string("EventBus"), second);
+    EXPECT_EQ(context.getService(std::string("EventBus")), first);
+    EXPECT_EQ(second.use_count(), 1) << "the dropped service is not kept";
+}
+
+TEST_F(ContextTest, RawLookupSeesSharedEntriesFirst) {
+    RunTimeContext context("");
+    auto bus = std::make_shared<int>(7);
+    context.registService(std::string("EventBus"), bus);
+    long before = bus.use_count();
+    EXPECT_EQ(context.getService("EventBus"), bus.get());
+    EXPECT_EQ(bus.use_count(), before) << "the raw look-up takes no reference";
+
+    // A shared and a raw entry of the same name: the shared one wins.
+    int raw = 0;
+    context.registService("EventBus", &raw);
+    EXPECT_EQ(context.getService("EventBus"), bus.get());
+}
+
+TEST_F(ContextTest, SharedLookupIgnoresRawEntriesAndUnknownNames) {
+    RunTimeContext context("");
+    EXPECT_EQ(context.getService(std::string("Logger")), nullptr);
+    EXPECT_EQ(context.getService(std::string("missing")), nullptr);
+    EXPECT_EQ(context.getService("missing"), nullptr);
+    EXPECT_EQ(context.getService(static_cast<const char*>(nullptr)), nullptr);
+}
+
+TEST_F(ContextTest, ContextSharesOwnershipOfSharedEntries) {
+    std::weak_ptr<int> watched;
+    {
+        RunTimeContext context("");
+        auto service = std::make_shared<int>(3);
+        watched = service;
+        context.registService(std::string("threadpool"), service);
+        service.reset();
+        EXPECT_FALSE(watched.expired());
+    }
+    EXPECT_TRUE(watched.expired());
+}

@@ -1,0 +1,253 @@
+#include "controller/SdpAgentController.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "context/RunTimeContext.h"
+#include "controller/IWebEventSink.h"
+#include "support/LogCapture.h"
+#include "log/Check.h"
+#include "support/ThreadPool.h"
+#include "unit/controller/RecordingSink.h"
+
+using talvern::sdp::SdpAgentController;
+using talvern::sdp::SdpOption;
+using talvern::test::LogCapture;
+using talvern::test::RecordingSink;
+using talvern::test::TempDir;
+
+namespace {
+
+SdpOption optionFor(const std::string& pluginDir) {
+    SdpOption option;
+    option.pluginDir = pluginDir;
+    option.pluginPath = pluginDir;
+    return option;
+}
+
+struct IdentityCase {
+    std::string pluginDir;
+    std::string pipe;
+    std::uint16_t port;
+    std::string host;
+};
+
+}  // namespace
+
+TEST(SdpAgentControllerIdentity, PluginDirectoryEndingSelectsPipeAndPort) {
+    const std::string daemon = "oKavelDaemon-8ec18c00-3768-4a5c-b2d7-da2a0f1b2167";
+    const std::string core = "oKavelCore-fcd60898-3ef4-423f-acc9-3b28dc0e9e22";
+    const std::string tunnel = "oKavelTunnel-c46a26c5-2cd4-4c20-9352-8efbb6358ea0";
+    const std::vector<IdentityCase> cases{
+        {"/opt/talvern/oKavelDaemon", daemon, 58630, "oKavelDaemon"},
+        {"/opt/talvern/OKAVELDAEMON", daemon, 58630, "oKavelDaemon"},
+        {"/opt/talvern/plugin-daemon", daemon, 58630, "oKavelDaemon"},
+        {"/opt/talvern/Plugin-Daemon", daemon, 58630, "oKavelDaemon"},
+        {"/opt/talvern/okavelcore", core, 56630, "oKavelCore"},
+        {"/opt/talvern/oKavelCore", core, 56630, "oKavelCore"},
+        {"/opt/talvern/OKAVELTUNNEL", tunnel, 57630, "oKavelTunnel"},
+        {"/opt/talvern/plugins", "", 56630, "Unknown"},
+        {"/opt/talvern/oKavelDaemon/extra", "", 56630, "Unknown"},  // only the ending counts
+        {"/opt/talvern/oKavelCoreX", "", 56630, "Unknown"},
+        {"", "", 56630, "Unknown"},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.pluginDir);
+        LogCapture log;
+        auto controller = std::make_shared<SdpAgentController>(optionFor(item.pluginDir));
+        EXPECT_EQ(controller->getPipename(), item.pipe);
+        EXPECT_EQ(controller->getRpcStartingPort(), item.port);
+        if (item.host == "Unknown") {
+            EXPECT_TRUE(log.contains("The current process is Unknown. the pipe name is empty"));
+            EXPECT_TRUE(log.contains("The current process is Unknown. the server port is 56630"));
+        } else {
+            EXPECT_TRUE(log.contains("The current process is " + item.host + ". using '" + item.pipe +
+                                     "' as the pipe name"));
+            EXPECT_TRUE(log.contains("The current process is " + item.host + ". using '" +
+                                     std::to_string(item.port) + "' as the server port"));
+        }
+    }
+}
+
+TEST(SdpAgentController, ConstructionRegistersPoolAndCallbackHandler) {
+    LogCapture log;
+    SdpOption option = optionFor("plugins");
+    option.pluginCmd = "--mode test";
+    auto controller = std::make_shared<SdpAgentController>(option);
+    auto context = controller->runTimeContext();
+    ASSERT_NE(context, nullptr);
+    EXPECT_EQ(context->getService(std::string("threadpool")), talvern::thread_pool::instance());
+    EXPECT_STREQ(static_cast<const char*>(context->getService("PluginCmd")), "--mode test");
+
+    // The two faces registered are one working handler.
+    auto* dispatcher = static_cast<talvern::IDispatcher*>(context->getService("srvDispatcher"));
+    auto* handler = static_cast<talvern::IHandler*>(context->getService("srvHandler"));
+    ASSERT_NE(dispatcher, nullptr);
+    ASSERT_NE(handler, nullptr);
+    static int runs;
+    runs = 0;
+    talvern::CallbackEntry entry;
+    entry.eventMask = 4;
+    entry.callback = [](const std::string&, std::string&) { ++runs; };
+    entry.name = "probe";
+    EXPECT_TRUE(dispatcher->add(entry));
+    handler->handleCallback(4);
+    handler->handleCallback(1);
+    EXPECT_EQ(runs, 1);
+
+    EXPECT_TRUE(log.contains("create RunTimeContext object begin"));
+    EXPECT_TRUE(log.contains("The eventbus is run on the client mode"));
+    EXPECT_TRUE(log.contains("create SdpAgentController object successfully"));
+}
+
+TEST(SdpAgentController, StartRunsTheSequenceInOrderAndStopTwiceStopsOnce) {
+    LogCapture log;
+    SdpOption option = optionFor("plugins");
+    option.enableHttp = true;
+    option.enableEventBus = true;
+    {
+        auto controller = std::make_shared<SdpAgentController>(option);
+        EXPECT_TRUE(log.contains("The eventbus runs in the service side mode"));
+        ASSERT_TRUE(controller->start());
+        EXPECT_EQ(talvern::thread_pool::instance()->thread_count(), 2u);
+
+        const std::string text = log.text();
+        std::vector<std::string> order{
+            "SdpAgentController enter start...",     "initHttpRouter end",
+            "PluginsManager load pluginDir:plugins", "PluginsManager will load start",
+            "PluginsManager will load end",          "PluginsManager handle load finish start",
+            "PluginsManager handle load finish end", "broadcast statusEvent|ready skipped"};
+        std::size_t at = 0;
+        for (const auto& line : order) {
+            std::size_t found = text.find(line, at);
+            ASSERT_NE(found, std::string::npos) << line;
+            at = found;
+        }
+
+        // The sequence's lines carry the name of start itself.
+        EXPECT_EQ(
+            log.count({"[talvern::sdp::SdpAgentController::start:", "PluginsManager load pluginDir:plugins"}),
+            1);
+        EXPECT_EQ(log.count({"[talvern::sdp::SdpAgentController::SdpAgentController:",
+                             "create RunTimeContext object end"}),
+                  1);
+
+        controller->stop();
+        controller->stop();
+        EXPECT_EQ(log.count({"[talvern::sdp::SdpAgentController::stop:", "already stopped"}), 1);
+        EXPECT_EQ(log.count("plugin manager unload"), 1);
+        EXPECT_EQ(log.count("http servers stop ok"), 1);
+        EXPECT_EQ(log.count("Stop eventbus finish"), 1);
+        EXPECT_EQ(log.count("already stopped"), 1);
+        EXPECT_EQ(talvern::thread_pool::instance()->thread_count(), 0u);
+    }
+    // The destructor's own stop finds the controller stopped.
+    EXPECT_EQ(log.count("already stopped"), 2);
+    EXPECT_EQ(log.count("plugin manager unload"), 1);
+    EXPECT_TRUE(log.contains("context dtor end"));
+}
+
+TEST(SdpAgentController, DestructorStopsAControllerThatWasNotStopped) {
+    LogCapture log;
+    {
+        auto controller = std::make_shared<SdpAgentController>(optionFor("plugins"));
+        ASSERT_TRUE(controller->start());
+    }
+    EXPECT_EQ(log.count("plugin manager unload"), 1);
+    EXPECT_EQ(log.count("already stopped"), 0);
+    EXPECT_EQ(log.count("http servers stop"), 0) << "HTTP is off";
+    EXPECT_EQ(talvern::thread_pool::instance()->thread_count(), 0u);
+}
+
+TEST(SdpAgentController, DaemonHostRefusesEvents) {
+    SdpOption option = optionFor("/opt/talvern/plugin-daemon");
+    option.enableEventClient = false;
+    auto controller = std::make_shared<SdpAgentController>(option);
+    auto sink = std::make_shared<RecordingSink>();
+    controller->setEventCenter(sink);
+    EXPECT_FALSE(controller->handleEventMessage("statusEvent|uemInfo", "{\"event\":\"x\"}"));
+    EXPECT_TRUE(sink->events.empty());
+
+    SdpOption client = optionFor("plugins");
+    auto other = std::make_shared<SdpAgentController>(client);
+    other->setEventCenter(sink);
+    EXPECT_TRUE(other->handleEventMessage("statusEvent|uemInfo", "{\"event\":\"x\"}"));
+    ASSERT_EQ(sink->events.size(), 1u);
+    EXPECT_EQ(sink->events[0].first, "statusEvent|uemInfo");
+}
+
+TEST(SdpAgentController, NullEventArgumentsAreAProgrammingError) {
+    struct FatalStop {};
+    talvern::check::setFatalActions([] { throw FatalStop(); }, [] {});
+    auto controller = std::make_shared<SdpAgentController>(optionFor("plugins"));
+    EXPECT_THROW(controller->handleEventMessage(nullptr, "{}"), FatalStop);
+    EXPECT_THROW(controller->handleEventMessage("statusEvent|login", nullptr), FatalStop);
+    // With the check ignored, the event is still refused.
+    talvern::check::setFatalActions([] {}, [] {});
+    EXPECT_FALSE(controller->handleEventMessage(nullptr, nullptr));
+    talvern::check::setFatalActions(nullptr, nullptr);
+}
+
+TEST(SdpAgentController, EventsWithoutEventCenterGoNowhere) {
+    auto controller = std::make_shared<SdpAgentController>(optionFor("plugins"));
+    EXPECT_TRUE(controller->handleEventMessage("statusEvent|login", "{\"event\":\"login\"}"));
+}
+
+class ModuleLoadFilterTest : public ::testing::Test {
+protected:
+    std::string touch(const std::string& name) {
+        auto path = dir.path() / name;
+        std::ofstream(path) << "not really a library";
+        return path.string();
+    }
+    TempDir dir;
+    LogCapture log;
+    std::shared_ptr<SdpAgentController> controller =
+        std::make_shared<SdpAgentController>(optionFor("plugins"));
+};
+
+TEST_F(ModuleLoadFilterTest, DirectoryIsAccepted) {
+    std::filesystem::create_directory(dir.path() / "group");
+    std::string path = (dir.path() / "group").string();
+    EXPECT_TRUE(controller->moduleLoadFilter(path));
+    EXPECT_TRUE(log.contains("accept directory:" + path));
+}
+
+TEST_F(ModuleLoadFilterTest, UnsignedLibraryIsRefusedWhateverTheExtensionCase) {
+    for (const char* name : {"libmodule.SO", "libmodule.so", "libmodule.So"}) {
+        std::string path = touch(name);
+        EXPECT_FALSE(controller->moduleLoadFilter(path)) << name;
+        EXPECT_FALSE(log.contains("discard file:" + path)) << name << " passed the extension test";
+        EXPECT_TRUE(log.contains("discard " + path + "; Reason: neither listed")) << name;
+    }
+    EXPECT_FALSE(log.contains("is valid, will load"));
+}
+
+TEST_F(ModuleLoadFilterTest, FileThatIsNotALibraryIsDiscarded) {
+    for (const char* name : {"notes.txt", "libmodule.so.1", "libmodule.dll", "so"}) {
+        std::string path = touch(name);
+        EXPECT_FALSE(controller->moduleLoadFilter(path)) << name;
+        EXPECT_TRUE(log.contains("discard file:" + path)) << name;
+    }
+}
+
+TEST_F(ModuleLoadFilterTest, AbandonedLibraryIsRefusedInAnyCase) {
+    std::vector<std::string> paths{touch("oKavelSddn.so"), touch("OKAVELSDDN.SO"), touch("okavelsddn.txt"),
+                                   (dir.path() / "missing" / "oKavelsddn.so").string()};
+    for (const auto& path : paths) {
+        EXPECT_TRUE(controller->isAbandoned(path)) << path;
+        EXPECT_FALSE(controller->moduleLoadFilter(path)) << path;
+        EXPECT_TRUE(log.contains("discard " + path + "; Reason: match oKavelSddn in abandoned list")) << path;
+    }
+    EXPECT_FALSE(controller->isAbandoned(touch("oKavelSddnX.so")));
+    EXPECT_FALSE(controller->isAbandoned(touch("liboKavelSddn.so")));
+}
+
+TEST_F(ModuleLoadFilterTest, MissingFeatureListIsReported) {
+    // The tests run in the build's test directory, where no feature list lies.
+    EXPECT_FALSE(controller->initPluginsFeature());
+    EXPECT_TRUE(log.contains("initPluginsFeature return false; Reason: Open file(%s) failed"));
+}

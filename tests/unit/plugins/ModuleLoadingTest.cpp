@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "plugins/ModuleBroker.h"
+#include "plugins/ModuleErrors.h"
+#include "plugins/PluginsManager.h"
+#include "support/TempDir.h"
+#include "talvern/IModule.h"
+
+namespace fs = std::filesystem;
+using talvern::test::TempDir;
+using talvern::IModule;
+using talvern::ModuleBroker;
+
+// Test plug-ins report what happens to them here (resolved from this executable when they load).
+namespace {
+std::mutex g_journalMutex;
+std::vector<std::string> g_journal;
+
+std::vector<std::string> journal() {
+    std::lock_guard lock(g_journalMutex);
+    return g_journal;
+}
+void clearJournal() {
+    std::lock_guard lock(g_journalMutex);
+    g_journal.clear();
+}
+
+std::string plugin(const std::string& name) {
+    return std::string(OKAVEL_TEST_PLUGIN_DIR) + "/" + name + ".so";
+}
+
+struct Outcome {
+    std::error_code code;
+    std::string path;
+};
+
+// Runs the real loader on path and records every result callback.
+std::shared_ptr<IModule> loadOne(const std::string& path, std::vector<Outcome>& outcomes,
+                                 ModuleBroker<IModule>::Filter filter = nullptr) {
+    ModuleBroker<IModule> broker;
+    broker.prepare(
+        path,
+        [&](const std::error_code& ec, const std::string& p) {
+            outcomes.push_back({ec, p});
+        },
+        std::move(filter));
+    return broker.module();
+}
+
+// Immediate environment: events run on the posting thread.
+std::shared_ptr<const talvern::ModuleCallEnv> inlineEnv() {
+    auto env = std::make_shared<talvern::ModuleCallEnv>();
+    env->nowMs = &talvern::ModuleCallEnv::steadyMs;
+    env->postToStrand = [](const std::string&, std::function<void()> task) { task(); };
+    return env;
+}
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) void okavelTestJournal(const char* entry) {
+    std::lock_guard lock(g_journalMutex);
+    g_journal.emplace_back(entry);
+}
+
+TEST(ModuleErrors, CategoriesNameEveryCode) {
+    using namespace talvern::details;
+    EXPECT_STREQ(moduleCategory().name(), "module category");
+    EXPECT_EQ(moduleCategory().message(1), "lack of constructor");
+    EXPECT_EQ(moduleCategory().message(2), "lack of destructor");
+    EXPECT_EQ(moduleCategory().message(3), "interface type mismatched");
+    EXPECT_EQ(moduleCategory().message(4), "library has loaded");
+    EXPECT_EQ(moduleCategory().message(9), "unknown error");
+    EXPECT_STREQ(moduleLoadErrorCategory().name(), "module_load_error_category");
+    EXPECT_EQ(moduleLoadErrorCategory().message(-1), "dll signature verification failed or was filtered");
+    EXPECT_EQ(moduleLoadErrorCategory().message(0), "Unknown error");
+}
+
+TEST(ModuleLoading, GoodLibraryBecomesAModuleAcrossTheLibraryBoundary) {
+    clearJournal();
+    std::vector<Outcome> outcomes;
+    auto module = loadOne(plugin("test_module_a"), outcomes);
+    ASSERT_NE(module, nullptr);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_FALSE(outcomes[0].code);
+    EXPECT_STREQ(module->guid(), "module-a");
+    EXPECT_EQ(module->priority(), 3);
+    module->moduleDidLoadFinished();
+    module.reset();  // the last reference frees the object in its own library
+    EXPECT_EQ(journal(), (std::vector<std::string>{"module-a:didLoad", "module-a:destroyed"}));
+}
+
+TEST(ModuleLoading, BrokenLibrariesReportTheirCodeOnce) {
+    struct Case {
+        const char* name;
+        int code;
+    } cases[] = {{"test_no_constructor", 1}, {"test_no_destructor", 2}, {"test_not_a_module", 3}};
+    for (const auto& c : cases) {
+        std::vector<Outcome> outcomes;
+        EXPECT_EQ(loadOne(plugin(c.name), outcomes), nullptr) << c.name;
+        ASSERT_EQ(outcomes.size(), 1u) << c.name;
+        EXPECT_EQ(outcomes[0].code.value(), c.code) << c.name;
+        EXPECT_EQ(&outcomes[0].code.category(), &talvern::details::moduleCategory());
+        EXPECT_EQ(outcomes[0].path, plugin(c.name));
+    }
+}
+
+TEST(ModuleLoading, UnloadableFileIsASystemErrorWrittenToStandardError) {
+    TempDir dir;
+    std::ofstream(dir / "junk.so") << "not an ELF file";
+    std::vector<Outcome> outcomes;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(loadOne((dir / "junk.so").string(), outcomes), nullptr);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_TRUE(outcomes[0].code);
+    EXPECT_EQ(&outcomes[0].code.category(), &std::system_category());
+    EXPECT_NE(err.find((dir / "junk.so").string() + "  error: "), std::string::npos) << err;
+}
+
+TEST(ModuleLoading, FilteredPathLoadsNothingAndStillReportsOnce) {
+    clearJournal();
+    std::vector<Outcome> outcomes;
+    auto module = loadOne(plugin("test_module_a"), outcomes, [](const std::string&) { return false; });
+    EXPECT_EQ(module, nullptr);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].code.value(), -1);
+    EXPECT_EQ(outcomes[0].code.message(), "dll signature verification failed or was filtered");
+    EXPECT_TRUE(journal().empty());
+}
+
+class PluginDirectoryTest : public ::testing::Test {
+protected:
+    void copyPlugin(const std::string& name, const fs::path& target) {
+        fs::create_directories(target.parent_path());
+        fs::copy_file(plugin(name), target);
+    }
+    void load(talvern::PluginsManager& manager) {
+        manager.load(
+            root.str(),
+            [&](const std::error_code& ec, const std::string& path) {
+                outcomes.push_back({ec, path});
+            },
+            nullptr);
+    }
+    TempDir root;
+    std::vector<Outcome> outcomes;
+};
+
+TEST_F(PluginDirectoryTest, FileAndDirectoryMakeTwoGroupsAndFailedDirectoriesNone) {
+    clearJournal();
+    copyPlugin("test_module_a", root / "a.so");
+    copyPlugin("test_module_x", root / "b" / "x.so");
+    copyPlugin("test_module_y", root / "b" / "y.so");
+    copyPlugin("test_no_constructor", root / "c" / "broken.so");
+    std::ofstream(root / "c" / "readme.txt") << "not a library";
+
+    talvern::PluginsManager manager(inlineEnv());
+    ::testing::internal::CaptureStderr();
+    load(manager);
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(outcomes.size(), 5u);  // one result per candidate, failures included
+
+    manager.moduleWillLoadFinished(nullptr);
+    std::vector<std::string> calls = journal();
+    // Two groups; inside {x, y} priority -1 comes before 0. Directory listing order decides between groups.
+    ASSERT_EQ(calls.size(), 3u);
+    auto at = [&](const std::string& what) {
+        return std::find(calls.begin(), calls.end(), what) - calls.begin();
+    };
+    EXPECT_LT(at("module-x:willLoad"), at("module-y:willLoad"));
+    EXPECT_NE(at("module-a:willLoad"), static_cast<long>(calls.size()));
+    auto capacities = manager.capacities();
+    std::sort(capacities.begin(), capacities.end());
+    EXPECT_EQ(capacities, (std::vector<std::string>{"cap-a", "cap-y"}));
+}
+
+TEST_F(PluginDirectoryTest, LifeCycleCallsFollowPriorityAndUnloadKeepsTheSameOrder) {
+    clearJournal();
+    copyPlugin("test_module_a", root / "g" / "p3.so");
+    copyPlugin("test_module_x", root / "g" / "pm1.so");
+    copyPlugin("test_module_y", root / "g" / "p0.so");
+    talvern::PluginsManager manager(inlineEnv());
+    load(manager);
+    manager.moduleWillLoadFinished(nullptr);
+    manager.moduleDidLoadFinished();
+    manager.moduleWillUnloadFinished();
+    manager.moduleDidUnloadFinished();
+    manager.moduleDidRecivedEventMessage("statusEvent|ready", "{}");
+    EXPECT_EQ(journal(), (std::vector<std::string>{
+                             "module-x:willLoad",
+                             "module-y:willLoad",
+                             "module-a:willLoad",
+                             "module-x:didLoad",
+                             "module-y:didLoad",
+                             "module-a:didLoad",
+                             "module-x:willUnload",
+                             "module-y:willUnload",
+                             "module-a:willUnload",
+                             "module-x:didUnload",
+                             "module-y:didUnload",
+                             "module-a:didUnload",
+                             "module-x:event statusEvent|ready",
+                             "module-y:event statusEvent|ready",
+                             "module-a:event statusEvent|ready",
+                         }));
+}
+
+TEST_F(PluginDirectoryTest, RootThatIsAFileIsAGroupOfOne) {
+    clearJournal();
+    copyPlugin("test_module_y", root / "only.so");
+    talvern::PluginsManager manager(inlineEnv());
+    manager.load((root / "only.so").string(), nullptr, nullptr);
+    EXPECT_EQ(manager.capacities(), std::vector<std::string>{"cap-y"});
+}

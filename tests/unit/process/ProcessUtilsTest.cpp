@@ -1,0 +1,302 @@
+#include "process/ProcessUtils.h"
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/Eventually.h"
+
+#include "support/LogCapture.h"
+
+namespace fs = std::filesystem;
+using talvern::test::eventually;
+using talvern::test::LogCapture;
+using talvern::test::TempDir;
+using namespace talvern::process;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string exeOf(pid_t pid) {
+    std::error_code ec;
+    return fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).string();
+}
+
+// Children started by the test; whatever is still running at the end is killed and reaped.
+class Children {
+public:
+    ~Children() {
+        for (pid_t pid : m_pids) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+
+    // Starts program with the arguments and waits until the new image runs.
+    pid_t start(const std::string& program, std::vector<std::string> args) {
+        args.insert(args.begin(), program);
+        std::vector<char*> argv;
+        for (auto& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execv(program.c_str(), argv.data());
+            ::_exit(127);
+        }
+        m_pids.push_back(pid);
+        std::string expected = fs::canonical(program).string();
+        // The new image and then its arguments appear in /proc.
+        EXPECT_TRUE(eventually([&] {
+            std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
+            std::string first;
+            return exeOf(pid) == expected && std::getline(cmdline, first, '\0') && first == program;
+        })) << program;
+        return pid;
+    }
+
+    // True when the child was ended by SIGKILL (and reaps it).
+    bool killedBySignal(pid_t pid) {
+        int status = 0;
+        if (::waitpid(pid, &status, 0) != pid) {
+            return false;
+        }
+        std::erase(m_pids, pid);
+        return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    }
+
+    static bool running(pid_t pid) {
+        int status = 0;
+        return ::waitpid(pid, &status, WNOHANG) == 0;
+    }
+
+private:
+    std::vector<pid_t> m_pids;
+};
+
+class ProcessTest : public ::testing::Test {
+protected:
+    // A copy of sleep under another name, so that only the test's processes carry it.
+    std::string sleeper(const std::string& name) {
+        fs::path copy = dir.path() / name;
+        fs::copy_file("/bin/sleep", copy);
+        fs::permissions(copy, fs::perms::owner_all);
+        return copy.string();
+    }
+    std::string readFile(const std::string& name) {
+        std::ifstream in(dir.path() / name);
+        std::stringstream content;
+        content << in.rdbuf();
+        return content.str();
+    }
+
+    TempDir dir;
+    LogCapture log;
+    Children children;
+};
+
+}  // namespace
+
+TEST(ProcessCommandLine, NormalisationKeepsWordsAndReducesTheProgram) {
+    using detail::normalizeCommandLine;
+    EXPECT_EQ(normalizeCommandLine("/usr/bin/oKavelAgent --plugin plugins"), "oKavelAgent --plugin plugins");
+    EXPECT_EQ(normalizeCommandLine("  oKavelAgent\t --plugin   plugins  "), "oKavelAgent --plugin plugins");
+    EXPECT_EQ(normalizeCommandLine("\"/opt/my dir/oKavelAgent\" --x"), "oKavelAgent --x");
+    EXPECT_EQ(normalizeCommandLine("\"/opt/my dir/my agent\"  --x"), normalizeCommandLine("my agent --x"))
+        << "a program name with a space compares equal to its process's command line";
+    EXPECT_EQ(normalizeCommandLine("\"unclosed --x"), "\"unclosed --x") << "no closing quote: plain words";
+    EXPECT_EQ(normalizeCommandLine("\"/opt/oKavelAgent\" --x"), "oKavelAgent --x");
+    EXPECT_EQ(normalizeCommandLine("oKavelAgent --dir /a/b"), "oKavelAgent --dir /a/b") << "only the program";
+    EXPECT_EQ(normalizeCommandLine(""), "");
+    EXPECT_EQ(normalizeCommandLine("   "), "");
+}
+
+TEST_F(ProcessTest, CommandLineOfAChildHasItsArgumentsAndTheProgramFileName) {
+    pid_t pid = children.start(sleeper("okv-cmdline"), {"300", "1"});
+    EXPECT_EQ(detail::getProcessCommandLine(static_cast<std::uint32_t>(pid)), "okv-cmdline 300 1");
+    EXPECT_EQ(detail::getProcessCommandLine(static_cast<std::uint32_t>(INT_MAX)), "");
+}
+
+TEST_F(ProcessTest, EnumerationSeesChildrenAndStopsWhenAsked) {
+    pid_t pid = children.start(sleeper("okv-enum"), {"300"});
+    bool seen = false;
+    bool sawSelf = false;
+    ASSERT_TRUE(detail::enumProcess([&](const detail::ProcessEntry& entry) {
+        if (entry.pid == static_cast<std::uint32_t>(pid)) {
+            seen = true;
+            EXPECT_EQ(entry.parentPid, static_cast<std::uint32_t>(::getpid()));
+            EXPECT_EQ(entry.imageName, "okv-enum");
+        }
+        sawSelf = sawSelf || entry.pid == static_cast<std::uint32_t>(::getpid());
+        return detail::CTRL_SEMENTIC::CONTINUE;
+    }));
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(sawSelf);
+
+    int calls = 0;
+    ASSERT_TRUE(detail::enumProcess([&](const detail::ProcessEntry&) {
+        ++calls;
+        return detail::CTRL_SEMENTIC::STOP;
+    }));
+    EXPECT_EQ(calls, 1);
+}
+
+TEST_F(ProcessTest, TerminateByCommandLineKillsOnlyTheMatchingProcess) {
+    std::string program = sleeper("okv-target");
+    pid_t match = children.start(program, {"300"});
+    pid_t otherArgument = children.start(program, {"301"});
+    pid_t longer = children.start(program, {"300", "1"});
+    pid_t otherProgram = children.start("/bin/sleep", {"300"});
+
+    std::string result = windows::terminateProcessByCmdLine("/somewhere/else/okv-target   300");
+    EXPECT_TRUE(children.killedBySignal(match));
+    EXPECT_TRUE(Children::running(otherArgument));
+    EXPECT_TRUE(Children::running(longer));
+    EXPECT_TRUE(Children::running(otherProgram));
+    EXPECT_NE(result.find("terminated 1 process(es) running 'okv-target 300': pid " + std::to_string(match)),
+              std::string::npos)
+        << result;
+
+    EXPECT_EQ(windows::terminateProcessByCmdLine("okv-target 302"), "no process runs 'okv-target 302'");
+    EXPECT_EQ(windows::terminateProcessByCmdLine("   "), "nothing terminated: the command line is empty");
+    EXPECT_TRUE(Children::running(otherArgument));
+}
+
+TEST_F(ProcessTest, KillSameNameChildrenLeavesOthersAlone) {
+    std::string program = sleeper("okv-child");
+    pid_t first = children.start(program, {"300"});
+    pid_t second = children.start(program, {"301"});
+    pid_t unrelated = children.start("/bin/sleep", {"300"});
+    // A process of the same name whose parent is not us: a grandchild under a shell.
+    pid_t shell = children.start("/bin/sh", {"-c", program + " 302 & wait"});
+    std::uint32_t grandchild = 0;
+    ASSERT_TRUE(eventually([&] {
+        detail::enumProcess([&](const detail::ProcessEntry& entry) {
+            if (entry.parentPid == static_cast<std::uint32_t>(shell) && entry.imageName == "okv-child") {
+                grandchild = entry.pid;
+                return detail::CTRL_SEMENTIC::STOP;
+            }
+            return detail::CTRL_SEMENTIC::CONTINUE;
+        });
+        return grandchild != 0;
+    }));
+
+    EXPECT_TRUE(windows::killSameNameChildProc("okv-child", static_cast<std::uint32_t>(::getpid())));
+    EXPECT_TRUE(children.killedBySignal(first));
+    EXPECT_TRUE(children.killedBySignal(second));
+    EXPECT_TRUE(Children::running(unrelated));
+    EXPECT_EQ(::kill(static_cast<pid_t>(grandchild), 0), 0) << "the grandchild still runs";
+    // The name is compared exactly.
+    EXPECT_TRUE(windows::killSameNameChildProc("OKV-CHILD", static_cast<std::uint32_t>(::getpid())));
+    EXPECT_EQ(::kill(static_cast<pid_t>(grandchild), 0), 0);
+    ::kill(static_cast<pid_t>(grandchild), SIGKILL);
+}
+
+TEST_F(ProcessTest, KillProcessRefusesIdsThatAreNotOneProcess) {
+    EXPECT_FALSE(windows::killProcess(0));
+    EXPECT_FALSE(windows::killProcess(static_cast<std::uint32_t>(INT_MAX) + 1));
+    EXPECT_FALSE(windows::killProcess(static_cast<std::uint32_t>(INT_MAX)));
+    EXPECT_EQ(log.count("TerminateProcess fail; Reason: error code:"), 3);
+
+    pid_t pid = children.start(sleeper("okv-kill"), {"300"});
+    EXPECT_TRUE(windows::killProcess(static_cast<std::uint32_t>(pid)));
+    EXPECT_TRUE(children.killedBySignal(pid));
+}
+
+TEST(ProcessKillSelf, OwnProcessEndsWithTheGivenExitCode) {
+    EXPECT_EXIT(windows::killProcess(static_cast<std::uint32_t>(::getpid()), 7), ::testing::ExitedWithCode(7),
+                "");
+    EXPECT_EXIT(windows::killProcess(static_cast<std::uint32_t>(::getpid()), -1),
+                ::testing::ExitedWithCode(255), "");
+}
+
+TEST_F(ProcessTest, StartWaitsAndLogsTheExitCode) {
+    EXPECT_TRUE(startwithCurrentUser("/bin/sh -c 'exit 3'", true));
+    EXPECT_TRUE(log.contains("start process:/bin/sh -c 'exit 3'"));
+    EXPECT_TRUE(log.contains("[Tag null]"));
+    EXPECT_TRUE(log.contains("ExitCode:3"));
+    EXPECT_TRUE(log.contains("CreateProcessAsUser:/bin/sh -c 'exit 3' success"));
+}
+
+TEST_F(ProcessTest, StartedCommandRunsInItsOwnSessionWithAFreshEnvironmentAndSignals) {
+    fs::path out = dir.path() / "probe";
+    // Blocked signals of the caller must not reach the command.
+    sigset_t block;
+    sigset_t previous;
+    sigemptyset(&block);
+    sigaddset(&block, SIGTERM);
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &block, &previous), 0);
+    ::setenv("OKAVEL_TEST_SECRET", "leaked", 1);
+    // The mask is read with shell builtins first: the shell blocks signals itself while it waits for a child.
+    const std::string probe = out.string();
+    bool started = startwithCurrentUser(
+        "/bin/sh -c 'while read -r key value; do if [ \"$key\" = SigBlk: ]; then echo \"$value\" > " + probe +
+            "; fi; done < /proc/$$/status; echo \"$HOME|$USER|${OKAVEL_TEST_SECRET:-none}\" >> " + probe +
+            "; cut -d\" \" -f1,6 /proc/$$/stat >> " + probe + "'",
+        true);
+    ::unsetenv("OKAVEL_TEST_SECRET");
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ASSERT_TRUE(started);
+
+    std::istringstream lines(readFile("probe"));
+    std::string environment;
+    std::string session;
+    std::string blocked;
+    std::getline(lines, blocked);
+    std::getline(lines, environment);
+    std::getline(lines, session);
+    passwd* me = ::getpwuid(::geteuid());
+    ASSERT_NE(me, nullptr);
+    EXPECT_EQ(environment, std::string(me->pw_dir) + "|" + me->pw_name + "|none");
+    std::istringstream ids(session);
+    std::string pid;
+    std::string sid;
+    ids >> pid >> sid;
+    EXPECT_EQ(pid, sid) << "the command leads a session of its own";
+    EXPECT_EQ(blocked, "0000000000000000");
+}
+
+TEST_F(ProcessTest, StartWithoutWaitReturnsAndTheCommandRuns) {
+    fs::path made = dir.path() / "made";
+    EXPECT_TRUE(startwithCurrentUser("/bin/touch " + made.string(), false));
+    EXPECT_TRUE(eventually([&] { return fs::exists(made); }));
+    EXPECT_FALSE(log.contains("ExitCode:"));
+}
+
+TEST_F(ProcessTest, StartRefusesWhatCannotRun) {
+    std::string missing = (dir.path() / "no-such-program").string();
+    EXPECT_FALSE(startwithCurrentUser(missing + " --x", true));
+    EXPECT_TRUE(log.contains("CreateProcessAsUser:" + missing + " --x failed; Reason: error code:2"));
+    EXPECT_TRUE(log.contains("start process with current user fail,app:" + missing + " --x"));
+
+    EXPECT_FALSE(startwithCurrentUser(missing, false)) << "also reported when not waiting";
+
+    fs::path witness = dir.path() / "witness";
+    EXPECT_FALSE(startwithCurrentUser("/bin/touch $(echo " + witness.string() + ")", true));
+    EXPECT_FALSE(startwithCurrentUser("/bin/touch " + witness.string() + "; /bin/true", true));
+    EXPECT_FALSE(startwithCurrentUser("/bin/touch '" + witness.string(), true));
+    EXPECT_FALSE(startwithCurrentUser("", true));
+    EXPECT_FALSE(fs::exists(witness));
+    EXPECT_TRUE(log.contains("command substitution is not allowed"));
+}
+
+TEST_F(ProcessTest, PrivilegeCheckSaysWhatTheAgentCanDo) {
+    talvern::utilities::windows::enableSeDebugPrivilege::init();
+    if (::geteuid() == 0) {
+        EXPECT_TRUE(log.contains("running as root"));
+    } else {
+        EXPECT_TRUE(log.contains("the agent is not root"));
+    }
+}

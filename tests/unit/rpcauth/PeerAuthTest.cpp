@@ -1,0 +1,237 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+
+#include "envprovider/EnvProviderErrors.h"
+#include "envprovider/ProcessPath.h"
+#include "rpcauth/AuthErrors.h"
+#include "rpcauth/PeerIdentity.h"
+#include "rpcauth/ProcessSignCache.h"
+#include "support/TempDir.h"
+
+using namespace std::chrono_literals;
+using talvern::rpc::PeerVerifier;
+using talvern::rpc::ProcessSignCache;
+
+namespace {
+
+// A steady clock the test moves by hand.
+struct ManualClock {
+    std::chrono::steady_clock::time_point now = std::chrono::steady_clock::time_point(1000h);
+    ProcessSignCache::Clock fn() {
+        return [this] { return now; };
+    }
+};
+
+// A verifier over a fake process table whose signature checks are counted.
+class VerifierTest : public ::testing::Test {
+protected:
+    ManualClock clock;
+    ProcessSignCache cache{clock.fn()};
+    std::map<std::uint32_t, std::string> paths{{100, "/opt/signed/tool"}, {200, "/opt/other/tool"}};
+    std::map<std::string, bool> signedFiles{{"/opt/signed/tool", true}, {"/opt/other/tool", false}};
+    int checks = 0;
+    PeerVerifier verifier{cache,
+                          [this](const std::string& path) {
+                              ++checks;
+                              return signedFiles[path];
+                          },
+                          [this](std::uint32_t pid, std::error_code& ec) {
+                              auto it = paths.find(pid);
+                              if (it == paths.end()) {
+                                  ec = std::error_code(talvern::process::kGetProcessPathFailed,
+                                                       talvern::process::envProviderCategory());
+                                  return std::string();
+                              }
+                              ec.clear();
+                              return it->second;
+                          }};
+
+    bool allowed(std::uint32_t pid) {
+        std::error_code ec;
+        return verifier.isTalvernProcess(pid, ec);
+    }
+};
+
+}  // namespace
+
+TEST(AuthErrors, CategoriesSpellEveryCode) {
+    const auto& general = talvern::rpc::generalCategory();
+    EXPECT_STREQ(general.name(), "general_category");
+    EXPECT_EQ(general.message(0), "ok");
+    EXPECT_EQ(general.message(6), "call system api failed");
+    EXPECT_EQ(general.message(7), "thread start failed");
+    EXPECT_EQ(general.message(8), "unknown error");
+    const auto& inner = talvern::rpc::innerCategory();
+    EXPECT_STREQ(inner.name(), "inner_category");
+    EXPECT_EQ(inner.message(-1), "unspecified error category");
+    EXPECT_EQ(inner.message(-10), "Illegal parameter");
+    EXPECT_EQ(inner.message(-11), "bad dynamic cast");
+    EXPECT_EQ(inner.message(-12), "Unknown error");
+    EXPECT_EQ(inner.message(0), "Unknown error");
+    const auto& env = talvern::process::envProviderCategory();
+    EXPECT_STREQ(env.name(), "envprovider_category");
+    EXPECT_EQ(env.message(-65536), "unkown error");
+    EXPECT_EQ(env.message(-65521), "get process path failed");
+    EXPECT_EQ(env.message(-65509), "bad argument");
+    EXPECT_EQ(env.message(-1), "failed");
+    EXPECT_EQ(env.message(1), "test");
+}
+
+TEST_F(VerifierTest, SignedProcessIsCheckedOnceWithinThePeriodAndAgainAtItsEnd) {
+    EXPECT_TRUE(allowed(100));
+    clock.now += 299s;
+    EXPECT_TRUE(allowed(100));
+    EXPECT_EQ(checks, 1);
+    clock.now += 1s;  // 300 s old: aged out
+    EXPECT_TRUE(allowed(100));
+    EXPECT_EQ(checks, 2);
+}
+
+TEST_F(VerifierTest, UnsignedProcessIsRefusedEveryTimeAndNeverCached) {
+    std::error_code ec;
+    EXPECT_FALSE(verifier.isTalvernProcess(200, ec));
+    EXPECT_EQ(ec.message(), "sign error");
+    EXPECT_FALSE(allowed(200));
+    EXPECT_EQ(checks, 2);
+    EXPECT_EQ(cache.size(), 0u);
+}
+
+TEST_F(VerifierTest, ReusedPidWithAnotherExecutableIsCheckedAfresh) {
+    EXPECT_TRUE(allowed(100));
+    paths[100] = "/opt/other/tool";
+    EXPECT_FALSE(allowed(100));
+    EXPECT_EQ(checks, 2);
+}
+
+TEST_F(VerifierTest, OwnProcessNeedsNoCheckAndVanishedProcessIsRefused) {
+    EXPECT_TRUE(allowed(static_cast<std::uint32_t>(::getpid())));
+    std::error_code ec;
+    EXPECT_FALSE(verifier.isTalvernProcess(999, ec));
+    EXPECT_EQ(ec.value(), -65521);
+    EXPECT_EQ(checks, 0);
+}
+
+TEST(ProcessSignCacheTest, FiftyFirstEntryEvictsTheOldest) {
+    ManualClock clock;
+    ProcessSignCache cache(clock.fn());
+    for (std::uint32_t pid = 1; pid <= 50; ++pid) {
+        cache.add({pid, "/bin/p"});
+        clock.now += 1s;
+    }
+    EXPECT_EQ(cache.size(), 50u);
+    cache.add({51, "/bin/p"});
+    EXPECT_EQ(cache.size(), 50u);
+    EXPECT_FALSE(cache.contains({1, "/bin/p"}));
+    EXPECT_TRUE(cache.contains({2, "/bin/p"}));
+    EXPECT_TRUE(cache.contains({51, "/bin/p"}));
+    std::string text = cache.toString();
+    EXPECT_NE(text.find(R"("signCache")"), std::string::npos);
+    EXPECT_NE(text.find("maxSize:50,timeLimit:300"), std::string::npos);
+    EXPECT_NE(text.find(R"("timeSign distance from now":"0 seconds")"), std::string::npos);
+}
+
+TEST(TcpOwner, FindsTheOwnerOfARealLoopbackConnection) {
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    socklen_t length = sizeof(address);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+
+    int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    int accepted = ::accept(listener, nullptr, nullptr);
+    sockaddr_in peer{};
+    length = sizeof(peer);
+    ::getpeername(accepted, reinterpret_cast<sockaddr*>(&peer), &length);
+
+    std::error_code ec;
+    EXPECT_EQ(talvern::rpc::tcpPortOwnerPid(ntohs(peer.sin_port), ec),
+              static_cast<std::uint32_t>(::getpid()));
+    EXPECT_FALSE(ec);
+    ::close(accepted);
+    ::close(client);
+    ::close(listener);
+}
+
+TEST(TcpOwner, PortWithoutARowIsNotFound) {
+    // Bind and close to learn a port that nobody uses now.
+    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    socklen_t length = sizeof(address);
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(probe);
+    std::error_code ec;
+    EXPECT_EQ(talvern::rpc::tcpPortOwnerPid(ntohs(address.sin_port), ec), 0u);
+    EXPECT_TRUE(ec);
+}
+
+TEST(UnixPeer, SocketPairPeerIsThisProcess) {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    std::error_code ec;
+    EXPECT_EQ(talvern::rpc::unixPeerPid(fds[0], ec), static_cast<std::uint32_t>(::getpid()));
+    ::close(fds[0]);
+    ::close(fds[1]);
+    EXPECT_EQ(talvern::rpc::unixPeerPid(-1, ec), 0u);
+    EXPECT_TRUE(ec);
+}
+
+TEST(ProcessPath, OwnExecutable) {
+    std::error_code ec;
+    std::string path = talvern::process::processpath(static_cast<std::uint32_t>(::getpid()), ec);
+    EXPECT_FALSE(ec);
+    EXPECT_EQ(path, std::filesystem::read_symlink("/proc/self/exe").string());
+}
+
+TEST(ProcessPath, ExitedProcessFails) {
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    std::error_code ec;
+    EXPECT_EQ(talvern::process::processpath(static_cast<std::uint32_t>(child), ec), "");
+    EXPECT_EQ(ec.value(), -65521);
+    EXPECT_EQ(ec.message(), "get process path failed");
+}
+
+TEST(ProcessPath, DeletedExecutableFails) {
+    talvern::test::TempDir dir;
+    auto copy = dir / "sleeper";
+    std::filesystem::copy_file("/bin/sleep", copy);
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::execl(copy.c_str(), "sleeper", "30", nullptr);
+        ::_exit(127);
+    }
+    // Wait until the child runs the copy, then delete it under the running process.
+    std::string exe = "/proc/" + std::to_string(child) + "/exe";
+    for (int i = 0; i < 500 && std::filesystem::read_symlink(exe).string() != copy.string(); ++i) {
+        ::usleep(2000);
+    }
+    std::filesystem::remove(copy);
+    std::error_code ec;
+    std::string path = talvern::process::processpath(static_cast<std::uint32_t>(child), ec);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(ec.value(), -65521);
+    EXPECT_EQ(path, "");
+}

@@ -1,0 +1,292 @@
+#include "support/ThreadPool.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "support/Eventually.h"
+
+using talvern::strand_registry;
+using talvern::thread_pool;
+using talvern::test::eventually;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Holds tasks until opened; counts how many tasks are waiting in it.
+class Gate {
+public:
+    std::function<void()> task() {
+        return [this] {
+            std::unique_lock lock(m_mutex);
+            ++m_waiting;
+            m_changed.notify_all();
+            m_changed.wait(lock, [&] { return m_open; });
+            --m_waiting;
+        };
+    }
+    bool waitForWaiting(int count) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, 10s, [&] { return m_waiting >= count; });
+    }
+    void open() {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_waiting = 0;
+    bool m_open = false;
+};
+
+std::shared_ptr<thread_pool> makePool(std::chrono::milliseconds idle = 120s) {
+    thread_pool::options bounds;
+    bounds.idle_seconds = idle;
+    return std::make_shared<thread_pool>(bounds);
+}
+
+}  // namespace
+
+TEST(ThreadPool, StartsMinimumWorkersOnceAndAgainAfterStop) {
+    auto pool = makePool();
+    EXPECT_EQ(pool->thread_count(), 0u);
+    pool->start();
+    EXPECT_EQ(pool->thread_count(), 2u);
+    pool->start();
+    EXPECT_EQ(pool->thread_count(), 2u);
+    pool->stop();
+    EXPECT_EQ(pool->thread_count(), 0u);
+
+    // Queued while stopped: runs only after the next start.
+    auto strand = std::make_shared<thread_pool::strand>(pool);
+    std::atomic<bool> ran{false};
+    strand->post([&] { ran = true; });
+    pool->start();
+    EXPECT_EQ(pool->thread_count(), 2u);
+    EXPECT_TRUE(eventually([&] { return ran.load(); }));
+}
+
+TEST(ThreadPool, GrowsOneWorkerPerBusyStrandUpToFour) {
+    auto pool = makePool();
+    pool->start();
+    Gate gate;
+    std::vector<std::shared_ptr<thread_pool::strand>> strands;
+    for (int i = 0; i < 5; ++i) {
+        strands.push_back(std::make_shared<thread_pool::strand>(pool));
+    }
+
+    strands[0]->post(gate.task());
+    ASSERT_TRUE(gate.waitForWaiting(1));
+    EXPECT_EQ(pool->task_count(), 1u);
+    EXPECT_EQ(pool->thread_count(), 2u) << "one busy strand needs no third worker";
+
+    strands[1]->post(gate.task());
+    EXPECT_EQ(pool->task_count(), 2u);
+    EXPECT_EQ(pool->thread_count(), 3u) << "two busy strands with two workers make a third";
+
+    strands[2]->post(gate.task());
+    EXPECT_EQ(pool->thread_count(), 4u);
+
+    strands[3]->post(gate.task());
+    strands[4]->post(gate.task());
+    EXPECT_EQ(pool->task_count(), 5u);
+    EXPECT_EQ(pool->thread_count(), 4u) << "never more than four workers";
+
+    ASSERT_TRUE(gate.waitForWaiting(4));
+    gate.open();
+    EXPECT_TRUE(eventually([&] { return pool->task_count() == 0; }));
+    pool->stop();
+}
+
+TEST(ThreadPool, TenTasksOnOneStrandCountOnce) {
+    auto pool = makePool();
+    pool->start();
+    auto strand = std::make_shared<thread_pool::strand>(pool);
+    Gate gate;
+    std::atomic<int> ran{0};
+    strand->post(gate.task());
+    for (int i = 0; i < 9; ++i) {
+        strand->post([&] { ++ran; });
+    }
+    ASSERT_TRUE(gate.waitForWaiting(1));
+    EXPECT_EQ(strand->pending(), 10u);
+    EXPECT_EQ(pool->task_count(), 1u);
+    EXPECT_EQ(pool->thread_count(), 2u);
+
+    gate.open();
+    EXPECT_TRUE(eventually([&] { return strand->pending() == 0; }));
+    EXPECT_EQ(ran.load(), 9);
+    EXPECT_EQ(pool->task_count(), 0u);
+    pool->stop();
+}
+
+TEST(ThreadPool, StrandRunsInPostingOrderWithoutOverlap) {
+    auto pool = makePool();
+    pool->start();
+    constexpr int kStrands = 3;
+    constexpr int kTasks = 300;
+    struct Track {
+        std::shared_ptr<thread_pool::strand> strand;
+        std::atomic<int> inside{0};
+        std::atomic<bool> overlapped{false};
+        std::vector<int> order;  // written only by the strand's own tasks
+    };
+    std::vector<Track> tracks(kStrands);
+    std::atomic<int> maxConcurrent{0};
+    std::atomic<int> running{0};
+    for (auto& track : tracks) {
+        track.strand = std::make_shared<thread_pool::strand>(pool);
+    }
+    for (int i = 0; i < kTasks; ++i) {
+        for (auto& track : tracks) {
+            track.strand->post([&track, &running, &maxConcurrent, i] {
+                if (track.inside.fetch_add(1) != 0) {
+                    track.overlapped = true;
+                }
+                int now = ++running;
+                int seen = maxConcurrent.load();
+                while (now > seen && !maxConcurrent.compare_exchange_weak(seen, now)) {
+                }
+                track.order.push_back(i);
+                std::this_thread::yield();
+                --running;
+                track.inside.fetch_sub(1);
+            });
+        }
+    }
+    ASSERT_TRUE(eventually([&] {
+        for (auto& track : tracks) {
+            if (track.strand->pending() != 0) {
+                return false;
+            }
+        }
+        return true;
+    }));
+    pool->stop();
+    for (auto& track : tracks) {
+        EXPECT_FALSE(track.overlapped.load());
+        ASSERT_EQ(track.order.size(), static_cast<std::size_t>(kTasks));
+        for (int i = 0; i < kTasks; ++i) {
+            ASSERT_EQ(track.order[i], i);
+        }
+    }
+    EXPECT_LE(maxConcurrent.load(), kStrands);
+}
+
+TEST(ThreadPool, IdleWorkersRetireDownToTheMinimum) {
+    auto pool = makePool(20ms);
+    pool->start();
+    Gate gate;
+    auto first = std::make_shared<thread_pool::strand>(pool);
+    auto second = std::make_shared<thread_pool::strand>(pool);
+    auto third = std::make_shared<thread_pool::strand>(pool);
+    first->post(gate.task());
+    second->post(gate.task());
+    third->post(gate.task());
+    ASSERT_TRUE(gate.waitForWaiting(3));
+    EXPECT_GE(pool->thread_count(), 3u) << "three workers are held busy; a fourth may already have retired";
+    gate.open();
+
+    EXPECT_TRUE(eventually([&] { return pool->thread_count() == 2; }));
+    // Many idle periods later the two last workers are still there.
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(pool->thread_count(), 2u);
+
+    // The pool still serves work after its workers retired.
+    std::atomic<bool> ran{false};
+    first->post([&] { ran = true; });
+    EXPECT_TRUE(eventually([&] { return ran.load(); }));
+    pool->stop();
+}
+
+TEST(ThreadPool, StopFromAWorkerDoesNotJoinItself) {
+    auto pool = makePool();
+    pool->start();
+    auto strand = std::make_shared<thread_pool::strand>(pool);
+    std::atomic<bool> returned{false};
+    strand->post([&] {
+        pool->stop();
+        returned = true;
+    });
+    EXPECT_TRUE(eventually([&] { return returned.load(); }));
+    EXPECT_EQ(pool->thread_count(), 0u);
+
+    // Started again from outside, the pool runs new work.
+    pool->start();
+    std::atomic<bool> ran{false};
+    strand->post([&] { ran = true; });
+    EXPECT_TRUE(eventually([&] { return ran.load(); }));
+    pool->stop();
+}
+
+TEST(ThreadPool, WorkerThatStoppedThePoolLeavesAfterARestart) {
+    auto pool = makePool(5ms);
+    pool->start();
+    auto strand = std::make_shared<thread_pool::strand>(pool);
+    Gate restarted;
+    std::atomic<bool> stopped{false};
+    strand->post([&] {
+        pool->stop();
+        stopped = true;
+        restarted.task()();  // the queue runs again when this task returns
+    });
+    ASSERT_TRUE(eventually([&] { return stopped.load(); }));
+    pool->start();
+    restarted.open();
+    ASSERT_TRUE(eventually([&] { return strand->pending() == 0; }));
+
+    // Growing and retiring must not wait for the worker that was dismissed.
+    Gate busy;
+    auto first = std::make_shared<thread_pool::strand>(pool);
+    auto second = std::make_shared<thread_pool::strand>(pool);
+    first->post(busy.task());
+    second->post(busy.task());
+    // The second busy strand starts a third worker, which first collects the dismissed one.
+    ASSERT_TRUE(busy.waitForWaiting(2));
+    busy.open();
+    EXPECT_TRUE(eventually([&] { return pool->thread_count() == 2 && pool->task_count() == 0; }));
+    pool->stop();
+}
+
+TEST(ThreadPool, ThrowingTaskDoesNotStopItsStrand) {
+    auto pool = makePool();
+    pool->start();
+    auto strand = std::make_shared<thread_pool::strand>(pool);
+    std::atomic<bool> ran{false};
+    strand->post([] { throw std::runtime_error("task failure"); });
+    strand->post([&] { ran = true; });
+    EXPECT_TRUE(eventually([&] { return ran.load(); }));
+    EXPECT_TRUE(eventually([&] { return pool->task_count() == 0; }));
+    pool->stop();
+}
+
+TEST(ThreadPool, DestroyingAStoppedPoolDiscardsQueuedTasks) {
+    std::atomic<bool> ran{false};
+    std::shared_ptr<thread_pool::strand> strand;
+    {
+        auto pool = makePool();
+        strand = std::make_shared<thread_pool::strand>(pool);
+        strand->post([&] { ran = true; });
+        EXPECT_EQ(strand->pending(), 1u);
+    }
+    // The strand keeps the pool alive; dropping it discards the queued task without running it.
+    strand.reset();
+    EXPECT_FALSE(ran.load());
+}
+
+TEST(StrandRegistry, SameIdentitySameStrand) {
+    strand_registry registry(makePool());
+    auto a = registry.get("module-a");
+    EXPECT_EQ(registry.get("module-a"), a);
+    EXPECT_NE(registry.get("module-b"), a);
+    EXPECT_NE(a, nullptr);
+}
