@@ -1,7 +1,5 @@
 #include "rpc/PeerCheck.h"
 
-#include <sys/socket.h>
-
 #include <thrift/TProcessor.h>
 #include <thrift/protocol/TProtocol.h>
 #include <thrift/transport/TBufferTransports.h>
@@ -54,30 +52,17 @@ std::shared_ptr<apache::thrift::TProcessor> guardWithPeerCheck(
                                                   std::move(transport));
 }
 
-uint32_t peerPidOfUnixSocket(const std::shared_ptr<apache::thrift::protocol::TProtocol>& in,
-                             std::error_code& ec) {
+std::shared_ptr<apache::thrift::transport::TSocket> callSocket(
+    const std::shared_ptr<apache::thrift::protocol::TProtocol>& in) {
     using namespace apache::thrift::transport;
-    ec.clear();
     if (!in) {
-        ec = std::make_error_code(std::errc::invalid_argument);
-        return 0;
+        return nullptr;
     }
     std::shared_ptr<TTransport> transport = in->getTransport();
     if (auto buffered = std::dynamic_pointer_cast<TBufferedTransport>(transport)) {
         transport = buffered->getUnderlyingTransport();
     }
-    auto socket = std::dynamic_pointer_cast<TSocket>(transport);
-    if (!socket) {
-        ec = std::make_error_code(std::errc::not_a_socket);
-        return 0;
-    }
-    ucred credentials{};
-    socklen_t length = sizeof(credentials);
-    if (::getsockopt(socket->getSocketFD(), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
-        ec = std::error_code(errno, std::system_category());
-        return 0;
-    }
-    return static_cast<uint32_t>(credentials.pid);
+    return std::dynamic_pointer_cast<TSocket>(transport);
 }
 
 }  // namespace talvern::rpc

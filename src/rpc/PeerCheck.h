@@ -11,6 +11,9 @@ class TProcessor;
 namespace protocol {
 class TProtocol;
 }
+namespace transport {
+class TSocket;
+}
 }  // namespace apache::thrift
 
 namespace talvern::rpc {
@@ -37,8 +40,9 @@ struct PeerCheck {
 std::shared_ptr<apache::thrift::TProcessor> guardWithPeerCheck(
     std::shared_ptr<apache::thrift::TProcessor> processor, PeerCheck check, std::string transport);
 
-/// The pid of the peer of a call that arrived on a Unix-domain socket (the kernel's peer credentials).
-uint32_t peerPidOfUnixSocket(const std::shared_ptr<apache::thrift::protocol::TProtocol>& in,
-                             std::error_code& ec);
+/// The socket a call arrived on (under the buffered transport), for finding its peer: `getSocketFD()` on the
+/// local socket, `getPeerPort()` on TCP. Null when the call did not come over a socket.
+std::shared_ptr<apache::thrift::transport::TSocket> callSocket(
+    const std::shared_ptr<apache::thrift::protocol::TProtocol>& in);
 
 }  // namespace talvern::rpc

@@ -18,8 +18,10 @@
 
 #include "eventbus/SdpBroadcastImpl.h"
 #include "eventbus/SdpBroadcastService.h"
+#include "rpc/PeerCheck.h"
 #include "rpc/RpcServerGroup.h"
 #include "rpc/SdpCapacitiesService.h"
+#include "rpcauth/PeerIdentity.h"
 #include "support/LogCapture.h"
 #include "support/PortFileStore.h"
 #include "support/TempDir.h"
@@ -502,15 +504,31 @@ TEST(RpcPeerCheck, EveryCallPassesThePeerCheckAndARefusedOneGetsNoReply) {
     std::atomic<bool> allow{true};
     std::atomic<uint32_t> seenPid{0};
     talvern::rpc::PeerCheck check;
-    check.resolvePid = talvern::rpc::peerPidOfUnixSocket;
+    check.resolvePid = [](const std::shared_ptr<TProtocol>& in, std::error_code& ec) -> uint32_t {
+        auto socket = talvern::rpc::callSocket(in);
+        return socket ? talvern::rpc::unixPeerPid(socket->getSocketFD(), ec) : 0;
+    };
     check.authorize = [&](uint32_t pid, std::error_code&) {
         seenPid = pid;
         return allow.load();
     };
+    // TCP: the owner of the client's end of the connection.
+    std::atomic<uint32_t> seenTcpPid{0};
+    talvern::rpc::PeerCheck tcpCheck;
+    tcpCheck.resolvePid = [](const std::shared_ptr<TProtocol>& in, std::error_code& ec) -> uint32_t {
+        auto socket = talvern::rpc::callSocket(in);
+        return socket ? talvern::rpc::tcpPortOwnerPid(static_cast<uint16_t>(socket->getPeerPort()), ec) : 0;
+    };
+    tcpCheck.authorize = [&](uint32_t pid, std::error_code&) {
+        seenTcpPid = pid;
+        return true;
+    };
     RpcServerGroup group(std::make_shared<talvern::utilities::PortFileStore>((dir / "var").string()));
-    group.setPeerChecks({}, check);
+    group.setPeerChecks(tcpCheck, check);
     group.registerProcessor("SdpBroadcastService", thrift::createSdpBroadcastProcessor(bus));
-    ASSERT_TRUE(group.startPipeServer("okavel-peer"));
+    ASSERT_TRUE(group.start("thrift", freeTcpPort(), "okavel-peer"));
+    EXPECT_TRUE(RpcConnection::tcp(group.tcpPort()).bus()->IsRpcStatusNormal());
+    EXPECT_EQ(seenTcpPid.load(), static_cast<uint32_t>(::getpid()));
 
     auto connection = RpcConnection::unixSocket(group.pipeSocketPath());
     EXPECT_TRUE(connection.bus()->IsRpcStatusNormal());
