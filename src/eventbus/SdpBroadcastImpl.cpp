@@ -133,6 +133,10 @@ bool SdpBroadcastImpl::start() {
         return true;
     }
     OKV_LOG_INFO("create a local event distribution thread");
+    {
+        std::lock_guard<std::mutex> busLock(m_busMutex);
+        m_stopping = false;
+    }
     m_tasks->restart();
     m_distributionThread = std::make_unique<std::thread>([this] { distributionLoop(); });
     return true;
@@ -144,6 +148,12 @@ void SdpBroadcastImpl::stop() {
         return;
     }
     OKV_LOG_INFO("stop local event distribution thread");
+    {
+        // Waiting pulls return at once, so that the RPC servers can close their connections promptly.
+        std::lock_guard<std::mutex> busLock(m_busMutex);
+        m_stopping = true;
+    }
+    m_busCondition.notify_all();
     m_tasks->stop();
     if (m_distributionThread->joinable()) {
         m_distributionThread->join();
@@ -274,6 +284,9 @@ void SdpBroadcastImpl::pull(BroadcastPullEvent& out, const BroadcastIdentify& id
                     identify.channelID, identify.eventID, events.front()->id);
             }
             return;
+        }
+        if (m_stopping) {
+            break;  // shutting down: answer now instead of holding the connection
         }
         timedOut = m_busCondition.wait_until(lock, std::chrono::steady_clock::now() + wait) ==
                    std::cv_status::timeout;

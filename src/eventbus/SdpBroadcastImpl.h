@@ -34,7 +34,8 @@ struct SdpBroadcastTimings {
 /// modules raise events with `broadcast` and receive every event through the one local handler, which runs
 /// on the bus's own distribution thread. Every accepted event gets a global id and is kept in a ring of
 /// the last 256 events, from which pulls are served. Held by std::shared_ptr; every operation is
-/// thread-safe. Lock order: broadcast mutex, then bus mutex, then the inner locks.
+/// thread-safe. Lock order: broadcast mutex, then bus mutex, then the inner locks. After `stop`, pulls
+/// answer at once instead of waiting, so that the RPC servers can close their connections promptly.
 class SdpBroadcastImpl : public EventBusBase {
 public:
     explicit SdpBroadcastImpl(SdpBroadcastTimings timings = {});
@@ -78,6 +79,7 @@ private:
 
     std::mutex m_busMutex;
     std::condition_variable m_busCondition;
+    bool m_stopping = false;  ///< set by stop (under the bus mutex): pulls no longer wait
 
     std::shared_ptr<eventbus::EventQueue> m_eventQueue;
     std::string m_serverChannel;

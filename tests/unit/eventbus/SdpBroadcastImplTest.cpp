@@ -241,6 +241,26 @@ TEST(SdpBroadcastImpl, AWakeForAnOlderIdDoesNotAnswerThePull) {
     EXPECT_EQ(pulled.identify.eventID, 2);
 }
 
+TEST(SdpBroadcastImpl, StopReleasesWaitingPullsAndLaterPullsDoNotWait) {
+    SdpBroadcastImpl bus(quick());
+    bus.start();
+    bus.push(event("c", 0));
+    auto waiting = std::async(std::launch::async, [&] { return pullFrom(bus, 1, 3600 * 1000); });
+    std::this_thread::sleep_for(20ms);  // usually waiting by now; the result is the same either way
+    bus.stop();
+    auto released = waiting.get();  // would hang for an hour without the release
+    EXPECT_TRUE(released.data.empty());
+    EXPECT_EQ(released.identify.eventID, 1);
+    EXPECT_TRUE(pullFrom(bus, 1, 3600 * 1000).data.empty());
+    EXPECT_EQ(pullFrom(bus, 0, 3600 * 1000).data.size(), 1u);  // events are still served
+
+    bus.start();  // waits again once restarted
+    auto again = std::async(std::launch::async, [&] { return pullFrom(bus, 1, 3600 * 1000); });
+    bus.push(event("c", 1));
+    EXPECT_EQ(again.get().data.size(), 1u);
+    bus.stop();
+}
+
 TEST(SdpBroadcastImpl, LocalHandlerGetsEveryEventInOrderOnItsOwnThread) {
     SdpBroadcastImpl bus(quick());
     HandlerLog handled;

@@ -127,8 +127,8 @@ protected:
         ASSERT_TRUE(bus->start());
     }
     void TearDown() override {
+        bus->stop();  // releases waiting pulls first, as the agent does
         group->stop();
-        bus->stop();
     }
 
     RpcConnection connect(Transport transport) const {
