@@ -21,7 +21,7 @@ protected:
     void SetUp() override {
         box.enableDebugLog();
         master = box.start({"--plugin", "plugins"});
-        ASSERT_TRUE(master->waitForOutput("No other instance is running; so I will start."));
+        ASSERT_TRUE(master->waitForOutput("No other instance is running; so I will start.")) << master->out() << master->err();
         ASSERT_TRUE(master->waitForOutput("exec console application"));
     }
     std::string masterLog() const { return AgentSandbox::readFile(box.logDir() / "oKavelAgent_plugins.log"); }

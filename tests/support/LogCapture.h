@@ -1,17 +1,13 @@
 #pragma once
 
 // Test helper: sends the main logger to a fresh file in a temporary directory, at every level, and reads
-// back what was written. The logger is process-wide, so one capture is active at a time.
+// back what was written. Lines look like "[time] [level] [pid:tid] [tag] [function:line] message".
+// The logger is process-wide, so one capture is active at a time.
 
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "log/Logger.h"
 #include "support/TempDir.h"
@@ -30,6 +26,16 @@ public:
         Logger::GetInstance().setOptions(options);
         m_file = options.filePath;
     }
+    ~LogCapture() {
+        // Back to a quiet file before the directory goes away.
+        LoggerOptions options;
+        options.filePath = (m_dir.path() / "after.log").string();
+        options.mode = 1;
+        options.debugMarkPath.clear();
+        Logger::GetInstance().setOptions(options);
+    }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
 
     /// Everything written since the capture began.
     std::string text() const {
@@ -58,6 +64,12 @@ public:
     }
 
     bool contains(const std::string& fragment) const { return count(fragment) > 0; }
+
+    /// True when some line holds every one of the given pieces.
+    template <typename... Pieces>
+    bool hasLine(const Pieces&... pieces) const {
+        return count({std::string(pieces)...}) > 0;
+    }
 
 private:
     TempDir m_dir;

@@ -1,0 +1,102 @@
+#include "catalogue/Configuration.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "catalogue/MessageCatalogue.h"
+#include "support/LogCapture.h"
+
+namespace fs = std::filesystem;
+using talvern::utilities::Configuration;
+
+namespace {
+
+class ConfigurationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = fs::path(::testing::TempDir()) / "okavel-configuration";
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::string path() const { return (m_dir / "localConfig.json").string(); }
+    void write(const std::string& text) const { std::ofstream(path(), std::ios::trunc) << text; }
+
+    // Looks code 6 up with this file and a Chinese system language.
+    std::string messageWithChineseSystem() const {
+        talvern::utilities::LanguageSources sources;
+        const std::string file = path();
+        sources.readKey = [file](const std::string& key, std::string& value) {
+            return Configuration(file).readKeyVaule(key, value);
+        };
+        sources.systemLanguage = [] { return 1; };
+        return talvern::utilities::getMessage(6, sources);
+    }
+
+    fs::path m_dir;
+};
+
+constexpr const char* kFunction = "[talvern::utilities::Configuration::readKeyVaule:";
+
+}  // namespace
+
+TEST_F(ConfigurationTest, ReadsAStringMember) {
+    write(R"({"lang":"en-US","a":{"lang":"zh-CN"}})");
+    std::string value = "old";
+    EXPECT_TRUE(Configuration(path()).readKeyVaule("lang", value));
+    EXPECT_EQ(value, "en-US");
+    EXPECT_EQ(messageWithChineseSystem(), "Invalid request.");
+}
+
+TEST_F(ConfigurationTest, MissingFileIsLoggedAndFallsBack) {
+    talvern::test::LogCapture log;
+    std::string value = "kept";
+    EXPECT_FALSE(Configuration(path()).readKeyVaule("lang", value));
+    EXPECT_EQ(value, "kept");
+    EXPECT_TRUE(
+        log.hasLine("[error]", "[common]", kFunction,
+                    "Failed to read file localConfig.json. reason: category:generic code:2 msg:No such "
+                    "file or directory"));
+    EXPECT_EQ(messageWithChineseSystem(), "请求非法");
+}
+
+TEST_F(ConfigurationTest, BadJsonIsLoggedAndFallsBack) {
+    write(R"({"lang":"en-US",})");
+    talvern::test::LogCapture log;
+    std::string value;
+    EXPECT_FALSE(Configuration(path()).readKeyVaule("lang", value));
+    EXPECT_TRUE(log.hasLine("[error]", "[common]", kFunction,
+                            "Failed to read field lang in the localConfig.json file(" + path() +
+                                "); Reason: Parsing failed. error code:4; HowTo: please check json"));
+    EXPECT_EQ(messageWithChineseSystem(), "请求非法");
+}
+
+TEST_F(ConfigurationTest, MissingOrNonStringKeyIsLoggedAndFallsBack) {
+    for (const char* text : {R"({"Lang":"en-US"})", "[]", R"("lang")", R"({"lang":3})", R"({"lang":null})"}) {
+        write(text);
+        talvern::test::LogCapture log;
+        std::string value;
+        EXPECT_FALSE(Configuration(path()).readKeyVaule("lang", value)) << text;
+        EXPECT_TRUE(
+            log.hasLine("[error]", "[common]", kFunction,
+                        "Failed to read field lang in the localConfig.json file(" + path() + "); Reason:"))
+            << text;
+        EXPECT_EQ(messageWithChineseSystem(), "请求非法") << text;
+    }
+}
+
+TEST_F(ConfigurationTest, EmptyFileIsBadJson) {
+    write("");
+    std::string value;
+    EXPECT_FALSE(Configuration(path()).readKeyVaule("lang", value));
+}
+
+TEST_F(ConfigurationTest, DeeplyNestedFileIsReadWithoutExhaustingTheStack) {
+    write(R"({"x":)" + std::string(1000000, '[') + std::string(1000000, ']') + R"(,"lang":"zh-CN"})");
+    std::string value;
+    EXPECT_TRUE(Configuration(path()).readKeyVaule("lang", value));
+    EXPECT_EQ(value, "zh-CN");
+}

@@ -1,0 +1,161 @@
+#include "debugoptions/SdpDebugOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/LogCapture.h"
+#include "portal/Json.h"
+
+namespace fs = std::filesystem;
+using talvern::Debug;
+using talvern::EngineSpecification;
+using talvern::SdpDebugOptions;
+using talvern::Transport;
+
+namespace {
+
+class SdpDebugOptionsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = fs::path(::testing::TempDir()) /
+                ("okavel-debugoptions-" +
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::string sharedDir() const { return m_dir.string() + "/"; }
+    std::string filePath() const { return sharedDir() + "var/conf/debug.json"; }
+
+    void writeFile(const std::string& content) const {
+        fs::create_directories(m_dir / "var" / "conf");
+        std::ofstream(filePath(), std::ios::binary) << content;
+    }
+
+    fs::path m_dir;
+};
+
+constexpr const char* kDefaultsText =
+    R"({"thrift":{"transport":"all"},"ukey":{"engineSpecification":"all"}})";
+
+}  // namespace
+
+TEST_F(SdpDebugOptionsTest, NoFileKeepsTheDefaultsAndNamesThePath) {
+    talvern::test::LogCapture log;
+    SdpDebugOptions options(sharedDir());
+    EXPECT_EQ(options.filePath(), filePath());
+    auto debug = options();
+    EXPECT_EQ(debug->thrift.transport, Transport::all);
+    EXPECT_EQ(debug->ukey.engineSpecification, EngineSpecification::all);
+    EXPECT_TRUE(log.hasLine("[info]", "[SdpDebugOptions]", "talvern::SdpDebugOptions::SdpDebugOptions",
+                            "The '" + filePath() +
+                                "' file does not exist and USES the default configuration, the using options "
+                                "is: " +
+                                kDefaultsText));
+}
+
+TEST_F(SdpDebugOptionsTest, EmptyFileKeepsTheDefaults) {
+    writeFile("");
+    talvern::test::LogCapture log;
+    SdpDebugOptions options(sharedDir());
+    EXPECT_EQ(options()->thrift.transport, Transport::all);
+    EXPECT_TRUE(
+        log.hasLine("[info]", "[SdpDebugOptions]",
+                    std::string("The debug.json file content is empty and the default configuration is "
+                                "used, the using options is: ") +
+                        kDefaultsText));
+}
+
+TEST_F(SdpDebugOptionsTest, PartialFileOverridesOnlyWhatItNames) {
+    const std::string content = R"({"thrift":{"transport":"pipe"}})";
+    writeFile(content);
+    talvern::test::LogCapture log;
+    SdpDebugOptions options(sharedDir());
+    EXPECT_EQ(options()->thrift.transport, Transport::pipe);
+    EXPECT_EQ(options()->ukey.engineSpecification, EngineSpecification::all);
+    EXPECT_TRUE(log.hasLine("[debug]", "[SdpDebugOptions]", "debug config file content:" + content));
+    EXPECT_TRUE(log.hasLine(
+        "[info]", "[SdpDebugOptions]",
+        "Parsing the external debugging configuration successfully from '" + filePath() +
+            R"(', the using options is: {"thrift":{"transport":"pipe"},"ukey":{"engineSpecification":"all"}})"));
+}
+
+TEST_F(SdpDebugOptionsTest, SchemaViolationsAndBadJsonKeepTheDefaults) {
+    for (const char* content : {R"({"thrift":{"transport":"udp"}})", R"({"thrift":{"transport":2}})",
+                                R"({"thrift":"pipe"})", R"({"ukey":{"engineSpecification":"SKF"}})", "[]",
+                                R"({"thrift":{"transport":"pipe"})", "not json"}) {
+        writeFile(content);
+        talvern::test::LogCapture log;
+        SdpDebugOptions options(sharedDir());
+        EXPECT_EQ(options()->thrift.transport, Transport::all) << content;
+        EXPECT_EQ(options()->ukey.engineSpecification, EngineSpecification::all) << content;
+        EXPECT_TRUE(log.hasLine("[warning]", "[SdpDebugOptions]",
+                                "Read the debug configuration format error from the file '" + filePath() +
+                                    "', the using options is:; Reason: Please check the debug.json file with "
+                                    "debug.schema.json"))
+            << content;
+    }
+}
+
+TEST_F(SdpDebugOptionsTest, ExtraMembersAreAcceptedAndIgnored) {
+    writeFile(
+        R"({"$schema":"./debug.schema.json","thrift":{"transport":"tcp","retries":3},"extra":{"a":[1]},)"
+        R"("ukey":{"engineSpecification":"pkcs11"}})");
+    SdpDebugOptions options(sharedDir());
+    EXPECT_EQ(options()->thrift.transport, Transport::tcp);
+    EXPECT_EQ(options()->ukey.engineSpecification, EngineSpecification::pkcs11);
+}
+
+TEST_F(SdpDebugOptionsTest, EachCallerGetsItsOwnCopy) {
+    writeFile(R"({"ukey":{"engineSpecification":"skf"}})");
+    SdpDebugOptions options(sharedDir());
+    auto first = options();
+    first->ukey.engineSpecification = EngineSpecification::pkcs11;
+    EXPECT_EQ(options()->ukey.engineSpecification, EngineSpecification::skf);
+}
+
+TEST(DebugRecords, EnumerationsAreWrittenAndReadByName) {
+    Debug debug;
+    debug.thrift.transport = Transport::pipe;
+    debug.ukey.engineSpecification = EngineSpecification::pkcs11;
+    EXPECT_EQ(talvern::portal::to_json(debug),
+              R"({"thrift":{"transport":"pipe"},"ukey":{"engineSpecification":"pkcs11"}})");
+    Debug read;
+    ASSERT_TRUE(talvern::portal::from_json(
+        R"({"thrift":{"transport":"tcp"},"ukey":{"engineSpecification":"bad"}})", read));
+    EXPECT_EQ(read.thrift.transport, Transport::tcp);
+    EXPECT_EQ(read.ukey.engineSpecification, EngineSpecification::all);
+}
+
+TEST(SdpDebugOptionsShared, UsesTheSharedDataDirectoryFromTheEnvironment) {
+    const fs::path dir = fs::path(::testing::TempDir()) / "okavel-debugoptions-shared";
+    fs::create_directories(dir / "var" / "conf");
+    std::ofstream(dir / "var" / "conf" / "debug.json") << R"({"thrift":{"transport":"tcp"}})";
+    ::setenv("OKAVEL_SHARED_DATA_DIR", dir.c_str(), 1);
+    SdpDebugOptions& shared = SdpDebugOptions::shared();
+    EXPECT_EQ(&shared, &SdpDebugOptions::shared());
+    EXPECT_EQ(shared.filePath(), dir.string() + "/var/conf/debug.json");
+    EXPECT_EQ(shared()->thrift.transport, Transport::tcp);
+    ::unsetenv("OKAVEL_SHARED_DATA_DIR");
+    fs::remove_all(dir);
+}
+
+TEST_F(SdpDebugOptionsTest, NestingBeyondTheLimitIsAFormatError) {
+    auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    // 127 array levels inside the top-level object: 128 in all, still accepted.
+    writeFile(R"({"extra":)" + nested(127) + R"(,"thrift":{"transport":"tcp"}})");
+    {
+        SdpDebugOptions options(sharedDir());
+        EXPECT_EQ(options()->thrift.transport, Transport::tcp);
+    }
+    for (int depth : {128, 1000000}) {
+        writeFile(R"({"extra":)" + nested(depth) + R"(,"thrift":{"transport":"tcp"}})");
+        talvern::test::LogCapture log;
+        SdpDebugOptions options(sharedDir());
+        EXPECT_EQ(options()->thrift.transport, Transport::all) << depth;
+        EXPECT_TRUE(log.hasLine("[warning]", "Read the debug configuration format error")) << depth;
+    }
+}

@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+
+#include "portal/Json.h"
+#include "portal/PortalMessages.h"
+
+namespace portal = talvern::portal;
+namespace feature = talvern::common::plugins_feature;
+using portal::from_json;
+using portal::to_json;
+
+namespace {
+
+portal::event_req::EventReq filledEventReq() {
+    portal::event_req::EventReq req;
+    req.sdpTraceId = "t";
+    req.type = "y";
+    req.lang = "l";
+    req.guid = "g";
+    req.addr = "a";
+    req.token = "k";
+    req.data.fromId = 9;
+    req.data.timeout = 8;
+    return req;
+}
+
+}  // namespace
+
+TEST(PortalJsonRead, NestedKeyTouchesOnlyThatMember) {
+    portal::event_req::EventReq req;
+    ASSERT_TRUE(from_json(R"({"data":{"fromId":5}})", req));
+    EXPECT_EQ(req.data.fromId, 5);
+    EXPECT_EQ(req.data.timeout, 0);
+    EXPECT_EQ(
+        to_json(req),
+        R"({"sdpTraceId":"","type":"","lang":"","guid":"","addr":"","token":"","data":{"fromId":5,"timeout":0}})");
+
+    // Members already set keep their values when their keys are absent.
+    req = filledEventReq();
+    ASSERT_TRUE(from_json(R"({"data":{"timeout":100},"token":"new"})", req));
+    EXPECT_EQ(req.data.fromId, 9);
+    EXPECT_EQ(req.data.timeout, 100);
+    EXPECT_EQ(req.token, "new");
+    EXPECT_EQ(req.sdpTraceId, "t");
+}
+
+TEST(PortalJsonRead, SequenceIsResizedToTheArray) {
+    feature::PluginsFeature list;
+    list.plugins = {{"a", "1", 1}, {"b", "2", 2}, {"c", "3", 3}};
+    list.sign = "s";
+    ASSERT_TRUE(from_json(R"({"plugins":[{"name":"only"}]})", list));
+    ASSERT_EQ(list.plugins.size(), 1u);
+    EXPECT_EQ(list.plugins[0].name, "only");
+    EXPECT_EQ(list.plugins[0].md5, "");
+    EXPECT_EQ(list.plugins[0].fileSize, 0);
+    EXPECT_EQ(list.sign, "s");
+
+    ASSERT_TRUE(from_json(R"({"plugins":[]})", list));
+    EXPECT_TRUE(list.plugins.empty());
+
+    // Elements that are not objects cannot become records: the entries keep their defaults.
+    ASSERT_TRUE(from_json(R"({"plugins":[1,"x",null,{"fileSize":"12"}]})", list));
+    ASSERT_EQ(list.plugins.size(), 4u);
+    EXPECT_EQ(list.plugins[0].name, "");
+    EXPECT_EQ(list.plugins[3].fileSize, 12);
+}
+
+TEST(PortalJsonRead, TextThatIsNotJsonIsRefusedAndChangesNothing) {
+    const portal::event_req::EventReq before = filledEventReq();
+    for (const char* bad : {"", "{", "{\"token\":\"x\"", "{\"token\":\"x\",}", "{\"token\":\"x\"} {}",
+                            "// c\n{}", "{'token':'x'}", "nul"}) {
+        portal::event_req::EventReq req = before;
+        EXPECT_FALSE(from_json(bad, req)) << bad;
+        EXPECT_EQ(to_json(req), to_json(before)) << bad;
+    }
+}
+
+TEST(PortalJsonRead, RootThatIsNotAnObjectFillsNothing) {
+    const portal::event_req::EventReq before = filledEventReq();
+    for (const char* root : {"[]", "[{\"token\":\"x\"}]", "\"token\"", "12", "null", "true"}) {
+        portal::event_req::EventReq req = before;
+        EXPECT_TRUE(from_json(root, req)) << root;
+        EXPECT_EQ(to_json(req), to_json(before)) << root;
+    }
+    portal::event_req::EventReq req = before;
+    EXPECT_TRUE(from_json("{}", req));
+    EXPECT_EQ(to_json(req), to_json(before));
+}
+
+TEST(PortalJsonRead, SixtyFourBitValuesSurviveARoundTrip) {
+    const std::int64_t values[] = {(std::int64_t{1} << 53) + 1,
+                                   std::numeric_limits<std::int64_t>::max(),
+                                   std::numeric_limits<std::int64_t>::min(),
+                                   -1,
+                                   2147483648LL,
+                                   4294967296LL};
+    for (std::int64_t value : values) {
+        portal::event_resp::EventResp out;
+        out.data.id = value;
+        out.code = ~value;
+        portal::event_resp::EventResp in;
+        ASSERT_TRUE(from_json(to_json(out), in));
+        EXPECT_EQ(in.data.id, value);
+        EXPECT_EQ(in.code, ~value);
+    }
+    portal::event_resp::EventResp resp;
+    ASSERT_TRUE(from_json(R"({"data":{"id":9007199254740993}})", resp));
+    EXPECT_EQ(resp.data.id, 9007199254740993LL);
+}
+
+TEST(PortalJsonRead, ScalarsConvertToThePropertyTypeOrAreLeftAlone) {
+    portal::event_req::EventReq req;
+    ASSERT_TRUE(from_json(R"({"data":{"fromId":"12","timeout":"abc"},"token":12,"lang":null})", req));
+    EXPECT_EQ(req.data.fromId, 12);
+    EXPECT_EQ(req.data.timeout, 0);
+    EXPECT_EQ(req.token, "12");
+    EXPECT_EQ(req.lang, "");
+
+    req = filledEventReq();
+    ASSERT_TRUE(
+        from_json(R"({"data":{"fromId":"12x","timeout":[1]},"token":{},"guid":[],"type":null})", req));
+    EXPECT_EQ(req.data.fromId, 9);
+    EXPECT_EQ(req.data.timeout, 8);
+    EXPECT_EQ(req.token, "k");
+    EXPECT_EQ(req.guid, "g");
+    EXPECT_EQ(req.type, "y");
+
+    // A scalar where a nested record is expected leaves the record alone.
+    ASSERT_TRUE(from_json(R"({"data":5})", req));
+    EXPECT_EQ(req.data.fromId, 9);
+}
+
+TEST(PortalJsonRead, KeysAreCaseSensitiveAndTheFirstRepeatWins) {
+    portal::event_req::EventReq req;
+    ASSERT_TRUE(from_json(R"({"Token":"upper","token":"first","token":"second","unknown":1})", req));
+    EXPECT_EQ(req.token, "first");
+}
+
+TEST(PortalJsonRead, EscapesAndEmbeddedNulAreDecoded) {
+    portal::general_resp::GeneralResp resp;
+    ASSERT_TRUE(from_json(R"({"message":"a\u0000b\u8bf7\n"})", resp));
+    EXPECT_EQ(resp.message, std::string("a\0b\xe8\xaf\xb7\n", 7));
+    portal::general_resp::GeneralResp again;
+    ASSERT_TRUE(from_json(to_json(resp), again));
+    EXPECT_EQ(again.message, resp.message);
+}
+
+TEST(PortalJsonRead, DeeplyNestedTextNeitherCrashesNorFills) {
+    constexpr std::size_t kDepth = 1000000;
+    const std::string open(kDepth, '['), close(kDepth, ']');
+    feature::PluginsFeature list;
+    list.sign = "s";
+    EXPECT_TRUE(from_json(open + close, list));
+    EXPECT_FALSE(from_json(open, list));
+    // Nested arrays where records are expected: the entries stay at their defaults.
+    EXPECT_TRUE(from_json(R"({"plugins":[)" + open + close + "]}", list));
+    ASSERT_EQ(list.plugins.size(), 1u);
+    EXPECT_EQ(list.plugins[0].name, "");
+    portal::event_req::EventReq req;
+    std::string objects;
+    for (std::size_t i = 0; i < kDepth; ++i) {
+        objects += R"({"data":)";
+    }
+    objects += R"({"fromId":3})" + std::string(kDepth, '}');
+    EXPECT_TRUE(from_json(objects, req));
+    EXPECT_EQ(req.data.fromId, 0);
+    EXPECT_TRUE(from_json(R"({"token":)" + open + close + "}", req));
+    EXPECT_EQ(req.token, "");
+}
