@@ -2,7 +2,7 @@
 // from a push to its arrival at a waiting puller. The floor is a bare Thrift threaded server of the same
 // stack (buffered transport, binary protocol, multiplexing) whose push handler only returns true.
 //
-//     okavel_bus_bench [calls per measurement, default 20000]
+//     okavel_bus_bench [calls per measurement, default 20000] [rounds, default 5]
 
 #include <unistd.h>
 
@@ -179,8 +179,15 @@ Result medianRound(std::vector<Result> rounds) {
 }
 
 int main(int argc, char** argv) {
-    const int calls = argc > 1 ? std::max(100, std::atoi(argv[1])) : 20000;
-    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    // Positional numbers only: flags meant for other benchmark programs (--benchmark_...) are ignored.
+    std::vector<int> numbers;
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] != '-') {
+            numbers.push_back(std::atoi(argv[i]));
+        }
+    }
+    const int calls = numbers.size() > 0 ? std::max(100, numbers[0]) : 20000;
+    const int rounds = numbers.size() > 1 ? std::max(1, numbers[1]) : 5;
     char pattern[] = "/tmp/okavel-bench-XXXXXX";
     const std::string dir = ::mkdtemp(pattern);
     ::setenv("OKAVEL_RUNTIME_DIR", (dir + "/run").c_str(), 1);
