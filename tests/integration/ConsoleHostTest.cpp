@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <csignal>
 #include <filesystem>
 
@@ -21,7 +23,8 @@ protected:
     void SetUp() override {
         box.enableDebugLog();
         master = box.start({"--plugin", "plugins"});
-        ASSERT_TRUE(master->waitForOutput("No other instance is running; so I will start.")) << master->out() << master->err();
+        ASSERT_TRUE(master->waitForOutput("No other instance is running; so I will start."))
+            << master->out() << master->err();
         ASSERT_TRUE(master->waitForOutput("exec console application"));
     }
     std::string masterLog() const { return AgentSandbox::readFile(box.logDir() / "oKavelAgent_plugins.log"); }
@@ -83,7 +86,8 @@ TEST_F(ConsoleHost, StopWithoutWaitingDeliversTheMessage) {
 
 TEST_F(ConsoleHost, InterruptAndBreakAreLoggedWithAStackAndTheMasterStays) {
     master->signal(SIGINT);
-    ASSERT_TRUE(master->waitForOutput("SIGINT\n"));
+    ASSERT_TRUE(master->waitForOutput("SIGINT\n")) << "running:" << master->running() << "\n"
+                                                   << master->out();
     ASSERT_TRUE(AgentSandbox::waitForFileText(box.logDir() / "oKavelAgentSignal.log", "SIGINT,stack:\n"));
     master->signal(SIGQUIT);
     ASSERT_TRUE(master->waitForOutput("SIGBREAK\n"));
@@ -107,9 +111,14 @@ TEST_F(ConsoleHost, AbortSignalEndsTheMasterWithMinusOne) {
     EXPECT_TRUE(contains(signalLog(), "SIGABRT,then we will exit with -1, stack:"));
 }
 
-TEST_F(ConsoleHost, FrozenMasterIsForceKilledByStop) {
+TEST(ConsoleHostFrozen, FrozenMasterIsForceKilledByStop) {
+    // The force-kill matches command lines machine-wide: a name of its own keeps it off other tests' agents.
+    AgentSandbox box;
+    std::string plugins = "frozen-" + std::to_string(::getpid());
+    auto master = box.start({"--plugin", plugins});
+    ASSERT_TRUE(master->waitForOutput("exec console application")) << master->out();
     master->signal(SIGSTOP);
-    auto stop = box.run({"--plugin", "plugins", "--plugin-stop"});
+    auto stop = box.run({"--plugin", plugins, "--plugin-stop"});
     EXPECT_EQ(stop.exitCode, 253);
     EXPECT_TRUE(contains(stop.out, " Message sending failed; the other instance may be frozen."));
     EXPECT_EQ(master->wait(5s), -SIGKILL);

@@ -1,0 +1,129 @@
+#include "http/HttpResponse.h"
+
+#include "http/HttpLogPolicy.h"
+#include "http/HttpServerManager.h"
+#include "http/HttpStatus.h"
+#include "http/engine/Engine.h"
+#include "log/Check.h"
+
+namespace talvern {
+
+namespace {
+
+std::uint64_t tickCount() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
+
+/// Head, the body as one chunk (none for an empty body) and the terminating chunk.
+void writeReply(engine::mg_connection* c, const std::string& head, const std::string& body) {
+    c->send(head);
+    if (!body.empty()) {
+        c->sendHttpChunk(body.data(), body.size());
+    }
+    c->sendHttpChunk("", 0);
+}
+
+}  // namespace
+
+HttpResponse::HttpResponse(IRequest* request, engine::mg_connection* connection, unsigned requestNumber,
+                           const std::shared_ptr<HttpServerManager>& manager)
+    : m_request(request),
+      m_connection(connection),
+      m_mgr(manager ? manager->engine() : nullptr),
+      m_self(this),
+      m_serverManager(manager),
+      m_requestNumber(requestNumber) {
+    m_headers[http::headerName(http::HeaderName::ContentType)] = "application/json";
+    m_headers[http::headerName(http::HeaderName::TransferEncoding)] = "chunked";
+    m_nextHandler = [](std::shared_ptr<HttpResponse> response, bool) {
+        delete response->m_request;
+        response->m_request = nullptr;
+        response->m_self.reset();
+        return true;
+    };
+}
+
+void HttpResponse::setStatus(int code) {
+    if (code != 0) {
+        m_status = code;
+    }
+}
+
+void HttpResponse::setHeader(const char* header, const char* value) {
+    OKV_ENSURE(header != nullptr, "header can not be null");
+    OKV_ENSURE(value != nullptr, "value can not be null");
+    if (header == nullptr || value == nullptr) {
+        return;
+    }
+    m_headers[header] = value;
+}
+
+std::string HttpResponse::head() const {
+    std::string text = "HTTP/1.1 " + std::to_string(m_status) + " " + http::reasonPhrase(m_status) + "\r\n";
+    for (const auto& [name, value] : m_headers) {
+        text += name + ": " + value + "\r\n";
+    }
+    text += "\r\n";
+    return text;
+}
+
+void HttpResponse::send(const char* body, bool finish) {
+    const std::string text = body != nullptr ? body : "";
+    if (m_timed) {
+        const auto now = std::chrono::system_clock::now();
+        const auto cost = std::chrono::milliseconds(tickCount() - m_startTick);
+        const std::string url = m_request != nullptr ? m_request->url() : "unknown url";
+        const std::string requestBody = m_request != nullptr ? m_request->content() : "";
+        HttpLogPolicy::instance().record(url, m_startTime, now, cost, requestBody, text);
+    }
+    auto manager = m_serverManager.lock();
+    if (!manager) {
+        return;
+    }
+    const std::string headText = head();
+    if (manager->isLoopThread()) {
+        // A connection that closed meanwhile (or whose record was reused) no longer carries the number.
+        if (m_connection != nullptr && m_mgr != nullptr && m_mgr->isOpen(m_connection) &&
+            m_connection->request_number == m_requestNumber) {
+            writeReply(m_connection, headText, text);
+        }
+    } else {
+        manager->post([headText, text, number = m_requestNumber](engine::mg_connection* c, int, void*) {
+            if ((c->flags & engine::MG_F_LISTENING) == 0 && c->request_number == number) {
+                writeReply(c, headText, text);
+            }
+        });
+    }
+    if (finish) {
+        next(false);
+    }
+}
+
+void HttpResponse::next(bool flag) {
+    OKV_ENSURE(m_nextHandler != nullptr, "m_nextHandler can not be null");
+    auto self = m_self;  // keeps this response alive through the handler
+    if (!m_nextHandler || !self) {
+        return;
+    }
+    auto handler = m_nextHandler;
+    if (!handler(self, flag)) {
+        m_self.reset();
+    }
+}
+
+void HttpResponse::startTiming() {
+    m_timed = true;
+    m_startTick = tickCount();
+    m_startTime = std::chrono::system_clock::now();
+}
+
+void HttpResponse::setHandler(const NextHandler& handler) {
+    OKV_ENSURE(handler != nullptr, "handler can not be null");
+    if (handler) {
+        m_nextHandler = handler;
+    }
+}
+
+}  // namespace talvern

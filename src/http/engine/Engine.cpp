@@ -1,0 +1,455 @@
+#include "http/engine/EngineImpl.h"
+
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/post.hpp>
+
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+
+#include "log/Log.h"
+
+namespace talvern::engine {
+
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+constexpr const char* kTag = "HttpServer";
+
+/// Splits "address:port" (IPv6 addresses in brackets); false when the text is not of that form.
+bool splitAddress(const std::string& text, std::string& host, std::uint16_t& port) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon + 1 == text.size()) {
+        return false;
+    }
+    host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    unsigned value = 0;
+    const char* first = text.data() + colon + 1;
+    const char* last = text.data() + text.size();
+    auto [end, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || end != last || value > 65535) {
+        return false;
+    }
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+std::string endpointText(const tcp::endpoint& endpoint) {
+    return endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
+}
+
+std::shared_ptr<asio::ssl::context> newServerContext() {
+    auto ctx = std::make_shared<asio::ssl::context>(asio::ssl::context::tls_server);
+    ctx->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                     asio::ssl::context::no_sslv3 | asio::ssl::context::single_dh_use);
+    SSL_CTX_set_min_proto_version(ctx->native_handle(), TLS1_2_VERSION);
+    SSL_CTX_set_dh_auto(ctx->native_handle(), 1);
+    return ctx;
+}
+
+struct BioDeleter {
+    void operator()(BIO* bio) const { BIO_free(bio); }
+};
+struct X509Deleter {
+    void operator()(X509* cert) const { X509_free(cert); }
+};
+struct KeyDeleter {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+using BioPtr = std::unique_ptr<BIO, BioDeleter>;
+using X509Ptr = std::unique_ptr<X509, X509Deleter>;
+using KeyPtr = std::unique_ptr<EVP_PKEY, KeyDeleter>;
+
+BioPtr memoryBio(const std::vector<unsigned char>& pem) {
+    return BioPtr(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+}
+
+/// Installs the first certificate and the private key of `pem`; in chain form every further
+/// certificate becomes a chain certificate. False on any failure.
+bool loadPem(SSL_CTX* ctx, const std::vector<unsigned char>& pem, bool chainForm) {
+    ERR_clear_error();
+    BioPtr bio = memoryBio(pem);
+    if (!bio) {
+        return false;
+    }
+    X509Ptr leaf(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+    if (!leaf) {
+        return false;
+    }
+    BioPtr keyBio = memoryBio(pem);
+    KeyPtr key(keyBio ? PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr) : nullptr);
+    if (!key || SSL_CTX_use_certificate(ctx, leaf.get()) != 1 ||
+        SSL_CTX_use_PrivateKey(ctx, key.get()) != 1 || SSL_CTX_check_private_key(ctx) != 1) {
+        return false;
+    }
+    if (chainForm) {
+        SSL_CTX_clear_extra_chain_certs(ctx);
+        // `bio` stands after the leaf: every following certificate belongs to the chain.
+        while (true) {
+            X509Ptr next(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+            if (!next) {
+                break;
+            }
+            if (SSL_CTX_add_extra_chain_cert(ctx, next.get()) != 1) {
+                return false;
+            }
+            next.release();  // the context owns it now
+        }
+        // Running out of certificates is the normal end of the text.
+        const unsigned long err = ERR_peek_last_error();
+        if (err != 0 && !(ERR_GET_LIB(err) == ERR_LIB_PEM && ERR_GET_REASON(err) == PEM_R_NO_START_LINE)) {
+            return false;
+        }
+    }
+    ERR_clear_error();
+    return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// mg_connection
+
+mg_connection::~mg_connection() = default;
+
+void mg_connection::send(const void* data, std::size_t length) {
+    if (auto session = m_session.lock(); session && !m_closed) {
+        session->write(std::string(static_cast<const char*>(data), length));
+    }
+}
+
+void mg_connection::sendHttpChunk(const void* data, std::size_t length) {
+    auto session = m_session.lock();
+    if (!session || m_closed) {
+        return;
+    }
+    char size[20];
+    auto [end, ec] = std::to_chars(size, size + sizeof(size), length, 16);
+    std::string chunk(size, end);
+    chunk += "\r\n";
+    chunk.append(static_cast<const char*>(data), length);
+    chunk += "\r\n";
+    session->write(std::move(chunk));
+    if (length == 0) {
+        session->endOfReply();
+    }
+}
+
+void mg_connection::sendWebSocketFrame(int opcode, const void* data, std::size_t length) {
+    if (auto session = m_session.lock(); session && !m_closed) {
+        session->writeFrame(opcode, std::string(static_cast<const char*>(data), length));
+    }
+}
+
+void mg_connection::sendWebSocketFrameParts(int opcode, const std::vector<std::string_view>& parts) {
+    std::string payload;
+    for (auto part : parts) {
+        payload.append(part);
+    }
+    sendWebSocketFrame(opcode, payload.data(), payload.size());
+}
+
+void mg_connection::closeImmediately() {
+    if (m_closed || (flags & MG_F_CLOSE_IMMEDIATELY) != 0) {
+        return;
+    }
+    flags |= MG_F_CLOSE_IMMEDIATELY;
+    // The close event must not arrive inside the handler that asked for it.
+    std::weak_ptr<Session> weak = m_session;
+    asio::post(m_mgr->m_impl->io, [weak] {
+        if (auto session = weak.lock()) {
+            session->close();
+        }
+    });
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Session
+
+void Session::close() {
+    if (closed()) {
+        return;
+    }
+    m_record->m_closed = true;
+    shutdownTransport();
+    int zero = 0;
+    m_mgr.dispatch(m_record.get(), MG_EV_CLOSE, &zero);
+    m_mgr.remove(m_record.get());
+}
+
+void Session::dispatch(int event, void* data) {
+    if (closed()) {
+        return;
+    }
+    m_mgr.dispatch(m_record.get(), event, data);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// ManagerImpl
+
+ManagerImpl::ManagerImpl(mg_mgr* owner_, void* userData_, EngineLimits limits_)
+    : owner(owner_), userData(userData_), limits(limits_), work(asio::make_work_guard(io)) {}
+
+ManagerImpl::~ManagerImpl() {
+    // No events any more: the handlers' objects may already be gone.
+    std::vector<std::shared_ptr<ListenerState>> ownListeners;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ownListeners.swap(listeners);
+        for (auto& c : connections) {
+            c->m_closed = true;
+            c->m_handler = nullptr;
+        }
+        connections.clear();
+    }
+    for (auto& listener : ownListeners) {
+        boost::system::error_code ignored;
+        listener->acceptor.close(ignored);
+        listener->retryTimer.cancel();
+    }
+    work.reset();
+    io.stop();
+}
+
+void ManagerImpl::dispatch(mg_connection* c, int event, void* data) {
+    if (!c->m_handler) {
+        return;
+    }
+    try {
+        c->m_handler(c, event, data);
+    } catch (const std::exception& e) {
+        OKV_LOG_TAG_ERROR(kTag, "{}; Reason: event {} of {}: {}", "event handler failed", event,
+                          c->m_peerAddress, e.what());
+    } catch (...) {
+        OKV_LOG_TAG_ERROR(kTag, "{}; Reason: event {} of {}: unknown exception", "event handler failed",
+                          event, c->m_peerAddress);
+    }
+    if ((c->flags & MG_F_CLOSE_IMMEDIATELY) != 0 && !c->m_closed) {
+        c->flags &= ~MG_F_CLOSE_IMMEDIATELY;  // let closeImmediately schedule the close once
+        c->closeImmediately();
+    }
+}
+
+void ManagerImpl::add(const std::shared_ptr<mg_connection>& c) {
+    std::lock_guard<std::mutex> lock(mutex);
+    connections.push_back(c);
+}
+
+void ManagerImpl::remove(const mg_connection* c) {
+    std::lock_guard<std::mutex> lock(mutex);
+    connections.erase(std::remove_if(connections.begin(), connections.end(),
+                                     [c](const std::shared_ptr<mg_connection>& e) { return e.get() == c; }),
+                      connections.end());
+}
+
+std::vector<std::shared_ptr<mg_connection>> ManagerImpl::snapshot() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return connections;
+}
+
+std::shared_ptr<ListenerState> ManagerImpl::listenerOf(const mg_connection* c) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& listener : listeners) {
+        if (listener->record.get() == c) {
+            return listener;
+        }
+    }
+    return nullptr;
+}
+
+void ManagerImpl::startAccept(const std::shared_ptr<ListenerState>& listener) {
+    listener->acceptor.async_accept(
+        [this, listener](const boost::system::error_code& ec, tcp::socket socket) {
+            if (ec == asio::error::operation_aborted || !listener->acceptor.is_open()) {
+                return;
+            }
+            if (ec) {
+                // Usually a shortage of descriptors: pause instead of spinning.
+                OKV_LOG_TAG_WARN(kTag, "{}; Reason: {}", "accept failed", ec.message());
+                listener->retryTimer.expires_after(std::chrono::milliseconds(100));
+                listener->retryTimer.async_wait([this, listener](const boost::system::error_code& wait) {
+                    if (!wait) {
+                        startAccept(listener);
+                    }
+                });
+                return;
+            }
+            onAccepted(listener, std::move(socket));
+            startAccept(listener);
+        });
+}
+
+// ---------------------------------------------------------------------------------------------------
+// mg_mgr
+
+mg_mgr::mg_mgr(void* userData, EngineLimits limits)
+    : m_impl(std::make_unique<ManagerImpl>(this, userData, limits)) {}
+
+mg_mgr::~mg_mgr() = default;
+
+void* mg_mgr::userData() const { return m_impl->userData; }
+
+const EngineLimits& mg_mgr::limits() const { return m_impl->limits; }
+
+void mg_mgr::poll(int milliseconds) {
+    if (m_impl->io.stopped()) {
+        m_impl->io.restart();
+    }
+    m_impl->io.run_for(std::chrono::milliseconds(std::max(milliseconds, 0)));
+    double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    for (const auto& c : m_impl->snapshot()) {
+        if (!c->m_closed) {
+            m_impl->dispatch(c.get(), MG_EV_POLL, &now);
+        }
+    }
+}
+
+void mg_mgr::wakeUp() {
+    asio::post(m_impl->io, [impl = m_impl.get()] { impl->io.stop(); });
+}
+
+mg_connection* mg_mgr::bind(const std::string& address, mg_event_handler_t handler,
+                            const mg_bind_opts& opts) {
+    auto fail = [&opts](const std::string& reason) -> mg_connection* {
+        if (opts.error_string != nullptr) {
+            *opts.error_string = reason;
+        }
+        return nullptr;
+    };
+    std::string host;
+    std::uint16_t port = 0;
+    if (!splitAddress(address, host, port)) {
+        return fail("cannot parse address");
+    }
+    boost::system::error_code ec;
+    const auto ip = asio::ip::make_address(host, ec);
+    if (ec) {
+        return fail("cannot parse address");
+    }
+    auto listener = std::make_shared<ListenerState>(m_impl->io);
+    const tcp::endpoint endpoint(ip, port);
+    listener->acceptor.open(endpoint.protocol(), ec);
+    if (!ec) {
+        listener->acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+    }
+    if (!ec) {
+        listener->acceptor.bind(endpoint, ec);
+    }
+    if (!ec) {
+        listener->acceptor.listen(asio::socket_base::max_listen_connections, ec);
+    }
+    if (ec) {
+        return fail(ec.message());
+    }
+    if (opts.ssl_cert != nullptr && *opts.ssl_cert != '\0') {
+        auto ctx = newServerContext();
+        ctx->use_certificate_chain_file(opts.ssl_cert, ec);
+        if (ec) {
+            return fail("Invalid SSL cert");
+        }
+        const char* key = (opts.ssl_key != nullptr && *opts.ssl_key != '\0') ? opts.ssl_key : opts.ssl_cert;
+        ctx->use_private_key_file(key, asio::ssl::context::pem, ec);
+        if (ec) {
+            return fail("Invalid SSL key");
+        }
+        listener->tls = std::move(ctx);
+    }
+    auto record = std::shared_ptr<mg_connection>(new mg_connection());
+    record->m_mgr = this;
+    record->user_data = opts.user_data;
+    record->flags = MG_F_LISTENING;
+    record->m_handler = std::move(handler);
+    const auto local = listener->acceptor.local_endpoint(ec);
+    record->m_localPort = local.port();
+    record->m_remotePort = local.port();
+    record->m_localAddress = local.address().to_string();
+    record->m_peerAddress = endpointText(local);
+    listener->record = record;
+    {
+        std::lock_guard<std::mutex> lock(m_impl->mutex);
+        m_impl->listeners.push_back(listener);
+        m_impl->connections.push_back(record);
+    }
+    return record.get();
+}
+
+void mg_mgr::setProtocolHttpWebsocket(mg_connection* listenerRecord) {
+    auto listener = m_impl->listenerOf(listenerRecord);
+    if (!listener) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(listener->mutex);
+        if (listener->accepting) {
+            return;
+        }
+        listener->accepting = true;
+    }
+    // The acceptor is only ever touched on the loop thread once accepting.
+    asio::post(m_impl->io, [impl = m_impl.get(), listener] { impl->startAccept(listener); });
+}
+
+bool mg_mgr::setSslFromMemory(mg_connection* listenerRecord, const std::vector<unsigned char>& pem,
+                              bool chainForm, std::string& error) {
+    auto listener = m_impl->listenerOf(listenerRecord);
+    auto ctx = newServerContext();
+    if (!listener || pem.empty() || !loadPem(ctx->native_handle(), pem, chainForm)) {
+        ERR_clear_error();
+        error = "invalid ssl cert";
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(listener->mutex);
+    listener->tls = std::move(ctx);
+    return true;
+}
+
+void mg_mgr::broadcast(std::function<void(mg_connection*, int, void*)> fn) {
+    asio::post(m_impl->io, [impl = m_impl.get(), fn = std::move(fn)] {
+        for (const auto& c : impl->snapshot()) {
+            if (c->m_closed) {
+                continue;
+            }
+            try {
+                fn(c.get(), MG_EV_POLL, nullptr);
+            } catch (const std::exception& e) {
+                OKV_LOG_TAG_ERROR(kTag, "{}; Reason: {}", "broadcast callable failed", e.what());
+            }
+        }
+    });
+}
+
+void mg_mgr::post(std::function<void()> fn) {
+    asio::post(m_impl->io, [fn = std::move(fn)] {
+        try {
+            fn();
+        } catch (const std::exception& e) {
+            OKV_LOG_TAG_ERROR(kTag, "{}; Reason: {}", "posted task failed", e.what());
+        }
+    });
+}
+
+void mg_mgr::forEachConnection(const std::function<void(mg_connection*)>& fn) {
+    for (const auto& c : m_impl->snapshot()) {
+        if (!c->m_closed) {
+            fn(c.get());
+        }
+    }
+}
+
+bool mg_mgr::isOpen(const mg_connection* c) const {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    return std::any_of(m_impl->connections.begin(), m_impl->connections.end(),
+                       [c](const std::shared_ptr<mg_connection>& e) { return e.get() == c && !e->m_closed; });
+}
+
+}  // namespace talvern::engine

@@ -1,0 +1,431 @@
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <future>
+#include <random>
+
+#include "unit/http/EngineTestSupport.h"
+
+namespace talvern::test {
+namespace {
+
+using namespace talvern::engine;
+
+/// Records what the handler saw, for checks from the test thread.
+struct EventLog {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<int> events;
+    std::vector<std::string> uris;
+    std::vector<std::string> bodies;
+    int closes = 0;
+
+    void add(int event, const http_message* message) {
+        std::lock_guard<std::mutex> lock(mutex);
+        events.push_back(event);
+        if (message != nullptr) {
+            uris.emplace_back(message->uri.view());
+            bodies.emplace_back(message->body.view());
+        }
+        if (event == MG_EV_CLOSE) {
+            ++closes;
+        }
+        changed.notify_all();
+    }
+    bool waitForCloses(int count) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(10), [&] { return closes >= count; });
+    }
+};
+
+/// "/echo" answers "<method> <uri>?<query> <body>" in two chunks; anything else gets no reply.
+void echo(mg_connection* c, int event, void* data, EventLog& log) {
+    ASSERT_NE(data, nullptr);
+    auto* message = event == MG_EV_HTTP_REQUEST ? static_cast<http_message*>(data) : nullptr;
+    if (event != MG_EV_POLL && event != MG_EV_RECV && event != MG_EV_SEND) {
+        log.add(event, message);
+    }
+    if (message != nullptr && message->uri.view() == "/echo") {
+        replyChunked(
+            c, {std::string(message->method.view()) + " " + std::string(message->uri.view()),
+                "?" + std::string(message->query_string.view()) + " " + std::string(message->body.view())});
+    }
+}
+
+/// Starts the harness with the echo handler.
+void runEcho(EngineHarness& harness, EventLog& log) {
+    harness.start([&log](mg_connection* c, int ev, void* data) { echo(c, ev, data, log); });
+    harness.run();
+}
+
+/// A fresh client still gets its "/echo" answered.
+void expectServes(std::uint16_t port) {
+    Client good(port);
+    good.write(get("/echo"));
+    auto reply = good.read();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+}
+
+TEST(EngineTest, KeepAliveCarriesSeveralChunkedRepliesOnOneConnection) {
+    EventLog log;  // outlives the loop that writes to it
+    EngineHarness harness;
+    runEcho(harness, log);
+
+    Client client(harness.port);
+    client.write(get("/echo?a=1"));
+    auto first = client.read();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->status, 200);
+    EXPECT_EQ(first->body, "GET /echo?a=1 ");
+
+    client.write(post("/echo", "{\"k\":\"%s %d\"}"));
+    auto second = client.read();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->body, "POST /echo? {\"k\":\"%s %d\"}");
+
+    // Two requests in one write: answered one after the other, in order.
+    client.write(get("/echo?n=1") + post("/echo?n=2", "xyz"));
+    auto third = client.read();
+    auto fourth = client.read();
+    ASSERT_TRUE(third && fourth);
+    EXPECT_EQ(third->body, "GET /echo?n=1 ");
+    EXPECT_EQ(fourth->body, "POST /echo?n=2 xyz");
+
+    client.close();
+    ASSERT_TRUE(log.waitForCloses(1));
+    std::lock_guard<std::mutex> lock(log.mutex);
+    // One accept, four requests, one close: all on the same connection.
+    EXPECT_EQ(std::count(log.events.begin(), log.events.end(), MG_EV_ACCEPT), 1);
+    EXPECT_EQ(std::count(log.events.begin(), log.events.end(), MG_EV_HTTP_REQUEST), 4);
+    EXPECT_EQ(log.events.back(), MG_EV_CLOSE);
+}
+
+TEST(EngineTest, RequestMessageExposesHeadersAndChunkedBodies) {
+    EngineHarness harness;
+    std::promise<std::vector<std::pair<std::string, std::string>>> headers;
+    std::promise<std::string> body;
+    harness.start([&](mg_connection* c, int ev, void* data) {
+        if (ev == MG_EV_HTTP_REQUEST) {
+            auto* m = static_cast<http_message*>(data);
+            std::vector<std::pair<std::string, std::string>> seen;
+            for (int i = 0; i < MG_MAX_HTTP_HEADERS && m->header_names[i].p != nullptr; ++i) {
+                seen.emplace_back(m->header_names[i].view(), m->header_values[i].view());
+                EXPECT_EQ(m->header_values[i].p == nullptr, m->header_values[i].len == 0);
+            }
+            headers.set_value(seen);
+            body.set_value(std::string(m->body.view()));
+            EXPECT_EQ(m->proto.view(), "HTTP/1.1");
+            EXPECT_NE(m->message.view().find("Transfer-Encoding: chunked"), std::string_view::npos);
+            replyChunked(c, {"ok"});
+        }
+    });
+    harness.run();
+    Client client(harness.port);
+    std::string request = "POST /x HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\nX-Empty:\r\n";
+    for (int i = 0; i < 45; ++i) {
+        request += "X-H" + std::to_string(i) + ": v" + std::to_string(i) + "\r\n";
+    }
+    request += "\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n";
+    client.write(request);
+    ASSERT_TRUE(client.read());
+    const auto seen = headers.get_future().get();
+    ASSERT_EQ(seen.size(), static_cast<std::size_t>(MG_MAX_HTTP_HEADERS));  // the rest is not exposed
+    EXPECT_EQ(seen[0].first, "Host");
+    EXPECT_EQ(seen[2], std::make_pair(std::string("X-Empty"), std::string()));
+    EXPECT_EQ(seen[3], std::make_pair(std::string("X-H0"), std::string("v0")));
+    EXPECT_EQ(body.get_future().get(), "abcde");
+}
+
+TEST(EngineTest, BadRequestsAreRefusedAndTheServerKeepsServing) {
+    EngineLimits limits;
+    limits.maxHeaderBytes = 1024;
+    limits.maxBodyBytes = 4096;
+    EventLog log;  // outlives the loop that writes to it
+    EngineHarness harness(limits);
+    runEcho(harness, log);
+
+    struct Case {
+        const char* name;
+        std::string request;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"malformed request line", "GET\r\n\r\n", 400},
+        {"garbage", std::string("\x16\x03\x01\x00\xa5", 5) + "\r\n\r\n", 400},
+        {"header over the limit", get("/echo", "X-Big: " + std::string(2000, 'a') + "\r\n"), 413},
+        {"body over the limit (declared)", post("/echo", std::string(5000, 'b')), 413},
+        {"body over the limit (chunked)",
+         "POST /echo HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n1388\r\n" +
+             std::string(5000, 'c') + "\r\n0\r\n\r\n",
+         413},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Client bad(harness.port);
+        bad.write(c.request);
+        auto reply = bad.read();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, c.status);
+        EXPECT_TRUE(bad.closedByServer());
+
+        expectServes(harness.port);
+    }
+    // Exactly at the body limit is still accepted.
+    Client edge(harness.port);
+    edge.write(post("/echo", std::string(4096, 'd')));
+    auto reply = edge.read();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+}
+
+TEST(EngineTest, ExpectContinueIsAnsweredBeforeTheBody) {
+    EventLog log;  // outlives the loop that writes to it
+    EngineHarness harness;
+    runEcho(harness, log);
+    Client client(harness.port);
+    client.write("POST /echo HTTP/1.1\r\nHost: h\r\nExpect: 100-continue\r\nContent-Length: 4\r\n\r\n");
+    auto interim = client.read();
+    ASSERT_TRUE(interim);
+    EXPECT_EQ(interim->status, 100);
+    client.write("body");
+    auto reply = client.read();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, "POST /echo? body");
+}
+
+TEST(EngineTest, RandomBytesNeverStopTheServer) {
+    EngineLimits limits;
+    limits.maxHeaderBytes = 2048;
+    limits.maxBodyBytes = 4096;
+    limits.requestTimeout = std::chrono::milliseconds(500);
+    EventLog log;  // outlives the loop that writes to it
+    EngineHarness harness(limits);
+    runEcho(harness, log);
+    std::mt19937 random(12345);
+    const std::vector<std::string> seeds = {get("/echo"), post("/echo", "{\"a\":1}"),
+                                            "POST /x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab"};
+    for (int round = 0; round < 200; ++round) {
+        // Mutated requests and plain noise, of every size up to a little over the header limit.
+        std::string bytes = seeds[round % seeds.size()];
+        const int flips = std::uniform_int_distribution<int>(0, 8)(random);
+        for (int i = 0; i < flips && !bytes.empty(); ++i) {
+            bytes[std::uniform_int_distribution<std::size_t>(0, bytes.size() - 1)(random)] =
+                static_cast<char>(random() & 0xff);
+        }
+        if (round % 5 == 0) {
+            bytes.assign(std::uniform_int_distribution<std::size_t>(1, 2500)(random), '\0');
+            for (auto& b : bytes) {
+                b = static_cast<char>(random() & 0xff);
+            }
+        }
+        Client client(harness.port);
+        client.write(bytes);
+        client.socket().shutdown(boost::asio::socket_base::shutdown_send);
+        EXPECT_TRUE(client.closedByServer());
+    }
+    expectServes(harness.port);
+}
+
+TEST(EngineTest, SlowAndIdleClientsAreClosedOthersAreServed) {
+    EngineLimits limits;
+    limits.requestTimeout = std::chrono::milliseconds(150);
+    limits.idleTimeout = std::chrono::milliseconds(300);
+    EventLog log;  // outlives the loop that writes to it
+    EngineHarness harness(limits);
+    runEcho(harness, log);
+
+    Client slow(harness.port);
+    slow.write("GET /echo HTTP/1.1\r\nHost:");  // never finishes its request
+    Client idle(harness.port);
+    idle.write(get("/echo"));
+    ASSERT_TRUE(idle.read());  // then says nothing more
+
+    EXPECT_TRUE(slow.closedByServer());
+    EXPECT_TRUE(idle.closedByServer());
+
+    expectServes(harness.port);
+}
+
+TEST(EngineTest, ConnectionCloseAndHttp10EndTheConnectionAfterTheReply) {
+    EventLog log;  // outlives the loop that writes to it
+    EngineHarness harness;
+    runEcho(harness, log);
+    for (const std::string& request :
+         {get("/echo", "Connection: close\r\n"), std::string("GET /echo HTTP/1.0\r\n\r\n")}) {
+        Client client(harness.port);
+        client.write(request);
+        auto reply = client.read();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->body, "GET /echo? ");
+        EXPECT_TRUE(client.closedByServer());
+    }
+}
+
+TEST(EngineTest, RepliesFromAnotherThreadFindTheirConnectionOrAreDropped) {
+    EventLog log;  // outlives the loop that writes to it
+    EngineHarness harness;
+    std::atomic<std::uint32_t> nextNumber{1};
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<std::uint32_t> pending;
+    harness.start([&](mg_connection* c, int ev, void*) {
+        if (ev == MG_EV_HTTP_REQUEST) {
+            c->request_number = nextNumber++;
+            std::lock_guard<std::mutex> lock(mutex);
+            pending.push_back(c->request_number);
+            cv.notify_all();
+        } else if (ev == MG_EV_CLOSE) {
+            c->request_number = 0;
+            log.add(ev, nullptr);
+        }
+    });
+    harness.run();
+    // The number of the latest request, once `count` requests have arrived (0 on time-out).
+    auto waitPending = [&](std::size_t count) -> std::uint32_t {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!cv.wait_for(lock, std::chrono::seconds(10), [&] { return pending.size() >= count; })) {
+            return 0;
+        }
+        return pending.back();
+    };
+    // The worker answers with the number it was given, as a response object would.
+    auto answer = [&](std::uint32_t number, std::string body) {
+        std::thread worker([&harness, number, body] {
+            harness.mgr.broadcast([number, body](mg_connection* c, int, void*) {
+                if (c->request_number == number && (c->flags & MG_F_LISTENING) == 0) {
+                    replyChunked(c, {body});
+                }
+            });
+        });
+        worker.join();
+    };
+
+    Client gone(harness.port);
+    gone.write(get("/later"));
+    const auto first = waitPending(1);
+    ASSERT_NE(first, 0u);
+    gone.close();
+    ASSERT_TRUE(log.waitForCloses(1));
+    answer(first, "too late");  // the connection has gone: dropped
+
+    Client client(harness.port);
+    client.write(get("/later"));
+    const auto second = waitPending(2);
+    ASSERT_NE(second, 0u);
+    answer(second, "%s%d%n");
+    auto reply = client.read();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, "%s%d%n");
+}
+
+TEST(EngineTest, ClientLeavingMidReplyIsClosedAndOthersAreServed) {
+    EventLog log;  // outlives the loop that writes to it
+    EngineHarness harness;
+    const std::string block(64 * 1024, 'z');
+    harness.start([&](mg_connection* c, int ev, void* data) {
+        echo(c, ev, data, log);
+        if (ev == MG_EV_HTTP_REQUEST && static_cast<http_message*>(data)->uri.view() == "/big") {
+            // 16 MiB: far more than the socket buffers hold, so the write is still going on.
+            replyChunked(c, std::vector<std::string>(256, block));
+        }
+    });
+    harness.run();
+    {
+        Client leaving(harness.port);
+        leaving.write(get("/big"));
+        char some[1024];
+        boost::asio::read(leaving.socket(), boost::asio::buffer(some));
+        leaving.close();
+    }
+    ASSERT_TRUE(log.waitForCloses(1));
+    expectServes(harness.port);
+}
+
+TEST(EngineTest, PostAndBroadcastRunOnTheLoopThread) {
+    EngineHarness harness;
+    harness.start([](mg_connection*, int, void*) {});
+    harness.run();
+    Client a(harness.port);
+    Client b(harness.port);
+    // Let the loop accept both connections.
+    std::promise<void> accepted;
+    std::atomic<bool> done{false};
+    std::function<void()> check = [&] {
+        int open = 0;
+        harness.mgr.forEachConnection([&](mg_connection* c) { open += (c->flags & MG_F_LISTENING) == 0; });
+        if (open == 2) {
+            done = true;
+            accepted.set_value();
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            harness.mgr.post(check);
+        }
+    };
+    harness.mgr.post(check);
+    accepted.get_future().get();
+
+    std::promise<std::thread::id> posted;
+    std::thread other([&] { harness.mgr.post([&] { posted.set_value(std::this_thread::get_id()); }); });
+    other.join();
+    EXPECT_EQ(posted.get_future().get(), harness.loopThread.load());
+
+    std::promise<std::vector<bool>> visited;
+    std::thread another([&] {
+        auto seen = std::make_shared<std::vector<bool>>();
+        harness.mgr.broadcast([&harness, seen](mg_connection* c, int event, void*) {
+            EXPECT_EQ(event, MG_EV_POLL);
+            EXPECT_EQ(std::this_thread::get_id(), harness.loopThread.load());
+            seen->push_back((c->flags & MG_F_LISTENING) != 0);
+        });
+        harness.mgr.post([seen, &visited] { visited.set_value(*seen); });
+    });
+    another.join();
+    const auto seen = visited.get_future().get();
+    ASSERT_EQ(seen.size(), 3u);  // the listener and both connections, once each
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 1);
+}
+
+TEST(EngineTest, CloseImmediatelyEndsTheConnectionAfterTheHandler) {
+    EventLog log;  // outlives the loop that writes to it
+    EngineHarness harness;
+    harness.start([&](mg_connection* c, int ev, void* data) {
+        if (ev == MG_EV_HTTP_REQUEST) {
+            c->closeImmediately();
+            log.add(ev, static_cast<http_message*>(data));  // still inside the handler: no close yet
+        } else if (ev == MG_EV_CLOSE) {
+            log.add(ev, nullptr);
+        }
+    });
+    harness.run();
+    Client client(harness.port);
+    client.write(get("/x"));
+    EXPECT_TRUE(client.closedByServer());
+    ASSERT_TRUE(log.waitForCloses(1));
+    std::lock_guard<std::mutex> lock(log.mutex);
+    EXPECT_EQ(log.events, (std::vector<int>{MG_EV_HTTP_REQUEST, MG_EV_CLOSE}));
+}
+
+TEST(EngineTest, BindRefusesBadAddressesAndBusyPorts) {
+    mg_mgr mgr;
+    std::string error;
+    mg_bind_opts opts;
+    opts.error_string = &error;
+    auto noop = [](mg_connection*, int, void*) {};
+    EXPECT_EQ(mgr.bind("127.0.0.1", noop, opts), nullptr);
+    EXPECT_EQ(mgr.bind("localhost:80x", noop, opts), nullptr);
+    EXPECT_EQ(mgr.bind("300.1.1.1:0", noop, opts), nullptr);
+    EXPECT_EQ(mgr.bind("127.0.0.1:70000", noop, opts), nullptr);
+    auto* first = mgr.bind("127.0.0.1:0", noop, opts);
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->flags & MG_F_LISTENING);
+    error.clear();
+    EXPECT_EQ(mgr.bind("127.0.0.1:" + std::to_string(first->localPort()), noop, opts), nullptr);
+    EXPECT_FALSE(error.empty());
+    opts.ssl_cert = "/nonexistent/cert.pem";
+    EXPECT_EQ(mgr.bind("127.0.0.1:0", noop, opts), nullptr);
+    EXPECT_EQ(error, "Invalid SSL cert");
+}
+
+}  // namespace
+}  // namespace talvern::test

@@ -1,0 +1,351 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <condition_variable>
+#include <future>
+#include <set>
+
+#include "http/HttpRequest.h"
+#include "http/HttpResponse.h"
+#include "http/HttpServerManager.h"
+#include "http/HttpStatus.h"
+#include "log/Check.h"
+#include "unit/http/EngineTestSupport.h"
+#include "unit/http/FakeHttp.h"
+
+namespace talvern::test {
+namespace {
+
+using namespace talvern::engine;
+
+/// A manager with one listener whose handler builds request/response pairs, as the server does,
+/// and hands them to the test's callable on the loop thread.
+class PairServer {
+public:
+    using OnPair = std::function<void(HttpRequest*, HttpResponse*)>;
+
+    explicit PairServer(OnPair onPair) : m_onPair(std::move(onPair)) {
+        mg_bind_opts opts;
+        listener = manager->engine()->bind(
+            "127.0.0.1:0", [this](mg_connection* c, int ev, void* data) { onEvent(c, ev, data); }, opts);
+        manager->engine()->setProtocolHttpWebsocket(listener);
+        port = listener->localPort();
+        manager->start();
+    }
+    ~PairServer() { manager->stop(); }
+
+    bool waitForCloses(int count) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_closed.wait_for(lock, std::chrono::seconds(10), [&] { return m_closes >= count; });
+    }
+
+    std::shared_ptr<HttpServerManager> manager = std::make_shared<HttpServerManager>();
+    mg_connection* listener = nullptr;
+    std::uint16_t port = 0;
+
+private:
+    void onEvent(mg_connection* c, int ev, void* data) {
+        if (ev == MG_EV_HTTP_REQUEST) {
+            c->request_number = ++m_counter;
+            auto* request = new HttpRequest(static_cast<http_message*>(data), c);
+            auto* response = new HttpResponse(request, c, c->request_number, manager);
+            m_onPair(request, response);
+        } else if (ev == MG_EV_CLOSE) {
+            c->request_number = 0;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            ++m_closes;
+            m_closed.notify_all();
+        }
+    }
+    OnPair m_onPair;
+    std::mutex m_mutex;
+    std::condition_variable m_closed;
+    int m_closes = 0;
+    std::uint32_t m_counter = 0;
+};
+
+/// What a request looked like to a handler.
+struct Seen {
+    std::string traceId;
+    std::map<std::string, std::string> headers;
+    std::string url, method, content, hostPort, address, dump;
+    const char* referer = nullptr;
+    std::string refererText, originText;
+    bool originNull = false;
+    std::uint16_t port = 0, remotePort = 0;
+};
+
+/// Sends `request` and returns what the handler saw; the handler answers on the loop thread.
+Seen inspect(const std::string& request) {
+    std::promise<Seen> seen;
+    PairServer server([&](HttpRequest* req, HttpResponse* resp) {
+        Seen s;
+        s.traceId = req->traceId();
+        s.headers = req->headers();
+        s.url = req->url();
+        s.method = req->method();
+        s.content = req->content();
+        s.hostPort = req->origin()->hostPort();
+        s.address = req->origin()->address();
+        s.port = req->origin()->port();
+        s.remotePort = req->remotePort();
+        req->toString(s.dump);
+        if (const char* r = req->header("Referer")) {
+            s.refererText = r;
+        }
+        s.originNull = req->header("Origin") == nullptr;
+        seen.set_value(s);
+        resp->send("{}", true);
+    });
+    Client client(server.port);
+    client.write(request);
+    EXPECT_TRUE(client.read());
+    auto result = seen.get_future().get();
+    EXPECT_EQ(result.port, htons(server.port));
+    EXPECT_EQ(result.hostPort, "127.0.0.1:" + std::to_string(server.port));
+    EXPECT_EQ(result.remotePort, htons(client.socket().local_endpoint().port()));
+    return result;
+}
+
+TEST(HttpRequestTest, TraceIdComesFromAValidBodyMemberOrIsGenerated) {
+    struct Case {
+        std::string body;
+        bool fromBody;
+    };
+    const std::vector<Case> cases = {
+        {R"({"sdpTraceId":"0a1b2c3d","x":1})", true},
+        {R"({"sdpTraceId":"0A1B2C3D"})", false},   // upper case
+        {R"({"sdpTraceId":"0a1b2c3"})", false},    // 7 characters
+        {R"({"sdpTraceId":"0a1b2c3d4"})", false},  // 9 characters
+        {R"({"sdpTraceId":12345678})", false},     // a number
+        {R"({"sdpTraceId":"0a1b2c3g"})", false},   // not hexadecimal
+        {R"(["sdpTraceId"])", false},
+        {"not json", false},
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        const auto seen = inspect(post("/t", c.body));
+        EXPECT_TRUE(HttpRequest::isValidTraceId(seen.traceId)) << seen.traceId;
+        if (c.fromBody) {
+            EXPECT_EQ(seen.traceId, "0a1b2c3d");
+            EXPECT_EQ(seen.headers.count("x-sdp-traceid"), 0u);
+        } else {
+            EXPECT_NE(seen.traceId, "0a1b2c3d");
+            EXPECT_EQ(seen.headers.at("x-sdp-traceid"), seen.traceId);
+        }
+    }
+    // A client's own trace header stays in the map; the request still uses a generated id.
+    const auto own = inspect(get("/t", "x-sdp-traceid: client01\r\n"));
+    EXPECT_EQ(own.headers.at("x-sdp-traceid"), "client01");
+    EXPECT_NE(own.traceId, "client01");
+    EXPECT_TRUE(HttpRequest::isValidTraceId(own.traceId));
+}
+
+TEST(HttpRequestTest, GeneratedTraceIdsAreLowerCaseHexAndVary) {
+    std::set<std::string> ids;
+    for (int i = 0; i < 200; ++i) {
+        const auto id = HttpRequest::generateTraceId();
+        ASSERT_TRUE(HttpRequest::isValidTraceId(id)) << id;
+        ids.insert(id);
+    }
+    EXPECT_GT(ids.size(), 190u);
+}
+
+TEST(HttpRequestTest, RefererFallsBackToOriginButNotTheOtherWayRound) {
+    const auto onlyOrigin = inspect(get("/h", "Origin: https://a.example\r\n"));
+    EXPECT_EQ(onlyOrigin.refererText, "https://a.example");
+    const auto onlyReferer = inspect(get("/h", "Referer: https://b.example/p\r\n"));
+    EXPECT_EQ(onlyReferer.refererText, "https://b.example/p");
+    EXPECT_TRUE(onlyReferer.originNull);
+    const auto both = inspect(get("/h", "Origin: https://o\r\nReferer: https://r/\r\n"));
+    EXPECT_EQ(both.refererText, "https://r/");
+}
+
+TEST(HttpRequestTest, CopiesMethodBodyHeadersAndNormalisesThePath) {
+    const auto seen = inspect(
+        "POST //v1///detect//x?q=1 HTTP/1.1\r\nHost: h\r\nX-Dup: first\r\nX-Dup: second\r\n"
+        "x-dup: lower\r\nContent-Length: 7\r\n\r\n{\"a\":1}");
+    EXPECT_EQ(seen.url, "/v1/detect/x");
+    EXPECT_EQ(seen.method, "POST");
+    EXPECT_EQ(seen.content, "{\"a\":1}");
+    EXPECT_EQ(seen.address, "127.0.0.1");
+    EXPECT_EQ(seen.headers.at("X-Dup"), "first");  // a repeated name keeps its first value
+    EXPECT_EQ(seen.headers.at("x-dup"), "lower");  // names compare byte-wise
+    const std::string expected =
+        " POST\nheaders:\nkey:Content-Length value:7\nkey:Host value:h\nkey:X-Dup value:first\n"
+        "key:x-dup value:lower\nkey:x-sdp-traceid value:" +
+        seen.traceId + "\nquery:\nq=1body:\n{\"a\":1}";
+    EXPECT_EQ(seen.dump, expected);
+}
+
+TEST(HttpStatusTest, ReasonPhrasesAndHeaderNames) {
+    EXPECT_STREQ(http::reasonPhrase(404), "NotFound");
+    EXPECT_STREQ(http::reasonPhrase(200), "OK");
+    EXPECT_STREQ(http::reasonPhrase(416), "Requestedrangenotsatisfiable");
+    EXPECT_STREQ(http::reasonPhrase(505), "HTTPVersionnotsupported");
+    EXPECT_STREQ(http::reasonPhrase(402), "");
+    EXPECT_STREQ(http::reasonPhrase(0), "");
+    EXPECT_STREQ(http::reasonPhrase(599), "");
+    EXPECT_STREQ(http::headerName(http::HeaderName::ContentType), "Content-Type");
+    EXPECT_STREQ(http::headerName(http::HeaderName::TraceId), "x-sdp-traceid");
+    EXPECT_STREQ(http::headerName(static_cast<http::HeaderName>(19)), "Unknown-Header");
+    EXPECT_STREQ(http::headerName(static_cast<http::HeaderName>(-1)), "Unknown-Header");
+}
+
+TEST(HttpResponseTest, HeadCarriesStatusPhraseAndSortedHeaders) {
+    auto manager = std::make_shared<HttpServerManager>();
+    auto* response = new HttpResponse(nullptr, nullptr, 0, manager);
+    EXPECT_EQ(response->head(),
+              "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n");
+    response->setStatus(0);
+    EXPECT_EQ(response->status(), 200);
+    response->setStatus(402);
+    response->setHeader("a-lower", "1");
+    response->setHeader("Content-Type", "text/plain");
+    response->setHeader("Access-Control-Allow-Origin", "");
+    EXPECT_EQ(response->head(),
+              "HTTP/1.1 402 \r\nAccess-Control-Allow-Origin: \r\nContent-Type: text/plain\r\n"
+              "Transfer-Encoding: chunked\r\na-lower: 1\r\n\r\n");
+    response->next(false);  // the default handler releases it
+}
+
+TEST(HttpResponseTest, NullHeaderArgumentsAreFatalChecks) {
+    int aborts = 0;
+    check::setFatalActions([&] { ++aborts; }, nullptr);
+    auto manager = std::make_shared<HttpServerManager>();
+    auto* response = new HttpResponse(nullptr, nullptr, 0, manager);
+    response->setHeader(nullptr, "v");
+    response->setHeader("n", nullptr);
+    response->setHandler(nullptr);
+    HttpRequest orphan(nullptr, nullptr);  // refused, then left empty
+    EXPECT_STREQ(orphan.url(), "");
+    EXPECT_EQ(orphan.origin(), nullptr);
+    check::setFatalActions(nullptr, nullptr);
+    EXPECT_EQ(aborts, 4);
+    EXPECT_EQ(response->headers().count("n"), 0u);
+    response->next(false);  // the default handler is still in place
+}
+
+TEST(HttpResponseTest, NextHandlerChainDecidesTheLifetime) {
+    auto manager = std::make_shared<HttpServerManager>();
+    bool requestGone = false;
+    {
+        // The default handler destroys request and response.
+        auto* response = new HttpResponse(
+            new FakeRequest("POST", "/tracked", "{\"pin\":\"1234\"}", &requestGone), nullptr, 0, manager);
+        response->send("{}", true);
+        EXPECT_TRUE(requestGone);
+    }
+    requestGone = false;
+    std::weak_ptr<HttpResponse> watched;
+    std::vector<bool> flags;
+    auto* response = new HttpResponse(new FakeRequest("POST", "/tracked", "{\"pin\":\"1234\"}", &requestGone),
+                                      nullptr, 0, manager);
+    response->setHandler([&](std::shared_ptr<HttpResponse> self, bool flag) {
+        watched = self;
+        flags.push_back(flag);
+        return true;  // keeps the self handle: the response lives on
+    });
+    response->send("{}", true);
+    EXPECT_FALSE(watched.expired());
+    response->setHandler([&](std::shared_ptr<HttpResponse> self, bool flag) {
+        flags.push_back(flag);
+        delete self->request();
+        return false;  // releases the self handle
+    });
+    response->next(true);
+    EXPECT_TRUE(watched.expired());
+    EXPECT_TRUE(requestGone);
+    EXPECT_EQ(flags, (std::vector<bool>{false, true}));
+}
+
+TEST(HttpResponseTest, WithoutItsManagerSendWritesNothingAndDoesNotFinish) {
+    auto manager = std::make_shared<HttpServerManager>();
+    bool requestGone = false;
+    auto* response = new HttpResponse(new FakeRequest("POST", "/tracked", "{\"pin\":\"1234\"}", &requestGone),
+                                      nullptr, 0, manager);
+    manager.reset();
+    response->send("{}", true);
+    EXPECT_FALSE(requestGone);
+    response->next(false);
+    EXPECT_TRUE(requestGone);
+}
+
+TEST(HttpResponseTest, BodiesWithConversionCharactersGoUnchangedOnAndOffTheLoopThread) {
+    const std::string body = R"({"fmt":"%s %d %n %% %x {} {0}"})";
+    for (const bool offLoop : {false, true}) {
+        SCOPED_TRACE(offLoop ? "off the loop thread" : "on the loop thread");
+        std::vector<std::thread> workers;
+        std::mutex mutex;
+        PairServer server([&](HttpRequest*, HttpResponse* response) {
+            response->setStatus(404);
+            if (offLoop) {
+                std::lock_guard<std::mutex> lock(mutex);
+                workers.emplace_back([response, &body] { response->send(body.c_str(), true); });
+            } else {
+                response->send(body.c_str(), true);
+            }
+        });
+        Client client(server.port);
+        client.write(get("/a"));
+        auto first = client.read();
+        ASSERT_TRUE(first);
+        EXPECT_EQ(first->status, 404);
+        EXPECT_NE(first->head.find("HTTP/1.1 404 NotFound\r\n"), std::string::npos);
+        EXPECT_EQ(first->body, body);
+        client.write(get("/b"));  // the same connection serves the next request
+        auto second = client.read();
+        ASSERT_TRUE(second);
+        EXPECT_EQ(second->body, body);
+        std::lock_guard<std::mutex> lock(mutex);
+        for (auto& worker : workers) {
+            worker.join();
+        }
+    }
+}
+
+TEST(HttpResponseTest, EmptyBodyEndsTheReplyCleanly) {
+    PairServer server([](HttpRequest*, HttpResponse* response) { response->send("", true); });
+    Client client(server.port);
+    client.write(get("/a") + get("/b"));
+    auto first = client.read();
+    auto second = client.read();
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->body, "");
+    EXPECT_EQ(second->status, 200);
+}
+
+TEST(HttpResponseTest, AReplyForAClosedConnectionIsDropped) {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<HttpResponse*> pending;
+    PairServer server([&](HttpRequest*, HttpResponse* response) {
+        std::lock_guard<std::mutex> lock(mutex);
+        pending.push_back(response);
+        cv.notify_all();
+    });
+    auto waitFor = [&](std::size_t count) {
+        std::unique_lock<std::mutex> lock(mutex);
+        EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return pending.size() >= count; }));
+        return pending.back();
+    };
+    Client gone(server.port);
+    gone.write(get("/slow"));
+    HttpResponse* stale = waitFor(1);
+    gone.close();
+    EXPECT_TRUE(server.waitForCloses(1));
+
+    Client other(server.port);
+    other.write(get("/fresh"));
+    HttpResponse* fresh = waitFor(2);
+    stale->send("stale", true);  // posted; no open connection carries its number any more
+    fresh->send("fresh", true);
+    auto reply = other.read();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, "fresh");
+}
+
+}  // namespace
+}  // namespace talvern::test

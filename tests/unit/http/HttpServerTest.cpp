@@ -1,0 +1,426 @@
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <future>
+
+#include "http/HttpRouter.h"
+#include "http/HttpServer.h"
+#include "http/HttpServerContext.h"
+#include "http/HttpServerGroup.h"
+#include "http/HttpServerManager.h"
+#include "http/HttpService.h"
+#include "log/Check.h"
+#include "talvern/IRequest.h"
+#include "talvern/IResponse.h"
+#include "unit/http/EngineTestSupport.h"
+#include "unit/http/FakeHttp.h"
+
+namespace talvern::test {
+namespace {
+
+/// The server's own log file goes to a temporary data directory, never the user's.
+const bool kDataHomeMoved = [] {
+    char pattern[] = "/tmp/okavel-http-test-XXXXXX";
+    const char* dir = mkdtemp(pattern);
+    return dir != nullptr && setenv("XDG_DATA_HOME", dir, 1) == 0;
+}();
+
+TEST(HttpServerContextTest, RefererNormalisation) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", ""},
+        {"https://portal.example/path/page?x=1", "https://portal.example"},
+        {"http://127.0.0.1:8080", "http://127.0.0.1:8080"},
+        {"http://host/", "http://host"},
+        {"file:///C:/x", ""},  // no host
+        {"ftp//files.example/a", "ftp://files.example"},
+        {"HTTPS://Portal.Example:8443/Path", "HTTPS://Portal.Example:8443"},
+        {"javascript:alert(1)", ""},
+        {"portal.example", ""},
+        {" https://leading.space", ""},
+    };
+    HttpServerContext context;
+    for (const auto& [input, expected] : cases) {
+        EXPECT_EQ(context.normaliseReferer(input), expected) << input;
+    }
+}
+
+TEST(HttpServerChainTest, UrlPatternRule) {
+    EXPECT_TRUE(urlPatternApplies("", "/anything"));
+    EXPECT_TRUE(urlPatternApplies("/a/b", "/a/b"));
+    EXPECT_TRUE(urlPatternApplies("/a/b", "/a"));
+    EXPECT_FALSE(urlPatternApplies("/a/b", "/a/b/c"));
+    EXPECT_FALSE(urlPatternApplies("/a/b", "/x"));
+}
+
+/// Records its name; answers (stops the chain) when told to.
+class RecordingFilter : public HttpServerFilter {
+public:
+    RecordingFilter(std::string pattern, std::string name, std::vector<std::string>& trace,
+                    bool answers = false)
+        : HttpServerFilter(std::move(pattern)), m_name(std::move(name)), m_trace(trace), m_answers(answers) {}
+    void doFilter(std::shared_ptr<HttpServerContext> context, std::shared_ptr<IRequest> request,
+                  std::shared_ptr<IResponse> response) override {
+        m_trace.push_back(m_name);
+        if (m_answers) {
+            response->setStatus(403);
+            return;
+        }
+        HttpServerFilter::doFilter(context, request, response);
+    }
+
+private:
+    std::string m_name;
+    std::vector<std::string>& m_trace;
+    bool m_answers;
+};
+
+class RecordingPreprocessor : public HttpServerPreprocessor {
+public:
+    RecordingPreprocessor(std::string pattern, std::string name, std::vector<std::string>& trace)
+        : HttpServerPreprocessor(std::move(pattern)), m_name(std::move(name)), m_trace(trace) {}
+    bool doPreprocess(std::shared_ptr<HttpServerContext>, std::shared_ptr<IRequest>,
+                      std::shared_ptr<IResponse>) override {
+        m_trace.push_back(m_name);
+        return false;  // a negative outcome does not stop the chain
+    }
+
+private:
+    std::string m_name;
+    std::vector<std::string>& m_trace;
+};
+
+class RecordingService : public HttpService {
+public:
+    explicit RecordingService(std::vector<std::string>& trace)
+        : HttpService(std::make_shared<HttpServerContext>()), m_trace(trace) {}
+    using HttpService::service;
+    void service(std::shared_ptr<HttpServerContext>, std::shared_ptr<IRequest>,
+                 std::shared_ptr<IResponse>) override {
+        m_trace.push_back("service");
+    }
+
+private:
+    std::vector<std::string>& m_trace;
+};
+
+TEST(HttpServerChainTest, PreprocessorsAllRunFiltersCanStopTheRequest) {
+    std::vector<std::string> trace;
+    RecordingService service(trace);
+    service.addPreprocessor(std::make_shared<RecordingPreprocessor>("", "pre1", trace));
+    service.addPreprocessor(std::make_shared<RecordingPreprocessor>("/only/here", "pre2", trace));
+    service.addFilter(std::make_shared<RecordingFilter>("", "f1", trace));
+    service.addFilter(std::make_shared<RecordingFilter>("/v1/secret", "guard", trace, true));
+    service.addFilter(std::make_shared<RecordingFilter>("/v1/x", "f3", trace));
+
+    FakeResponse response;
+    FakeRequest open("POST", "/v1/open");
+    EXPECT_TRUE(service.service(&open, &response));
+    EXPECT_EQ(trace, (std::vector<std::string>{"pre1", "f1", "service"}));
+
+    trace.clear();
+    FakeRequest secret("POST", "/v1/secret");
+    service.service(&secret, &response);
+    EXPECT_EQ(trace, (std::vector<std::string>{"pre1", "f1", "guard"}));  // answered: no service call
+    EXPECT_EQ(response.status, 403);
+
+    trace.clear();
+    FakeRequest here("GET", "/only");
+    service.service(&here, &response);
+    EXPECT_EQ(trace, (std::vector<std::string>{"pre1", "pre2", "f1", "service"}));
+
+    // A filter without a successor only logs.
+    RecordingFilter lonely("", "lonely", trace);
+    lonely.step(std::make_shared<HttpServerContext>(), std::make_shared<FakeRequest>("GET", "/"),
+                std::make_shared<FakeResponse>());
+}
+
+TEST(HttpRouterTest, ThreePassesThenServiceUnavailable) {
+    HttpRouter router;
+    std::string taken;
+    auto take = [&](std::string name) { return [&taken, name](IRequest*, IResponse*) { taken = name; }; };
+    FakeResponse none;
+    FakeRequest early("GET", "/x");
+    EXPECT_FALSE(router.route(&early, &none));
+    EXPECT_EQ(none.status, 503);
+    EXPECT_EQ(none.body, "Service Unavailable");
+
+    ASSERT_TRUE(router.addRoute(".*", HttpRouter::LastResort, take("default")));
+    ASSERT_TRUE(router.addRoute("/v1/detect", HttpRouter::Post, take("detect")));
+    ASSERT_TRUE(router.addRoute("/v1/getServicePort", HttpRouter::Post, take("port")));
+    ASSERT_TRUE(router.addRoute("/v1/any/.*", HttpRouter::AnyMethod, take("any")));
+    ASSERT_TRUE(router.addRoute(".*", HttpRouter::LastResort, take("second default")));
+    EXPECT_FALSE(router.addRoute("([", HttpRouter::Get, take("bad")));
+    EXPECT_FALSE(router.addRoute("/x", 7, take("bad")));
+
+    const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+        {"POST", "/v1/detect", "detect"},       {"post", "/V1/DETECT", "detect"},
+        {"GET", "/v1/detect", "default"},        // registered for POST only
+        {"POST", "/v1/detect/more", "default"},  // the whole URL must match
+        {"POST", "/v1/getserviceport", "port"}, {"DELETE", "/v1/any/thing", "any"},
+        {"OPTIONS", "/nowhere", "default"},
+    };
+    for (const auto& [method, url, expected] : cases) {
+        FakeRequest request(method, url);
+        FakeResponse response;
+        taken.clear();
+        EXPECT_TRUE(router.route(&request, &response));
+        EXPECT_EQ(taken, expected) << method << " " << url;
+    }
+}
+
+/// A group of one server on an ephemeral port, answering "/echo" with the request's trace id.
+class ServerFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server = std::make_shared<HttpServer>("127.0.0.1", 0, 1, 0);
+        group.addServer("main", server, true);
+        group.registerMessageHandler([this](IRequest* request, IResponse* response) {
+            ++handled;
+            if (std::string_view(request->url()) == "/refuse") {
+                return server->commonHandleMessage(request, response);
+            }
+            response->send(request->traceId(), true);
+            return true;
+        });
+        ASSERT_TRUE(group.registerServerManager(manager));
+        manager->start();
+    }
+    void TearDown() override { manager->stop(); }
+
+    std::shared_ptr<HttpServerManager> manager = std::make_shared<HttpServerManager>();
+    std::shared_ptr<HttpServer> server;
+    HttpServerGroup group;
+    std::atomic<int> handled{0};
+};
+
+std::string headerOf(const Reply& reply, const std::string& name) {
+    const auto at = reply.head.find("\r\n" + name + ": ");
+    if (at == std::string::npos) {
+        return "<none>";
+    }
+    const auto start = at + name.size() + 4;
+    return reply.head.substr(start, reply.head.find("\r\n", start) - start);
+}
+
+TEST_F(ServerFixture, CrossOriginHeaderFromAddrOrReferer) {
+    group.setReferer("HTTPS://Portal.Example:8443/Some/Path");
+    EXPECT_EQ(group.getReferer(), "https://portal.example:8443");
+    Client client(server->port());
+
+    client.write(
+        post("/echo", R"({"addr":"https://a.example\r\nhttps://b.example","sdpTraceId":"12345678"})"));
+    auto reply = client.read();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(headerOf(*reply, "Access-Control-Allow-Origin"), "https://a.example");
+    EXPECT_EQ(reply->body, "12345678");
+    EXPECT_EQ(headerOf(*reply, "Content-Type"), "application/json");
+
+    client.write(post("/echo", "not json"));
+    reply = client.read();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(headerOf(*reply, "Access-Control-Allow-Origin"), "https://portal.example:8443");
+
+    client.write(post("/echo", R"({"addr":"\r\nhttps://b.example"})"));
+    reply = client.read();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(headerOf(*reply, "Access-Control-Allow-Origin"), "<none>");
+
+    group.clearReferer();
+    client.write(post("/echo", R"({"addr":5})"));
+    reply = client.read();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(headerOf(*reply, "Access-Control-Allow-Origin"), "");
+}
+
+TEST_F(ServerFixture, PrivateNetworkPreflightIsAnsweredBeforeTheHandlers) {
+    Client client(server->port());
+    client.write("OPTIONS /echo HTTP/1.1\r\nHost: h\r\nAccess-Control-Request-Private-Network: true\r\n\r\n");
+    auto reply = client.read();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+    EXPECT_EQ(headerOf(*reply, "Access-Control-Allow-Private-Network"), "true");
+    EXPECT_EQ(reply->body, "");
+    EXPECT_EQ(handled.load(), 0);
+
+    client.write("OPTIONS /echo HTTP/1.1\r\nHost: h\r\nAccess-Control-Request-Private-Network: yes\r\n\r\n");
+    reply = client.read();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(headerOf(*reply, "Access-Control-Allow-Private-Network"), "<none>");
+    EXPECT_EQ(handled.load(), 1);
+}
+
+TEST_F(ServerFixture, RefusalIs403WithTheGeneralAnswer) {
+    Client client(server->port());
+    client.write(get("/refuse"));
+    auto reply = client.read();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 403);
+    EXPECT_NE(reply->head.find("HTTP/1.1 403 Forbidden\r\n"), std::string::npos);
+    EXPECT_EQ(reply->body, R"({"code":11119003,"message":"Invalid request."})");
+}
+
+TEST_F(ServerFixture, CloseConnectionsKeepsTheListener) {
+    Client client(server->port());
+    client.write(get("/echo"));
+    ASSERT_TRUE(client.read());
+    EXPECT_TRUE(group.closeConnections());
+    EXPECT_TRUE(client.closedByServer());
+    Client again(server->port());
+    again.write(get("/echo"));
+    ASSERT_TRUE(again.read());
+    const auto text = server->toString();
+    EXPECT_NE(text.find("\naddress:127.0.0.1 port:" + std::to_string(server->port()) + "\nreferer:"),
+              std::string::npos);
+}
+
+TEST(HttpServerBindTest, PassesOverThePortRangeThenGiveUp) {
+    // Two busy ports `gap` apart: the range covers both and ends where the next one would be.
+    boost::asio::io_context io;
+    using boost::asio::ip::tcp;
+    tcp::acceptor first(io, {boost::asio::ip::make_address("127.0.0.1"), 0});
+    tcp::acceptor second(io, {boost::asio::ip::make_address("127.0.0.1"), 0});
+    std::uint16_t low = first.local_endpoint().port();
+    std::uint16_t high = second.local_endpoint().port();
+    if (low > high) {
+        std::swap(low, high);
+    }
+    const auto step = static_cast<std::uint16_t>(high - low);
+    const auto end = static_cast<std::uint16_t>(high + step);
+    auto manager = std::make_shared<HttpServerManager>();
+    auto server = std::make_shared<HttpServer>("127.0.0.1", low, end, step);
+    std::vector<std::uint16_t> attempts;
+    server->setBindAttemptObserver([&](std::uint16_t port) { attempts.push_back(port); });
+    server->setBindPassPause(std::chrono::milliseconds(1));
+    std::string error = "unchanged";
+    EXPECT_FALSE(server->registerServerManager(manager, error));
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(attempts, (std::vector<std::uint16_t>{low, high, low, high, low, high}));  // never `end`
+    EXPECT_EQ(server->port(), 0);
+
+    // In a group the failed server leaves and the default moves to the first remaining one.
+    HttpServerGroup group;
+    EXPECT_EQ(group.getReferer(), "");
+    auto good = std::make_shared<HttpServer>("127.0.0.1", 0, 1, 0);
+    group.addServer("busy", server, true);
+    group.addServer("good", good, false);
+    group.addServer("null", nullptr, false);
+    EXPECT_FALSE(group.registerServerManager(manager));
+    EXPECT_EQ(group.servers().size(), 1u);
+    EXPECT_EQ(group.defaultServer(), good);
+    EXPECT_NE(good->port(), 0);
+}
+
+TEST(HttpServerManagerTest, PostRunsOnTheLoopOnlyAfterStart) {
+    auto manager = std::make_shared<HttpServerManager>();
+    engine::mg_bind_opts opts;
+    auto* listener = manager->engine()->bind(
+        "127.0.0.1:0", [](engine::mg_connection*, int, void*) {}, opts);
+    ASSERT_NE(listener, nullptr);
+    std::atomic<int> early{0};
+    manager->post([&](engine::mg_connection*, int, void*) { ++early; });  // ignored: not started
+    manager->start();
+    manager->start();  // once only
+    std::promise<std::thread::id> ran;
+    manager->post([&](engine::mg_connection* c, int, void*) {
+        EXPECT_EQ(c, listener);
+        EXPECT_TRUE(manager->isLoopThread());
+        ran.set_value(std::this_thread::get_id());
+    });
+    EXPECT_NE(ran.get_future().get(), std::this_thread::get_id());
+    EXPECT_FALSE(manager->isLoopThread());
+    manager->stop();
+    manager->stop();
+    EXPECT_EQ(early.load(), 0);
+}
+
+/// The whole road: server, service pipeline with a guarding filter, router with its default route.
+class RoutedService : public HttpService {
+public:
+    RoutedService() : HttpService(std::make_shared<HttpServerContext>()) {
+        router.addRoute("/v1/detect", HttpRouter::Post, [](IRequest*, IResponse* response) {
+            response->send(R"({"code":0,"message":"detect successfully"})", true);
+        });
+        router.addRoute(".*", HttpRouter::LastResort, [](IRequest*, IResponse* response) {
+            response->setStatus(404);
+            response->send(R"({"code":0,"message":"Unsupport url"})", true);
+        });
+    }
+    using HttpService::service;
+    void service(std::shared_ptr<HttpServerContext>, std::shared_ptr<IRequest> request,
+                 std::shared_ptr<IResponse> response) override {
+        router.route(request.get(), response.get());
+    }
+    HttpRouter router;
+};
+
+class Guard : public HttpServerFilter {
+public:
+    Guard() : HttpServerFilter("/v1/private") {}
+    void doFilter(std::shared_ptr<HttpServerContext>, std::shared_ptr<IRequest>,
+                  std::shared_ptr<IResponse> response) override {
+        response->setStatus(403);
+        response->send(R"({"code":11119003})", true);
+    }
+};
+
+TEST(HttpServicePipelineTest, RequestsTakeTheWholeRoad) {
+    auto manager = std::make_shared<HttpServerManager>();
+    auto server = std::make_shared<HttpServer>("127.0.0.1", 0, 1, 0);
+    RoutedService service;
+    service.addFilter(std::make_shared<Guard>());
+    server->registerMessageHandler(service.messageHandler());
+    std::string error;
+    ASSERT_TRUE(server->registerServerManager(manager, error));
+    manager->start();
+    Client client(server->port());
+    const std::vector<std::tuple<std::string, int, std::string>> cases = {
+        {post("//v1//detect", "{}"), 200, "detect successfully"},
+        {get("/v1/detect"), 404, "Unsupport url"},
+        {post("/v1/private", "{}"), 403, "11119003"},
+        {post("/v1", "{}"), 403, "11119003"},  // the guard's pattern begins with this URL
+        {post("/v1/private/deeper", "{}"), 404, "Unsupport url"},
+    };
+    for (const auto& [request, status, text] : cases) {
+        client.write(request);
+        auto reply = client.read();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, status) << request;
+        EXPECT_NE(reply->body.find(text), std::string::npos) << reply->body;
+    }
+    manager->stop();
+}
+
+TEST(HttpServerBindTest, NullArgumentsAreFatalChecks) {
+    int aborts = 0;
+    check::setFatalActions([&] { ++aborts; }, nullptr);
+    HttpServer server("127.0.0.1", 0, 1, 0);
+    std::string error = "unchanged";
+    EXPECT_FALSE(server.registerServerManager(nullptr, error));
+    server.onEvent(nullptr, engine::MG_EV_CLOSE, nullptr);  // both checks fail
+    EXPECT_FALSE(server.preHandleMessage(nullptr, nullptr));
+    EXPECT_FALSE(server.commonHandleMessage(nullptr, nullptr));
+    check::setFatalActions(nullptr, nullptr);
+    EXPECT_EQ(aborts, 7);
+    EXPECT_EQ(error, "");
+}
+
+TEST(HttpServerBindTest, AListenerLeftBehindNoLongerReachesItsServer) {
+    auto manager = std::make_shared<HttpServerManager>();
+    const std::string junk = "-----BEGIN CERTIFICATE-----\nnot a certificate\n-----END CERTIFICATE-----\n";
+    auto server = std::make_shared<HttpServer>("127.0.0.1", 0, 1, 0,
+                                               std::vector<unsigned char>(junk.begin(), junk.end()));
+    std::string error = "unchanged";
+    EXPECT_FALSE(server->registerServerManager(manager, error));
+    EXPECT_EQ(error, "");
+    EXPECT_NE(server->port(), 0);  // bound, but it never accepts in plain text
+    server.reset();
+    manager->start();
+    // The listener still gets poll events; they must not reach the destroyed server.
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    manager->stop();
+}
+
+}  // namespace
+}  // namespace talvern::test
