@@ -1,0 +1,78 @@
+// Port files: what counts as a port, where they go and which permissions a new one gets.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/PortFileStore.h"
+#include "support/TempDir.h"
+
+using talvern::test::TempDir;
+using talvern::utilities::PortFileStore;
+namespace fs = std::filesystem;
+
+namespace {
+void writeText(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+}
+}  // namespace
+
+TEST(PortFileStore, ReadsOneDecimalPortAndRefusesEverythingElse) {
+    TempDir dir;
+    PortFileStore store(dir.str());
+    uint16_t port = 7;
+    EXPECT_FALSE(store.read("missing", port));
+    struct Case {
+        const char* text;
+        bool ok;
+        uint16_t port;
+    };
+    for (const Case& c : {Case{"56630", true, 56630}, Case{" 56641\n", true, 56641}, Case{"1", true, 1},
+                          Case{"65535", true, 65535}, Case{"0", false, 0}, Case{"70000", false, 0},
+                          Case{"-5", false, 0}, Case{"abc", false, 0}, Case{"", false, 0}}) {
+        writeText(dir / "p", c.text);
+        port = 0;
+        EXPECT_EQ(store.read("p", port), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(port, c.port) << c.text;
+        }
+    }
+}
+
+TEST(PortFileStore, WriteCreatesDirectoriesAndGivesANewFile0744) {
+    TempDir dir;
+    PortFileStore store((dir / "var" / "run").string());
+    std::error_code ec;
+    ASSERT_TRUE(store.write("plugins/oKavelCore/thrift", 56641, ec)) << ec.message();
+    const fs::path file = dir / "var" / "run" / "plugins" / "oKavelCore" / "thrift";
+    EXPECT_EQ(store.path("plugins/oKavelCore/thrift"), file.string());
+    std::ifstream in(file);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "56641");
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms(0744));
+
+    // An existing file keeps its permissions and gets the new port.
+    fs::permissions(file, fs::perms(0600), fs::perm_options::replace);
+    ASSERT_TRUE(store.write("plugins/oKavelCore/thrift", 80, ec));
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms(0600));
+    uint16_t port = 0;
+    ASSERT_TRUE(store.read("plugins/oKavelCore/thrift", port));
+    EXPECT_EQ(port, 80);
+}
+
+TEST(PortFileStore, WriteFailsWhenTheDirectoryCannotBeMade) {
+    TempDir dir;
+    writeText(dir / "blocker", "a file where a directory should be");
+    PortFileStore store((dir / "blocker").string());
+    std::error_code ec;
+    EXPECT_FALSE(store.write("thrift", 1234, ec));
+    EXPECT_TRUE(ec);
+}
+
+TEST(PortFileStore, TheProcessWideStoreUsesVarRun) {
+    EXPECT_EQ(PortFileStore::instance()->directory(), "var/run");
+    EXPECT_EQ(PortFileStore::instance(), PortFileStore::instance());
+}

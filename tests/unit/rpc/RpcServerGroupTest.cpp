@@ -1,0 +1,264 @@
+// The RPC server group: candidate ports, port-file rules, random fallback, the local socket and the
+// two starts together. Every test uses kernel-chosen ports and its own runtime directory.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+
+#include "rpc/NetworkPortDetector.h"
+#include "rpc/RpcServer.h"
+#include "rpc/RpcServerGroup.h"
+#include "rpc/RpcServerViaPipe.h"
+#include "support/LogCapture.h"
+#include "support/PortFileStore.h"
+#include "support/TempDir.h"
+#include "unit/rpc/RpcTestSupport.h"
+
+using namespace std::chrono_literals;
+using talvern::rpc::RpcServerGroup;
+using talvern::test::freeTcpPort;
+using talvern::test::RpcConnection;
+using talvern::test::ScopedEnv;
+using talvern::test::TempDir;
+using talvern::utilities::NetworkPortDetector;
+using talvern::utilities::PortFileStore;
+namespace fs = std::filesystem;
+
+namespace {
+
+class RpcGroup : public ::testing::Test {
+protected:
+    TempDir dir;
+    ScopedEnv runtime{"OKAVEL_RUNTIME_DIR", (dir / "run").string()};
+    std::shared_ptr<PortFileStore> portFiles =
+        std::make_shared<PortFileStore>((dir / "var" / "run").string());
+    talvern::test::LogCapture log;
+
+    fs::path portFile(const std::string& name = "plugins/test/thrift") const {
+        return dir / "var" / "run" / name;
+    }
+    uint16_t readPortFile(const std::string& name = "plugins/test/thrift") const {
+        uint16_t port = 0;
+        EXPECT_TRUE(portFiles->read(name, port));
+        return port;
+    }
+};
+
+// Eight ports start + 11k that are all free now, held open by detectors until released.
+struct HeldCandidates {
+    uint16_t start = 0;
+    std::vector<std::unique_ptr<NetworkPortDetector>> held;
+
+    HeldCandidates() {
+        std::mt19937 random(std::random_device{}());
+        for (int attempt = 0; attempt < 200 && held.empty(); ++attempt) {
+            start = static_cast<uint16_t>(20000 + random() % 30000);
+            for (uint16_t port : RpcServerGroup::candidatePorts(start)) {
+                auto detector = std::make_unique<NetworkPortDetector>();
+                std::error_code ec;
+                if (!detector->open("127.0.0.1", port, ec)) {
+                    held.clear();
+                    break;
+                }
+                held.push_back(std::move(detector));
+            }
+        }
+    }
+};
+
+}  // namespace
+
+TEST(RpcServerGroupPorts, CandidatesAreEightPortsElevenApartIn16Bits) {
+    EXPECT_EQ(RpcServerGroup::candidatePorts(56630),
+              (std::vector<uint16_t>{56630, 56641, 56652, 56663, 56674, 56685, 56696, 56707}));
+    EXPECT_EQ(RpcServerGroup::candidatePorts(65530),
+              (std::vector<uint16_t>{65530, 5, 16, 27, 38, 49, 60, 71}));
+}
+
+TEST(RpcServerGroupPorts, SearchTriesCandidatesInOrderAndStopsAtTheFirstSuccess) {
+    RpcServerGroup group(std::make_shared<PortFileStore>("unused"));
+    std::vector<uint16_t> tried;
+    uint16_t chosen = 0;
+    EXPECT_TRUE(group.tcpSearchAvailablePort(
+        {7, 8, 9, 10},
+        [&](uint16_t port) {
+            tried.push_back(port);
+            return port == 9;
+        },
+        &chosen));
+    EXPECT_EQ(tried, (std::vector<uint16_t>{7, 8, 9}));
+    EXPECT_EQ(chosen, 9);
+}
+
+TEST(RpcServerGroupPorts, AfterTheCandidatesFiveRandomPortsFrom10000AreTried) {
+    talvern::test::LogCapture log;
+    RpcServerGroup group(std::make_shared<PortFileStore>("unused"));
+    std::vector<uint16_t> tried;
+    EXPECT_FALSE(group.tcpSearchAvailablePort(RpcServerGroup::candidatePorts(100), [&](uint16_t port) {
+        tried.push_back(port);
+        return false;
+    }));
+    ASSERT_EQ(tried.size(), 13u);
+    for (std::size_t i = 8; i < tried.size(); ++i) {
+        EXPECT_GE(tried[i], 10000);
+    }
+    EXPECT_TRUE(log.contains("all default ports are occupied, will try to using random port"));
+
+    tried.clear();
+    EXPECT_TRUE(group.tcpSearchAvailablePort({1, 2}, [&](uint16_t port) {
+        tried.push_back(port);
+        return tried.size() == 4;  // the second random port
+    }));
+    EXPECT_GE(tried.back(), 10000);
+}
+
+TEST(NetworkPortDetectorTest, HoldsThePortUntilClosed) {
+    const uint16_t port = freeTcpPort();
+    NetworkPortDetector first;
+    NetworkPortDetector second;
+    std::error_code ec;
+    ASSERT_TRUE(first.open("127.0.0.1", port, ec)) << ec.message();
+    EXPECT_FALSE(second.open("127.0.0.1", port, ec));
+    EXPECT_EQ(ec, std::errc::address_in_use);
+    EXPECT_FALSE(second.isOpen());
+    first.close();
+    EXPECT_TRUE(second.open("127.0.0.1", port, ec)) << ec.message();
+    EXPECT_FALSE(first.open("no.such.host.invalid", port, ec));
+}
+
+TEST_F(RpcGroup, TheStartingPortIsUsedAndPublished) {
+    RpcServerGroup group(portFiles);
+    const uint16_t start = freeTcpPort();
+    ASSERT_TRUE(group.startTcpServer("plugins/test/thrift", start));
+    EXPECT_EQ(group.tcpPort(), start);
+    EXPECT_EQ(readPortFile(), start);
+    EXPECT_EQ(fs::status(portFile()).permissions(), fs::perms(0744));
+    EXPECT_TRUE(
+        log.contains("RPC(TCP) Service start success, the listening port is " + std::to_string(start)));
+    EXPECT_TRUE(log.contains("start tcp-rpc server for 127.0.0.1:" + std::to_string(start) +
+                             " finish, the result is success."));
+    RpcConnection::tcp(start);  // listening as soon as start returned
+}
+
+TEST_F(RpcGroup, ThePortFilePortIsTriedFirstAndNotWrittenAgain) {
+    const uint16_t filed = freeTcpPort();
+    std::error_code ec;
+    ASSERT_TRUE(portFiles->write("plugins/test/thrift", filed, ec));
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24);
+    fs::last_write_time(portFile(), old);
+
+    RpcServerGroup group(portFiles);
+    uint16_t start = freeTcpPort();
+    while (start == filed) {
+        start = freeTcpPort();
+    }
+    ASSERT_TRUE(group.startTcpServer("plugins/test/thrift", start));
+    EXPECT_EQ(group.tcpPort(), filed);
+    EXPECT_EQ(fs::last_write_time(portFile()), old);
+}
+
+TEST_F(RpcGroup, ABusyPortFilePortFallsBackToTheCandidatesAndIsReplaced) {
+    const uint16_t filed = freeTcpPort();
+    NetworkPortDetector busy;
+    std::error_code ec;
+    ASSERT_TRUE(busy.open("127.0.0.1", filed, ec));
+    ASSERT_TRUE(portFiles->write("plugins/test/thrift", filed, ec));
+
+    RpcServerGroup group(portFiles);
+    const uint16_t start = freeTcpPort();
+    ASSERT_TRUE(group.startTcpServer("plugins/test/thrift", start));
+    EXPECT_EQ(group.tcpPort(), start);
+    EXPECT_EQ(readPortFile(), start);
+    EXPECT_TRUE(log.contains("start tcp-rpc server for 127.0.0.1:" + std::to_string(filed) +
+                             " finish, the result is failed."));
+}
+
+TEST_F(RpcGroup, WhenEveryCandidateIsTakenARandomPortIsUsedAndWritten) {
+    HeldCandidates candidates;
+    ASSERT_EQ(candidates.held.size(), 8u) << "could not find eight free candidate ports";
+    RpcServerGroup group(portFiles);
+    ASSERT_TRUE(group.startTcpServer("plugins/test/thrift", candidates.start));
+    const uint16_t port = group.tcpPort();
+    const auto list = RpcServerGroup::candidatePorts(candidates.start);
+    EXPECT_EQ(std::find(list.begin(), list.end(), port), list.end());
+    EXPECT_GE(port, 10000);
+    EXPECT_EQ(readPortFile(), port);
+    EXPECT_TRUE(log.contains("all default ports are occupied, will try to using random port"));
+    RpcConnection::tcp(port);
+}
+
+TEST_F(RpcGroup, AnUnwritablePortFileIsLoggedAndTheServerKeepsRunning) {
+    std::ofstream(dir / "blocker") << "x";
+    auto blocked = std::make_shared<PortFileStore>((dir / "blocker").string());
+    RpcServerGroup group(blocked);
+    const uint16_t start = freeTcpPort();
+    ASSERT_TRUE(group.startTcpServer("thrift", start));
+    EXPECT_TRUE(log.contains("fail to write temporary file for 'thrift',path:" +
+                             (dir / "blocker" / "thrift").string() + "; Reason: maybe permission deny"));
+    // No service is registered: the call is refused, but the server answers.
+    EXPECT_THROW(RpcConnection::tcp(start).bus()->IsRpcStatusNormal(), apache::thrift::TApplicationException);
+}
+
+TEST_F(RpcGroup, AnEmptyPipeNameFailsThePipeButStillBringsUpTcp) {
+    RpcServerGroup group(portFiles);
+    const uint16_t start = freeTcpPort();
+    EXPECT_FALSE(group.start("plugins/test/thrift", start, ""));
+    EXPECT_EQ(group.tcpPort(), start);
+    EXPECT_TRUE(log.contains("Start the named pipeline RPC service failure; Reason: The pipe name is empty"));
+    EXPECT_TRUE(log.contains("RPC(Pipe) Service start failure, the pipe name is "));
+}
+
+TEST_F(RpcGroup, TheLocalSocketReplacesAStaleFileIsOpenToAllAndGoesAwayOnStop) {
+    const std::string path = (dir / "run" / "okavel-test.sock").string();
+    fs::create_directories(dir / "run");
+    std::ofstream(path) << "left behind";
+    RpcServerGroup group(portFiles);
+    ASSERT_TRUE(group.startPipeServer("okavel-test"));
+    EXPECT_EQ(group.pipeSocketPath(), path);
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0666u);
+    RpcConnection::unixSocket(path);
+    EXPECT_TRUE(log.contains("start pipe-rpc server for okavel-test finish, the result is success."));
+    EXPECT_TRUE(log.contains("RPC(Pipe) Service start success, the pipe name is okavel-test"));
+    group.stop();
+    EXPECT_FALSE(fs::exists(path));
+    group.stop();  // stopping twice is harmless
+}
+
+TEST_F(RpcGroup, ALiveSocketOfAnotherServerIsNotTakenOver) {
+    RpcServerGroup first(portFiles);
+    ASSERT_TRUE(first.startPipeServer("okavel-shared"));
+    RpcServerGroup second(portFiles);
+    EXPECT_FALSE(second.startPipeServer("okavel-shared"));
+    EXPECT_TRUE(log.contains("Start the named pipeline RPC service failure; Reason: another process serves " +
+                             first.pipeSocketPath()));
+    RpcConnection::unixSocket(first.pipeSocketPath());  // still the first one's
+    second.stop();
+    EXPECT_TRUE(fs::exists(first.pipeSocketPath()));
+}
+
+TEST_F(RpcGroup, BothServersStartTogetherAndCanBeStartedAgainAfterStop) {
+    RpcServerGroup group(portFiles);
+    const uint16_t start = freeTcpPort();
+    ASSERT_TRUE(group.start("plugins/test/thrift", start, "okavel-both"));
+    EXPECT_EQ(group.tcpPort(), start);
+    RpcConnection::tcp(start);
+    RpcConnection::unixSocket(group.pipeSocketPath());
+    group.stop();
+    EXPECT_EQ(group.tcpPort(), 0);
+    EXPECT_THROW(RpcConnection::tcp(start), apache::thrift::transport::TTransportException);
+    ASSERT_TRUE(group.start("plugins/test/thrift", start, "okavel-both"));
+    EXPECT_EQ(group.tcpPort(), start);
+    RpcConnection::unixSocket(group.pipeSocketPath());
+
+    // Starting a running group changes nothing, and the port file keeps naming the real port.
+    ASSERT_TRUE(group.start("plugins/test/thrift", freeTcpPort(), "okavel-both"));
+    EXPECT_EQ(group.tcpPort(), start);
+    EXPECT_EQ(readPortFile(), start);
+}

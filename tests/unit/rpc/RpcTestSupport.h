@@ -1,0 +1,70 @@
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thrift/protocol/TBinaryProtocol.h>
+#include <thrift/protocol/TMultiplexedProtocol.h>
+#include <thrift/transport/TBufferTransports.h>
+#include <thrift/transport/TSocket.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "rpcgen/SdpBroadcast.h"
+#include "rpcgen/SdpCapacitiesService.h"
+
+namespace talvern::test {
+
+/// One client connection with the agent's protocol stack: socket, buffered transport, binary protocol.
+struct RpcConnection {
+    std::shared_ptr<apache::thrift::transport::TSocket> socket;
+    std::shared_ptr<apache::thrift::transport::TTransport> transport;
+    std::shared_ptr<apache::thrift::protocol::TProtocol> protocol;
+
+    static RpcConnection unixSocket(const std::string& path) {
+        return open(std::make_shared<apache::thrift::transport::TSocket>(path));
+    }
+    static RpcConnection tcp(uint16_t port) {
+        return open(std::make_shared<apache::thrift::transport::TSocket>("127.0.0.1", port));
+    }
+
+    /// The protocol of one service over this connection.
+    std::shared_ptr<apache::thrift::protocol::TProtocol> service(const std::string& name) const {
+        return std::make_shared<apache::thrift::protocol::TMultiplexedProtocol>(protocol, name);
+    }
+    std::unique_ptr<talvern::rpc::thrift::SdpBroadcastClient> bus() const {
+        return std::make_unique<talvern::rpc::thrift::SdpBroadcastClient>(service("SdpBroadcastService"));
+    }
+    std::unique_ptr<talvern::rpc::thrift::SdpCapacitiesServiceClient> capacities() const {
+        return std::make_unique<talvern::rpc::thrift::SdpCapacitiesServiceClient>(
+            service("SdpCapacitiesService"));
+    }
+
+private:
+    static RpcConnection open(std::shared_ptr<apache::thrift::transport::TSocket> socket) {
+        RpcConnection c;
+        c.socket = socket;
+        c.transport = std::make_shared<apache::thrift::transport::TBufferedTransport>(socket);
+        c.protocol = std::make_shared<apache::thrift::protocol::TBinaryProtocol>(c.transport);
+        c.transport->open();
+        return c;
+    }
+};
+
+/// A loopback TCP port that was free a moment ago (the kernel's choice).
+inline uint16_t freeTcpPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    socklen_t length = sizeof(address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+}  // namespace talvern::test

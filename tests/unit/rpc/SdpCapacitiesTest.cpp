@@ -1,0 +1,74 @@
+// The capacities document built from the agent's description and the modules' capacity texts.
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "rpc/SdpCapacities.h"
+#include "rpc/SdpCapacitiesService.h"
+#include "support/LogCapture.h"
+
+using talvern::SdpCapacities;
+using talvern::SdpCapacitiesService;
+
+namespace {
+const std::string kAgent =
+    R"({"name":"oKavelAgent","version":"2.3.10.73","custom":{"code":"","version":""},"description":"First release"})";
+}
+
+TEST(SdpCapacities, WithoutModulesTheDocumentIsTheAgentAloneAndCompact) {
+    SdpCapacities capacities;
+    capacities.updateSubCapacities({});
+    EXPECT_EQ(capacities.text(), kAgent);
+    std::string out;
+    SdpCapacitiesService service;
+    service.getCapacities(out);
+    EXPECT_EQ(out, kAgent);
+    EXPECT_TRUE(service.IsRpcStatusNormal());
+}
+
+TEST(SdpCapacities, ValidModulesAppearWholeUnderDependencyInOrderAndInvalidOnesAreLogged) {
+    talvern::test::LogCapture log;
+    SdpCapacities capacities;
+    capacities.updateSubCapacities({
+        R"({"name":"vpn","version":"1.0","features":["a","b"],"extra":{"x":1}})",
+        "not json",
+        R"({"name":"noversion"})",
+        R"(["name","version"])",
+        R"({ "version" : "2", "name" : "dns" })",
+    });
+    EXPECT_EQ(capacities.text(),
+              kAgent.substr(0, kAgent.size() - 1) +
+                  R"(,"dependency":[{"name":"vpn","version":"1.0","features":["a","b"],"extra":{"x":1}},)"
+                  R"({"version":"2","name":"dns"}]})");
+    EXPECT_TRUE(log.contains("Parser submodule of oKavelAgent.exe capability error. content: not json"));
+    EXPECT_EQ(log.count("The module capacity is lack of the key of 'name' or 'version'."), 2);
+}
+
+TEST(SdpCapacities, OnlyInvalidModulesLeaveNoDependencyMember) {
+    SdpCapacities capacities;
+    capacities.updateSubCapacities({"{", R"({"name":"x"})"});
+    EXPECT_EQ(capacities.text(), kAgent);
+}
+
+TEST(SdpCapacitiesService, RebuildsFromTheProviderOnEveryCall) {
+    std::vector<std::string> loaded;
+    SdpCapacitiesService service([&] { return loaded; });
+    std::string out;
+    service.getCapacities(out);
+    EXPECT_EQ(out.find("dependency"), std::string::npos);
+    loaded.push_back(R"({"name":"late","version":"3"})");
+    service.getCapacities(out);
+    EXPECT_NE(out.find(R"("dependency":[{"name":"late","version":"3"}])"), std::string::npos);
+    loaded.clear();
+    service.getCapacities(out);
+    EXPECT_EQ(out, kAgent);
+}
+
+TEST(SdpCapacitiesService, AFailingProviderStillGivesTheAgentsDescription) {
+    SdpCapacitiesService service(
+        []() -> std::vector<std::string> { throw std::runtime_error("manager gone"); });
+    std::string out;
+    service.getCapacities(out);
+    EXPECT_EQ(out, kAgent);
+}
