@@ -9,6 +9,8 @@
 #include "context/RunTimeContext.h"
 #include "controller/EventForwardingRule.h"
 #include "controller/IWebEventSink.h"
+#include "eventbus/SdpBroadcastImpl.h"
+#include "eventbus/SdpBroadcastService.h"
 #include "http/HttpOrigin.h"
 #include "http/HttpServer.h"
 #include "http/HttpServerContext.h"
@@ -20,6 +22,8 @@
 #include "plugins/PluginsManager.h"
 #include "portal/Json.h"
 #include "portal/PortalMessages.h"
+#include "rpc/RpcServerGroup.h"
+#include "rpc/SdpCapacitiesService.h"
 #include "signcheck/SignCheck.h"
 #include "support/PortFileStore.h"
 #include "support/ThreadPool.h"
@@ -241,7 +245,8 @@ void SdpAgentController::stop() {
 // ---- construction steps -------------------------------------------------------------------------
 
 void SdpAgentController::createRunTimeContext() {
-    m_runTimeContext = std::make_shared<RunTimeContext>(m_option.pluginCmd);
+    m_runTimeContext = std::make_shared<RunTimeContext>(
+        m_option.pluginCmd, [] { return std::static_pointer_cast<IObject>(std::make_shared<rpc::RpcServerGroup>()); });
     m_runTimeContext->registService(std::string("threadpool"),
                                     std::static_pointer_cast<void>(thread_pool::instance()));
 }
@@ -284,14 +289,19 @@ void SdpAgentController::registerHttpServers() {
 
 void SdpAgentController::createEventBus() {
     if (m_option.enableEventBus) {
-        OKV_SKIP_STEP("create SdpBroadcastImpl", "the broadcast server");
+        m_eventBus = std::make_shared<rpc::thrift::SdpBroadcastImpl>();
     } else {
         OKV_SKIP_STEP("create SdpBroadcastClient", "the broadcast client");
     }
 }
 
 void SdpAgentController::registerServices() {
-    OKV_SKIP_STEP("register \"SdpHttpContext\" and \"EventBus\"", "the security context and the event bus");
+    if (m_httpContext) {
+        m_runTimeContext->registService(std::string("SdpHttpContext"), std::static_pointer_cast<void>(m_httpContext));
+    }
+    if (m_eventBus) {
+        m_runTimeContext->registService(std::string("EventBus"), std::static_pointer_cast<void>(m_eventBus));
+    }
     m_runTimeContext->registService("srvDispatcher",
                                     static_cast<void*>(static_cast<IDispatcher*>(&m_callbackHandler)));
     m_runTimeContext->registService("srvHandler",
@@ -379,20 +389,53 @@ void SdpAgentController::notifyModulesWillLoad() {
 }
 
 void SdpAgentController::initRpcServer() {
-    // Joins with the RPC server group made by the runtime context: its absence then becomes the fatal
-    // check "pRpcServer equal nullptr"; "SdpCapacitiesService" is added, the bus is started ("Start the
-    // event bus", "Start the event bus return {}"), "SdpBroadcastService" is added in server mode, and the
-    // group starts on the port file pluginPath + "/thrift", getRpcStartingPort() and getPipename().
-    if (m_runTimeContext->getService("RpcServer") == nullptr) {
-        OKV_SKIP_STEP("rpc server start", "the RPC server group");
-        OKV_SKIP_STEP("Start the event bus", "the event bus");
+    auto* pRpcServer = static_cast<rpc::RpcServerGroup*>(
+        static_cast<IRpcServer*>(m_runTimeContext->getService("RpcServer")));
+    OKV_ENSURE(pRpcServer != nullptr, "pRpcServer equal nullptr");
+    if (pRpcServer == nullptr) {
         return;
     }
-    OKV_SKIP_STEP("rpc server start", "the capacities and broadcast services");
+    std::shared_ptr<PluginsManager> plugins = m_pluginsManager;
+    m_capacitiesService = std::make_shared<SdpCapacitiesService>([plugins] { return plugins->capacities(); });
+    pRpcServer->registerProcessor(SdpCapacitiesService::kServiceName,
+                                  createSdpCapacitiesProcessor(m_capacitiesService));
+    bool busStarted = false;
+    if (m_eventBus) {
+        OKV_LOG_INFO("Start the event bus");
+        busStarted = m_eventBus->start();
+        OKV_LOG_INFO("Start the event bus return {}", busStarted ? "success" : "failure");
+    } else {
+        OKV_SKIP_STEP("Start the event bus", "the broadcast client");
+    }
+    if (busStarted && m_option.enableEventBus) {
+        auto server = std::dynamic_pointer_cast<rpc::thrift::SdpBroadcastImpl>(m_eventBus);
+        OKV_ENSURE(server != nullptr,
+                   "The startup message bus service must ensure that the eventbus object can be converted to the "
+                   "sdpbroadcastimpl");
+        if (server) {
+            pRpcServer->registerProcessor(rpc::thrift::kSdpBroadcastServiceName,
+                                          rpc::thrift::createSdpBroadcastProcessor(server));
+        }
+    }
+    OKV_LOG_INFO("rpc server start");
+    const std::string portFile = m_option.pluginPath + "/thrift";
+    const std::uint16_t port = getRpcStartingPort();
+    const std::string pipe = getPipename();
+    OKV_LOG_INFO("rpc server port file name:{}, starting port: {}, pipe name: {}", portFile, port, pipe);
+    if (!pRpcServer->start(portFile, port, pipe)) {
+        OKV_LOG_ERROR("{}; Reason: {}", "rpc server start", "the RPC servers could not start");
+    }
 }
 
 void SdpAgentController::hookEventBus() {
-    OKV_SKIP_STEP("install handleEventMessage as the event handler", "the event bus");
+    if (!m_eventBus) {
+        return;
+    }
+    std::weak_ptr<SdpAgentController> weak = weak_from_this();
+    m_eventBus->setEventHandler([weak](const char* topic, const char* content) {
+        auto controller = weak.lock();
+        return controller ? controller->handleEventMessage(topic, content) : false;
+    });
 }
 
 void SdpAgentController::notifyModulesDidLoad() { m_pluginsManager->moduleDidLoadFinished(); }
@@ -414,8 +457,9 @@ void SdpAgentController::holdHttpMutex() {
 }
 
 void SdpAgentController::announceReady() {
-    // Joins with the event bus: broadcast "statusEvent|ready" with {"event":"ready"}.
-    OKV_SKIP_STEP("broadcast statusEvent|ready", "the event bus");
+    if (m_eventBus) {
+        m_eventBus->broadcast(std::string("statusEvent|ready"), std::string(R"({"event":"ready"})"));
+    }
 }
 
 // ---- stop steps ---------------------------------------------------------------------------------
@@ -427,7 +471,11 @@ bool SdpAgentController::stopServerManager() {
     return true;
 }
 
-void SdpAgentController::stopEventBus() { OKV_SKIP_STEP("stop the event bus", "the event bus"); }
+void SdpAgentController::stopEventBus() {
+    if (m_eventBus) {
+        m_eventBus->stop();
+    }
+}
 
 void SdpAgentController::unloadPlugins() { m_pluginsManager->moduleWillUnloadFinished(); }
 

@@ -14,7 +14,9 @@ namespace talvern {
 namespace platform {
 class NamedLock;
 }
+class EventBusBase;
 class HttpServerGroup;
+class SdpCapacitiesService;
 class HttpServerManager;
 class IRequest;
 class IResponse;
@@ -83,6 +85,8 @@ public:
 
     /// Connects the event center that receives forwarded events (done while the HTTP router is built).
     void setEventCenter(std::shared_ptr<IWebEventSink> eventCenter);
+    /// The event bus of this host; null until the client mode exists for hosts without the bus.
+    const std::shared_ptr<EventBusBase>& eventBus() const { return m_eventBus; }
     /// The registry handed to modules.
     std::shared_ptr<RunTimeContext> runTimeContext() const { return m_runTimeContext; }
     /// The plug-ins of this host.
@@ -132,14 +136,14 @@ private:
 
     SdpOption m_option;
     std::shared_ptr<RunTimeContext> m_runTimeContext;
-    // m_eventBus: the event bus (server or client mode) joins here.
+    std::shared_ptr<EventBusBase> m_eventBus;
     CallbackHandler m_callbackHandler;
     std::uint16_t m_httpPort = 0;
     std::shared_ptr<HttpServerGroup> m_serverGroup;
     std::shared_ptr<HttpServerManager> m_serverManager;
     HttpRouter m_router;
     std::shared_ptr<PluginsManager> m_pluginsManager;
-    // m_capacitiesService joins here.
+    std::shared_ptr<SdpCapacitiesService> m_capacitiesService;
     bool m_stopped = false;
     std::mutex m_routeMutex;  // guards route set-up
     std::shared_ptr<HttpServerContext> m_httpContext;
