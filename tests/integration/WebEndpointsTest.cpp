@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "AgentSandbox.h"
 #include "HttpClient.h"
 
@@ -149,4 +151,22 @@ TEST_F(WebEndpoints, BadClientsLeaveTheServerServingOthers) {
     auto reply = HttpClient::once(54630, "POST", "/v1/detect", kDetectBody);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->body, kDetectReply);
+}
+
+TEST_F(WebEndpoints, ExamplePluginAnswersItsPathThroughTheDefaultRoute) {
+    auto target = box.binDir() / "plugins" / "hello" / "hello.so";
+    std::filesystem::create_directories(target.parent_path());
+    std::filesystem::copy_file(OKAVEL_EXAMPLE_PLUGIN, target);
+    startAgent();
+    auto hello = HttpClient::once(54630, "POST", "/v1/hello", "{}");
+    ASSERT_TRUE(hello);
+    EXPECT_EQ(hello->status, 200);
+    // The module has seen the agent's own "statusEvent|ready" on the bus by now.
+    EXPECT_TRUE(talvern::test::eventually([&] {
+        auto again = HttpClient::once(54630, "POST", "/v1/hello", "{}");
+        return again && again->body == R"({"code":0,"message":"hello from a plug-in","data":{"events":1}})";
+    }));
+    auto unknown = HttpClient::once(54630, "POST", "/v1/unknown", "{}");
+    ASSERT_TRUE(unknown);
+    EXPECT_EQ(unknown->status, 404);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "talvern/SdkExport.h"
+
 #include <cstdint>
 #include <string>
 
@@ -17,7 +19,7 @@ struct CallbackEntry {
 };
 
 /// The registration face of the agent's callback handler ("srvDispatcher").
-class IDispatcher {
+class TALVERN_SDK_API IDispatcher {
 public:
     /// Callbacks stay registered until removed.
     virtual ~IDispatcher() = default;

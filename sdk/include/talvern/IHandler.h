@@ -1,11 +1,13 @@
 #pragma once
 
+#include "talvern/SdkExport.h"
+
 #include <cstdint>
 
 namespace talvern {
 
 /// The run face of the agent's callback handler ("srvHandler").
-class IHandler {
+class TALVERN_SDK_API IHandler {
 public:
     /// The handler belongs to the agent.
     virtual ~IHandler() = default;

@@ -3,11 +3,10 @@
 #include <cstdint>
 
 #include "talvern/IPluginBase.h"
+#include "talvern/IRequest.h"
+#include "talvern/IResponse.h"
 
 namespace talvern {
-
-class IRequest;
-class IResponse;
 
 /// A plug-in module: what the agent asks of the object a library's CreateInstance returns.
 class TALVERN_SDK_API IModule : public virtual IPluginBase {

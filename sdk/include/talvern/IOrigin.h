@@ -1,11 +1,13 @@
 #pragma once
 
+#include "talvern/SdkExport.h"
+
 #include <cstdint>
 
 namespace talvern {
 
 /// Where a request came from. Always owned through a handle of the concrete type.
-class IOrigin {
+class TALVERN_SDK_API IOrigin {
 public:
     /// The origin kind: 0 for an HTTP origin.
     virtual int type() const = 0;
@@ -23,7 +25,7 @@ protected:
 };
 
 /// The origin of a request received by an HTTP listener.
-class IHttpOrigin : public IOrigin {
+class TALVERN_SDK_API IHttpOrigin : public IOrigin {
 protected:
     ~IHttpOrigin() = default;
 };

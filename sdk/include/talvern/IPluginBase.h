@@ -1,10 +1,9 @@
 #pragma once
 
 #include "talvern/IObject.h"
+#include "talvern/IRunTimeContext.h"
 
 namespace talvern {
-
-class IRunTimeContext;
 
 /// The life-cycle calls every plug-in module receives, in this order over a run of the agent.
 class TALVERN_SDK_API IPluginBase : public virtual IObject {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "talvern/SdkExport.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -9,7 +11,7 @@
 namespace talvern {
 
 /// One HTTP request (or WebSocket upgrade request) received by the agent.
-class IRequest {
+class TALVERN_SDK_API IRequest {
 public:
     virtual ~IRequest() = default;
     /// The request's trust marks (0x01 trusted User-Agent, 0x10 valid Referer); 0 at first.

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "talvern/SdkExport.h"
+
 namespace talvern {
 
 /// The answer to one request; `send` may be called from any thread.
-class IResponse {
+class TALVERN_SDK_API IResponse {
 public:
     virtual ~IResponse() = default;
     /// Sets the status code; 0 is ignored.

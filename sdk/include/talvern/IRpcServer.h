@@ -1,5 +1,7 @@
 #pragma once
 
+#include "talvern/SdkExport.h"
+
 #include <memory>
 #include <string>
 
@@ -15,7 +17,7 @@ namespace talvern {
 
 /// The agent's RPC servers (the service "RpcServer" of the runtime context): every processor registered
 /// here is offered on the local socket and on loopback TCP under its service name (Thrift multiplexing).
-class IRpcServer : public IObject {
+class TALVERN_SDK_API IRpcServer : public IObject {
 public:
     /// The servers are owned by the agent; modules never delete them.
     ~IRpcServer() override = default;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "talvern/SdkExport.h"
+
 #include <memory>
 #include <string>
 
@@ -9,7 +11,7 @@ namespace talvern {
 /// registers are "Logger", "RpcServer", "PluginCmd", "threadpool", "HttpServer", "WebSocketServer",
 /// "SdpHttpContext", "EventBus", "srvDispatcher" and "srvHandler". The context belongs to the agent:
 /// modules never delete it.
-class IRunTimeContext {
+class TALVERN_SDK_API IRunTimeContext {
 public:
     /// The service registered under the name (a shared entry first, then a plain one), or null.
     virtual void* getService(const char* name) = 0;
