@@ -24,6 +24,8 @@
 #include "portal/PortalMessages.h"
 #include "rpc/RpcServerGroup.h"
 #include "rpc/SdpCapacitiesService.h"
+#include "signcheck/FileDigest.h"
+#include "signcheck/JsonSignChk.h"
 #include "signcheck/SignCheck.h"
 #include "support/PortFileStore.h"
 #include "support/ThreadPool.h"
@@ -245,8 +247,9 @@ void SdpAgentController::stop() {
 // ---- construction steps -------------------------------------------------------------------------
 
 void SdpAgentController::createRunTimeContext() {
-    m_runTimeContext = std::make_shared<RunTimeContext>(
-        m_option.pluginCmd, [] { return std::static_pointer_cast<IObject>(std::make_shared<rpc::RpcServerGroup>()); });
+    m_runTimeContext = std::make_shared<RunTimeContext>(m_option.pluginCmd, [] {
+        return std::static_pointer_cast<IObject>(std::make_shared<rpc::RpcServerGroup>());
+    });
     m_runTimeContext->registService(std::string("threadpool"),
                                     std::static_pointer_cast<void>(thread_pool::instance()));
 }
@@ -297,7 +300,8 @@ void SdpAgentController::createEventBus() {
 
 void SdpAgentController::registerServices() {
     if (m_httpContext) {
-        m_runTimeContext->registService(std::string("SdpHttpContext"), std::static_pointer_cast<void>(m_httpContext));
+        m_runTimeContext->registService(std::string("SdpHttpContext"),
+                                        std::static_pointer_cast<void>(m_httpContext));
     }
     if (m_eventBus) {
         m_runTimeContext->registService(std::string("EventBus"), std::static_pointer_cast<void>(m_eventBus));
@@ -409,9 +413,10 @@ void SdpAgentController::initRpcServer() {
     }
     if (busStarted && m_option.enableEventBus) {
         auto server = std::dynamic_pointer_cast<rpc::thrift::SdpBroadcastImpl>(m_eventBus);
-        OKV_ENSURE(server != nullptr,
-                   "The startup message bus service must ensure that the eventbus object can be converted to the "
-                   "sdpbroadcastimpl");
+        OKV_ENSURE(
+            server != nullptr,
+            "The startup message bus service must ensure that the eventbus object can be converted to the "
+            "sdpbroadcastimpl");
         if (server) {
             pRpcServer->registerProcessor(rpc::thrift::kSdpBroadcastServiceName,
                                           rpc::thrift::createSdpBroadcastProcessor(server));
@@ -610,12 +615,16 @@ bool SdpAgentController::initPluginsFeature() {
         OKV_LOG_WARN("{}; Reason: Open file(%s) failed", "initPluginsFeature return false");
         return false;
     }
-    // Joins with the signed-JSON check and the feature record: until then the list cannot be trusted and
-    // stays empty, so every plug-in must carry the maker's signature.
-    OKV_LOG_WARN(
-        "{}; Reason: {}", "initPluginsFeature return false",
-        std::string("the signature of ") + kPluginsFeatureFile + " cannot be verified in this build");
-    return false;
+    const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    common::plugins_feature::PluginsFeature feature;
+    if (!JsonSignChk::jsonSignCheck(content) || !portal::from_json(content, feature)) {
+        OKV_LOG_WARN("{}; Reason: The json file({}) may be falsify", "initPluginsFeature return false",
+                     kPluginsFeatureFile);
+        return false;
+    }
+    m_pluginsFeature = std::move(feature.plugins);
+    OKV_LOG_INFO("initPluginsFeature exec finish...");
+    return true;
 }
 
 bool SdpAgentController::moduleLoadFilter(const std::string& path) {
@@ -652,8 +661,24 @@ bool SdpAgentController::isAbandoned(const std::string& path) {
     return false;
 }
 
-bool SdpAgentController::isAdmittedByFeatureList(const std::string&) {
-    // Joins with the feature list (name and MD5 of the file); the list is empty until it can be verified.
+bool SdpAgentController::isAdmittedByFeatureList(const std::string& path) {
+    if (m_pluginsFeature.empty()) {
+        return false;
+    }
+    const std::string name = lowerCase(fs::path(path).filename().string());
+    std::string md5;
+    std::uint64_t size = 0;
+    std::error_code ec;
+    if (!signCheck::fileMd5Hex(path, md5, size, ec)) {
+        return false;
+    }
+    md5 = lowerCase(md5);
+    // The last entry of a name wins: lists are appended to as plug-ins are updated.
+    for (auto it = m_pluginsFeature.rbegin(); it != m_pluginsFeature.rend(); ++it) {
+        if (it->name == name && it->md5 == md5) {
+            return true;
+        }
+    }
     return false;
 }
 

@@ -9,6 +9,7 @@
 #include "controller/SdpOption.h"
 #include "http/HttpRouter.h"
 #include "http/HttpService.h"
+#include "portal/PortalMessages.h"
 
 namespace talvern {
 namespace platform {
@@ -149,7 +150,7 @@ private:
     std::shared_ptr<HttpServerContext> m_httpContext;
     std::unique_ptr<platform::NamedLock> m_httpMutex;
     std::shared_ptr<IWebEventSink> m_eventCenter;
-    // The plug-in feature list joins here with its record type.
+    std::vector<common::plugins_feature::Plugins> m_pluginsFeature;
     std::shared_ptr<thread_pool> m_threadPool;
 };
 

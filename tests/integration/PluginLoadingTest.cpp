@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "AgentSandbox.h"
 #include "signcheck/FileSigner.h"
+#include "signcheck/JsonSignChk.h"
 #include "support/TestPki.h"
 
 using talvern::test::AgentSandbox;
@@ -147,4 +152,74 @@ TEST_F(PluginLoading, NameRulesComeBeforeTheSignature) {
         << log;
     EXPECT_TRUE(contains(log, refused(abandoned)));
     EXPECT_TRUE(contains(log, refused(mods / "notes.txt")));
+}
+
+namespace {
+
+// The feature list of files, signed with the build's feature-list key (whose public half the agent holds).
+std::string signedFeatureList(const std::vector<fs::path>& files,
+                              const std::function<void(std::string&)>& edit = {}) {
+    talvern::test::TempDir dir;
+    std::string command = std::string(OKAVEL_SIGN_TOOL) + " feature-list --key '" +
+                          OKAVEL_DEV_FEATURE_LIST_PRIVATE_KEY + "' --out '" +
+                          (dir.path() / "list.json").string() + "'";
+    for (const auto& file : files) {
+        command += " '" + file.string() + "'";
+    }
+    EXPECT_EQ(std::system((command + " >/dev/null").c_str()), 0);
+    std::string text = AgentSandbox::readFile(dir.path() / "list.json");
+    if (edit) {
+        edit(text);
+        std::string key = AgentSandbox::readFile(OKAVEL_DEV_FEATURE_LIST_PRIVATE_KEY);
+        std::string resigned;
+        std::string reason;
+        EXPECT_TRUE(talvern::JsonSignChk::jsonSign(text, key, true, resigned, reason)) << reason;
+        text = resigned;
+    }
+    return text;
+}
+
+std::string lowerMd5Of(const std::string& text) {
+    auto at = text.find("\"md5\"");
+    auto start = text.find('"', text.find(':', at)) + 1;
+    return text.substr(start, 32);
+}
+
+}  // namespace
+
+TEST_F(PluginLoading, ListedUnsignedLibraryIsAdmittedByAValidFeatureList) {
+    auto listed = addPlugin("listed.so");
+    auto unlisted = addPlugin("unlisted.so", "test_module_a");
+    std::ofstream(box.binDir() / "plugins_feature.json") << signedFeatureList({listed});
+    std::string log = runHost();
+    EXPECT_TRUE(contains(log, "initPluginsFeature exec finish...")) << log;
+    EXPECT_TRUE(contains(log, loaded(listed)));
+    EXPECT_TRUE(contains(log, refused(unlisted)));
+}
+
+TEST_F(PluginLoading, AnEditedListIsIgnoredWhole) {
+    auto listed = addPlugin("listed.so");
+    std::string list = signedFeatureList({listed});
+    std::string md5 = lowerMd5Of(list);
+    list.replace(list.find(md5), 1, md5[0] == '0' ? "1" : "0");  // one digit of one md5
+    std::ofstream(box.binDir() / "plugins_feature.json") << list;
+    std::string log = runHost();
+    EXPECT_TRUE(contains(
+        log, "initPluginsFeature return false; Reason: The json file(plugins_feature.json) may be falsify"));
+    EXPECT_TRUE(contains(log, refused(listed)));
+}
+
+TEST_F(PluginLoading, AnUpperCaseDigestNeverMatchesEvenWhenSigned) {
+    auto listed = addPlugin("listed.so");
+    std::string list = signedFeatureList({listed}, [](std::string& text) {
+        std::string md5 = lowerMd5Of(text);
+        std::string upper = md5;
+        std::transform(upper.begin(), upper.end(), upper.begin(),
+                       [](unsigned char c) { return std::toupper(c); });
+        text.replace(text.find(md5), md5.size(), upper);
+    });
+    std::ofstream(box.binDir() / "plugins_feature.json") << list;
+    std::string log = runHost();
+    EXPECT_TRUE(contains(log, "initPluginsFeature exec finish..."));
+    EXPECT_TRUE(contains(log, refused(listed)));
 }

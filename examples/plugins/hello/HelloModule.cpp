@@ -43,6 +43,10 @@ private:
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) talvern::IObject* CreateInstance() { return new HelloModule(); }
+extern "C" __attribute__((visibility("default"))) talvern::IObject* CreateInstance() {
+    return new HelloModule();
+}
 
-extern "C" __attribute__((visibility("default"))) void FreeInstance(talvern::IObject* object) { delete object; }
+extern "C" __attribute__((visibility("default"))) void FreeInstance(talvern::IObject* object) {
+    delete object;
+}
