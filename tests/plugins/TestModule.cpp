@@ -41,8 +41,11 @@ public:
     void moduleDidRecivedEventMessage(const char* topic, const char*) override {
         note(std::string("event ") + topic);
     }
-    bool moduleDidRecivedHttpMessage(talvern::IRequest*, talvern::IResponse*) override {
+    bool moduleDidRecivedHttpMessage(talvern::IRequest*, talvern::IResponse* response) override {
         note("http");
+        if (response != nullptr) {
+            response->next(false);  // done: the chain moves on
+        }
         return true;
     }
 };

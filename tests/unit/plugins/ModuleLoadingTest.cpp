@@ -7,16 +7,19 @@
 #include <string>
 #include <vector>
 
+#include "http/HttpResponse.h"
+#include "http/HttpServerManager.h"
 #include "plugins/ModuleBroker.h"
 #include "plugins/ModuleErrors.h"
 #include "plugins/PluginsManager.h"
 #include "support/TempDir.h"
 #include "talvern/IModule.h"
+#include "unit/http/FakeHttp.h"
 
 namespace fs = std::filesystem;
-using talvern::test::TempDir;
 using talvern::IModule;
 using talvern::ModuleBroker;
+using talvern::test::TempDir;
 
 // Test plug-ins report what happens to them here (resolved from this executable when they load).
 namespace {
@@ -217,4 +220,59 @@ TEST_F(PluginDirectoryTest, RootThatIsAFileIsAGroupOfOne) {
     talvern::PluginsManager manager(inlineEnv());
     manager.load((root / "only.so").string(), nullptr, nullptr);
     EXPECT_EQ(manager.capacities(), std::vector<std::string>{"cap-y"});
+}
+
+namespace {
+
+class PathOrigin : public talvern::IHttpOrigin {
+public:
+    explicit PathOrigin(std::string path) : m_path(std::move(path)) {}
+    virtual ~PathOrigin() = default;
+    int type() const override { return 0; }
+    const char* address() const override { return "127.0.0.1"; }
+    std::uint16_t port() const override { return 0; }
+    const char* hostPort() const override { return "127.0.0.1:0"; }
+    const char* path() const override { return m_path.c_str(); }
+
+private:
+    std::string m_path;
+};
+
+class PathRequest : public talvern::test::FakeRequest {
+public:
+    explicit PathRequest(const std::string& path) : FakeRequest("POST", path), m_origin(path) {}
+    talvern::IOrigin* origin() const override { return const_cast<PathOrigin*>(&m_origin); }
+
+private:
+    PathOrigin m_origin;
+};
+
+}  // namespace
+
+TEST_F(PluginDirectoryTest, TheFirstOfTwoGroupsDeclaringAPathTakesEveryRequestForIt) {
+    clearJournal();
+    copyPlugin("test_module_x", root / "g1" / "x.so");
+    copyPlugin("test_module_z", root / "g2" / "z.so");
+    talvern::SdpModuleManagerStategy strategy(inlineEnv());
+    strategy.load(root.str(), nullptr, nullptr);
+    strategy.moduleWillLoadFinished(nullptr);
+    ASSERT_EQ(strategy.groups().size(), 2u);
+    const std::string first = (*strategy.groups()[0].modules)[0].module()->guid();
+
+    auto manager = std::make_shared<talvern::HttpServerManager>();
+    for (int i = 0; i < 3; ++i) {
+        auto* response = new talvern::HttpResponse(new PathRequest("/v1/shared"), nullptr, 0, manager);
+        EXPECT_TRUE(strategy.moduleDidRecivedHttpMessage(response->request(), response));
+    }
+    auto* undeclared = new talvern::HttpResponse(new PathRequest("/v1/other"), nullptr, 0, manager);
+    EXPECT_FALSE(strategy.moduleDidRecivedHttpMessage(undeclared->request(), undeclared));
+    undeclared->next(false);  // nobody took it: end it as the agent's 404 answer would
+
+    std::vector<std::string> http;
+    for (const auto& entry : journal()) {
+        if (entry.find(":http") != std::string::npos) {
+            http.push_back(entry);
+        }
+    }
+    EXPECT_EQ(http, std::vector<std::string>(3, first + ":http"));
 }
