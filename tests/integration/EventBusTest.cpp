@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <thrift/TApplicationException.h>
+
+#include <filesystem>
+
+#include "AgentSandbox.h"
+#include "unit/rpc/RpcTestSupport.h"
+
+using talvern::rpc::thrift::BroadcastBody;
+using talvern::rpc::thrift::BroadcastIdentify;
+using talvern::rpc::thrift::BroadcastPullEvent;
+using talvern::rpc::thrift::BroadcastPushEvent;
+using talvern::test::AgentProcess;
+using talvern::test::AgentSandbox;
+using talvern::test::RpcConnection;
+
+namespace {
+
+const char* const kCorePipe = "oKavelCore-fcd60898-3ef4-423f-acc9-3b28dc0e9e22";
+
+BroadcastPushEvent event(const std::string& channel, std::int64_t id,
+                         const std::string& topic = "mirnEvent|test") {
+    BroadcastPushEvent e;
+    e.body.topic = topic;
+    e.body.content = R"({"event":"test"})";
+    e.origin.channelID = channel;
+    e.origin.eventID = id;
+    return e;
+}
+
+// The core host with the bus: "--plugin plugins/oKavelCore -e", the example plug-in beside it.
+class EventBus : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto plugin = box.binDir() / "plugins/oKavelCore/hello/hello.so";
+        std::filesystem::create_directories(plugin.parent_path());
+        std::filesystem::copy_file(OKAVEL_EXAMPLE_PLUGIN, plugin);
+        agent = box.start({"--plugin", "plugins/oKavelCore", "-e"});
+        ASSERT_TRUE(talvern::test::eventually([&] { return tcpPort() != 0 || !agent->running(); }))
+            << agent->out();
+        ASSERT_TRUE(agent->running()) << agent->out();
+        ASSERT_TRUE(talvern::test::eventually([&] { return std::filesystem::exists(socketPath()); }));
+    }
+    void TearDown() override {
+        box.run({"--plugin", "plugins/oKavelCore", "-e", "--plugin-stop-sync"});
+        agent->wait();
+    }
+    std::uint16_t tcpPort() const {
+        std::string text = AgentSandbox::readFile(box.binDir() / "var/run/plugins/oKavelCore/thrift");
+        return text.empty() ? 0 : static_cast<std::uint16_t>(std::stoul(text));
+    }
+    std::string socketPath() const {
+        return (box.runtimeDir() / (std::string(kCorePipe) + ".sock")).string();
+    }
+
+    AgentSandbox box;
+    std::unique_ptr<AgentProcess> agent;
+};
+
+}  // namespace
+
+TEST_F(EventBus, ServedOnTheCoreSocketAndItsTcpPort) {
+    EXPECT_EQ(tcpPort(), 56630);
+    for (auto connection : {RpcConnection::unixSocket(socketPath()), RpcConnection::tcp(tcpPort())}) {
+        auto bus = connection.bus();
+        EXPECT_TRUE(bus->IsRpcStatusNormal());
+        BroadcastIdentify identity;
+        bus->identify(identity);
+        EXPECT_FALSE(identity.channelID.empty());
+
+        BroadcastIdentify unknown;
+        BroadcastPullEvent first;
+        bus->pull(first, unknown, 60000);  // answered at once with the ready event
+        ASSERT_EQ(first.data.size(), 1u);
+        EXPECT_EQ(first.data[0].body.topic, "statusEvent|eventbus.ready");
+        EXPECT_EQ(first.identify.channelID, identity.channelID);
+    }
+}
+
+TEST_F(EventBus, RepeatRulesAndDeliveryAcrossTransports) {
+    auto tcp = RpcConnection::tcp(tcpPort());
+    auto pipe = RpcConnection::unixSocket(socketPath());
+    auto pusher = tcp.bus();
+    std::vector<bool> accepted;
+    for (std::int64_t id : {5, 5, 4, 6}) {
+        accepted.push_back(pusher->push(event("integration-client", id)));
+    }
+    EXPECT_EQ(accepted, (std::vector<bool>{true, false, false, true}));
+
+    // Everything from the start of the ring: the agent's own ready event, then the two accepted pushes.
+    auto puller = pipe.bus();
+    BroadcastIdentify identity;
+    puller->identify(identity);
+    BroadcastIdentify cursor;
+    cursor.channelID = identity.channelID;
+    cursor.eventID = 0;
+    std::vector<std::string> topics;
+    std::vector<std::int64_t> ids;
+    ASSERT_TRUE(talvern::test::eventually([&] {
+        BroadcastPullEvent pulled;
+        puller->pull(pulled, cursor, 200);
+        for (const auto& e : pulled.data) {
+            topics.push_back(e.body.topic);
+            ids.push_back(e.origin.eventID);
+        }
+        cursor = pulled.identify;
+        return topics.size() >= 3;
+    }));
+    EXPECT_EQ(topics, (std::vector<std::string>{"statusEvent|ready", "mirnEvent|test", "mirnEvent|test"}));
+    EXPECT_EQ(std::vector<std::int64_t>(ids.begin() + 1, ids.end()), (std::vector<std::int64_t>{5, 6}));
+}
+
+TEST_F(EventBus, CapacitiesNameTheAgentAndTheLoadedPlugin) {
+    auto connection = RpcConnection::unixSocket(socketPath());
+    std::string document;
+    connection.capacities()->getCapacities(document);
+    EXPECT_NE(document.find(R"("name":"oKavelAgent")"), std::string::npos) << document;
+    EXPECT_NE(document.find(R"("dependency":[{"name":"hello","version":"1.0.0"}])"), std::string::npos)
+        << document;
+}
+
+TEST_F(EventBus, UnknownServiceIsRefusedAndTheAgentServesOn) {
+    auto connection = RpcConnection::tcp(tcpPort());
+    talvern::rpc::thrift::SdpBroadcastClient stranger(connection.service("NoSuchService"));
+    try {
+        stranger.IsRpcStatusNormal();
+        FAIL() << "an unknown service answered";
+    } catch (const apache::thrift::TApplicationException& e) {
+        EXPECT_STREQ(e.what(), "Unknown service: NoSuchService");
+    }
+    EXPECT_TRUE(RpcConnection::tcp(tcpPort()).bus()->IsRpcStatusNormal());
+}
