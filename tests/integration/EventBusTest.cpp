@@ -7,10 +7,8 @@
 #include "AgentSandbox.h"
 #include "unit/rpc/RpcTestSupport.h"
 
-using talvern::rpc::thrift::BroadcastBody;
 using talvern::rpc::thrift::BroadcastIdentify;
 using talvern::rpc::thrift::BroadcastPullEvent;
-using talvern::rpc::thrift::BroadcastPushEvent;
 using talvern::test::AgentProcess;
 using talvern::test::AgentSandbox;
 using talvern::test::RpcConnection;
@@ -18,16 +16,6 @@ using talvern::test::RpcConnection;
 namespace {
 
 const char* const kCorePipe = "oKavelCore-fcd60898-3ef4-423f-acc9-3b28dc0e9e22";
-
-BroadcastPushEvent event(const std::string& channel, std::int64_t id,
-                         const std::string& topic = "mirnEvent|test") {
-    BroadcastPushEvent e;
-    e.body.topic = topic;
-    e.body.content = R"({"event":"test"})";
-    e.origin.channelID = channel;
-    e.origin.eventID = id;
-    return e;
-}
 
 // The core host with the bus: "--plugin plugins/oKavelCore -e", the example plug-in beside it.
 class EventBus : public ::testing::Test {
@@ -84,7 +72,8 @@ TEST_F(EventBus, RepeatRulesAndDeliveryAcrossTransports) {
     auto pusher = tcp.bus();
     std::vector<bool> accepted;
     for (std::int64_t id : {5, 5, 4, 6}) {
-        accepted.push_back(pusher->push(event("integration-client", id)));
+        accepted.push_back(
+            pusher->push(talvern::test::makeEvent("integration-client", id, "mirnEvent|test")));
     }
     EXPECT_EQ(accepted, (std::vector<bool>{true, false, false, true}));
 

@@ -8,22 +8,11 @@
 #include "app/SdpAppCmdHelper.h"
 #include "app/SdpParamAdaptor.h"
 #include "app/cmdline/CmdlineParser.h"
+#include "support/Args.h"
+
+using talvern::test::Args;
 
 namespace {
-
-// Owns argv storage for one simulated command line.
-struct Args {
-    explicit Args(std::vector<std::string> words) : strings(std::move(words)) {
-        for (auto& s : strings) {
-            pointers.push_back(s.data());
-        }
-        pointers.push_back(nullptr);
-    }
-    int argc() const { return static_cast<int>(strings.size()); }
-    char** argv() { return pointers.data(); }
-    std::vector<std::string> strings;
-    std::vector<char*> pointers;
-};
 
 struct Parsed {
     bool ok;

@@ -10,26 +10,16 @@
 #include "app/SdpSingleApplicationImpl.h"
 #include "app/single/QtLockedFile.h"
 #include "app/single/QtSingleCoreApplication.h"
+#include "support/Args.h"
 #include "support/TempDir.h"
 
+using talvern::SdpSingleApplicationImpl;
 using talvern::test::ScopedEnv;
 using talvern::test::TempDir;
-using talvern::SdpSingleApplicationImpl;
+
+using talvern::test::Args;
 
 namespace {
-
-struct Args {
-    explicit Args(std::vector<std::string> words) : strings(std::move(words)) {
-        for (auto& s : strings) {
-            pointers.push_back(s.data());
-        }
-        pointers.push_back(nullptr);
-    }
-    int argc() const { return static_cast<int>(strings.size()); }
-    char** argv() { return pointers.data(); }
-    std::vector<std::string> strings;
-    std::vector<char*> pointers;
-};
 
 std::string lockName(std::vector<std::string> words) {
     Args args(std::move(words));

@@ -8,8 +8,8 @@
 
 #include "context/RunTimeContext.h"
 #include "controller/IWebEventSink.h"
-#include "support/LogCapture.h"
 #include "log/Check.h"
+#include "support/LogCapture.h"
 #include "support/ThreadPool.h"
 #include "unit/controller/RecordingSink.h"
 

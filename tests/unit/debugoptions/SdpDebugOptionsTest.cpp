@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "support/LogCapture.h"
 #include "portal/Json.h"
+#include "support/LogCapture.h"
 
 namespace fs = std::filesystem;
 using talvern::Debug;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/TempDir.h"
+#include "support/TestFiles.h"
 
 namespace fs = std::filesystem;
 using talvern::test::ScopedEnv;
@@ -31,13 +32,6 @@ std::vector<std::string> fileNames(const fs::path& dir) {
 void touch(const fs::path& file, int ageSeconds) {
     std::ofstream(file) << "old dump";
     fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(ageSeconds));
-}
-
-std::string readAll(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 }  // namespace
@@ -116,7 +110,7 @@ TEST_F(CrashTest, CrashWritesOneNamedDumpAndExitsZero) {
     EXPECT_TRUE(std::regex_match(names[0],
                                  std::regex(R"(oKavelCore_\d\d\.\d\d\.\d\d\.\d\d\.\d\d\.\d\d\.\d{3}\.dmp)")))
         << names[0];
-    std::string dump = readAll(dumpDir / names[0]);
+    std::string dump = talvern::test::readFile(dumpDir / names[0]);
     EXPECT_NE(dump.find("signal: 11"), std::string::npos);
     EXPECT_NE(dump.find("mode: normal"), std::string::npos);
     EXPECT_NE(dump.find("stack:\n0x"), std::string::npos);
@@ -142,7 +136,7 @@ TEST_F(CrashTest, DebugMarkUnderTheDumpBaseSelectsFullMode) {
     EXPECT_EXIT(crashLikeTheCoreHost(), ::testing::ExitedWithCode(0), "");
     auto names = fileNames(dumpDir);
     ASSERT_EQ(names.size(), 1u);
-    std::string dump = readAll(dumpDir / names[0]);
+    std::string dump = talvern::test::readFile(dumpDir / names[0]);
     EXPECT_NE(dump.find("mode: full"), std::string::npos);
     EXPECT_NE(dump.find("maps:\n"), std::string::npos);
 }

@@ -9,21 +9,13 @@
 #include "log/Log.h"
 #include "log/LogSetup.h"
 #include "support/TempDir.h"
+#include "support/TestFiles.h"
 
 namespace fs = std::filesystem;
 using talvern::test::ScopedEnv;
 using talvern::test::TempDir;
 
-namespace {
-
-std::string readAll(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(QualifiedFunctionName, StripsReturnTypeAndParameters) {
     using talvern::log::qualifiedFunctionName;
@@ -47,7 +39,7 @@ TEST(IndependentLog, WritesLinesWithTagFunctionAndLineAtItsLevel) {
     log.log(spdlog::level::debug, "tagA", "ns::f", 7, "hidden");
     log.log(spdlog::level::info, "tagB", "ns::g", 8, "shown {} braces stay");
     log.flush();
-    std::string text = readAll(dir / "logs" / "one.log");
+    std::string text = talvern::test::readFile(dir / "logs" / "one.log");
     EXPECT_EQ(text.find("hidden"), std::string::npos);
     EXPECT_NE(text.find("[tagB] [ns::g:8] shown {} braces stay"), std::string::npos);
 }
@@ -88,7 +80,7 @@ TEST(LogSetup, MainLoggerGoesToTheNamedFileAtWarningLevelWithTheSharedDebugMark)
     OKV_LOG_INFO("an info line {}", 1);
     OKV_LOG_WARN("a warning line {}", 2);
     talvern::Logger::GetInstance().flush();
-    std::string text = readAll(dir / "logs" / "main.log");
+    std::string text = talvern::test::readFile(dir / "logs" / "main.log");
     EXPECT_EQ(text.find("an info line"), std::string::npos);
     EXPECT_NE(
         text.find("[oKavelAgent] [LogSetup_MainLoggerGoesToTheNamedFileAtWarningLevelWithTheSharedDebugMark_"

@@ -43,19 +43,11 @@ using talvern::test::ScopedEnv;
 using talvern::test::TempDir;
 namespace thrift = talvern::rpc::thrift;
 
+using talvern::test::makeEvent;
+
 namespace {
 
 enum class Transport { Pipe, Tcp };
-
-BroadcastPushEvent makeEvent(const std::string& channel, int64_t id,
-                             const std::string& topic = "testEvent|e2e") {
-    BroadcastPushEvent event;
-    event.body.topic = topic;
-    event.body.content = R"({"event":"e2e"})";
-    event.origin.channelID = channel;
-    event.origin.eventID = id;
-    return event;
-}
 
 std::size_t residentBytes() {
     std::ifstream statm("/proc/self/statm");

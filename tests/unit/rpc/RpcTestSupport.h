@@ -54,6 +54,17 @@ private:
     }
 };
 
+/// A bus event from channel with id; its content is a small JSON object.
+inline talvern::rpc::thrift::BroadcastPushEvent makeEvent(const std::string& channel, int64_t id,
+                                                         const std::string& topic = "testEvent|e2e") {
+    talvern::rpc::thrift::BroadcastPushEvent event;
+    event.body.topic = topic;
+    event.body.content = R"({"event":"e2e"})";
+    event.origin.channelID = channel;
+    event.origin.eventID = id;
+    return event;
+}
+
 /// A loopback TCP port that was free a moment ago (the kernel's choice).
 inline uint16_t freeTcpPort() {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -12,9 +12,9 @@
 
 #include "envprovider/EnvProviderErrors.h"
 #include "envprovider/ProcessPath.h"
-#include "support/ErrorCategories.h"
 #include "rpcauth/PeerIdentity.h"
 #include "rpcauth/ProcessSignCache.h"
+#include "support/ErrorCategories.h"
 #include "support/TempDir.h"
 
 using namespace std::chrono_literals;
