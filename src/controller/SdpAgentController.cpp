@@ -399,6 +399,8 @@ void SdpAgentController::initRpcServer() {
     if (pRpcServer == nullptr) {
         return;
     }
+    // Only the agent itself and maker-signed processes are served, on both transports.
+    pRpcServer->requirePeerAuthentication();
     std::shared_ptr<PluginsManager> plugins = m_pluginsManager;
     m_capacitiesService = std::make_shared<SdpCapacitiesService>([plugins] { return plugins->capacities(); });
     pRpcServer->registerProcessor(SdpCapacitiesService::kServiceName,

@@ -17,6 +17,9 @@ MultiplexedServer::~MultiplexedServer() = default;
 
 std::shared_ptr<apache::thrift::TProcessor> MultiplexedServer::wrapProcessor(
     std::shared_ptr<apache::thrift::TProcessor> processor) {
+    if (m_guard) {
+        return m_guard(std::move(processor));
+    }
     return guardWithPeerCheck(std::move(processor), m_peerCheck, m_transport);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,10 @@ public:
 
     /// The check that processors registered from now on are put behind.
     void setPeerCheck(PeerCheck check) { m_peerCheck = std::move(check); }
+    /// Wraps every processor registered from now on (the authenticating processors); replaces the check.
+    using ProcessorGuard = std::function<std::shared_ptr<apache::thrift::TProcessor>(
+        std::shared_ptr<apache::thrift::TProcessor>)>;
+    void setProcessorGuard(ProcessorGuard guard) { m_guard = std::move(guard); }
 
     bool running() const;
 
@@ -41,6 +46,7 @@ protected:
 private:
     std::string m_transport;
     PeerCheck m_peerCheck;
+    ProcessorGuard m_guard;
 };
 
 }  // namespace talvern::rpc

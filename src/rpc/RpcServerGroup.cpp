@@ -1,5 +1,7 @@
 #include "rpc/RpcServerGroup.h"
 
+#include "rpc/AuthProcessors.h"
+
 #include <future>
 #include <random>
 
@@ -27,6 +29,15 @@ void RpcServerGroup::registerProcessor(const std::string& serviceName,
                                        std::shared_ptr<apache::thrift::TProcessor> processor) {
     m_pipeServer->registerProcessor(serviceName, processor);
     m_tcpServer->registerProcessor(serviceName, processor);
+}
+
+void RpcServerGroup::requirePeerAuthentication() {
+    m_tcpServer->setProcessorGuard([](std::shared_ptr<apache::thrift::TProcessor> processor) {
+        return std::make_shared<AuthTcpProcessor>(std::move(processor));
+    });
+    m_pipeServer->setProcessorGuard([](std::shared_ptr<apache::thrift::TProcessor> processor) {
+        return std::make_shared<AuthPipeProcessor>(std::move(processor));
+    });
 }
 
 void RpcServerGroup::setPeerChecks(PeerCheck tcp, PeerCheck pipe) {

@@ -60,6 +60,8 @@ public:
 
     /// The check each server puts processors registered from now on behind.
     void setPeerChecks(PeerCheck tcp, PeerCheck pipe);
+    /// Puts every processor registered from now on behind the peer authentication of its transport.
+    void requirePeerAuthentication();
 
     /// The TCP port listened on, 0 while not running.
     uint16_t tcpPort() const;

@@ -2,6 +2,9 @@
 
 #include <thrift/TApplicationException.h>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <filesystem>
 
 #include "AgentSandbox.h"
@@ -24,6 +27,7 @@ protected:
         auto plugin = box.binDir() / "plugins/oKavelCore/hello/hello.so";
         std::filesystem::create_directories(plugin.parent_path());
         std::filesystem::copy_file(OKAVEL_EXAMPLE_PLUGIN, plugin);
+        box.enableDebugLog();
         agent = box.start({"--plugin", "plugins/oKavelCore", "-e"});
         ASSERT_TRUE(talvern::test::eventually([&] { return tcpPort() != 0 || !agent->running(); }))
             << agent->out();
@@ -119,4 +123,54 @@ TEST_F(EventBus, UnknownServiceIsRefusedAndTheAgentServesOn) {
         EXPECT_STREQ(e.what(), "Unknown service: NoSuchService");
     }
     EXPECT_TRUE(RpcConnection::tcp(tcpPort()).bus()->IsRpcStatusNormal());
+}
+
+namespace {
+
+// Runs okavel-bus (a copy at toolPath) with args; its exit status.
+int runTool(const std::filesystem::path& toolPath, const std::string& args) {
+    int status = std::system(("'" + toolPath.string() + "' " + args + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::size_t countOf(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+}  // namespace
+
+TEST_F(EventBus, OnlyTheSignedToolIsServedAndTheAgentServesOnAfterARefusal) {
+    auto tool = box.root() / "okavel-bus";
+    auto unsignedTool = box.root() / "okavel-bus-unsigned";
+    std::filesystem::copy_file(OKAVEL_BUS_TOOL, tool);
+    std::filesystem::copy_file(OKAVEL_BUS_TOOL, unsignedTool);
+    ASSERT_EQ(std::system(
+                  ("'" + std::string(OKAVEL_SIGN_TOOL) + "' strip '" + unsignedTool.string() + "' >/dev/null")
+                      .c_str()),
+              0);
+    const std::string overSocket = "--socket '" + socketPath() + "'";
+    const std::string overTcp = "--tcp " + std::to_string(tcpPort());
+
+    EXPECT_EQ(runTool(tool, overSocket + " identify"), 0);
+    EXPECT_EQ(runTool(tool, overTcp + " identify"), 0);
+    EXPECT_EQ(runTool(unsignedTool, overSocket + " identify"), 3);
+    EXPECT_EQ(runTool(unsignedTool, overTcp + " identify"), 3);
+    EXPECT_EQ(runTool(tool, overTcp + " push 'mirnEvent|after' '{\"event\":\"x\"}'"), 0);
+
+    std::string log = AgentSandbox::readFile(box.logDir() / "oKavelAgent_plugins_oKavelCore_e.log");
+    EXPECT_EQ(countOf(log, "RPC will reject the service ; Reason: The process is not a talvern process"), 1u);
+    EXPECT_EQ(countOf(log, "RPC will reject the service; Reason: The process is not a talvern process"), 1u);
+}
+
+TEST_F(EventBus, ManyCallsOfOneProcessCheckItsSignatureOnce) {
+    auto watcher = box.root() / "watcher";
+    std::filesystem::copy_file(OKAVEL_BUS_TOOL, watcher);
+    // identify, then pulls until the time-out ends it: several calls from one process
+    runTool("/usr/bin/timeout", "2 '" + watcher.string() + "' --tcp " + std::to_string(tcpPort()) + " watch");
+    std::string log = AgentSandbox::readFile(box.logDir() / "oKavelAgent_plugins_oKavelCore_e.log");
+    EXPECT_EQ(countOf(log, "process:" + watcher.string() + " connect to current server"), 1u) << log;
 }

@@ -1,0 +1,123 @@
+#include "rpc/AuthProcessors.h"
+
+#include <thrift/protocol/TProtocol.h>
+#include <thrift/transport/TSocket.h>
+
+#include "envprovider/ProcessPath.h"
+#include "log/Log.h"
+#include "rpc/PeerCheck.h"
+#include "rpcauth/PeerIdentity.h"
+#include "rpcauth/ProcessSignCache.h"
+#include "signcheck/SignCheck.h"
+#include "support/ErrorCategories.h"
+
+namespace talvern::rpc {
+namespace {
+
+// Thrift serves each connection on a thread of its own, so the owner of the last connection this thread
+// served is the owner of this call's connection when the socket and its port are the same.
+struct ConnectionOwner {
+    const void* socket = nullptr;
+    int fd = -1;
+    int peerPort = -1;
+    std::uint32_t pid = 0;
+};
+thread_local ConnectionOwner t_owner;
+
+PeerVerifier& verifier() {
+    static PeerVerifier instance(
+        ProcessSignCache::instance(),
+        [](const std::string& path) { return signCheck::windows::hasTalvernSignWithUTF8(path); },
+        [](std::uint32_t pid, std::error_code& ec) { return process::processpath(pid, ec); });
+    return instance;
+}
+
+}  // namespace
+
+std::uint32_t getPidForTcpTransport(const std::shared_ptr<apache::thrift::protocol::TProtocol>& in,
+                                    std::error_code& ec) {
+    ec.clear();
+    if (!in) {
+        ec = make_error_code(inner_errc::illegal_parameter);
+        OKV_LOG_ERROR("The input TProtocol is null");
+        return 0;
+    }
+    auto socket = callSocket(in);
+    if (!socket) {
+        ec = make_error_code(inner_errc::null_pointer);
+        OKV_LOG_ERROR("Transport pointer is null");
+        return 0;
+    }
+    const int peerPort = socket->getPeerPort();
+    if (t_owner.socket == socket.get() && t_owner.fd == socket->getSocketFD() &&
+        t_owner.peerPort == peerPort) {
+        return t_owner.pid;
+    }
+    std::uint32_t pid = tcpPortOwnerPid(static_cast<std::uint16_t>(peerPort), ec);
+    if (pid != 0 && !ec) {
+        t_owner = ConnectionOwner{socket.get(), socket->getSocketFD(), peerPort, pid};
+    }
+    return pid;
+}
+
+std::uint32_t getPidForPipeTransport(const std::shared_ptr<apache::thrift::protocol::TProtocol>& in,
+                                     std::error_code& ec) {
+    ec.clear();
+    auto socket = callSocket(in);
+    if (!socket) {
+        ec = make_error_code(inner_errc::null_pointer);
+        OKV_LOG_ERROR("TPipe pointer is null");
+        return 0;
+    }
+    return unixPeerPid(socket->getSocketFD(), ec);
+}
+
+bool isTalvernProcess(std::uint32_t pid, std::error_code& ec) { return verifier().isTalvernProcess(pid, ec); }
+
+AuthTcpProcessor::AuthTcpProcessor(std::shared_ptr<apache::thrift::TProcessor> processor)
+    : m_processor(std::move(processor)) {}
+
+bool AuthTcpProcessor::process(std::shared_ptr<apache::thrift::protocol::TProtocol> in,
+                               std::shared_ptr<apache::thrift::protocol::TProtocol> out,
+                               void* connectionContext) {
+    std::error_code ec;
+    const std::uint32_t pid = getPidForTcpTransport(in, ec);
+    if (pid == 0 || ec) {
+        OKV_LOG_WARN(
+            "RPC will reject the service; Reason: Failure to obtain process number via tcp, {}@{} --->>> {}",
+            ec.value(), ec.category().name(), ec.message());
+        return false;
+    }
+    if (isTalvernProcess(pid, ec) && !ec) {
+        return m_processor->process(std::move(in), std::move(out), connectionContext);
+    }
+    OKV_LOG_WARN("RPC will reject the service; Reason: The process is not a talvern process, {}@{} --->>> {}",
+                 ec.value(), ec.category().name(), ec.message());
+    return false;
+}
+
+AuthPipeProcessor::AuthPipeProcessor(std::shared_ptr<apache::thrift::TProcessor> processor)
+    : m_processor(std::move(processor)) {}
+
+bool AuthPipeProcessor::process(std::shared_ptr<apache::thrift::protocol::TProtocol> in,
+                                std::shared_ptr<apache::thrift::protocol::TProtocol> out,
+                                void* connectionContext) {
+    std::error_code ec;
+    const std::uint32_t pid = getPidForPipeTransport(in, ec);
+    if (pid == 0 || ec) {
+        OKV_LOG_WARN(
+            "RPC will reject the service ; Reason: Failure to obtain process number via pipe, {}@{} --->>> "
+            "{}",
+            ec.value(), ec.category().name(), ec.message());
+        return false;
+    }
+    if (isTalvernProcess(pid, ec) && !ec) {
+        return m_processor->process(std::move(in), std::move(out), connectionContext);
+    }
+    OKV_LOG_WARN(
+        "RPC will reject the service ; Reason: The process is not a talvern process, {}@{} --->>> {}",
+        ec.value(), ec.category().name(), ec.message());
+    return false;
+}
+
+}  // namespace talvern::rpc

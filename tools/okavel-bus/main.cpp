@@ -1,0 +1,253 @@
+// okavel-bus: a command-line client of the agent's event bus, for people and scripts.
+//
+//   okavel-bus [--socket PATH | --tcp PORT] identify
+//   okavel-bus [--socket PATH | --tcp PORT] push TOPIC CONTENT
+//   okavel-bus [--socket PATH | --tcp PORT] watch [--from ID]
+//   okavel-bus [--socket PATH | --tcp PORT] capacities
+//
+// Without --socket or --tcp it reaches the core service's bus: its local socket in the runtime directory,
+// else the TCP port of its port file beside this tool (56630 when there is none).
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <thrift/TApplicationException.h>
+#include <thrift/protocol/TBinaryProtocol.h>
+#include <thrift/protocol/TMultiplexedProtocol.h>
+#include <thrift/transport/TBufferTransports.h>
+#include <thrift/transport/TSocket.h>
+#include <thrift/transport/TTransportException.h>
+
+#include <atomic>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include "platform/Paths.h"
+#include "rpcgen/SdpBroadcast.h"
+#include "rpcgen/SdpCapacitiesService.h"
+
+namespace {
+
+using apache::thrift::protocol::TBinaryProtocol;
+using apache::thrift::protocol::TMultiplexedProtocol;
+using apache::thrift::transport::TBufferedTransport;
+using apache::thrift::transport::TSocket;
+using apache::thrift::transport::TTransportException;
+using talvern::rpc::thrift::BroadcastIdentify;
+using talvern::rpc::thrift::BroadcastPullEvent;
+using talvern::rpc::thrift::BroadcastPushEvent;
+
+const char* const kCorePipe = "oKavelCore-fcd60898-3ef4-423f-acc9-3b28dc0e9e22";
+constexpr std::uint16_t kCorePort = 56630;
+constexpr int kExitUsage = 64;
+constexpr int kExitUnreachable = 2;
+constexpr int kExitRefused = 3;
+
+std::atomic<bool> g_interrupted{false};
+
+struct Target {
+    std::string socketPath;
+    std::uint16_t port = 0;
+    std::string describe() const {
+        return socketPath.empty() ? "127.0.0.1:" + std::to_string(port) : socketPath;
+    }
+};
+
+int usage() {
+    std::cerr
+        << "usage: okavel-bus [--socket PATH | --tcp PORT] identify | push TOPIC CONTENT | watch [--from ID]"
+           " | capacities\n";
+    return kExitUsage;
+}
+
+bool parsePort(const std::string& text, std::uint16_t& port) {
+    unsigned value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535) {
+        return false;
+    }
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+Target defaultTarget() {
+    Target target;
+    std::string socket = talvern::platform::runtimeDir() + "/" + kCorePipe + ".sock";
+    std::error_code ec;
+    if (std::filesystem::exists(socket, ec)) {
+        target.socketPath = socket;
+        return target;
+    }
+    std::ifstream portFile(talvern::platform::executableDir() + "/var/run/plugins/oKavelCore/thrift");
+    std::string text;
+    portFile >> text;
+    if (!parsePort(text, target.port)) {
+        target.port = kCorePort;
+    }
+    return target;
+}
+
+std::string eventJson(const BroadcastPushEvent& event) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    writer.StartObject();
+    writer.Key("channelID");
+    writer.String(event.origin.channelID.c_str());
+    writer.Key("eventID");
+    writer.Int64(event.origin.eventID);
+    writer.Key("topic");
+    writer.String(event.body.topic.c_str());
+    writer.Key("content");
+    writer.String(event.body.content.c_str());
+    writer.EndObject();
+    return buffer.GetString();
+}
+
+class Connection {
+public:
+    explicit Connection(const Target& target) {
+        m_socket = target.socketPath.empty() ? std::make_shared<TSocket>("127.0.0.1", target.port)
+                                             : std::make_shared<TSocket>(target.socketPath);
+        m_socket->setConnTimeout(2000);
+        m_transport = std::make_shared<TBufferedTransport>(m_socket);
+        auto protocol = std::make_shared<TBinaryProtocol>(m_transport);
+        m_bus = std::make_unique<talvern::rpc::thrift::SdpBroadcastClient>(
+            std::make_shared<TMultiplexedProtocol>(protocol, "SdpBroadcastService"));
+        m_capacities = std::make_unique<talvern::rpc::thrift::SdpCapacitiesServiceClient>(
+            std::make_shared<TMultiplexedProtocol>(protocol, "SdpCapacitiesService"));
+        m_transport->open();
+    }
+    talvern::rpc::thrift::SdpBroadcastClient& bus() { return *m_bus; }
+    talvern::rpc::thrift::SdpCapacitiesServiceClient& capacities() { return *m_capacities; }
+
+private:
+    std::shared_ptr<TSocket> m_socket;
+    std::shared_ptr<TBufferedTransport> m_transport;
+    std::unique_ptr<talvern::rpc::thrift::SdpBroadcastClient> m_bus;
+    std::unique_ptr<talvern::rpc::thrift::SdpCapacitiesServiceClient> m_capacities;
+};
+
+int identify(Connection& connection) {
+    BroadcastIdentify identity;
+    connection.bus().identify(identity);
+    std::cout << R"({"channelID":")" << identity.channelID << R"(","eventID":)" << identity.eventID << "}"
+              << std::endl;
+    return 0;
+}
+
+int push(Connection& connection, const std::string& topic, const std::string& content) {
+    BroadcastPushEvent event;
+    event.body.topic = topic;
+    event.body.content = content;
+    // A channel of its own per run, so that the bus's repeat check never mistakes this event for an old one.
+    event.origin.channelID =
+        "okavel-bus-" + std::to_string(::getpid()) + "-" + std::to_string(::time(nullptr));
+    event.origin.eventID = 1;
+    if (!connection.bus().push(event)) {
+        std::cerr << "okavel-bus: the bus refused the event" << std::endl;
+        return 1;
+    }
+    std::cout << "pushed " << topic << std::endl;
+    return 0;
+}
+
+int watch(Connection& connection, std::int64_t from) {
+    BroadcastIdentify cursor;
+    connection.bus().identify(cursor);
+    cursor.eventID = from;
+    while (!g_interrupted) {
+        BroadcastPullEvent pulled;
+        connection.bus().pull(pulled, cursor, 1000);
+        for (const auto& event : pulled.data) {
+            std::cout << eventJson(event) << std::endl;
+        }
+        cursor = pulled.identify;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    Target target;
+    bool explicitTarget = false;
+    while (!args.empty() && (args[0] == "--socket" || args[0] == "--tcp")) {
+        if (args.size() < 2) {
+            return usage();
+        }
+        if (args[0] == "--socket") {
+            target.socketPath = args[1];
+        } else if (!parsePort(args[1], target.port)) {
+            std::cerr << "okavel-bus: not a port: " << args[1] << std::endl;
+            return kExitUsage;
+        }
+        explicitTarget = true;
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    if (args.empty()) {
+        return usage();
+    }
+    if (!explicitTarget) {
+        target = defaultTarget();
+    }
+    struct sigaction action {};
+    action.sa_handler = [](int) { g_interrupted = true; };
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+
+    const std::string& command = args[0];
+    try {
+        Connection connection(target);
+        if (command == "identify" && args.size() == 1) {
+            return identify(connection);
+        }
+        if (command == "push" && args.size() == 3) {
+            return push(connection, args[1], args[2]);
+        }
+        if (command == "watch" && (args.size() == 1 || (args.size() == 3 && args[1] == "--from"))) {
+            std::int64_t from = 0;
+            if (args.size() == 3) {
+                auto [end, ec] = std::from_chars(args[2].data(), args[2].data() + args[2].size(), from);
+                if (ec != std::errc() || end != args[2].data() + args[2].size() || from < 0) {
+                    return usage();
+                }
+            }
+            return watch(connection, from);
+        }
+        if (command == "capacities" && args.size() == 1) {
+            std::string document;
+            connection.capacities().getCapacities(document);
+            std::cout << document << std::endl;
+            return 0;
+        }
+        return usage();
+    } catch (const TTransportException& e) {
+        if (e.getType() == TTransportException::NOT_OPEN) {
+            std::cerr << "okavel-bus: the agent cannot be reached at " << target.describe() << ": "
+                      << e.what() << std::endl;
+            return kExitUnreachable;
+        }
+        if (g_interrupted) {
+            return 0;
+        }
+        std::cerr
+            << "okavel-bus: the agent closed the connection without an answer (a tool the agent does not "
+               "trust is refused): "
+            << e.what() << std::endl;
+        return kExitRefused;
+    } catch (const apache::thrift::TApplicationException& e) {
+        std::cerr << "okavel-bus: the agent answered with an error: " << e.what() << std::endl;
+        return 1;
+    } catch (const std::exception& e) {
+        std::cerr << "okavel-bus: " << e.what() << std::endl;
+        return 1;
+    }
+}
