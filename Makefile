@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all deps configure build run test test-asan test-tsan fuzz bench format clean
+.PHONY: all deps configure build run test test-asan test-tsan fuzz bench bench-http format clean
 
 all: build
 
@@ -52,6 +52,12 @@ bench:
 	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build build-release -j $(JOBS)
 	bash bench/run-all.sh build-release
+
+# POST /v1/detect under wrk at 1 and 32 connections, beside nginx (apt-get install wrk nginx-light).
+bench-http:
+	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build build-release -j $(JOBS) --target oKavelAgent
+	bash bench/http/detect-bench.sh build-release
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
