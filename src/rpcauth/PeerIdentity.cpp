@@ -9,8 +9,8 @@
 #include <sstream>
 
 #include "log/Log.h"
-#include "support/ErrorCategories.h"
 #include "rpcauth/ProcessSignCache.h"
+#include "support/ErrorCategories.h"
 
 namespace talvern::rpc {
 namespace {

@@ -56,7 +56,7 @@ private:
 
 /// A bus event from channel with id; its content is a small JSON object.
 inline talvern::rpc::thrift::BroadcastPushEvent makeEvent(const std::string& channel, int64_t id,
-                                                         const std::string& topic = "testEvent|e2e") {
+                                                          const std::string& topic = "testEvent|e2e") {
     talvern::rpc::thrift::BroadcastPushEvent event;
     event.body.topic = topic;
     event.body.content = R"({"event":"e2e"})";
