@@ -9,6 +9,7 @@
 #include "context/RunTimeContext.h"
 #include "controller/EventForwardingRule.h"
 #include "controller/IWebEventSink.h"
+#include "eventbus/SdpBroadcastClient.h"
 #include "eventbus/SdpBroadcastImpl.h"
 #include "eventbus/SdpBroadcastService.h"
 #include "http/HttpOrigin.h"
@@ -294,7 +295,7 @@ void SdpAgentController::createEventBus() {
     if (m_option.enableEventBus) {
         m_eventBus = std::make_shared<rpc::thrift::SdpBroadcastImpl>();
     } else {
-        OKV_SKIP_STEP("create SdpBroadcastClient", "the broadcast client");
+        m_eventBus = std::make_shared<SdpBroadcastClient>();
     }
 }
 
@@ -410,8 +411,6 @@ void SdpAgentController::initRpcServer() {
         OKV_LOG_INFO("Start the event bus");
         busStarted = m_eventBus->start();
         OKV_LOG_INFO("Start the event bus return {}", busStarted ? "success" : "failure");
-    } else {
-        OKV_SKIP_STEP("Start the event bus", "the broadcast client");
     }
     if (busStarted && m_option.enableEventBus) {
         auto server = std::dynamic_pointer_cast<rpc::thrift::SdpBroadcastImpl>(m_eventBus);

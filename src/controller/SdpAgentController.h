@@ -86,7 +86,7 @@ public:
 
     /// Connects the event center that receives forwarded events (done while the HTTP router is built).
     void setEventCenter(std::shared_ptr<IWebEventSink> eventCenter);
-    /// The event bus of this host; null until the client mode exists for hosts without the bus.
+    /// The event bus of this host: hosted here, or joined as a client of the core service's.
     const std::shared_ptr<EventBusBase>& eventBus() const { return m_eventBus; }
     /// The registry handed to modules.
     std::shared_ptr<RunTimeContext> runTimeContext() const { return m_runTimeContext; }

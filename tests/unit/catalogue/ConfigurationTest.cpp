@@ -7,6 +7,7 @@
 
 #include "catalogue/MessageCatalogue.h"
 #include "support/LogCapture.h"
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 using talvern::utilities::Configuration;
@@ -15,13 +16,6 @@ namespace {
 
 class ConfigurationTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_dir = fs::path(::testing::TempDir()) / "okavel-configuration";
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     std::string path() const { return (m_dir / "localConfig.json").string(); }
     void write(const std::string& text) const { std::ofstream(path(), std::ios::trunc) << text; }
 
@@ -36,7 +30,9 @@ protected:
         return talvern::utilities::getMessage(6, sources);
     }
 
-    fs::path m_dir;
+    // A directory of each test's own: tests run in parallel.
+    talvern::test::TempDir m_tempDir;
+    fs::path m_dir = m_tempDir.path();
 };
 
 constexpr const char* kFunction = "[talvern::utilities::Configuration::readKeyVaule:";

@@ -1,4 +1,5 @@
 #include "catalogue/MessageCatalogue.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -119,18 +120,16 @@ TEST(MessageCatalogue, UnknownCodesGiveTheUnknownErrorText) {
 class MessageCatalogueFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_dir = fs::path(::testing::TempDir()) / "okavel-catalogue-file";
-        fs::remove_all(m_dir);
+        m_dir = m_tempDir.path();
         fs::create_directories(m_dir / "var" / "conf");
         ::setenv("OKAVEL_SHARED_DATA_DIR", m_dir.c_str(), 1);
     }
-    void TearDown() override {
-        ::unsetenv("OKAVEL_SHARED_DATA_DIR");
-        fs::remove_all(m_dir);
-    }
+    void TearDown() override { ::unsetenv("OKAVEL_SHARED_DATA_DIR"); }
     void writeConfig(const std::string& text) {
         std::ofstream(m_dir / "var" / "conf" / "localConfig.json", std::ios::trunc) << text;
     }
+    // A directory of each test's own: tests run in parallel.
+    talvern::test::TempDir m_tempDir;
     fs::path m_dir;
 };
 
