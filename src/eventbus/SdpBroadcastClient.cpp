@@ -161,19 +161,20 @@ void SdpBroadcastClient::pullLoop() {
                 if (reply.identify.channelID == m_serverChannel) {
                     if (reply.identify.eventID < m_pulledEventId) {
                         OKV_LOG_WARN(
-                            "server's eventid({})  is less than the client's eventid({}); Reason: Maybe this is a "
+                            "server's eventid({})  is less than the client's eventid({}); Reason: Maybe this "
+                            "is a "
                             "server bug",
                             reply.identify.eventID, m_pulledEventId.load());
                     } else {
-                        OKV_LOG_DEBUG("server's event id is {}, local's event id is {}", reply.identify.eventID,
-                                      m_pulledEventId.load());
+                        OKV_LOG_DEBUG("server's event id is {}, local's event id is {}",
+                                      reply.identify.eventID, m_pulledEventId.load());
                     }
                 } else {
                     if (m_serverChannel.empty()) {
                         OKV_LOG_INFO("Initialize the event channel '{}'", reply.identify.channelID);
                     } else {
-                        OKV_LOG_INFO("change channel(eventID: {}) for pull from {} to {}", m_pulledEventId.load(),
-                                     m_serverChannel, reply.identify.channelID);
+                        OKV_LOG_INFO("change channel(eventID: {}) for pull from {} to {}",
+                                     m_pulledEventId.load(), m_serverChannel, reply.identify.channelID);
                     }
                     m_serverChannel = reply.identify.channelID;
                 }
@@ -182,8 +183,10 @@ void SdpBroadcastClient::pullLoop() {
                     auto event = eventbus::fromThrift(received);
                     OKV_LOG_DEBUG("Received event: {}", eventbus::toLogText(event));
                     if (event.origin.channelID == m_ownChannel) {
-                        OKV_LOG_DEBUG("Filter event from the service side and generate by this process, the event is {}",
-                                      eventbus::toLogText(event));
+                        OKV_LOG_DEBUG(
+                            "Filter event from the service side and generate by this process, the event is "
+                            "{}",
+                            eventbus::toLogText(event));
                         continue;
                     }
                     dispatch(event.body.topic, event.body.content);
@@ -216,7 +219,8 @@ void SdpBroadcastClient::pushLoop() {
         }
         if (pending.front()->id > m_pushedEventId) {
             OKV_LOG_WARN(
-                "The event of the client cache is lost; Reason: The event id of the record is {}, but the event is "
+                "The event of the client cache is lost; Reason: The event id of the record is {}, but the "
+                "event is "
                 "actually {}",
                 m_pushedEventId.load(), pending.front()->id);
             m_pushedEventId = pending.front()->id;
@@ -236,11 +240,14 @@ void SdpBroadcastClient::pushLoop() {
                 bool accepted = connection.client()->push(eventbus::toThrift(event));
                 m_pushedEventId = data->id + 1;
                 if (accepted) {
-                    OKV_LOG_DEBUG("Push events to the server success, the event is {}", eventbus::toLogText(event));
+                    OKV_LOG_DEBUG("Push events to the server success, the event is {}",
+                                  eventbus::toLogText(event));
                 } else {
                     OKV_LOG_WARN(
-                        "Push events to the service end failure; Reason: Maybe the event id repeats, please check the "
-                        "service side and the current client log. The current client channel is {}. the event is {}",
+                        "Push events to the service end failure; Reason: Maybe the event id repeats, please "
+                        "check the "
+                        "service side and the current client log. The current client channel is {}. the "
+                        "event is {}",
                         eventbus::toLogText(event.body), eventbus::toLogText(event.origin));
                 }
             }
@@ -271,7 +278,8 @@ std::uint16_t SdpBroadcastClient::servicePortFromFile(const std::string& path) {
     if (!digits || value < 1 || value > 65535) {
         std::error_code reason = rpc::make_error_code(rpc::general_errc::not_found);
         OKV_LOG_WARN(
-            "failed to access the okavelcore's broadcast service port, but will continue to try to connect the "
+            "failed to access the okavelcore's broadcast service port, but will continue to try to connect "
+            "the "
             "broadcast service use default port: {}; Reason: {}@{} --->>> {}",
             kDefaultPort, reason.value(), reason.category().name(), reason.message());
         return kDefaultPort;

@@ -35,7 +35,8 @@ struct SdpRpcClientImpl<Client>::Impl {
         socket->setConnTimeout(kConnectTimeoutMs);
         auto buffered = std::make_shared<apache::thrift::transport::TBufferedTransport>(socket);
         auto protocol = std::make_shared<apache::thrift::protocol::TBinaryProtocol>(buffered);
-        auto multiplexed = std::make_shared<apache::thrift::protocol::TMultiplexedProtocol>(protocol, serviceName);
+        auto multiplexed =
+            std::make_shared<apache::thrift::protocol::TMultiplexedProtocol>(protocol, serviceName);
         try {
             buffered->open();
         } catch (const std::exception& e) {
@@ -88,19 +89,20 @@ bool SdpRpcClientImpl<Client>::startViaTcpTransport(const std::string& host, std
 }
 
 template <class Client>
-bool SdpRpcClientImpl<Client>::start(const std::string& host, std::uint16_t port, const std::string& pipeName) {
+bool SdpRpcClientImpl<Client>::start(const std::string& host, std::uint16_t port,
+                                     const std::string& pipeName) {
     close();
     Transport preferred = m_impl->preference ? m_impl->preference() : Transport::all;
     Transport first = preferred == Transport::all ? g_lastWorking.load() : preferred;
     Transport second = first == Transport::pipe ? Transport::tcp : Transport::pipe;
     for (Transport transport : {first, second}) {
-        OKV_LOG_TAG_INFO(kTag, "Ready to connect to the target address ({}:{} or {}) by {} communication.", host,
-                         port, pipeName, nameOf(transport));
-        bool connected = transport == Transport::pipe ? startViaPipeTransport(pipeName)
-                                                      : startViaTcpTransport(host, port);
+        OKV_LOG_TAG_INFO(kTag, "Ready to connect to the target address ({}:{} or {}) by {} communication.",
+                         host, port, pipeName, nameOf(transport));
+        bool connected =
+            transport == Transport::pipe ? startViaPipeTransport(pipeName) : startViaTcpTransport(host, port);
         if (connected) {
-            OKV_LOG_TAG_INFO(kTag, "Connect to the target address ({}:{} or {}) success by {} communication.", host,
-                             port, pipeName, nameOf(transport));
+            OKV_LOG_TAG_INFO(kTag, "Connect to the target address ({}:{} or {}) success by {} communication.",
+                             host, port, pipeName, nameOf(transport));
             g_lastWorking = transport;
             return true;
         }

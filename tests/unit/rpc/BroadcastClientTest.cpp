@@ -1,0 +1,207 @@
+#include "eventbus/SdpBroadcastClient.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "eventbus/SdpBroadcastImpl.h"
+#include "eventbus/SdpBroadcastService.h"
+#include "rpc/RpcServerGroup.h"
+#include "support/Eventually.h"
+#include "support/LogCapture.h"
+#include "support/PortFileStore.h"
+#include "support/TempDir.h"
+#include "unit/rpc/RpcTestSupport.h"
+
+using namespace std::chrono_literals;
+using talvern::SdpBroadcastClient;
+using talvern::Transport;
+using talvern::rpc::RpcServerGroup;
+using talvern::rpc::thrift::SdpBroadcastImpl;
+using talvern::test::ScopedEnv;
+using talvern::test::TempDir;
+
+namespace {
+
+// Records what a handler receives.
+class Received {
+public:
+    SdpBroadcastClient::EventHandler handler() {
+        return [this](const char* topic, const char* content) {
+            std::lock_guard lock(m_mutex);
+            m_events.push_back(std::string(topic) + "=" + content);
+            return true;
+        };
+    }
+    std::vector<std::string> events() {
+        std::lock_guard lock(m_mutex);
+        return m_events;
+    }
+    std::size_t count(const std::string& event) {
+        auto all = events();
+        return static_cast<std::size_t>(std::count(all.begin(), all.end(), event));
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_events;
+};
+
+// A core service of the agent's own code on a socket in a temporary runtime directory and a free TCP port.
+class CoreService {
+public:
+    CoreService(const TempDir& dir, std::uint16_t port, const std::string& pipe) {
+        talvern::rpc::thrift::SdpBroadcastTimings timings;
+        timings.defaultPullTimeout = 50ms;
+        bus = std::make_shared<SdpBroadcastImpl>(timings);
+        group = std::make_shared<RpcServerGroup>(
+            std::make_shared<talvern::utilities::PortFileStore>((dir.path() / "core-ports").string()));
+        group->registerProcessor("SdpBroadcastService",
+                                 talvern::rpc::thrift::createSdpBroadcastProcessor(bus));
+        started = group->start("thrift", port, pipe) && bus->start();
+    }
+    ~CoreService() {
+        bus->stop();
+        group->stop();
+    }
+    std::shared_ptr<SdpBroadcastImpl> bus;
+    std::shared_ptr<RpcServerGroup> group;
+    bool started = false;
+};
+
+class BroadcastClient : public ::testing::Test {
+protected:
+    SdpBroadcastClient::Settings settings(Transport transport = Transport::all) {
+        SdpBroadcastClient::Settings s;
+        s.pipeName = pipe;
+        s.servicePort = [this] { return port; };
+        s.transport = [transport] { return transport; };
+        s.retryInterval = 20ms;
+        s.pullTimeoutMs = 50;
+        return s;
+    }
+    // Events the core service's bus has accepted, by topic, oldest first.
+    std::vector<std::string> coreTopics(CoreService& core) {
+        auto connection = talvern::test::RpcConnection::tcp(port);
+        auto client = connection.bus();
+        talvern::rpc::thrift::BroadcastIdentify identity;
+        client->identify(identity);
+        identity.eventID = 0;
+        talvern::rpc::thrift::BroadcastPullEvent pulled;
+        client->pull(pulled, identity, 50);
+        std::vector<std::string> topics;
+        for (const auto& e : pulled.data) {
+            topics.push_back(e.body.topic);
+        }
+        (void)core;
+        return topics;
+    }
+
+    TempDir dir;
+    ScopedEnv runtime{"OKAVEL_RUNTIME_DIR", (dir.path() / "run").string()};
+    talvern::test::LogCapture log;
+    std::uint16_t port = talvern::test::freeTcpPort();
+    std::string pipe = "okavel-client-test";
+    Received received;
+};
+
+}  // namespace
+
+TEST_F(BroadcastClient, StartedBeforeTheServiceItRetriesThenDeliversWhatWasRaisedInOrder) {
+    SdpBroadcastClient client(settings());
+    client.setEventHandler(received.handler());
+    ASSERT_TRUE(client.start());
+    EXPECT_FALSE(client.start());  // already running
+    client.broadcast("mirnEvent|one", R"({"event":"1"})");
+    client.broadcast("mirnEvent|two", R"({"event":"2"})");
+    ASSERT_TRUE(
+        talvern::test::eventually([&] { return log.contains("fetch event failure, retry after 1 second"); }));
+    ASSERT_TRUE(
+        talvern::test::eventually([&] { return log.contains("The push failure will be retried after 1s"); }));
+
+    CoreService core(dir, port, pipe);
+    ASSERT_TRUE(core.started);
+    client.broadcast("mirnEvent|three", R"({"event":"3"})");
+    ASSERT_TRUE(talvern::test::eventually([&] {
+        auto topics = coreTopics(core);
+        return std::count_if(topics.begin(), topics.end(),
+                             [](const std::string& t) { return t.rfind("mirnEvent|", 0) == 0; }) == 3;
+    }));
+    std::vector<std::string> mine;
+    for (const auto& t : coreTopics(core)) {
+        if (t.rfind("mirnEvent|", 0) == 0) {
+            mine.push_back(t);
+        }
+    }
+    EXPECT_EQ(mine, (std::vector<std::string>{"mirnEvent|one", "mirnEvent|two", "mirnEvent|three"}));
+    // Its own events reached the local handler exactly once each, not again on their way back.
+    ASSERT_TRUE(talvern::test::eventually([&] { return log.contains("Initialize the event channel"); }));
+    EXPECT_EQ(received.count(R"(mirnEvent|one={"event":"1"})"), 1u);
+    EXPECT_EQ(received.count(R"(mirnEvent|three={"event":"3"})"), 1u);
+    EXPECT_TRUE(log.contains("Filter event from the service side and generate by this process"));
+    client.stop();
+}
+
+TEST_F(BroadcastClient, EventsOfOtherProcessesReachTheHandlerAndARestartedServiceIsAdopted) {
+    SdpBroadcastClient client(settings(Transport::pipe));
+    client.setEventHandler(received.handler());
+    {
+        CoreService core(dir, port, pipe);
+        ASSERT_TRUE(client.start());
+        ASSERT_TRUE(talvern::test::eventually([&] { return log.contains("Initialize the event channel"); }));
+        auto other = talvern::test::RpcConnection::tcp(port);
+        ASSERT_TRUE(other.bus()->push(talvern::test::makeEvent("other-process", 1, "mirnEvent|other")));
+        ASSERT_TRUE(talvern::test::eventually(
+            [&] { return received.count(R"(mirnEvent|other={"event":"e2e"})") == 1; }));
+        client.broadcast("mirnEvent|before", "{}");
+        ASSERT_TRUE(
+            talvern::test::eventually([&] { return log.contains("Push events to the server success"); }));
+    }
+    CoreService restarted(dir, port, pipe);
+    ASSERT_TRUE(restarted.started);
+    ASSERT_TRUE(talvern::test::eventually([&] { return log.contains("change channel(eventID: "); }));
+    client.broadcast("mirnEvent|after", "{}");
+    ASSERT_TRUE(talvern::test::eventually([&] {
+        auto topics = coreTopics(restarted);
+        return std::find(topics.begin(), topics.end(), "mirnEvent|after") != topics.end();
+    }));
+    // The event pushed to the first service is not pushed again to the new one.
+    auto topics = coreTopics(restarted);
+    EXPECT_EQ(std::count(topics.begin(), topics.end(), "mirnEvent|before"), 0);
+    client.stop();
+}
+
+TEST_F(BroadcastClient, TheChosenTransportIsTriedFirst) {
+    CoreService core(dir, port, pipe);
+    ASSERT_TRUE(core.started);
+    for (auto [transport, name] : {std::pair{Transport::pipe, "Pipe"}, std::pair{Transport::tcp, "TCP"}}) {
+        talvern::test::LogCapture capture;
+        SdpBroadcastClient client(settings(transport));
+        client.setEventHandler(received.handler());
+        client.start();
+        ASSERT_TRUE(talvern::test::eventually([&] { return capture.contains("success by"); }));
+        client.stop();
+        const std::string text = capture.text();
+        auto firstTry = text.find("Ready to connect to the target address");
+        ASSERT_NE(firstTry, std::string::npos);
+        EXPECT_NE(text.find(std::string("by ") + name + " communication.", firstTry), std::string::npos);
+        EXPECT_NE(text.find(std::string("success by ") + name + " communication."), std::string::npos);
+    }
+}
+
+TEST(BroadcastClientPort, BadPortFilesFallBackTo56630) {
+    TempDir dir;
+    auto file = dir.path() / "thrift";
+    for (const char* content : {"0", "70000", "12a", "", " 5"}) {
+        std::ofstream(file, std::ios::trunc) << content;
+        EXPECT_EQ(SdpBroadcastClient::servicePortFromFile(file.string()), 56630) << content;
+    }
+    std::ofstream(file, std::ios::trunc) << "56631";
+    EXPECT_EQ(SdpBroadcastClient::servicePortFromFile(file.string()), 56631);
+    EXPECT_EQ(SdpBroadcastClient::servicePortFromFile((dir.path() / "missing").string()), 56630);
+}
