@@ -8,6 +8,8 @@
 #include <filesystem>
 
 #include "AgentSandbox.h"
+#include "signcheck/FileSigner.h"
+#include "support/TestPki.h"
 #include "unit/rpc/RpcTestSupport.h"
 
 using talvern::rpc::thrift::BroadcastIdentify;
@@ -20,10 +22,14 @@ namespace {
 
 const char* const kCorePipe = "oKavelCore-fcd60898-3ef4-423f-acc9-3b28dc0e9e22";
 
-// The core host with the bus: "--plugin plugins/oKavelCore -e", the example plug-in beside it.
+// The core host with the bus: "--plugin plugins/oKavelCore -e", the example plug-in beside it, trusting
+// a CA made for the test besides its built-in anchors.
 class EventBus : public ::testing::Test {
 protected:
     void SetUp() override {
+        root = pki.createRootCa("Bus Test Root");
+        maker = pki.issue(root, {}, "maker");
+        box.setEnv("OKAVEL_TRUST_ANCHORS", pki.writeBundle({root}, "anchors.pem").string());
         auto plugin = box.binDir() / "plugins/oKavelCore/hello/hello.so";
         std::filesystem::create_directories(plugin.parent_path());
         std::filesystem::copy_file(OKAVEL_EXAMPLE_PLUGIN, plugin);
@@ -47,6 +53,10 @@ protected:
     }
 
     AgentSandbox box;
+    talvern::test::TempDir pkiDir;
+    talvern::test::TestPki pki{pkiDir.path()};
+    talvern::test::PkiIdentity root;
+    talvern::test::PkiIdentity maker;
     std::unique_ptr<AgentProcess> agent;
 };
 
@@ -144,10 +154,17 @@ std::size_t countOf(const std::string& text, const std::string& part) {
 }  // namespace
 
 TEST_F(EventBus, OnlyTheSignedToolIsServedAndTheAgentServesOnAfterARefusal) {
+    // The tool signed by a CA made here, which the agent trusts through OKAVEL_TRUST_ANCHORS.
     auto tool = box.root() / "okavel-bus";
     auto unsignedTool = box.root() / "okavel-bus-unsigned";
     std::filesystem::copy_file(OKAVEL_BUS_TOOL, tool);
     std::filesystem::copy_file(OKAVEL_BUS_TOOL, unsignedTool);
+    talvern::signCheck::SignOptions options;
+    options.certificatePath = maker.certificate.string();
+    options.keyPath = maker.key.string();
+    std::error_code ec;
+    std::string detail;
+    ASSERT_TRUE(talvern::signCheck::signFile(tool.string(), options, ec, detail)) << detail;
     ASSERT_EQ(std::system(
                   ("'" + std::string(OKAVEL_SIGN_TOOL) + "' strip '" + unsignedTool.string() + "' >/dev/null")
                       .c_str()),
