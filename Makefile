@@ -55,6 +55,7 @@ bench:
 
 # POST /v1/detect under wrk at 1 and 32 connections, beside nginx (apt-get install wrk nginx-light).
 bench-http:
+	@bash scripts/install-deps.sh --bench
 	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build build-release -j $(JOBS) --target oKavelAgent
 	bash bench/http/detect-bench.sh build-release

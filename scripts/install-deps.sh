@@ -10,6 +10,11 @@ packages=(
     openssl clang-14 procps
 )
 
+# "--bench" also brings the tools of the web benchmark (wrk, and nginx as the reference server).
+if [ "${1:-}" = "--bench" ]; then
+    packages+=(wrk nginx-light)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
