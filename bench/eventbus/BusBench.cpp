@@ -1,9 +1,13 @@
 // Event bus over RPC, measured from one client: `push` over TCP and over the local socket, and the delay
 // from a push to its arrival at a waiting puller. The floor is a bare Thrift threaded server of the same
 // stack (buffered transport, binary protocol, multiplexing) whose push handler only returns true.
+// Last, a client in a process of its own (this program, signed at build time) pushes to the bus with and
+// without peer authentication in front of it, to show what authentication costs once a verdict is cached.
 //
 //     okavel_bus_bench [calls per measurement, default 20000] [rounds, default 5]
 
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <thrift/processor/TMultiplexedProcessor.h>
@@ -178,7 +182,42 @@ Result medianRound(std::vector<Result> rounds) {
     return rounds[rounds.size() / 2];
 }
 
+// The other process of the authentication measurement: plain and authenticated servers alternately.
+int authClient(char** argv) {
+    const uint16_t plainPort = static_cast<uint16_t>(std::atoi(argv[2]));
+    const uint16_t authPort = static_cast<uint16_t>(std::atoi(argv[3]));
+    const std::string plainPath = argv[4];
+    const std::string authPath = argv[5];
+    const int calls = std::atoi(argv[6]);
+    const int rounds = std::atoi(argv[7]);
+    auto plainTcp = Client::tcp(plainPort);
+    auto authTcp = Client::tcp(authPort);
+    auto plainLocal = Client::local(plainPath);
+    auto authLocal = Client::local(authPath);
+    const std::string channel = "auth-bench-" + std::to_string(::getpid());
+    std::vector<Result> pt, at, pl, al;
+    for (int round = 0; round < rounds; ++round) {
+        const std::string tag = "-" + std::to_string(round);
+        pt.push_back(measurePush(plainTcp, channel + "-pt" + tag, calls));
+        at.push_back(measurePush(authTcp, channel + "-at" + tag, calls));
+        pl.push_back(measurePush(plainLocal, channel + "-pl" + tag, calls));
+        al.push_back(measurePush(authLocal, channel + "-al" + tag, calls));
+    }
+    const Result plainTcpResult = medianRound(pt);
+    const Result plainLocalResult = medianRound(pl);
+    std::printf("signed client in its own process, median of %d alternating rounds\n", rounds);
+    print("bus push, TCP, no authentication", plainTcpResult);
+    print("bus push, TCP, authenticated", medianRound(at), &plainTcpResult);
+    print("bus push, socket, no authentication", plainLocalResult);
+    print("bus push, socket, authenticated", medianRound(al), &plainLocalResult);
+    std::printf("(the ratio column compares with the same transport without authentication)\n");
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 8 && std::string(argv[1]) == "--auth-client") {
+        return authClient(argv);
+    }
     // Positional numbers only: flags meant for other benchmark programs (--benchmark_...) are ignored.
     std::vector<int> numbers;
     for (int i = 1; i < argc; ++i) {
@@ -233,8 +272,41 @@ int main(int argc, char** argv) {
     print("bus push, local socket", medianRound(busLocal), &fLocal);
     print("push (TCP) to waiting pull (socket)", delivery);
 
+    // Peer authentication: a second group guards the same bus; the client runs in a process of its own.
+    talvern::rpc::RpcServerGroup guarded(
+        std::make_shared<talvern::utilities::PortFileStore>(dir + "/var/run2"));
+    guarded.requirePeerAuthentication();
+    guarded.registerProcessor("SdpBroadcastService", bus::createSdpBroadcastProcessor(broadcast));
+    if (!guarded.start("thrift", talvern::test::freeTcpPort(), "okavel-bench-auth")) {
+        std::fprintf(stderr, "the authenticated RPC servers did not start\n");
+        return 1;
+    }
+    std::fflush(stdout);
+    std::vector<std::string> words{"/proc/self/exe",
+                                   "--auth-client",
+                                   std::to_string(group.tcpPort()),
+                                   std::to_string(guarded.tcpPort()),
+                                   group.pipeSocketPath(),
+                                   guarded.pipeSocketPath(),
+                                   std::to_string(calls),
+                                   std::to_string(rounds)};
+    std::vector<char*> childArgv;
+    for (auto& word : words) {
+        childArgv.push_back(word.data());
+    }
+    childArgv.push_back(nullptr);
+    pid_t child = -1;
+    int status = 1;
+    if (::posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, childArgv.data(), environ) == 0) {
+        ::waitpid(child, &status, 0);
+    }
+    if (status != 0) {
+        std::fprintf(stderr, "the authenticated measurement failed (is this program signed?)\n");
+    }
+
+    guarded.stop();
     group.stop();
     broadcast->stop();
     std::filesystem::remove_all(dir);
-    return 0;
+    return status == 0 ? 0 : 1;
 }
