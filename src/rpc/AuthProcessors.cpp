@@ -24,6 +24,10 @@ struct ConnectionOwner {
 };
 thread_local ConnectionOwner t_owner;
 
+// The peer of a local-socket connection is fixed when it connects (SO_PEERCRED reports exactly that), so
+// one look-up per connection serves all of its calls.
+thread_local ConnectionOwner t_pipeOwner;
+
 PeerVerifier& verifier() {
     static PeerVerifier instance(
         ProcessSignCache::instance(),
@@ -69,7 +73,15 @@ std::uint32_t getPidForPipeTransport(const std::shared_ptr<apache::thrift::proto
         OKV_LOG_ERROR("TPipe pointer is null");
         return 0;
     }
-    return unixPeerPid(socket->getSocketFD(), ec);
+    const int fd = socket->getSocketFD();
+    if (t_pipeOwner.socket == socket.get() && t_pipeOwner.fd == fd) {
+        return t_pipeOwner.pid;
+    }
+    std::uint32_t pid = unixPeerPid(fd, ec);
+    if (pid != 0 && !ec) {
+        t_pipeOwner = ConnectionOwner{socket.get(), fd, -1, pid};
+    }
+    return pid;
 }
 
 bool isTalvernProcess(std::uint32_t pid, std::error_code& ec) { return verifier().isTalvernProcess(pid, ec); }

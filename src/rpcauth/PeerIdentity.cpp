@@ -114,7 +114,8 @@ PeerVerifier::PeerVerifier(ProcessSignCache& cache, SignatureCheck signatureChec
 
 bool PeerVerifier::isTalvernProcess(std::uint32_t pid, std::error_code& ec) {
     ec.clear();
-    if (pid == static_cast<std::uint32_t>(::getpid())) {
+    static const auto ownPid = static_cast<std::uint32_t>(::getpid());
+    if (pid == ownPid) {
         OKV_LOG_DEBUG("The PID that sends the TCP link is itself, bypass");
         return true;
     }
