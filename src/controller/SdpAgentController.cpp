@@ -28,6 +28,7 @@
 #include "signcheck/FileDigest.h"
 #include "signcheck/JsonSignChk.h"
 #include "signcheck/SignCheck.h"
+#include "support/Hosts.h"
 #include "support/PortFileStore.h"
 #include "support/ThreadPool.h"
 #include "talvern/IRequest.h"
@@ -94,6 +95,8 @@ constexpr std::uint16_t kSecondHttpPort = 54631;
 constexpr std::uint16_t kHttpEndPort = 54663;
 constexpr std::uint16_t kHttpPortStep = 11;
 constexpr const char* kHttpPortFile = "httpserver";
+// The loopback host name the agent's certificates name; it must resolve to 127.0.0.1.
+constexpr const char* kAgentHostName = "local.okavel.talvern.com";
 constexpr const char* kAgentProcessName = "oKavelAgent";
 constexpr const char* kHttpMutex = "Global\\Http_{24C87D85-A6F4-4919-B795-BDDA1A45F9A2}";
 constexpr const char* kPluginExtension = ".so";
@@ -271,7 +274,15 @@ void SdpAgentController::loadServerCertificates() {
 }
 
 void SdpAgentController::addLocalHostEntry() {
-    OKV_SKIP_STEP("add the hosts-file entry", "the hosts-file editor");
+    // In the background: a hosts file held by another program is retried on the timer.
+    addHostAndCallback(kHttpAddress, kAgentHostName, [](bool added) {
+        if (added) {
+            OKV_LOG_INFO("the agent's host name {} resolves to {}", kAgentHostName, kHttpAddress);
+        } else {
+            OKV_LOG_ERROR("{}; Reason: {}", "the agent's host name is not in the hosts file",
+                          "the hosts file could not be changed");
+        }
+    });
 }
 
 void SdpAgentController::createHttpServers() {

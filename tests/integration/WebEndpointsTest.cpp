@@ -68,6 +68,7 @@ private:
 TEST_F(WebEndpoints, DetectAnswersWithTheExactReplyOnBothServers) {
     startAgent();
     EXPECT_EQ(portFile(), "54630");
+    EXPECT_TRUE(AgentSandbox::waitForFileText(box.root() / "hosts", "127.0.0.1\tlocal.okavel.talvern.com\n"));
     for (std::uint16_t port : {54630, 54631}) {
         auto reply = HttpClient::once(port, "POST", "/v1/detect", kDetectBody);
         ASSERT_TRUE(reply) << port;
