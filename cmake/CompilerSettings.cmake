@@ -36,3 +36,12 @@ function(okavel_library name)
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
     target_link_libraries(${name} PUBLIC okavel_compile_options ${ARG_DEPS})
 endfunction()
+
+# clang 14 with libstdc++ 12 cannot parse the reflection library's headers as C++20 (an eagerly
+# instantiated default argument of an incomplete type). Sources that include them are written to C++17 and
+# are compiled so under clang (the fuzz build); g++ builds them as C++20 like everything else.
+function(okavel_reflection_sources)
+    if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        set_source_files_properties(${ARGN} PROPERTIES COMPILE_OPTIONS -std=c++17)
+    endif()
+endfunction()
