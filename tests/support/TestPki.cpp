@@ -10,16 +10,15 @@
 #include <memory>
 #include <stdexcept>
 
+#include "signcheck/OpenSsl.h"
+
 namespace talvern::test {
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const noexcept { Free(p); }
-};
-using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
-using CertPtr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
+// The owning handles of the signature checker.
+using KeyPtr = signCheck::EvpPkeyPtr;
+using CertPtr = signCheck::X509Ptr;
+using BioPtr = signCheck::BioPtr;
 
 [[noreturn]] void fail(const std::string& what) { throw std::runtime_error("TestPki: " + what); }
 

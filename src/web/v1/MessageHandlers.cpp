@@ -72,29 +72,36 @@ bool Detect::handleMessage(IRequest* req, IResponse* resp) {
     return true;
 }
 
-const char* const kDetectSchema = R"({
+namespace {
+
+// What every request of a web client carries; the schemas below share these members.
+std::string schemaHead(const char* required) {
+    return std::string(R"({
   "$schema": "http://json-schema.org/draft-04/schema#",
   "type": "object",
-  "required": ["type", "lang", "guid", "addr", "token"],
+  "required": )") +
+           required + R"(,
   "properties": {
     "type": {"type": "string", "enum": ["web", "cs", "sdk"], "description": "kind of client", "mock": "web"},
     "lang": {"type": "string", "enum": ["zh-CN", "en-US"], "description": "display language", "mock": "en-US"},
     "guid": {"type": "string", "description": "client instance", "mock": "guid"},
-    "addr": {"type": "string", "pattern": "^https?://.*", "description": "page origin", "mock": "https://localhost"},
-    "token": {"type": "string", "description": "session token", "mock": "token"}
+    "token": {"type": "string", "description": "session token", "mock": "token"},
+    )";
+}
+
+const char* const kCheckedAddr =
+    R"("addr": {"type": "string", "pattern": "^https?://.*", "description": "page origin", "mock": "https://localhost"})";
+
+}  // namespace
+
+const std::string kDetectSchema =
+    schemaHead(R"(["type", "lang", "guid", "addr", "token"])") + kCheckedAddr + R"(
   }
 })";
 
-const char* const kGetServicePortSchema = R"({
-  "$schema": "http://json-schema.org/draft-04/schema#",
-  "type": "object",
-  "required": ["type", "lang", "token", "data", "addr", "guid"],
-  "properties": {
-    "type": {"type": "string", "enum": ["web", "cs", "sdk"], "description": "kind of client", "mock": "web"},
-    "lang": {"type": "string", "enum": ["zh-CN", "en-US"], "description": "display language", "mock": "en-US"},
-    "token": {"type": "string", "description": "session token", "mock": "token"},
+const std::string kGetServicePortSchema =
+    schemaHead(R"(["type", "lang", "token", "data", "addr", "guid"])") + R"(
     "addr": {"type": "string", "description": "page origin", "mock": "https://localhost"},
-    "guid": {"type": "string", "description": "client instance", "mock": "guid"},
     "data": {
       "type": "object",
       "required": ["serviceName"],
@@ -104,16 +111,8 @@ const char* const kGetServicePortSchema = R"({
   }
 })";
 
-const char* const kServiceEventsSchema = R"({
-  "$schema": "http://json-schema.org/draft-04/schema#",
-  "type": "object",
-  "required": ["type", "lang", "guid", "addr", "token", "data"],
-  "properties": {
-    "type": {"type": "string", "enum": ["web", "cs", "sdk"], "description": "kind of client", "mock": "web"},
-    "lang": {"type": "string", "enum": ["zh-CN", "en-US"], "description": "display language", "mock": "en-US"},
-    "guid": {"type": "string", "description": "client instance", "mock": "guid"},
-    "addr": {"type": "string", "pattern": "^https?://.*", "description": "page origin", "mock": "https://localhost"},
-    "token": {"type": "string", "description": "session token", "mock": "token"},
+const std::string kServiceEventsSchema =
+    schemaHead(R"(["type", "lang", "guid", "addr", "token", "data"])") + kCheckedAddr + R"(,
     "data": {
       "type": "object",
       "required": ["fromId", "timeout"],

@@ -25,8 +25,8 @@ public:
 };
 
 /// The JSON schemas (draft 4) of the request bodies of the agent's routes.
-extern const char* const kDetectSchema;
-extern const char* const kGetServicePortSchema;
-extern const char* const kServiceEventsSchema;
+extern const std::string kDetectSchema;
+extern const std::string kGetServicePortSchema;
+extern const std::string kServiceEventsSchema;
 
 }  // namespace talvern::sdp::v1
