@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string_view>
 
+#include <fmt/format.h>
+
 #include "envprovider/EnvProviderErrors.h"
 #include "log/Log.h"
 
@@ -18,23 +20,28 @@ constexpr std::string_view kDeletedSuffix = " (deleted)";
 }  // namespace
 
 bool ProcInfo::getProcessPathByPID(std::uint32_t pid, std::string& path) {
-    std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    // Asked on every RPC call, so the link's name is built without allocating.
+    char link[32];
+    *fmt::format_to_n(link, sizeof(link) - 1, "/proc/{}/exe", pid).out = '\0';
     char buffer[4096];
-    ssize_t n = ::readlink(link.c_str(), buffer, sizeof(buffer) - 1);
+    ssize_t n = ::readlink(link, buffer, sizeof(buffer));
     if (n < 0) {
         int error = errno;
         OKV_LOG_TAG_ERROR(kTag, "read the executable of process {} failed; Reason: errCode={}, errMsg={}",
                           pid, error, std::strerror(error));
         return false;
     }
-    std::string target(buffer, static_cast<std::size_t>(n));
-    if (target.size() >= kDeletedSuffix.size() &&
-        target.compare(target.size() - kDeletedSuffix.size(), kDeletedSuffix.size(), kDeletedSuffix) == 0) {
+    const std::string_view target(buffer, static_cast<std::size_t>(n));
+    if (static_cast<std::size_t>(n) == sizeof(buffer)) {
+        OKV_LOG_TAG_ERROR(kTag, "the executable path of process {} is too long", pid);
+        return false;
+    }
+    if (target.ends_with(kDeletedSuffix)) {
         OKV_LOG_TAG_ERROR(kTag, "the executable of process {} was deleted or replaced: {}", pid, target);
         return false;
     }
     OKV_LOG_TAG_DEBUG(kTag, "process {} path:{}", pid, target);
-    path = target;
+    path.assign(target);
     return !path.empty();
 }
 

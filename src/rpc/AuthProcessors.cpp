@@ -14,13 +14,12 @@
 namespace talvern::rpc {
 namespace {
 
-// Thrift serves each connection on a thread of its own, so the owner of the last connection this thread
-// served is the owner of this call's connection when the socket and its port are the same.
+// Thrift serves each connection on a thread of its own, so what this thread learned of the peer of the last
+// connection it served holds for this call when the socket object and its descriptor are the same.
 struct ConnectionOwner {
     const void* socket = nullptr;
     int fd = -1;
-    int peerPort = -1;
-    std::uint32_t pid = 0;
+    PeerRecord peer;
 };
 thread_local ConnectionOwner t_owner;
 
@@ -34,6 +33,15 @@ PeerVerifier& verifier() {
         [](const std::string& path) { return signCheck::windows::hasTalvernSignWithUTF8(path); },
         [](std::uint32_t pid, std::error_code& ec) { return process::processpath(pid, ec); });
     return instance;
+}
+
+// The verdict on one call of the connection whose peer the thread's record describes (the look-up above has
+// just filled it in for this pid).
+bool isTalvernPeer(ConnectionOwner& owner, std::uint32_t pid, std::error_code& ec) {
+    if (owner.peer.pid != pid) {
+        owner.peer = PeerRecord{pid};
+    }
+    return verifier().isTalvernPeer(owner.peer, ec);
 }
 
 }  // namespace
@@ -52,14 +60,14 @@ std::uint32_t getPidForTcpTransport(const std::shared_ptr<apache::thrift::protoc
         OKV_LOG_ERROR("Transport pointer is null");
         return 0;
     }
-    const int peerPort = socket->getPeerPort();
-    if (t_owner.socket == socket.get() && t_owner.fd == socket->getSocketFD() &&
-        t_owner.peerPort == peerPort) {
-        return t_owner.pid;
+    // A connection's socket object keeps its descriptor and its peer for as long as it lives.
+    if (t_owner.socket == socket.get() && t_owner.fd == socket->getSocketFD()) {
+        return t_owner.peer.pid;
     }
+    const int peerPort = socket->getPeerPort();
     std::uint32_t pid = tcpPortOwnerPid(static_cast<std::uint16_t>(peerPort), ec);
     if (pid != 0 && !ec) {
-        t_owner = ConnectionOwner{socket.get(), socket->getSocketFD(), peerPort, pid};
+        t_owner = ConnectionOwner{socket.get(), socket->getSocketFD(), PeerRecord{pid}};
     }
     return pid;
 }
@@ -75,11 +83,11 @@ std::uint32_t getPidForPipeTransport(const std::shared_ptr<apache::thrift::proto
     }
     const int fd = socket->getSocketFD();
     if (t_pipeOwner.socket == socket.get() && t_pipeOwner.fd == fd) {
-        return t_pipeOwner.pid;
+        return t_pipeOwner.peer.pid;
     }
     std::uint32_t pid = unixPeerPid(fd, ec);
     if (pid != 0 && !ec) {
-        t_pipeOwner = ConnectionOwner{socket.get(), fd, -1, pid};
+        t_pipeOwner = ConnectionOwner{socket.get(), fd, PeerRecord{pid}};
     }
     return pid;
 }
@@ -100,7 +108,7 @@ bool AuthTcpProcessor::process(std::shared_ptr<apache::thrift::protocol::TProtoc
             ec.value(), ec.category().name(), ec.message());
         return false;
     }
-    if (isTalvernProcess(pid, ec) && !ec) {
+    if (isTalvernPeer(t_owner, pid, ec) && !ec) {
         return m_processor->process(std::move(in), std::move(out), connectionContext);
     }
     OKV_LOG_WARN("RPC will reject the service; Reason: The process is not a talvern process, {}@{} --->>> {}",
@@ -123,7 +131,7 @@ bool AuthPipeProcessor::process(std::shared_ptr<apache::thrift::protocol::TProto
             ec.value(), ec.category().name(), ec.message());
         return false;
     }
-    if (isTalvernProcess(pid, ec) && !ec) {
+    if (isTalvernPeer(t_pipeOwner, pid, ec) && !ec) {
         return m_processor->process(std::move(in), std::move(out), connectionContext);
     }
     OKV_LOG_WARN(

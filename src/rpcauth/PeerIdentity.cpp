@@ -109,32 +109,50 @@ std::uint32_t unixPeerPid(int socketFd, std::error_code& ec) {
     return static_cast<std::uint32_t>(credentials.pid);
 }
 
-PeerVerifier::PeerVerifier(ProcessSignCache& cache, SignatureCheck signatureCheck, PathOf pathOf)
-    : m_cache(cache), m_signatureCheck(std::move(signatureCheck)), m_pathOf(std::move(pathOf)) {}
+PeerVerifier::PeerVerifier(ProcessSignCache& cache, SignatureCheck signatureCheck, PathOf pathOf, Clock clock,
+                           std::chrono::steady_clock::duration pathRecheck)
+    : m_cache(cache),
+      m_signatureCheck(std::move(signatureCheck)),
+      m_pathOf(std::move(pathOf)),
+      m_clock(std::move(clock)),
+      m_pathRecheck(pathRecheck) {}
 
 bool PeerVerifier::isTalvernProcess(std::uint32_t pid, std::error_code& ec) {
+    PeerRecord peer{pid};
+    return verdict(peer, false, ec);
+}
+
+bool PeerVerifier::isTalvernPeer(PeerRecord& peer, std::error_code& ec) { return verdict(peer, true, ec); }
+
+bool PeerVerifier::verdict(PeerRecord& peer, bool mayReusePath, std::error_code& ec) {
     ec.clear();
     static const auto ownPid = static_cast<std::uint32_t>(::getpid());
-    if (pid == ownPid) {
+    if (peer.pid == ownPid) {
         OKV_LOG_DEBUG("The PID that sends the TCP link is itself, bypass");
         return true;
     }
-    std::string path = m_pathOf(pid, ec);
-    if (ec || path.empty()) {
-        OKV_LOG_WARN("{}", ec ? ec.message() : std::string("empty process path"));
-        if (!ec) {
-            ec = make_error_code(general_errc::not_found);
+    const auto now = m_clock();
+    if (!mayReusePath || peer.path.empty() || now - peer.pathReadAt >= m_pathRecheck) {
+        peer.path = m_pathOf(peer.pid, ec);
+        peer.pathReadAt = now;
+        if (ec || peer.path.empty()) {
+            OKV_LOG_WARN("{}", ec ? ec.message() : std::string("empty process path"));
+            if (!ec) {
+                ec = make_error_code(general_errc::not_found);
+            }
+            peer.path.clear();
+            return false;
         }
-        return false;
     }
-    ProcessSignCache::Key key{pid, path};
+    const ProcessSignCache::Key key{peer.pid, peer.path};
     if (m_cache.contains(key)) {
         return true;
     }
-    OKV_LOG_INFO("pid:{} process:{} connect to current server", pid, path);
-    if (!m_signatureCheck(path)) {
+    OKV_LOG_INFO("pid:{} process:{} connect to current server", peer.pid, peer.path);
+    if (!m_signatureCheck(peer.path)) {
         OKV_LOG_WARN("signCheck::hasTalvernSign Failed!");
         ec = make_error_code(inner_errc::sign_error);
+        peer.path.clear();  // whatever the connection sends next is looked at afresh
         return false;
     }
     m_cache.add(key);

@@ -39,21 +39,29 @@ protected:
     std::map<std::uint32_t, std::string> paths{{100, "/opt/signed/tool"}, {200, "/opt/other/tool"}};
     std::map<std::string, bool> signedFiles{{"/opt/signed/tool", true}, {"/opt/other/tool", false}};
     int checks = 0;
-    PeerVerifier verifier{cache,
-                          [this](const std::string& path) {
-                              ++checks;
-                              return signedFiles[path];
-                          },
-                          [this](std::uint32_t pid, std::error_code& ec) {
-                              auto it = paths.find(pid);
-                              if (it == paths.end()) {
-                                  ec = std::error_code(talvern::process::kGetProcessPathFailed,
-                                                       talvern::process::envProviderCategory());
-                                  return std::string();
-                              }
-                              ec.clear();
-                              return it->second;
-                          }};
+    int pathReads = 0;
+    PeerVerifier verifier = makeVerifier(PeerVerifier::kPathRecheck);
+
+    PeerVerifier makeVerifier(std::chrono::steady_clock::duration pathRecheck) {
+        return PeerVerifier(
+            cache,
+            [this](const std::string& path) {
+                ++checks;
+                return signedFiles[path];
+            },
+            [this](std::uint32_t pid, std::error_code& ec) {
+                ++pathReads;
+                auto it = paths.find(pid);
+                if (it == paths.end()) {
+                    ec = std::error_code(talvern::process::kGetProcessPathFailed,
+                                         talvern::process::envProviderCategory());
+                    return std::string();
+                }
+                ec.clear();
+                return it->second;
+            },
+            clock.fn(), pathRecheck);
+    }
 
     bool allowed(std::uint32_t pid) {
         std::error_code ec;
@@ -109,6 +117,39 @@ TEST_F(VerifierTest, ReusedPidWithAnotherExecutableIsCheckedAfresh) {
     EXPECT_TRUE(allowed(100));
     paths[100] = "/opt/other/tool";
     EXPECT_FALSE(allowed(100));
+    EXPECT_EQ(checks, 2);
+}
+
+TEST_F(VerifierTest, ConnectionRereadsItsPeersPathOnceTheRecheckIntervalHasPassed) {
+    talvern::rpc::PeerRecord peer(100);
+    std::error_code ec;
+    EXPECT_TRUE(verifier.isTalvernPeer(peer, ec));
+    clock.now += 500us;
+    EXPECT_TRUE(verifier.isTalvernPeer(peer, ec));
+    EXPECT_EQ(pathReads, 1);
+
+    paths[100] = "/opt/other/tool";  // the process exec()s an unsigned program and keeps its connection
+    clock.now += 500us;              // 1 ms since the reading
+    EXPECT_FALSE(verifier.isTalvernPeer(peer, ec));
+    EXPECT_EQ(ec.message(), "sign error");
+    EXPECT_FALSE(verifier.isTalvernPeer(peer, ec));  // a refusal forgets the path
+    EXPECT_EQ(pathReads, 3);
+    EXPECT_EQ(checks, 3);
+
+    EXPECT_TRUE(allowed(static_cast<std::uint32_t>(::getpid())));
+    EXPECT_FALSE(allowed(100));
+    EXPECT_FALSE(allowed(100));  // a process looked at on its own has its path read every time
+    EXPECT_EQ(pathReads, 5);
+}
+
+TEST_F(VerifierTest, ConnectionStillLooksTheVerdictUpOnEveryCall) {
+    PeerVerifier slowRereads = makeVerifier(24h);
+    talvern::rpc::PeerRecord peer(100);
+    std::error_code ec;
+    EXPECT_TRUE(slowRereads.isTalvernPeer(peer, ec));
+    clock.now += 300s;  // the verdict ages out although the path is still fresh
+    EXPECT_TRUE(slowRereads.isTalvernPeer(peer, ec));
+    EXPECT_EQ(pathReads, 1);
     EXPECT_EQ(checks, 2);
 }
 
