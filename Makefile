@@ -39,7 +39,7 @@ build-tsan/build.ninja: | deps
 
 test-tsan: build-tsan/build.ninja
 	cmake --build build-tsan -j $(JOBS)
-	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
 
 # libFuzzer targets need clang; each target runs for FUZZ_SECONDS.
 FUZZ_SECONDS ?= 60
