@@ -35,6 +35,9 @@
 #include "talvern/IResponse.h"
 #include "web/ServicePortLookup.h"
 #include "web/v1/MessageHandlers.h"
+#include "websecurity/SdpHttpAntiPhishing.h"
+#include "websecurity/SdpHttpSecurePreprocessor.h"
+#include "websecurity/SdpHttpServerContext.h"
 
 // A step whose component is not part of this build yet: it says so, so that the sequence stays visible.
 #define OKV_SKIP_STEP(step, component) \
@@ -107,7 +110,7 @@ constexpr const char* kPluginExtension = ".so";
 // start or of stop); each step is one private method, where its component joins.
 
 SdpAgentController::SdpAgentController(const SdpOption& option)
-    : HttpService(std::make_shared<HttpServerContext>()),
+    : HttpService(std::make_shared<SdpHttpServerContext>()),
       m_option(option),
       m_pluginsManager(std::make_shared<PluginsManager>()) {
     OKV_LOG_INFO("create RunTimeContext object begin");
@@ -259,9 +262,10 @@ void SdpAgentController::createRunTimeContext() {
 }
 
 void SdpAgentController::createHttpContext() {
-    // The service's context normalises Referers and origins; the security rules join it later.
-    m_httpContext = HttpService::context();
-    OKV_SKIP_STEP("create SdpHttpServerContext", "the request security context");
+    // The request pipeline was given the security context when the service was built: every chain node
+    // receives this one object.
+    m_httpContext = std::dynamic_pointer_cast<SdpHttpServerContext>(HttpService::context());
+    OKV_ENSURE(m_httpContext != nullptr, "can't get the correct SdpHttpServerContext object");
 }
 
 void SdpAgentController::createServerManager() { m_serverManager = std::make_shared<HttpServerManager>(); }
@@ -312,8 +316,10 @@ void SdpAgentController::createEventBus() {
 
 void SdpAgentController::registerServices() {
     if (m_httpContext) {
+        // Modules see the whitelist operations: the entry points at that interface of the context.
+        std::shared_ptr<ISdpHttpServerContext> security = m_httpContext;
         m_runTimeContext->registService(std::string("SdpHttpContext"),
-                                        std::static_pointer_cast<void>(m_httpContext));
+                                        std::shared_ptr<void>(security, static_cast<void*>(security.get())));
     }
     if (m_eventBus) {
         m_runTimeContext->registService(std::string("EventBus"), std::static_pointer_cast<void>(m_eventBus));
@@ -356,7 +362,9 @@ void SdpAgentController::registerHttpMessageHandler() {
 }
 
 void SdpAgentController::installSecurityChain() {
-    OKV_SKIP_STEP("install the request security chain", "the request security preprocessors and filters");
+    // For every URL: mark the request, then refuse it unless it is marked or its path is whitelisted.
+    HttpService::addPreprocessor(std::make_shared<SdpHttpSecurePreprocessor>());
+    HttpService::addFilter(std::make_shared<SdpHttpAntiPhishing>());
 }
 
 void SdpAgentController::registerWebSocketCallback() {
@@ -364,10 +372,13 @@ void SdpAgentController::registerWebSocketCallback() {
 }
 
 void SdpAgentController::addRefererWhitelist() {
-    // Joins with the security context: "trustAgent" = {"/v1/detect", "/v1/getServicePort"}, "trustBase" =
-    // {"/v1/base/printLog"}, "trustUpdate" = {"/v1/update/version", "/v1/update/skip", "/v1/update/status",
-    // "/v1/update/start"}.
-    OKV_SKIP_STEP("add the referer whitelist", "the request security context");
+    // Paths every web page may call without trust marks.
+    m_httpContext->addRefererWhitelist(std::vector<std::string>{"/v1/detect", "/v1/getServicePort"},
+                                       "trustAgent");
+    m_httpContext->addRefererWhitelist(std::vector<std::string>{"/v1/base/printLog"}, "trustBase");
+    m_httpContext->addRefererWhitelist(std::vector<std::string>{"/v1/update/version", "/v1/update/skip",
+                                                                "/v1/update/status", "/v1/update/start"},
+                                       "trustUpdate");
 }
 
 bool SdpAgentController::registerServerManager() {

@@ -23,6 +23,7 @@ class IRequest;
 class IResponse;
 class PluginsManager;
 class RunTimeContext;
+class SdpHttpServerContext;
 class thread_pool;
 }  // namespace talvern
 
@@ -147,7 +148,7 @@ private:
     std::shared_ptr<SdpCapacitiesService> m_capacitiesService;
     bool m_stopped = false;
     std::mutex m_routeMutex;  // guards route set-up
-    std::shared_ptr<HttpServerContext> m_httpContext;
+    std::shared_ptr<SdpHttpServerContext> m_httpContext;
     std::unique_ptr<platform::NamedLock> m_httpMutex;
     std::shared_ptr<IWebEventSink> m_eventCenter;
     std::vector<common::plugins_feature::Plugins> m_pluginsFeature;

@@ -19,6 +19,8 @@ namespace {
 const char* const kDetectBody =
     R"({"type":"web","lang":"en-US","guid":"g","addr":"https://localhost","token":"t"})";
 const char* const kDetectReply = R"({"code":0,"message":"detect successfully","data":{"pubkey":""}})";
+// Paths outside the security whitelist are served to the client's own programs.
+const std::map<std::string, std::string> kTrayAgent{{"User-Agent", "oKavelTray/1.0"}};
 
 // The agent of the main plug-in directory, with its two loopback web servers on their fixed ports.
 class WebEndpoints : public ::testing::Test {
@@ -86,7 +88,7 @@ TEST_F(WebEndpoints, RoutesByMethodAndNormalisedPath) {
     ASSERT_TRUE(get);
     EXPECT_EQ(get->statusLine, "HTTP/1.1 404 NotFound");
     EXPECT_EQ(get->body, R"({"code":0,"message":"Unsupport url"})");
-    auto unknown = client.request("POST", "/v1/unknown", "{}");
+    auto unknown = client.request("POST", "/v1/unknown", "{}", kTrayAgent);
     ASSERT_TRUE(unknown);
     EXPECT_EQ(unknown->status, 404);
     EXPECT_EQ(unknown->body, R"({"code":0,"message":"Unsupport url"})");
@@ -159,15 +161,15 @@ TEST_F(WebEndpoints, ExamplePluginAnswersItsPathThroughTheDefaultRoute) {
     std::filesystem::create_directories(target.parent_path());
     std::filesystem::copy_file(OKAVEL_EXAMPLE_PLUGIN, target);
     startAgent();
-    auto hello = HttpClient::once(54630, "POST", "/v1/hello", "{}");
+    auto hello = HttpClient::once(54630, "POST", "/v1/hello", "{}", kTrayAgent);
     ASSERT_TRUE(hello);
     EXPECT_EQ(hello->status, 200);
     // The module has seen the agent's own "statusEvent|ready" on the bus by now.
     EXPECT_TRUE(talvern::test::eventually([&] {
-        auto again = HttpClient::once(54630, "POST", "/v1/hello", "{}");
+        auto again = HttpClient::once(54630, "POST", "/v1/hello", "{}", kTrayAgent);
         return again && again->body == R"({"code":0,"message":"hello from a plug-in","data":{"events":1}})";
     }));
-    auto unknown = HttpClient::once(54630, "POST", "/v1/unknown", "{}");
+    auto unknown = HttpClient::once(54630, "POST", "/v1/unknown", "{}", kTrayAgent);
     ASSERT_TRUE(unknown);
     EXPECT_EQ(unknown->status, 404);
 }

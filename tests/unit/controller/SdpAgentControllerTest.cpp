@@ -12,6 +12,7 @@
 #include "support/LogCapture.h"
 #include "support/ThreadPool.h"
 #include "unit/controller/RecordingSink.h"
+#include "websecurity/SdpHttpServerContext.h"
 
 using talvern::sdp::SdpAgentController;
 using talvern::sdp::SdpOption;
@@ -250,4 +251,31 @@ TEST_F(ModuleLoadFilterTest, MissingFeatureListIsReported) {
     // The tests run in the build's test directory, where no feature list lies.
     EXPECT_FALSE(controller->initPluginsFeature());
     EXPECT_TRUE(log.contains("initPluginsFeature return false; Reason: Open file(%s) failed"));
+}
+
+// Modules reach the request-security whitelist through "SdpHttpContext"; the agent's own entries are there
+// once the servers started.
+TEST(SdpAgentControllerSecurity, ModulesShareTheWhitelistOfTheRequestPipeline) {
+    LogCapture log;
+    SdpOption option = optionFor("plugins");
+    option.enableHttp = true;
+    auto controller = std::make_shared<SdpAgentController>(option);
+    auto pipeline = std::dynamic_pointer_cast<talvern::SdpHttpServerContext>(controller->context());
+    ASSERT_NE(pipeline, nullptr);
+    auto* face = static_cast<talvern::ISdpHttpServerContext*>(
+        controller->runTimeContext()->getService(std::string("SdpHttpContext")).get());
+    ASSERT_NE(face, nullptr);
+    EXPECT_TRUE(face->addRefererWhitelist(std::string("/v1/module/status"), "module"));
+    EXPECT_TRUE(pipeline->isInRefererWhitelist("/v1/module/status"));
+
+    ASSERT_TRUE(controller->start());
+    for (const char* path : {"/v1/detect", "/v1/getServicePort", "/v1/base/printLog", "/v1/update/version",
+                             "/v1/update/skip", "/v1/update/status", "/v1/update/start"}) {
+        EXPECT_TRUE(pipeline->isInRefererWhitelist(path)) << path;
+    }
+    EXPECT_FALSE(pipeline->isInRefererWhitelist("/v1/service/events"));
+    EXPECT_EQ(log.count("[trustAgent]Add the refere check whitelist: /v1/getServicePort"), 1);
+    EXPECT_EQ(log.count("[trustUpdate]Add the refere check whitelist: /v1/update/start"), 1);
+    EXPECT_EQ(log.count("install the request security chain skipped"), 0);
+    controller->stop();
 }

@@ -1,0 +1,82 @@
+#include "websecurity/SdpHttpAntiPhishing.h"
+
+#include "catalogue/MessageCatalogue.h"
+#include "log/Check.h"
+#include "log/Log.h"
+#include "portal/Json.h"
+#include "portal/PortalMessages.h"
+#include "talvern/IOrigin.h"
+#include "talvern/IRequest.h"
+#include "talvern/IResponse.h"
+#include "websecurity/RequestDebugString.h"
+#include "websecurity/SdpHttpSecurePreprocessor.h"
+#include "websecurity/SdpHttpServerContext.h"
+
+namespace talvern {
+namespace {
+
+constexpr std::int64_t kForbiddenCode = 11119003;
+constexpr std::int32_t kInvalidRequestMessage = 6;
+constexpr int kForbiddenStatus = 403;
+
+// The request's HTTP origin, or null when it has none.
+const IHttpOrigin* httpOriginOf(const IRequest& request) {
+    IOrigin* origin = request.origin();
+    return origin != nullptr && origin->type() == 0 ? dynamic_cast<const IHttpOrigin*>(origin) : nullptr;
+}
+
+std::string headerText(const IRequest& request, const char* name) {
+    const char* value = request.header(name);
+    return value != nullptr ? value : "";
+}
+
+}  // namespace
+
+std::string toDebugString(std::shared_ptr<IRequest> req) {
+    OKV_ENSURE(req != nullptr, "request cann't be empty");
+    if (req == nullptr) {
+        return {};
+    }
+    const IHttpOrigin* origin = httpOriginOf(*req);
+    OKV_ENSURE(origin != nullptr, "Request for non-http requests");
+    if (origin == nullptr) {
+        return {};
+    }
+    return "IRequest(url = " + std::string(origin->hostPort()) +
+           ", referer = " + headerText(*req, "Referer") + ", useragent = " + headerText(*req, "User-Agent") +
+           ", traceid = " + headerText(*req, "x-sdp-traceid") + ")";
+}
+
+void SdpHttpAntiPhishing::doFilter(std::shared_ptr<HttpServerContext> ctx, std::shared_ptr<IRequest> request,
+                                   std::shared_ptr<IResponse> resp) {
+    OKV_ENSURE(request != nullptr, "request cann't be empty");
+    if (request == nullptr) {
+        return;
+    }
+    auto context = std::dynamic_pointer_cast<SdpHttpServerContext>(ctx);
+    OKV_ENSURE(context != nullptr, "can't get the correct SdpHttpServerContext object");
+    const IHttpOrigin* origin = httpOriginOf(*request);
+    OKV_ENSURE(origin != nullptr, "Request for non-http requests");
+    if (context == nullptr || origin == nullptr) {
+        return;
+    }
+
+    if ((request->tag() & kTrustMarks) != 0 || context->isInRefererWhitelist(origin->path())) {
+        HttpServerFilter::doFilter(ctx, request, resp);
+        return;
+    }
+
+    OKV_LOG_WARN("the request({}) has been forbidden; Reason: {}", toDebugString(request),
+                 "Requests are neither trusted nor in the white list");
+    portal::general_resp::GeneralResp refusal;
+    refusal.code = kForbiddenCode;
+    refusal.message = utilities::getMessage(kInvalidRequestMessage);
+    const std::string body = portal::to_json(refusal);
+    if (resp == nullptr) {
+        return;  // nobody to answer; the request goes no further either way
+    }
+    resp->setStatus(kForbiddenStatus);
+    resp->send(body.c_str(), true);
+}
+
+}  // namespace talvern

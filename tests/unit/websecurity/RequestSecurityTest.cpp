@@ -1,0 +1,329 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "http/HttpService.h"
+#include "log/Check.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+#include "unit/websecurity/SecurityFakes.h"
+#include "websecurity/HttpSecure.h"
+#include "websecurity/RequestDebugString.h"
+#include "websecurity/SdpHttpAntiPhishing.h"
+#include "websecurity/SdpHttpSecurePreprocessor.h"
+#include "websecurity/SdpHttpServerContext.h"
+
+namespace talvern::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+void writeFile(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+/// Answers with a fixed result and remembers the origin it was asked about.
+class ScriptedSecure : public HttpSecure {
+public:
+    explicit ScriptedSecure(bool result, bool fails = false)
+        : HttpSecure(std::string()), m_result(result), m_fails(fails) {}
+    bool isAuthorizdUrl(const std::string& url, std::error_code& error, bool reload) override {
+        asked = url;
+        reloadAsked = reload;
+        if (m_fails) {
+            error = std::make_error_code(std::errc::io_error);
+            return false;
+        }
+        return m_result;
+    }
+    std::string asked = "<not asked>";
+    bool reloadAsked = false;
+
+private:
+    bool m_result;
+    bool m_fails;
+};
+
+/// The filter after the anti-phishing filter: counts what got through.
+class PassCounter : public HttpServerFilter {
+public:
+    void doFilter(std::shared_ptr<HttpServerContext>, std::shared_ptr<IRequest>,
+                  std::shared_ptr<IResponse>) override {
+        ++passed;
+    }
+    std::atomic<int> passed{0};
+};
+
+// The display language comes from the shared data directory's localConfig.json.
+class LanguageFixture : public ::testing::Test {
+protected:
+    void setLanguage(const std::string& lang) {
+        writeFile(dir / "var/conf/localConfig.json", R"({"lang":")" + lang + R"("})");
+    }
+    TempDir dir;
+    ScopedEnv sharedDir{"OKAVEL_SHARED_DATA_DIR", dir.str() + "/"};
+    std::shared_ptr<SdpHttpServerContext> context = std::make_shared<SdpHttpServerContext>();
+};
+
+// ---- trust marks -----------------------------------------------------------------------------------
+
+int marksFor(const std::map<std::string, std::string>& headers, bool authorised, int initialTag = 0) {
+    SdpHttpSecurePreprocessor preprocessor("", std::make_unique<ScriptedSecure>(authorised));
+    auto request = std::make_shared<SecRequest>("/v1/hello", headers);
+    request->setTag(initialTag);
+    EXPECT_TRUE(preprocessor.doPreprocess(std::make_shared<SdpHttpServerContext>(), request,
+                                          std::make_shared<SecResponse>()));
+    return request->tag();
+}
+
+TEST(SecurePreprocessorTest, UserAgentRules) {
+    struct Case {
+        const char* userAgent;
+        bool trusted;
+    } cases[] = {
+        {"Mozilla/5.0 (X11; Linux) oKavelTray/3.2 (embedded) Chrome/120", true},
+        {"oKavelTray", true},
+        {"oKavelTrayHelper", true},
+        {"oKavelCSSDK", true},
+        {"oKavelCSSDK/1.0", false},
+        {" oKavelCSSDK", false},
+        {"cpp-httplib/0.9", true},
+        {"cpp-httplib/0.9.1", false},
+        {"cpp-httplib/0.1", false},
+        {"okaveltray", false},  // the names are case-sensitive
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(marksFor({{"User-Agent", c.userAgent}}, false), c.trusted ? kTrustedUserAgentMark : 0)
+            << c.userAgent;
+    }
+    EXPECT_FALSE(SdpHttpSecurePreprocessor::isTrustedUserAgent(nullptr));
+}
+
+TEST(SecurePreprocessorTest, MarksAreRecomputedAndOtherBitsKept) {
+    // Stale marks are cleared when the headers no longer earn them; bits outside the marks stay.
+    EXPECT_EQ(marksFor({}, false, 0x11), 0);
+    EXPECT_EQ(marksFor({}, false, 0x100 | 0x11), 0x100);
+    EXPECT_EQ(marksFor({{"User-Agent", "oKavelTray"}, {"Referer", "https://a.example/"}}, true),
+              kTrustedUserAgentMark | kValidRefererMark);
+}
+
+TEST(SecurePreprocessorTest, OriginAloneEarnsTheRefererMark) {
+    TempDir dir;
+    writeFile(dir / "authorizedUrls.json", R"(["https://Portal.Example.com"])");
+    SdpHttpSecurePreprocessor preprocessor(
+        "", std::make_unique<HttpSecure>((dir / "authorizedUrls.json").string()));
+    auto context = std::make_shared<SdpHttpServerContext>();
+    auto mark = [&](const std::map<std::string, std::string>& headers) {
+        auto request = std::make_shared<SecRequest>("/v1/hello", headers);
+        preprocessor.doPreprocess(context, request, nullptr);
+        return request->tag();
+    };
+    EXPECT_EQ(mark({{"Origin", "https://portal.example.com"}}), kValidRefererMark);
+    EXPECT_EQ(mark({{"Referer", "HTTPS://portal.example.com:443/page?q=1"}}), kValidRefererMark);
+    // The Referer is looked at first; the Origin is only its stand-in.
+    EXPECT_EQ(mark({{"Referer", "https://evil.example/"}, {"Origin", "https://portal.example.com"}}), 0);
+    EXPECT_EQ(mark({{"Origin", "http://portal.example.com"}}), 0);  // another scheme is another origin
+    EXPECT_EQ(mark({{"Origin", "https://portal.example.com:8443"}}), 0);
+    EXPECT_EQ(mark({{"Origin", "null"}}), 0);
+    EXPECT_EQ(mark({{"Referer", "not a url at all"}}), 0);
+    EXPECT_EQ(mark({}), 0);
+}
+
+TEST(SecurePreprocessorTest, TheLibraryIsAskedAboutTheNormalisedOrigin) {
+    LogCapture log;
+    auto secure = std::make_unique<ScriptedSecure>(false);
+    ScriptedSecure* seen = secure.get();
+    SdpHttpSecurePreprocessor preprocessor("", std::move(secure));
+    auto context = std::make_shared<SdpHttpServerContext>();
+    auto request = std::make_shared<SecRequest>(
+        "/x", std::map<std::string, std::string>{{"Referer", "HTTPS://Portal.Example.com/a/b"}});
+    EXPECT_FALSE(preprocessor.isRefererValid(context, request));
+    EXPECT_EQ(seen->asked, "https://portal.example.com:443");
+    EXPECT_TRUE(seen->reloadAsked);
+    EXPECT_EQ(log.count("HTTPS://Portal.Example.com/a/b has not been authorized"), 1);
+
+    // Without a Referer the library is asked about nothing it could authorise.
+    EXPECT_FALSE(preprocessor.isRefererValid(context, std::make_shared<SecRequest>("/x")));
+    EXPECT_EQ(seen->asked, "");
+    EXPECT_EQ(log.count(" has not been authorized"), 2);
+}
+
+TEST(SecurePreprocessorTest, ALibraryErrorMakesTheRefererValid) {
+    LogCapture log;
+    SdpHttpSecurePreprocessor preprocessor("", std::make_unique<ScriptedSecure>(false, true));
+    auto request = std::make_shared<SecRequest>(
+        "/v1/hello", std::map<std::string, std::string>{{"Referer", "https://evil.example/x"}});
+    preprocessor.doPreprocess(std::make_shared<SdpHttpServerContext>(), request, nullptr);
+    EXPECT_EQ(request->tag(), kValidRefererMark);
+    const std::string expected =
+        "Error checking whether referer is authorized, the referer is https://evil.example/x; Reason: " +
+        std::make_error_code(std::errc::io_error).message() + "@" +
+        std::to_string(static_cast<int>(std::errc::io_error)) + " --->>> generic";
+    EXPECT_EQ(log.count({"[warning]", expected}), 1) << log.text();
+}
+
+// ---- whitelist ------------------------------------------------------------------------------------
+
+TEST(SdpHttpServerContextTest, WhitelistIsLookedUpInLowerCase) {
+    LogCapture log;
+    SdpHttpServerContext context;
+    ISdpHttpServerContext& face = context;  // what modules hold
+    EXPECT_TRUE(
+        face.addRefererWhitelist(std::vector<std::string>{"/v1/detect", "/v1/getServicePort"}, "trustAgent"));
+    EXPECT_TRUE(face.addRefererWhitelist(std::string("/v1/mine"), "module"));
+    EXPECT_TRUE(context.isInRefererWhitelist("/V1/DETECT"));
+    EXPECT_TRUE(context.isInRefererWhitelist("/v1/getServicePort"));
+    EXPECT_TRUE(context.isInRefererWhitelist("/v1/getserviceport"));
+    EXPECT_FALSE(context.isInRefererWhitelist("/v1/detect/"));
+    EXPECT_FALSE(context.isInRefererWhitelist("/v1"));
+    EXPECT_FALSE(context.isInRefererWhitelist(""));
+    EXPECT_EQ(context.refererWhitelist().size(), 3u);
+    EXPECT_EQ(log.count({"[info]", "[trustAgent]Add the refere check whitelist: /v1/getServicePort"}), 1);
+    EXPECT_EQ(log.count("[module]Add the refere check whitelist: /v1/mine"), 1);
+
+    EXPECT_TRUE(face.clearRefererWhitelist());
+    EXPECT_FALSE(context.isInRefererWhitelist("/v1/detect"));
+    EXPECT_EQ(log.count({"[info]", "clear the refere check whitelist"}), 1);
+}
+
+// ---- the filter -----------------------------------------------------------------------------------
+
+class AntiPhishingTest : public LanguageFixture {
+protected:
+    AntiPhishingTest() { filter->setNext(after); }
+
+    // Runs the filter; true when the request got through.
+    bool filtered(const std::shared_ptr<SecRequest>& request, const std::shared_ptr<SecResponse>& response) {
+        int before = after->passed;
+        filter->doFilter(context, request, response);
+        return after->passed == before + 1;
+    }
+
+    std::shared_ptr<SdpHttpAntiPhishing> filter = std::make_shared<SdpHttpAntiPhishing>();
+    std::shared_ptr<PassCounter> after = std::make_shared<PassCounter>();
+};
+
+TEST_F(AntiPhishingTest, UnmarkedRequestOutsideTheWhitelistIs403) {
+    LogCapture log;
+    setLanguage("en-US");
+    auto request = std::make_shared<SecRequest>(
+        "/v1/hello", std::map<std::string, std::string>{{"Origin", "https://evil.example"},
+                                                        {"User-Agent", "Mozilla/5.0"},
+                                                        {"x-sdp-traceid", "0badcafe"}});
+    auto response = std::make_shared<SecResponse>();
+    EXPECT_FALSE(filtered(request, response));
+    EXPECT_EQ(response->status, 403);
+    EXPECT_EQ(response->body, R"({"code":11119003,"message":"Invalid request."})");
+    EXPECT_TRUE(response->finished);
+    EXPECT_EQ(response->sends, 1);
+    EXPECT_EQ(
+        log.count({"[warning]",
+                   "the request(IRequest(url = 127.0.0.1:54630, referer = https://evil.example, useragent = "
+                   "Mozilla/5.0, traceid = 0badcafe)) has been forbidden; Reason: Requests are neither "
+                   "trusted nor in the white list"}),
+        1)
+        << log.text();
+
+    // The refusal speaks the display language of the moment.
+    setLanguage("zh-CN");
+    auto again = std::make_shared<SecResponse>();
+    EXPECT_FALSE(filtered(request, again));
+    EXPECT_EQ(again->body, R"({"code":11119003,"message":"请求非法"})");
+}
+
+TEST_F(AntiPhishingTest, EitherMarkOrTheWhitelistLetsTheRequestThrough) {
+    for (int tag : {kTrustedUserAgentMark, kValidRefererMark, kTrustMarks, 0x111}) {
+        auto request = std::make_shared<SecRequest>("/v1/hello");
+        request->setTag(tag);
+        auto response = std::make_shared<SecResponse>();
+        EXPECT_TRUE(filtered(request, response)) << tag;
+        EXPECT_EQ(response->sends, 0);
+    }
+    auto otherBits = std::make_shared<SecRequest>("/v1/hello");
+    otherBits->setTag(0x100 | 0x02 | 0x20);
+    EXPECT_FALSE(filtered(otherBits, std::make_shared<SecResponse>()));
+
+    context->addRefererWhitelist(std::string("/v1/update/status"), "trustUpdate");
+    auto upper = std::make_shared<SecRequest>("/V1/Update/STATUS");
+    auto response = std::make_shared<SecResponse>();
+    EXPECT_TRUE(filtered(upper, response));
+    EXPECT_EQ(response->sends, 0);
+    EXPECT_FALSE(
+        filtered(std::make_shared<SecRequest>("/v1/update/status/x"), std::make_shared<SecResponse>()));
+}
+
+TEST_F(AntiPhishingTest, TheWholeChainMarksBeforeItFilters) {
+    // Preprocessor and filter installed for every URL on a service, as the agent does.
+    class Service : public HttpService {
+    public:
+        using HttpService::HttpService;
+        using HttpService::service;
+        void service(std::shared_ptr<HttpServerContext>, std::shared_ptr<IRequest>,
+                     std::shared_ptr<IResponse> response) override {
+            ++served;
+            response->send("{}", true);
+        }
+        int served = 0;
+    } service(context);
+    service.addPreprocessor(
+        std::make_shared<SdpHttpSecurePreprocessor>("", std::make_unique<ScriptedSecure>(false)));
+    service.addFilter(std::make_shared<SdpHttpAntiPhishing>());
+    context->addRefererWhitelist(std::vector<std::string>{"/v1/detect"}, "trustAgent");
+    setLanguage("en-US");
+
+    SecRequest tray("/v1/hello", {{"User-Agent", "oKavelTray/1.0 (x)"}});
+    SecRequest browser("/v1/hello", {{"User-Agent", "Mozilla/5.0"}, {"Origin", "https://evil.example"}});
+    SecRequest detect("/v1/detect");
+    SecResponse trayReply, browserReply, detectReply;
+    service.service(&tray, &trayReply);
+    service.service(&browser, &browserReply);
+    service.service(&detect, &detectReply);
+    EXPECT_EQ(service.served, 2);
+    EXPECT_EQ(trayReply.body, "{}");
+    EXPECT_EQ(detectReply.body, "{}");
+    EXPECT_EQ(browserReply.status, 403);
+    EXPECT_EQ(browserReply.body, R"({"code":11119003,"message":"Invalid request."})");
+}
+
+TEST_F(AntiPhishingTest, ProgrammingErrorsAreFatalChecksAndNothingGetsThrough) {
+    int aborts = 0;
+    check::setFatalActions([&] { ++aborts; }, nullptr);
+    auto response = std::make_shared<SecResponse>();
+    filter->doFilter(context, nullptr, response);  // no request
+    filter->doFilter(std::make_shared<HttpServerContext>(), std::make_shared<SecRequest>("/"),
+                     response);  // plain context
+    auto socketLike = std::make_shared<SecRequest>("/");
+    socketLike->useOtherOrigin();
+    filter->doFilter(context, socketLike, response);  // not an HTTP origin
+    EXPECT_EQ(toDebugString(nullptr), "");
+    EXPECT_EQ(toDebugString(socketLike), "");
+
+    SdpHttpSecurePreprocessor preprocessor("", std::make_unique<ScriptedSecure>(true));
+    auto request =
+        std::make_shared<SecRequest>("/", std::map<std::string, std::string>{{"User-Agent", "oKavelTray"}});
+    EXPECT_TRUE(preprocessor.doPreprocess(std::make_shared<HttpServerContext>(), request, response));
+    EXPECT_EQ(request->tag(), 0);
+    EXPECT_FALSE(preprocessor.isRefererValid(nullptr, request));
+    EXPECT_FALSE(preprocessor.isRefererValid(context, nullptr));
+    check::setFatalActions(nullptr, nullptr);
+    EXPECT_EQ(aborts, 8);
+    EXPECT_EQ(after->passed, 0);
+    EXPECT_EQ(response->sends, 0);
+}
+
+TEST(RequestDebugStringTest, AbsentHeadersGiveEmptyTexts) {
+    EXPECT_EQ(toDebugString(std::make_shared<SecRequest>("/v1/hello")),
+              "IRequest(url = 127.0.0.1:54630, referer = , useragent = , traceid = )");
+    EXPECT_EQ(
+        toDebugString(std::make_shared<SecRequest>(
+            "/v1/hello",
+            std::map<std::string, std::string>{
+                {"Origin", "https://o.example"}, {"User-Agent", "UA"}, {"x-sdp-traceid", "12345678"}})),
+        "IRequest(url = 127.0.0.1:54630, referer = https://o.example, useragent = UA, traceid = 12345678)");
+}
+
+}  // namespace
+}  // namespace talvern::test
