@@ -18,6 +18,7 @@
 #include "http/HttpResponse.h"
 #include "http/HttpServerContext.h"
 #include "http/HttpServerManager.h"
+#include "http/Refusal.h"
 #include "http/engine/Engine.h"
 #include "log/Check.h"
 #include "log/Log.h"
@@ -33,6 +34,7 @@ namespace {
 constexpr const char* kTag = "HttpServer";
 constexpr int kBindPasses = 3;
 constexpr int kRefusalCode = 11119003;
+constexpr std::int32_t kInvalidRequestMessage = 6;
 
 std::string lowerCase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -316,6 +318,13 @@ bool HttpServer::preHandleMessage(IRequest* request, IResponse* response) {
     return true;
 }
 
+std::string http::refusalReply() {
+    portal::general_resp::GeneralResp refusal;
+    refusal.code = kRefusalCode;
+    refusal.message = utilities::getMessage(kInvalidRequestMessage);
+    return portal::to_json(refusal);
+}
+
 bool HttpServer::commonHandleMessage(IRequest* req, IResponse* resp) {
     OKV_ENSURE(nullptr != req, "invalid param req nullptr");
     OKV_ENSURE(nullptr != resp, "invalid param resp nullptr");
@@ -327,10 +336,7 @@ bool HttpServer::commonHandleMessage(IRequest* req, IResponse* resp) {
         OKV_LOG_TAG_ERROR(kTag, "[traceid:{}] {}", req->traceId(), "request origin is not an http origin");
         return false;
     }
-    portal::general_resp::GeneralResp refusal;
-    refusal.code = kRefusalCode;
-    refusal.message = utilities::getMessage(6);
-    const std::string reply = portal::to_json(refusal);
+    const std::string reply = http::refusalReply();
     OKV_LOG_TAG_WARN(kTag, "[traceid:{}] url:{} \nrequest content:{} \nresponse:{}{}", req->traceId(),
                      origin->hostPort(), req->content(), reply, "");
     resp->setStatus(403);

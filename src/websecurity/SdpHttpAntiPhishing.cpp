@@ -1,10 +1,8 @@
 #include "websecurity/SdpHttpAntiPhishing.h"
 
-#include "catalogue/MessageCatalogue.h"
+#include "http/Refusal.h"
 #include "log/Check.h"
 #include "log/Log.h"
-#include "portal/Json.h"
-#include "portal/PortalMessages.h"
 #include "talvern/IOrigin.h"
 #include "talvern/IRequest.h"
 #include "talvern/IResponse.h"
@@ -15,8 +13,6 @@
 namespace talvern {
 namespace {
 
-constexpr std::int64_t kForbiddenCode = 11119003;
-constexpr std::int32_t kInvalidRequestMessage = 6;
 constexpr int kForbiddenStatus = 403;
 
 // The request's HTTP origin, or null when it has none.
@@ -68,10 +64,7 @@ void SdpHttpAntiPhishing::doFilter(std::shared_ptr<HttpServerContext> ctx, std::
 
     OKV_LOG_WARN("the request({}) has been forbidden; Reason: {}", toDebugString(request),
                  "Requests are neither trusted nor in the white list");
-    portal::general_resp::GeneralResp refusal;
-    refusal.code = kForbiddenCode;
-    refusal.message = utilities::getMessage(kInvalidRequestMessage);
-    const std::string body = portal::to_json(refusal);
+    const std::string body = http::refusalReply();
     if (resp == nullptr) {
         return;  // nobody to answer; the request goes no further either way
     }
