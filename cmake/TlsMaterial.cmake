@@ -8,11 +8,12 @@
 
 set(OKAVEL_AGENT_HOST_NAME "local.okavel.talvern.com" CACHE STRING
     "Loopback host name of the agent, named in its built-in server certificates")
-set(OKAVEL_TLS_MATERIAL_DIR ${CMAKE_BINARY_DIR}/tlsmaterial)
-set(OKAVEL_TLS_SELF_SIGNED ${OKAVEL_TLS_MATERIAL_DIR}/self-signed.pem)
-set(OKAVEL_TLS_ORG_CA ${OKAVEL_TLS_MATERIAL_DIR}/org-ca.pem)
-set(OKAVEL_TLS_ORG_SERVER ${OKAVEL_TLS_MATERIAL_DIR}/org-server.pem)
-set(OKAVEL_TLS_IV_BLOCK ${OKAVEL_TLS_MATERIAL_DIR}/iv-block.bin)
+# Global, so that the tests (another directory) find the material.
+set(OKAVEL_TLS_MATERIAL_DIR ${CMAKE_BINARY_DIR}/tlsmaterial CACHE INTERNAL "")
+set(OKAVEL_TLS_SELF_SIGNED ${OKAVEL_TLS_MATERIAL_DIR}/self-signed.pem CACHE INTERNAL "")
+set(OKAVEL_TLS_ORG_CA ${OKAVEL_TLS_MATERIAL_DIR}/org-ca.pem CACHE INTERNAL "")
+set(OKAVEL_TLS_ORG_SERVER ${OKAVEL_TLS_MATERIAL_DIR}/org-server.pem CACHE INTERNAL "")
+set(OKAVEL_TLS_IV_BLOCK ${OKAVEL_TLS_MATERIAL_DIR}/iv-block.bin CACHE INTERNAL "")
 
 find_program(OKAVEL_OPENSSL_EXECUTABLE openssl REQUIRED)
 

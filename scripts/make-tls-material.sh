@@ -36,8 +36,8 @@ unique_subject = no
 preserve = yes
 copy_extensions = none
 [ anything ]
-commonName = supplied
 organizationName = optional
+commonName = supplied
 [ v3_ca ]
 basicConstraints = critical, CA:true
 keyUsage = critical, keyCertSign, cRLSign
