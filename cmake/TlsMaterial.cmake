@@ -22,7 +22,7 @@ add_custom_command(
     COMMAND ${CMAKE_COMMAND} -E env OPENSSL=${OKAVEL_OPENSSL_EXECUTABLE}
             bash ${PROJECT_SOURCE_DIR}/scripts/make-tls-material.sh ${OKAVEL_TLS_MATERIAL_DIR}
             ${OKAVEL_AGENT_HOST_NAME}
-    DEPENDS ${PROJECT_SOURCE_DIR}/scripts/make-tls-material.sh
+    DEPENDS ${PROJECT_SOURCE_DIR}/scripts/make-tls-material.sh ${PROJECT_SOURCE_DIR}/scripts/openssl-ca.sh
     COMMENT "Making the loopback server certificates in ${OKAVEL_TLS_MATERIAL_DIR}"
     VERBATIM)
 

@@ -6,6 +6,7 @@
 #include <openssl/x509.h>
 
 #include "http/tls/DhParameters.h"
+#include "http/tls/PemText.h"
 #include "log/Log.h"
 #include "support/ReadFile.h"
 
@@ -35,9 +36,6 @@ using KeyPtr = std::unique_ptr<EVP_PKEY, KeyDeleter>;
 BioPtr memoryBio(const void* data, std::size_t size) {
     return BioPtr(BIO_new_mem_buf(data, static_cast<int>(size)));
 }
-
-/// Encrypted keys are refused rather than asking for a pass phrase on a terminal.
-int noPassPhrase(char*, int, int, void*) { return 0; }
 
 /// The first "DH PARAMETERS" block of a PEM text; empty when there is none.
 std::string dhBlockOf(const std::string& text) {
@@ -71,12 +69,12 @@ bool installPem(SSL_CTX* ctx, const std::vector<unsigned char>& pem, bool chainF
         return false;
     }
     // The certificate first, then its key from the same text.
-    X509Ptr leaf(PEM_read_bio_X509(bio.get(), nullptr, noPassPhrase, nullptr));
+    X509Ptr leaf(PEM_read_bio_X509(bio.get(), nullptr, tls::noPassPhrase, nullptr));
     if (!leaf) {
         return false;
     }
     BioPtr keyBio = memoryBio(pem.data(), pem.size());
-    KeyPtr key(keyBio ? PEM_read_bio_PrivateKey(keyBio.get(), nullptr, noPassPhrase, nullptr) : nullptr);
+    KeyPtr key(keyBio ? PEM_read_bio_PrivateKey(keyBio.get(), nullptr, tls::noPassPhrase, nullptr) : nullptr);
     if (!key || SSL_CTX_use_certificate(ctx, leaf.get()) != 1 ||
         SSL_CTX_use_PrivateKey(ctx, key.get()) != 1 || SSL_CTX_check_private_key(ctx) != 1) {
         return false;
@@ -85,7 +83,7 @@ bool installPem(SSL_CTX* ctx, const std::vector<unsigned char>& pem, bool chainF
         SSL_CTX_clear_extra_chain_certs(ctx);
         // `bio` stands after the leaf: every following certificate belongs to the chain.
         while (true) {
-            X509Ptr next(PEM_read_bio_X509(bio.get(), nullptr, noPassPhrase, nullptr));
+            X509Ptr next(PEM_read_bio_X509(bio.get(), nullptr, tls::noPassPhrase, nullptr));
             if (!next) {
                 break;
             }
@@ -132,7 +130,7 @@ bool loadTlsFromFiles(asio::ssl::context& context, const std::string& certPath, 
     SSL_CTX* ctx = context.native_handle();
     const std::string& key = keyPath.empty() ? certPath : keyPath;
     ERR_clear_error();
-    SSL_CTX_set_default_passwd_cb(ctx, noPassPhrase);
+    SSL_CTX_set_default_passwd_cb(ctx, tls::noPassPhrase);
     if (SSL_CTX_use_certificate_file(ctx, certPath.c_str(), SSL_FILETYPE_PEM) != 1) {
         error = "Invalid SSL cert";
     } else if (SSL_CTX_use_PrivateKey_file(ctx, key.c_str(), SSL_FILETYPE_PEM) != 1) {

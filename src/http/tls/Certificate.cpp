@@ -5,6 +5,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include "http/tls/PemText.h"
 #include "log/Log.h"
 
 namespace talvern {
@@ -22,8 +23,6 @@ std::string lastCryptoError() {
     ERR_error_string_n(code, text, sizeof(text));
     return text;
 }
-
-int noPassPhrase(char*, int, int, void*) { return 0; }
 
 const std::string& emptyText() {
     static const std::string empty;
@@ -73,7 +72,7 @@ bool Certificate::calculateTimeDiff(std::time_t fromTime, Bound toTime, TimeDiff
         return false;
     }
     std::unique_ptr<X509, decltype(&X509_free)> cert(
-        PEM_read_bio_X509(bio.get(), nullptr, noPassPhrase, nullptr), X509_free);
+        PEM_read_bio_X509(bio.get(), nullptr, tls::noPassPhrase, nullptr), X509_free);
     if (!cert) {
         OKV_LOG_ERROR("{}; Reason: {}",
                       "Failed to create a certificate in X509 format through the certificate chain",

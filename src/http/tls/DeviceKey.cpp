@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "http/tls/TlsCrypto.h"
 #include "platform/Paths.h"
 #include "support/ReadFile.h"
 
@@ -55,11 +56,8 @@ int getUniqueKey(char* buffer, std::size_t size, int kind) {
         digestLength * 2 < kKeyLength) {
         return kUniqueKeyNoDigest;
     }
-    static constexpr char kDigits[] = "0123456789abcdef";
-    for (std::size_t i = 0; i < kKeyLength; ++i) {
-        const unsigned char byte = digest[i / 2];
-        buffer[i] = kDigits[i % 2 == 0 ? byte >> 4 : byte & 0x0F];
-    }
+    const std::string key = tls::toHex(std::span<const unsigned char>(digest, kKeyLength / 2), false);
+    std::memcpy(buffer, key.data(), kKeyLength);
     if (size > kKeyLength) {
         buffer[kKeyLength] = '\0';
     }

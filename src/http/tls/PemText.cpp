@@ -18,10 +18,9 @@ std::unique_ptr<BIO, BioDeleter> textBio(const std::string& text) {
     return std::unique_ptr<BIO, BioDeleter>(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
 }
 
-/// Encrypted keys are refused rather than asking for a pass phrase on a terminal.
-int noPassPhrase(char*, int, int, void*) { return 0; }
-
 }  // namespace
+
+int noPassPhrase(char*, int, int, void*) { return 0; }
 
 bool looksLikePem(const std::string& text) { return text.rfind("-----BEGIN ", 0) == 0; }
 

@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <charconv>
 #include <memory>
 
 namespace talvern::tls {
@@ -45,17 +46,11 @@ bool runCbc(bool encrypt, const AesKey& key, std::span<const unsigned char> iv,
            static_cast<std::size_t>(written + last) == input.size();
 }
 
+/// The value of one hexadecimal digit of either case, or -1.
 int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
+    int value = -1;
+    const auto [end, ec] = std::from_chars(&c, &c + 1, value, 16);
+    return ec == std::errc() && end == &c + 1 ? value : -1;
 }
 
 }  // namespace
@@ -125,8 +120,8 @@ bool removeBlockPadding(std::string& text) {
     return true;
 }
 
-std::string toUpperHex(std::span<const unsigned char> bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
+std::string toHex(std::span<const unsigned char> bytes, bool upperCase) {
+    const char* kDigits = upperCase ? "0123456789ABCDEF" : "0123456789abcdef";
     std::string text;
     text.reserve(bytes.size() * 2);
     for (unsigned char byte : bytes) {

@@ -53,8 +53,10 @@ std::string padToBlocks(std::string text);
 /// text, or the padding bytes disagree.
 bool removeBlockPadding(std::string& text);
 
-/// Two upper-case hexadecimal digits per byte.
-std::string toUpperHex(std::span<const unsigned char> bytes);
+/// Two hexadecimal digits per byte.
+std::string toHex(std::span<const unsigned char> bytes, bool upperCase);
+/// Two upper-case hexadecimal digits per byte ("%02X").
+inline std::string toUpperHex(std::span<const unsigned char> bytes) { return toHex(bytes, true); }
 /// Decodes hexadecimal digits of either case; an odd count reads as if a "0" preceded it. False on any
 /// other character.
 bool fromHex(std::string_view text, std::vector<unsigned char>& bytes);

@@ -90,6 +90,21 @@ std::time_t boundOf(const std::string& pem, bool notAfter) {
     return timegm(&tm);
 }
 
+/// The private key of `keyPem` encrypted under a pass phrase.
+std::string encryptedKey(const std::string& keyPem) {
+    std::unique_ptr<BIO, decltype(&BIO_free)> in(
+        BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size())), BIO_free);
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        PEM_read_bio_PrivateKey(in.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
+    std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new(BIO_s_mem()), BIO_free);
+    char phrase[] = "pass phrase";
+    PEM_write_bio_PKCS8PrivateKey(out.get(), key.get(), EVP_aes_128_cbc(), phrase, sizeof(phrase) - 1,
+                                  nullptr, nullptr);
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(out.get(), &data);
+    return std::string(data, static_cast<std::size_t>(size));
+}
+
 /// Writes the certificate file as the program does, around any plain text (padding included).
 void writeCertificateFile(const std::filesystem::path& path, const std::string& plain) {
     std::array<char, 17> key{};
@@ -410,12 +425,15 @@ TEST_F(CertificateFile, WithoutADeviceKeyNothingIsReadOrWritten) {
 TEST_F(CertificateFile, ADownloadNeedsACertificateWithItsKeyAndAWritablePlace) {
     LogCapture log;
     CertSourceFormDownload refused;
-    for (const std::string& bad : {std::string(), std::string("garbage"), root.certificatePem,
-                                   root.certificatePem + TestPki::createRsaKeyPair(2048).privatePem}) {
+    const std::string locked = root.certificatePem + encryptedKey(root.keyPem);  // never asks for a phrase
+    ASSERT_NE(locked.find("ENCRYPTED PRIVATE KEY"), std::string::npos);
+    for (const std::string& bad :
+         {std::string(), std::string("garbage"), root.certificatePem,
+          root.certificatePem + TestPki::createRsaKeyPair(2048).privatePem, locked}) {
         EXPECT_FALSE(refused.init(bad));
         EXPECT_TRUE(refused.text().empty());
     }
-    EXPECT_EQ(log.count("Refuse the downloaded certificate"), 4);
+    EXPECT_EQ(log.count("Refuse the downloaded certificate"), 5);
     EXPECT_FALSE(refused.persistence());
     EXPECT_FALSE(std::filesystem::exists(device.certificateFile()));
 
