@@ -38,7 +38,7 @@ add_custom_command(
     OUTPUT ${_okavel_dev_key_outputs}
     COMMAND ${CMAKE_COMMAND} -E env OPENSSL=${OKAVEL_OPENSSL_EXECUTABLE}
             bash ${PROJECT_SOURCE_DIR}/scripts/make-dev-keys.sh ${OKAVEL_DEV_KEYS_DIR}
-    DEPENDS ${PROJECT_SOURCE_DIR}/scripts/make-dev-keys.sh ${PROJECT_SOURCE_DIR}/scripts/openssl-ca.sh
+    DEPENDS ${PROJECT_SOURCE_DIR}/scripts/make-dev-keys.sh
     COMMENT "Making the development signing keys in ${OKAVEL_DEV_KEYS_DIR}"
     VERBATIM)
 add_custom_target(okavel_dev_keys DEPENDS ${_okavel_dev_key_outputs})
