@@ -10,24 +10,20 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "http/tls/BuiltinMaterial.h"
 #include "http/tls/TlsCrypto.h"
+#include "support/ReadFile.h"
 
 namespace {
 
 using namespace talvern::tls;
 
 bool readFile(const std::string& path, std::string& content) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    content = text.str();
-    return static_cast<bool>(in) || in.eof();
+    std::error_code ec;
+    return talvern::utilities::readWholeFile(path, content, ec);
 }
 
 /// The block size that holds `pem` and at least one terminating zero.
