@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# POST /v1/detect against the agent with wrk at 1 and 32 keep-alive connections, beside nginx (one worker
-# process) answering the same body on the same machine, in the same run. Prints requests per second and
-# the 99th percentile latency of each. Usage: bench/http/detect-bench.sh [BUILD_DIR] (default build-release)
+# POST /v1/detect over HTTPS against the agent with wrk at 1 and 32 keep-alive connections, beside nginx
+# (one worker process, the same built-in self-signed certificate) answering the same body on the same
+# machine, in the same run. Prints requests per second and the 99th percentile latency of each.
+# Usage: bench/http/detect-bench.sh [BUILD_DIR] (default build-release)
 set -euo pipefail
 
 build=${1:-build-release}
 duration=${DURATION:-10s}
 here=$(cd "$(dirname "$0")" && pwd)
 agent_bin=$(cd "$build/bin" && pwd)/oKavelAgent
+certificate=$(cd "$build/tlsmaterial" && pwd)/self-signed.pem  # certificate and key, made by the build
 
 for tool in wrk nginx; do
     if ! command -v "$tool" >/dev/null; then
@@ -60,7 +62,9 @@ http {
     access_log off;
     client_body_temp_path $work/nginx;
     server {
-        listen 127.0.0.1:$nginx_port;
+        listen 127.0.0.1:$nginx_port ssl;
+        ssl_certificate $certificate;
+        ssl_certificate_key $certificate;
         location /v1/detect { default_type application/json; return 200 '$body'; }
     }
 }
@@ -72,14 +76,14 @@ sleep 0.5
 run() {
     local name=$1 port=$2 connections=$3
     local out
-    out=$(wrk -t1 -c"$connections" -d"$duration" --latency -s "$here/detect.lua" "http://127.0.0.1:$port/v1/detect")
+    out=$(wrk -t1 -c"$connections" -d"$duration" --latency -s "$here/detect.lua" "https://127.0.0.1:$port/v1/detect")
     local rps p99
     rps=$(awk '/Requests\/sec/ {print $2}' <<<"$out")
     p99=$(awk '$1 == "99%" {print $2}' <<<"$out")
     printf '%-8s %3s connections: %10s requests/s   p99 %s\n' "$name" "$connections" "$rps" "$p99"
 }
 
-echo "POST /v1/detect, $duration per run"
+echo "POST /v1/detect over HTTPS, $duration per run"
 for c in 1 32; do
     run agent "$agent_port" "$c"
     run nginx "$nginx_port" "$c"

@@ -17,6 +17,7 @@
 #include "http/HttpServerContext.h"
 #include "http/HttpServerGroup.h"
 #include "http/HttpServerManager.h"
+#include "http/tls/Certificate.h"
 #include "log/Check.h"
 #include "log/Log.h"
 #include "platform/NamedLock.h"
@@ -121,8 +122,9 @@ SdpAgentController::SdpAgentController(const SdpOption& option)
         OKV_LOG_INFO("create {} object", "WebSocketManager");
         createServerManager();
         OKV_LOG_INFO("get self sign CA server cert");
+        loadSelfSignedCertificate();
         OKV_LOG_INFO("get CA organization server cert");
-        loadServerCertificates();
+        loadCaOrganizationCertificate();
         OKV_LOG_INFO("add the agent's host name to the hosts file for 127.0.0.1");
         addLocalHostEntry();
         OKV_LOG_INFO("create {} object", "WebSocketServer");
@@ -270,11 +272,32 @@ void SdpAgentController::createHttpContext() {
 
 void SdpAgentController::createServerManager() { m_serverManager = std::make_shared<HttpServerManager>(); }
 
-void SdpAgentController::loadServerCertificates() {
-    // Joins with the certificate source: the self-signed certificate is mandatory
-    // (OKV_ENSURE "Fail to get cert with default cert type"), the CA-organization one is tried with kinds 1
-    // then 2.
-    OKV_SKIP_STEP("get the server certificates", "the certificate source");
+void SdpAgentController::loadSelfSignedCertificate() {
+    Certificate certificate(static_cast<int>(CertificateKind::MemSelf));
+    certificate.init();
+    OKV_ENSURE(!certificate.text().empty(), "Fail to get cert with default cert type");
+    m_selfSignedCertificate = certificate.bytes();
+}
+
+void SdpAgentController::loadCaOrganizationCertificate() {
+    // The built-in certificate first; a usable one on disk (a download of an earlier run) next.
+    Certificate builtIn(static_cast<int>(CertificateKind::MemCA));
+    builtIn.init();
+    if (!builtIn.isExpired(false)) {
+        m_caOrganizationCertificate = builtIn.bytes();
+        return;
+    }
+    Certificate onDisk(static_cast<int>(CertificateKind::Disk));
+    onDisk.init();
+    if (!onDisk.isExpired(false)) {
+        m_caOrganizationCertificate = onDisk.bytes();
+        return;
+    }
+    // Neither is valid now: serve what there is rather than nothing, and say so.
+    m_caOrganizationCertificate = !builtIn.text().empty() ? builtIn.bytes() : onDisk.bytes();
+    OKV_LOG_WARN(
+        "{}; Reason: {}", "no valid CA organization server cert",
+        m_caOrganizationCertificate.empty() ? "none could be read" : "it is expired or not yet valid");
 }
 
 void SdpAgentController::addLocalHostEntry() {
@@ -290,11 +313,11 @@ void SdpAgentController::addLocalHostEntry() {
 }
 
 void SdpAgentController::createHttpServers() {
-    // Without certificates the servers speak plain HTTP on loopback.
     auto selfSigned = std::make_shared<HttpServer>(kHttpAddress, kFirstHttpPort, kHttpEndPort, kHttpPortStep,
-                                                   std::vector<unsigned char>(), 0);
-    auto caOrganization = std::make_shared<HttpServer>(kHttpAddress, kSecondHttpPort, kHttpEndPort,
-                                                       kHttpPortStep, std::vector<unsigned char>(), 2);
+                                                   std::move(m_selfSignedCertificate), 0);
+    auto caOrganization =
+        std::make_shared<HttpServer>(kHttpAddress, kSecondHttpPort, kHttpEndPort, kHttpPortStep,
+                                     std::move(m_caOrganizationCertificate), 2);
     m_serverGroup = std::make_shared<HttpServerGroup>();
     m_serverGroup->addServer("httpServerWithSelfSignCaCert", selfSigned, true);
     m_serverGroup->addServer("httpServerWithCaOrganizationCert", caOrganization, false);

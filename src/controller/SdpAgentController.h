@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "context/CallbackHandler.h"
 #include "controller/SdpOption.h"
@@ -101,7 +102,8 @@ private:
     void createRunTimeContext();
     void createHttpContext();
     void createServerManager();
-    void loadServerCertificates();
+    void loadSelfSignedCertificate();
+    void loadCaOrganizationCertificate();
     void addLocalHostEntry();
     void createHttpServers();
     void registerHttpServers();
@@ -153,6 +155,10 @@ private:
     std::shared_ptr<IWebEventSink> m_eventCenter;
     std::vector<common::plugins_feature::Plugins> m_pluginsFeature;
     std::shared_ptr<thread_pool> m_threadPool;
+    // The server certificates (PEM with key; the second followed by its chain), from their sources until
+    // the servers take them.
+    std::vector<unsigned char> m_selfSignedCertificate;
+    std::vector<unsigned char> m_caOrganizationCertificate;
 };
 
 }  // namespace talvern::sdp

@@ -1,49 +1,22 @@
 #include "HttpClient.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <sstream>
 
 namespace talvern::test {
 
-HttpClient::HttpClient(std::uint16_t port) {
-    m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval limit{10, 0};
-    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
-    if (::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
-}
+HttpClient::HttpClient(std::uint16_t port) : m_stream(std::make_unique<LoopbackStream>(port)) {}
 
-HttpClient::~HttpClient() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
-}
+HttpClient::HttpClient(std::uint16_t port, const LoopbackStream::Options& options)
+    : m_stream(std::make_unique<LoopbackStream>(port, options)) {}
 
-bool HttpClient::readMore() {
-    char chunk[4096];
-    ssize_t n = ::recv(m_fd, chunk, sizeof(chunk), 0);
-    if (n <= 0) {
-        return false;
-    }
-    m_buffer.append(chunk, static_cast<std::size_t>(n));
-    return true;
-}
+HttpClient::~HttpClient() = default;
+
+bool HttpClient::readMore() { return m_stream->readSome(m_buffer); }
 
 std::optional<HttpReply> HttpClient::request(const std::string& method, const std::string& path,
                                              const std::string& body,
                                              const std::map<std::string, std::string>& headers) {
-    if (m_fd < 0) {
+    if (!connected()) {
         return std::nullopt;
     }
     std::string text = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
@@ -51,7 +24,7 @@ std::optional<HttpReply> HttpClient::request(const std::string& method, const st
         text += name + ": " + value + "\r\n";
     }
     text += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-    if (::send(m_fd, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) {
+    if (!m_stream->write(text)) {
         return std::nullopt;
     }
     std::size_t headEnd;

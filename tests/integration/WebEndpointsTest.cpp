@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "AgentSandbox.h"
 #include "HttpClient.h"
@@ -172,4 +175,65 @@ TEST_F(WebEndpoints, ExamplePluginAnswersItsPathThroughTheDefaultRoute) {
     auto unknown = HttpClient::once(54630, "POST", "/v1/unknown", "{}", kTrayAgent);
     ASSERT_TRUE(unknown);
     EXPECT_EQ(unknown->status, 404);
+}
+
+TEST_F(WebEndpoints, FirstListenerServesTheSelfSignedCertificateForEveryLoopbackName) {
+    startAgent();
+    for (const char* host : {OKAVEL_AGENT_HOST_NAME, "localhost", "127.0.0.1"}) {
+        talvern::test::LoopbackStream::Options options;
+        options.trustedCertificates = OKAVEL_TLS_SELF_SIGNED;
+        options.expectedHost = host;
+        HttpClient client(54630, options);
+        ASSERT_TRUE(client.connected()) << host << ": " << client.stream().error();
+        EXPECT_EQ(client.stream().peerChain(),
+                  std::vector<std::string>{std::string("CN=") + OKAVEL_AGENT_HOST_NAME + ",O=oKavel Agent"});
+        auto reply = client.request("POST", "/v1/detect", kDetectBody);
+        ASSERT_TRUE(reply) << host;
+        EXPECT_EQ(reply->body, kDetectReply);
+    }
+    // Another name is refused by a verifying client.
+    talvern::test::LoopbackStream::Options otherName;
+    otherName.trustedCertificates = OKAVEL_TLS_SELF_SIGNED;
+    otherName.expectedHost = "portal.example";
+    talvern::test::LoopbackStream refused(54630, otherName);
+    EXPECT_FALSE(refused.connected());
+}
+
+TEST_F(WebEndpoints, SecondListenerSendsTheOrganisationChain) {
+    startAgent();
+    talvern::test::LoopbackStream::Options options;
+    options.trustedCertificates = OKAVEL_TLS_ORG_CA;
+    options.expectedHost = OKAVEL_AGENT_HOST_NAME;
+    HttpClient client(54631, options);
+    ASSERT_TRUE(client.connected()) << client.stream().error();
+    const std::vector<std::string> chain = client.stream().peerChain();
+    ASSERT_EQ(chain.size(), 2u);
+    EXPECT_EQ(chain[0], std::string("CN=") + OKAVEL_AGENT_HOST_NAME + ",O=oKavel Organization");
+    EXPECT_EQ(chain[1], "CN=oKavel Organization CA,O=oKavel Organization");
+    auto reply = client.request("POST", "/v1/detect", kDetectBody);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, kDetectReply);
+
+    // The organisation's authority does not vouch for the self-signed listener.
+    talvern::test::LoopbackStream first(54630, options);
+    EXPECT_FALSE(first.connected());
+    EXPECT_NE(first.error().find("certificate"), std::string::npos) << first.error();
+}
+
+TEST_F(WebEndpoints, PlainHttpOnATlsListenerGetsNoHttpAnswer) {
+    startAgent();
+    talvern::test::LoopbackStream::Options plainText;
+    plainText.tls = false;
+    plainText.readTimeout = std::chrono::milliseconds(3000);
+    talvern::test::LoopbackStream plain(54630, plainText);
+    ASSERT_TRUE(plain.connected());
+    plain.write(std::string("POST /v1/detect HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\n\r\n{}"));
+    std::string received;
+    while (plain.readSome(received)) {
+    }
+    EXPECT_EQ(received.find("HTTP/1.1"), std::string::npos);
+    // The listener keeps serving TLS clients.
+    auto reply = HttpClient::once(54630, "POST", "/v1/detect", kDetectBody);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, kDetectReply);
 }

@@ -3,15 +3,11 @@
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/post.hpp>
 
-#include <openssl/err.h>
-#include <openssl/pem.h>
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
-
 #include <algorithm>
 #include <charconv>
 #include <chrono>
 
+#include "http/engine/TlsContext.h"
 #include "log/Log.h"
 
 namespace talvern::engine {
@@ -46,73 +42,6 @@ bool splitAddress(const std::string& text, std::string& host, std::uint16_t& por
 
 std::string endpointText(const tcp::endpoint& endpoint) {
     return endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
-}
-
-std::shared_ptr<asio::ssl::context> newServerContext() {
-    auto ctx = std::make_shared<asio::ssl::context>(asio::ssl::context::tls_server);
-    ctx->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
-                     asio::ssl::context::no_sslv3 | asio::ssl::context::single_dh_use);
-    SSL_CTX_set_min_proto_version(ctx->native_handle(), TLS1_2_VERSION);
-    SSL_CTX_set_dh_auto(ctx->native_handle(), 1);
-    return ctx;
-}
-
-struct BioDeleter {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-struct X509Deleter {
-    void operator()(X509* cert) const { X509_free(cert); }
-};
-struct KeyDeleter {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-using BioPtr = std::unique_ptr<BIO, BioDeleter>;
-using X509Ptr = std::unique_ptr<X509, X509Deleter>;
-using KeyPtr = std::unique_ptr<EVP_PKEY, KeyDeleter>;
-
-BioPtr memoryBio(const std::vector<unsigned char>& pem) {
-    return BioPtr(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-}
-
-/// Installs the first certificate and the private key of `pem`; in chain form every further
-/// certificate becomes a chain certificate. False on any failure.
-bool loadPem(SSL_CTX* ctx, const std::vector<unsigned char>& pem, bool chainForm) {
-    ERR_clear_error();
-    BioPtr bio = memoryBio(pem);
-    if (!bio) {
-        return false;
-    }
-    X509Ptr leaf(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
-    if (!leaf) {
-        return false;
-    }
-    BioPtr keyBio = memoryBio(pem);
-    KeyPtr key(keyBio ? PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr) : nullptr);
-    if (!key || SSL_CTX_use_certificate(ctx, leaf.get()) != 1 ||
-        SSL_CTX_use_PrivateKey(ctx, key.get()) != 1 || SSL_CTX_check_private_key(ctx) != 1) {
-        return false;
-    }
-    if (chainForm) {
-        SSL_CTX_clear_extra_chain_certs(ctx);
-        // `bio` stands after the leaf: every following certificate belongs to the chain.
-        while (true) {
-            X509Ptr next(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
-            if (!next) {
-                break;
-            }
-            if (SSL_CTX_add_extra_chain_cert(ctx, next.get()) != 1) {
-                return false;
-            }
-            next.release();  // the context owns it now
-        }
-        // Running out of certificates is the normal end of the text.
-        const unsigned long err = ERR_peek_last_error();
-        if (err != 0 && !(ERR_GET_LIB(err) == ERR_LIB_PEM && ERR_GET_REASON(err) == PEM_R_NO_START_LINE)) {
-            return false;
-        }
-    }
-    ERR_clear_error();
-    return true;
 }
 
 }  // namespace
@@ -351,16 +280,12 @@ mg_connection* mg_mgr::bind(const std::string& address, mg_event_handler_t handl
     if (ec) {
         return fail(ec.message());
     }
+    // An empty certificate path means no TLS.
     if (opts.ssl_cert != nullptr && *opts.ssl_cert != '\0') {
         auto ctx = newServerContext();
-        ctx->use_certificate_chain_file(opts.ssl_cert, ec);
-        if (ec) {
-            return fail("Invalid SSL cert");
-        }
-        const char* key = (opts.ssl_key != nullptr && *opts.ssl_key != '\0') ? opts.ssl_key : opts.ssl_cert;
-        ctx->use_private_key_file(key, asio::ssl::context::pem, ec);
-        if (ec) {
-            return fail("Invalid SSL key");
+        std::string reason;
+        if (!loadTlsFromFiles(*ctx, opts.ssl_cert, opts.ssl_key != nullptr ? opts.ssl_key : "", reason)) {
+            return fail(reason);
         }
         listener->tls = std::move(ctx);
     }
@@ -403,8 +328,7 @@ bool mg_mgr::setSslFromMemory(mg_connection* listenerRecord, const std::vector<u
                               bool chainForm, std::string& error) {
     auto listener = m_impl->listenerOf(listenerRecord);
     auto ctx = newServerContext();
-    if (!listener || pem.empty() || !loadPem(ctx->native_handle(), pem, chainForm)) {
-        ERR_clear_error();
+    if (!listener || pem.empty() || !loadTlsFromMemory(*ctx, pem, chainForm)) {
         error = "invalid ssl cert";
         return false;
     }

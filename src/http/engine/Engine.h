@@ -102,9 +102,12 @@ using mg_event_handler_t = std::function<void(mg_connection*, int event, void* e
 
 /// Options of `mg_mgr::bind`.
 struct mg_bind_opts {
-    void* user_data = nullptr;       ///< given to the listener and every connection it accepts
-    const char* ssl_cert = nullptr;  ///< PEM file with the certificate (and the key when ssl_key is null)
-    const char* ssl_key = nullptr;   ///< PEM file with the private key
+    void* user_data = nullptr;  ///< given to the listener and every connection it accepts
+    /// PEM file: the certificate, the chain after it, optionally a DH PARAMETERS block, and the key when
+    /// ssl_key is null. Null or empty: no TLS. Failures: "Invalid SSL cert", "Invalid SSL key",
+    /// "Invalid CA bundle".
+    const char* ssl_cert = nullptr;
+    const char* ssl_key = nullptr;        ///< PEM file with the private key
     std::string* error_string = nullptr;  ///< receives the reason of a failure
 };
 

@@ -36,10 +36,9 @@ public:
     explicit EngineHarness(engine::EngineLimits limits = {}) : mgr(nullptr, limits) {}
     ~EngineHarness() { stop(); }
 
-    /// Binds and starts the loop; the handler runs on the loop thread.
-    void start(Handler handler) {
+    /// Binds (with `opts`, e.g. TLS files) and starts the loop; the handler runs on the loop thread.
+    void start(Handler handler, engine::mg_bind_opts opts = {}) {
         m_handler = std::move(handler);
-        engine::mg_bind_opts opts;
         std::string error;
         opts.error_string = &error;
         listener = mgr.bind(
@@ -167,6 +166,8 @@ public:
     }
 
     boost::asio::ip::tcp::socket& socket() { return m_stream.next_layer(); }
+    /// The TLS session (meaningful with a client context).
+    SSL* ssl() { return m_stream.native_handle(); }
 
     /// Sends one masked WebSocket frame (payload under 64 KiB).
     void writeFrame(int opcode, const std::string& payload) {
@@ -256,6 +257,21 @@ private:
 
 inline std::string get(const std::string& uri, const std::string& extra = {}) {
     return "GET " + uri + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
+}
+
+/// Sends one request over TLS trusting only `trusted`; the reply's body, or the failure text.
+inline std::string tlsGet(std::uint16_t port, const std::string& trusted) {
+    boost::asio::ssl::context ctx(boost::asio::ssl::context::tls_client);
+    ctx.add_certificate_authority(boost::asio::buffer(trusted));
+    ctx.set_verify_mode(boost::asio::ssl::verify_peer);
+    try {
+        Client client(port, &ctx);
+        client.write(get("/tls"));
+        auto reply = client.read();
+        return reply ? reply->body : "no reply";
+    } catch (const std::exception& e) {
+        return std::string("failed: ") + e.what();
+    }
 }
 
 inline std::string post(const std::string& uri, const std::string& body) {

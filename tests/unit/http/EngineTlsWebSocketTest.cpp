@@ -17,21 +17,6 @@ std::vector<unsigned char> bytes(const std::string& text) {
     return std::vector<unsigned char>(text.begin(), text.end());
 }
 
-/// Sends one request over TLS trusting only `trusted`; the reply's body, or the failure text.
-std::string tlsGet(std::uint16_t port, const std::string& trusted) {
-    asio::ssl::context ctx(asio::ssl::context::tls_client);
-    ctx.add_certificate_authority(asio::buffer(trusted));
-    ctx.set_verify_mode(asio::ssl::verify_peer);
-    try {
-        Client client(port, &ctx);
-        client.write(get("/tls"));
-        auto reply = client.read();
-        return reply ? reply->body : "no reply";
-    } catch (const std::exception& e) {
-        return std::string("failed: ") + e.what();
-    }
-}
-
 class EngineTlsTest : public ::testing::Test {
 protected:
     void SetUp() override {

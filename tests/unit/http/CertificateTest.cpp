@@ -1,0 +1,499 @@
+// Certificates: validity rules, the four sources, the certificate file and the device key.
+
+#include <gtest/gtest.h>
+
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <array>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "http/tls/BuiltinMaterial.h"
+#include "http/tls/CertSources.h"
+#include "http/tls/Certificate.h"
+#include "http/tls/DeviceKey.h"
+#include "http/tls/TlsCrypto.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+#include "support/TestPki.h"
+
+namespace talvern::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string readText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeText(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+/// A device of its own: a machine id file and a shared data directory in a temporary directory.
+class Device {
+public:
+    explicit Device(const std::string& machineId = "0123456789abcdef0123456789abcdef\n")
+        : m_machineId(dir / "machine-id"),
+          m_idEnv("OKAVEL_MACHINE_ID_FILE", m_machineId.string()),
+          m_sharedEnv("OKAVEL_SHARED_DATA_DIR", (dir / "shared").string()) {
+        writeText(m_machineId, machineId);
+    }
+    void changeMachineId(const std::string& id) { writeText(m_machineId, id); }
+    void loseMachineId() { std::filesystem::remove(m_machineId); }
+    std::filesystem::path certificateFile() const { return dir / "shared" / "var" / "conf" / "certificate"; }
+
+    TempDir dir;
+
+private:
+    std::filesystem::path m_machineId;
+    ScopedEnv m_idEnv;
+    ScopedEnv m_sharedEnv;
+};
+
+/// A server certificate with its key, valid from `notBefore` to `notAfter` relative to now.
+std::string serverPem(TestPki& pki, const PkiIdentity& root, std::chrono::seconds notBefore,
+                      std::chrono::seconds notAfter, const std::string& stem) {
+    CertOptions options;
+    options.commonName = "127.0.0.1";
+    options.codeSigning = false;
+    options.notBefore = notBefore;
+    options.notAfter = notAfter;
+    const PkiIdentity identity = pki.issue(root, options, stem);
+    return identity.certificatePem + identity.keyPem;
+}
+
+Certificate downloaded(const std::string& pem) {
+    Certificate certificate(static_cast<int>(CertificateKind::Download));
+    EXPECT_TRUE(certificate.init(pem));
+    return certificate;
+}
+
+/// The bound of the first certificate of `pem` as seconds since the epoch.
+std::time_t boundOf(const std::string& pem, bool notAfter) {
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())),
+                                                  BIO_free);
+    std::unique_ptr<X509, decltype(&X509_free)> cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr),
+                                                     X509_free);
+    std::tm tm{};
+    ASN1_TIME_to_tm(notAfter ? X509_get0_notAfter(cert.get()) : X509_get0_notBefore(cert.get()), &tm);
+    return timegm(&tm);
+}
+
+/// The private key of `keyPem` encrypted under a pass phrase.
+std::string encryptedKey(const std::string& keyPem) {
+    std::unique_ptr<BIO, decltype(&BIO_free)> in(
+        BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size())), BIO_free);
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        PEM_read_bio_PrivateKey(in.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
+    std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new(BIO_s_mem()), BIO_free);
+    char phrase[] = "pass phrase";
+    PEM_write_bio_PKCS8PrivateKey(out.get(), key.get(), EVP_aes_128_cbc(), phrase, sizeof(phrase) - 1,
+                                  nullptr, nullptr);
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(out.get(), &data);
+    return std::string(data, static_cast<std::size_t>(size));
+}
+
+/// Writes the certificate file as the program does, around any plain text (padding included).
+void writeCertificateFile(const std::filesystem::path& path, const std::string& plain) {
+    std::array<char, 17> key{};
+    ASSERT_EQ(getUniqueKey(key.data(), key.size(), 3), 0);
+    const auto aes = tls::AesKey::fromBytes(
+        std::span<const unsigned char>(reinterpret_cast<const unsigned char*>(key.data()), 16), 128);
+    std::vector<unsigned char> cipher;
+    ASSERT_TRUE(tls::aesCbcEncrypt(*aes, tls::certificateFileIv(), tls::padToBlocks(plain), cipher));
+    writeText(path, tls::toUpperHex(cipher));
+}
+
+class CertificateValidity : public ::testing::Test {
+protected:
+    TempDir dir;
+    TestPki pki{dir.path()};
+    PkiIdentity root = pki.createRootCa("Validity Root");
+};
+
+TEST_F(CertificateValidity, TenDaysLeftIsValidWithoutMarginAndExpiredWithIt) {
+    Certificate certificate = downloaded(serverPem(pki, root, -72h, 24h * 10, "ten-days"));
+    EXPECT_FALSE(certificate.isExpired(false));
+    EXPECT_TRUE(certificate.isExpired(true));
+}
+
+TEST_F(CertificateValidity, ACertificateIssuedHoursAgoOrInTheFutureCountsAsExpired) {
+    EXPECT_TRUE(downloaded(serverPem(pki, root, -5h, 24h * 365, "hours-old")).isExpired(false));
+    EXPECT_TRUE(downloaded(serverPem(pki, root, 2h, 24h * 365, "future")).isExpired(false));
+    EXPECT_FALSE(downloaded(serverPem(pki, root, -25h, 24h * 365, "a-day-old")).isExpired(false));
+    EXPECT_FALSE(downloaded(serverPem(pki, root, -25h, 24h * 365, "a-day-old-margin")).isExpired(true));
+}
+
+TEST_F(CertificateValidity, LessThanADayLeftIsExpired) {
+    EXPECT_TRUE(downloaded(serverPem(pki, root, -72h, 12h, "half-day")).isExpired(false));
+    EXPECT_FALSE(downloaded(serverPem(pki, root, -72h, 36h, "day-and-half")).isExpired(false));
+    EXPECT_TRUE(downloaded(serverPem(pki, root, -72h * 10, -1h, "past")).isExpired(false));
+}
+
+TEST_F(CertificateValidity, TheOneDayBoundsToTheSecond) {
+    Certificate certificate = downloaded(serverPem(pki, root, -72h, 24h * 30, "bounds"));
+    const std::time_t notBefore = boundOf(certificate.text(), false);
+    const std::time_t notAfter = boundOf(certificate.text(), true);
+    constexpr std::time_t kDay = 86400;
+    EXPECT_TRUE(certificate.isExpiredAt(notBefore + kDay - 1, false));
+    EXPECT_FALSE(certificate.isExpiredAt(notBefore + kDay, false));
+    EXPECT_FALSE(certificate.isExpiredAt(notAfter - kDay, false));
+    EXPECT_TRUE(certificate.isExpiredAt(notAfter - kDay + 1, false));
+    // The margin moves the point of view 15 days ahead.
+    EXPECT_FALSE(certificate.isExpiredAt(notAfter - kDay - Certificate::kExpiryMarginSeconds, true));
+    EXPECT_TRUE(certificate.isExpiredAt(notAfter - kDay - Certificate::kExpiryMarginSeconds + 1, true));
+
+    Certificate::TimeDiff diff;
+    ASSERT_TRUE(certificate.calculateTimeDiff(notBefore - 2 * kDay - 5, Certificate::Bound::NotBefore, diff));
+    EXPECT_EQ(diff.days, 2);
+    EXPECT_EQ(diff.seconds, 5);
+    ASSERT_TRUE(certificate.calculateTimeDiff(notAfter + kDay + 7, Certificate::Bound::NotAfter, diff));
+    EXPECT_EQ(diff.days, -1);
+    EXPECT_EQ(diff.seconds, -7);
+}
+
+TEST(Certificate, NoTextOrAnUnknownKindCountsAsExpired) {
+    LogCapture log;
+    Certificate unknown(7);
+    EXPECT_FALSE(unknown.init("anything"));
+    EXPECT_TRUE(unknown.text().empty());
+    EXPECT_TRUE(unknown.isExpired(false));
+    EXPECT_EQ(log.count("Unknown certificate source; Reason: 7"), 1);
+
+    Device device;
+    Certificate disk(static_cast<int>(CertificateKind::Disk));  // no certificate file
+    EXPECT_FALSE(disk.init());
+    EXPECT_TRUE(disk.text().empty());
+    EXPECT_TRUE(disk.isExpired(false));
+    EXPECT_TRUE(disk.isExpired(true));
+}
+
+TEST(Certificate, ATextWithoutACertificateIsLoggedAndExpired) {
+    LogCapture log;
+    Device device;
+    const std::string keyOnly = TestPki::createRsaKeyPair(2048).privatePem;
+    writeCertificateFile(device.certificateFile(), keyOnly);
+    Certificate certificate(static_cast<int>(CertificateKind::Disk));
+    ASSERT_TRUE(certificate.init());
+    EXPECT_EQ(certificate.text(), keyOnly);
+    EXPECT_TRUE(certificate.isExpired(false));
+    EXPECT_GE(
+        log.count("Failed to create a certificate in X509 format through the certificate chain; Reason:"), 1);
+}
+
+// ---- built into the program ---------------------------------------------------------------------
+
+/// Installs the text into a server context as the listeners do; true when OpenSSL accepts it.
+bool serverContextAccepts(const std::string& pem, int* chainCertificates = nullptr) {
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())),
+                                                  BIO_free);
+    std::unique_ptr<X509, decltype(&X509_free)> leaf(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr),
+                                                     X509_free);
+    std::unique_ptr<BIO, decltype(&BIO_free)> keyBio(
+        BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), BIO_free);
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
+    if (!leaf || !key || SSL_CTX_use_certificate(ctx.get(), leaf.get()) != 1 ||
+        SSL_CTX_use_PrivateKey(ctx.get(), key.get()) != 1 || SSL_CTX_check_private_key(ctx.get()) != 1) {
+        return false;
+    }
+    if (chainCertificates != nullptr) {
+        *chainCertificates = 0;
+        while (X509* next = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
+            // Each further certificate must have issued the one before (here: the authority the leaf).
+            EXPECT_EQ(X509_check_issued(next, leaf.get()), X509_V_OK);
+            std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> issuerKey(X509_get_pubkey(next),
+                                                                          EVP_PKEY_free);
+            EXPECT_EQ(X509_verify(leaf.get(), issuerKey.get()), 1);
+            ++*chainCertificates;
+            X509_free(next);
+        }
+    }
+    return true;
+}
+
+/// The subjectAltName entries of the first certificate of `pem` as "DNS:name" / "IP:a.b.c.d".
+std::vector<std::string> altNames(const std::string& pem) {
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())),
+                                                  BIO_free);
+    std::unique_ptr<X509, decltype(&X509_free)> cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr),
+                                                     X509_free);
+    std::vector<std::string> names;
+    auto* general =
+        static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(cert.get(), NID_subject_alt_name, nullptr, nullptr));
+    for (int i = 0; general != nullptr && i < sk_GENERAL_NAME_num(general); ++i) {
+        const GENERAL_NAME* name = sk_GENERAL_NAME_value(general, i);
+        if (name->type == GEN_DNS) {
+            names.push_back(
+                "DNS:" + std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.dNSName))));
+        } else if (name->type == GEN_IPADD && ASN1_STRING_length(name->d.iPAddress) == 4) {
+            const unsigned char* ip = ASN1_STRING_get0_data(name->d.iPAddress);
+            names.push_back("IP:" + std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." +
+                            std::to_string(ip[2]) + "." + std::to_string(ip[3]));
+        }
+    }
+    GENERAL_NAMES_free(general);
+    return names;
+}
+
+TEST(BuiltinCertificates, DecryptToFreshServerCertificatesForTheLoopbackNames) {
+    const std::vector<std::string> expected{"DNS:local.okavel.talvern.com", "DNS:localhost", "IP:127.0.0.1"};
+
+    Certificate self(static_cast<int>(CertificateKind::MemSelf));
+    ASSERT_TRUE(self.init());
+    int chain = -1;
+    EXPECT_TRUE(serverContextAccepts(self.text(), &chain));
+    EXPECT_EQ(chain, 0);
+    EXPECT_EQ(altNames(self.text()), expected);
+    EXPECT_FALSE(self.isExpired(true));  // back-dated by days, valid for years
+    EXPECT_EQ(self.text().find('\0'), std::string::npos);
+
+    Certificate organisation(static_cast<int>(CertificateKind::MemCA));
+    ASSERT_TRUE(organisation.init());
+    EXPECT_TRUE(serverContextAccepts(organisation.text(), &chain));
+    EXPECT_EQ(chain, 1);  // the authority follows the leaf and its key
+    EXPECT_EQ(altNames(organisation.text()), expected);
+    EXPECT_FALSE(organisation.isExpired(true));
+    EXPECT_NE(self.text(), organisation.text());
+}
+
+TEST(BuiltinCertificates, StoredBlocksHaveTheirSizesAndWholeAesBlocks) {
+    EXPECT_EQ(tls::builtin::ivBlock().size(), tls::builtin::kIvBlockSize);
+    EXPECT_GE(tls::builtin::selfSignedCipher().size(), tls::builtin::kSelfSignedBlockSize);
+    EXPECT_GE(tls::builtin::caOrganizationCipher().size(), tls::builtin::kCaOrganizationBlockSize);
+    EXPECT_EQ(tls::builtin::selfSignedCipher().size() % 16, 0u);
+    EXPECT_EQ(tls::builtin::caOrganizationCipher().size() % 16, 0u);
+}
+
+TEST(BuiltinCertificates, GarbageOrMalformedCiphertextGivesNoText) {
+    LogCapture log;
+    std::vector<unsigned char> garbage(6000);
+    for (std::size_t i = 0; i < garbage.size(); ++i) {
+        garbage[i] = static_cast<unsigned char>(i * 7919 + 13);
+    }
+    const auto iv = tls::builtin::ivBlock();
+    CertSourceFromMem wrong(garbage, iv);
+    EXPECT_FALSE(wrong.init({}));
+    EXPECT_TRUE(wrong.text().empty());
+    EXPECT_EQ(log.count("Failed to decrypt the built-in certificate"), 1);
+
+    const auto real = tls::builtin::selfSignedCipher();
+    for (auto cipher : {real.first(real.size() - 1), real.first(0)}) {
+        CertSourceFromMem partial(cipher, iv);
+        EXPECT_FALSE(partial.init({}));
+        EXPECT_TRUE(partial.text().empty());
+    }
+    CertSourceFromMem noIv(real, iv.first(0));
+    EXPECT_FALSE(noIv.init({}));
+    // Another IV spoils the first block, where the PEM header is.
+    const std::vector<unsigned char> otherIv(iv.size(), 0x42);
+    CertSourceFromMem badIv(real, otherIv);
+    EXPECT_FALSE(badIv.init({}));
+    EXPECT_TRUE(badIv.text().empty());
+}
+
+// ---- the certificate file -----------------------------------------------------------------------
+
+class CertificateFile : public ::testing::Test {
+protected:
+    void SetUp() override { pem = serverPem(pki, root, -72h, 24h * 90, "server"); }
+
+    Device device;
+    TestPki pki{device.dir.path()};
+    PkiIdentity root = pki.createRootCa("File Root");
+    std::string pem;
+};
+
+TEST_F(CertificateFile, LivesUnderTheSharedDataDirectory) {
+    EXPECT_EQ(certificateFilePath(), device.certificateFile().string());
+}
+
+TEST_F(CertificateFile, APersistedDownloadReadsBackTheSameText) {
+    LogCapture log;
+    Certificate download(static_cast<int>(CertificateKind::Download));
+    ASSERT_TRUE(download.init(pem));
+    ASSERT_TRUE(download.source()->persistence());
+    EXPECT_EQ(log.count("Persist the downloaded credit certificate"), 1);
+
+    const std::string content = readText(device.certificateFile());
+    EXPECT_EQ(content.size() % 32, 0u);  // whole AES blocks, two digits a byte
+    EXPECT_GT(content.size(), pem.size() * 2);
+    EXPECT_EQ(content.find_first_not_of("0123456789ABCDEF"), std::string::npos);
+    EXPECT_EQ(
+        std::filesystem::status(device.certificateFile()).permissions() & std::filesystem::perms::others_read,
+        std::filesystem::perms::none);
+
+    Certificate disk(static_cast<int>(CertificateKind::Disk));
+    ASSERT_TRUE(disk.init());
+    EXPECT_EQ(disk.text(), pem);
+    EXPECT_FALSE(disk.isExpired(false));
+
+    // A second download replaces the first; lower-case digits and a final line end read the same.
+    const std::string other = serverPem(pki, root, -72h, 24h * 90, "other");
+    ASSERT_TRUE(downloaded(other).source()->persistence());
+    std::string lower = readText(device.certificateFile());
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    writeText(device.certificateFile(), lower + "\n");
+    CertSourceFromDisk again;
+    ASSERT_TRUE(again.init({}));
+    EXPECT_EQ(again.text(), other);
+}
+
+TEST_F(CertificateFile, AnOddNumberOfDigitsReadsAsIfAZeroPrecededThem) {
+    // Find a text whose ciphertext starts with a byte below 0x10, then drop that leading "0".
+    std::string content;
+    std::string text;
+    for (int extra = 0; extra < 400 && content.empty(); ++extra) {
+        text = pem + std::string(static_cast<std::size_t>(extra), '\n');
+        writeCertificateFile(device.certificateFile(), text);
+        const std::string written = readText(device.certificateFile());
+        if (written[0] == '0') {
+            content = written;
+        }
+    }
+    ASSERT_FALSE(content.empty());
+    writeText(device.certificateFile(), content.substr(1));
+    CertSourceFromDisk disk;
+    ASSERT_TRUE(disk.init({}));
+    EXPECT_EQ(disk.text(), text);
+}
+
+TEST_F(CertificateFile, AnotherDeviceOrAGarbledFileGivesNoText) {
+    LogCapture log;
+    ASSERT_TRUE(downloaded(pem).source()->persistence());
+    const std::string content = readText(device.certificateFile());
+
+    device.changeMachineId("fedcba9876543210fedcba9876543210\n");
+    CertSourceFromDisk otherDevice;
+    EXPECT_FALSE(otherDevice.init({}));
+    EXPECT_TRUE(otherDevice.text().empty());
+    device.changeMachineId("0123456789abcdef0123456789abcdef\n");
+
+    for (const std::string& bad :
+         {std::string("not hexadecimal at all"), content.substr(0, content.size() - 2), std::string(),
+          std::string(64, 'F'), content.substr(0, 32) + "XY"}) {
+        writeText(device.certificateFile(), bad);
+        CertSourceFromDisk disk;
+        EXPECT_FALSE(disk.init({})) << bad.size();
+        EXPECT_TRUE(disk.text().empty());
+    }
+    EXPECT_EQ(log.count("Failed to decrypt the certificate file"), 6);
+
+    // A directory in the file's place is not a certificate file.
+    std::filesystem::remove(device.certificateFile());
+    std::filesystem::create_directories(device.certificateFile());
+    CertSourceFromDisk directory;
+    EXPECT_FALSE(directory.init({}));
+}
+
+TEST_F(CertificateFile, WithoutADeviceKeyNothingIsReadOrWritten) {
+    LogCapture log;
+    ASSERT_TRUE(downloaded(pem).source()->persistence());
+    device.loseMachineId();
+
+    CertSourceFromDisk disk;
+    EXPECT_FALSE(disk.init({}));
+    EXPECT_EQ(log.count({"[warning]",
+                         "Failed to get the decryption certificate key; Reason: getUniqueKey() return = 2"}),
+              1);
+
+    std::filesystem::remove(device.certificateFile());
+    Certificate download = downloaded(pem);
+    EXPECT_FALSE(download.source()->persistence());
+    EXPECT_EQ(
+        log.count(
+            {"[error]",
+             "Failed to obtain the key of the encryption certificate; Reason: getUniqueKey() return = 2"}),
+        1);
+    EXPECT_FALSE(std::filesystem::exists(device.certificateFile()));
+}
+
+TEST_F(CertificateFile, ADownloadNeedsACertificateWithItsKeyAndAWritablePlace) {
+    LogCapture log;
+    CertSourceFormDownload refused;
+    const std::string locked = root.certificatePem + encryptedKey(root.keyPem);  // never asks for a phrase
+    ASSERT_NE(locked.find("ENCRYPTED PRIVATE KEY"), std::string::npos);
+    for (const std::string& bad :
+         {std::string(), std::string("garbage"), root.certificatePem,
+          root.certificatePem + TestPki::createRsaKeyPair(2048).privatePem, locked}) {
+        EXPECT_FALSE(refused.init(bad));
+        EXPECT_TRUE(refused.text().empty());
+    }
+    EXPECT_EQ(log.count("Refuse the downloaded certificate"), 5);
+    EXPECT_FALSE(refused.persistence());
+    EXPECT_FALSE(std::filesystem::exists(device.certificateFile()));
+
+    // A regular file where the directory should be.
+    writeText(device.dir / "blocked", "x");
+    CertSourceFormDownload blocked((device.dir / "blocked" / "certificate").string());
+    ASSERT_TRUE(blocked.init(pem));
+    EXPECT_FALSE(blocked.persistence());
+    EXPECT_EQ(log.count({"[error]", "Failed to write the certificate file"}), 1);
+
+    // An explicit path is read back by a disk source given the same path.
+    const std::string elsewhere = (device.dir / "elsewhere" / "cert").string();
+    CertSourceFormDownload explicitPath(elsewhere);
+    ASSERT_TRUE(explicitPath.init(pem));
+    ASSERT_TRUE(explicitPath.persistence());
+    CertSourceFromDisk reader(elsewhere);
+    ASSERT_TRUE(reader.init({}));
+    EXPECT_EQ(reader.text(), pem);
+}
+
+// ---- device key ---------------------------------------------------------------------------------
+
+TEST(DeviceKey, SixteenHexCharactersStablePerDeviceAndKind) {
+    Device device;
+    std::array<char, 32> first{};
+    std::array<char, 32> second{};
+    ASSERT_EQ(getUniqueKey(first.data(), first.size(), 3), kUniqueKeyOk);
+    ASSERT_EQ(getUniqueKey(second.data(), second.size(), 3), kUniqueKeyOk);
+    const std::string key(first.data());
+    EXPECT_EQ(key.size(), 16u);
+    EXPECT_EQ(key.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_EQ(key, std::string(second.data()));
+
+    ASSERT_EQ(getUniqueKey(second.data(), second.size(), 2), kUniqueKeyOk);
+    EXPECT_NE(key, std::string(second.data()));
+
+    device.changeMachineId("0123456789abcdef0123456789abcdef");  // the line end is not part of the id
+    ASSERT_EQ(getUniqueKey(second.data(), second.size(), 3), kUniqueKeyOk);
+    EXPECT_EQ(key, std::string(second.data()));
+    device.changeMachineId("another machine");
+    ASSERT_EQ(getUniqueKey(second.data(), second.size(), 3), kUniqueKeyOk);
+    EXPECT_NE(key, std::string(second.data()));
+}
+
+TEST(DeviceKey, RefusesShortBuffersAndMissingOrEmptyMachineIds) {
+    Device device;
+    std::array<char, 17> buffer{};
+    buffer.fill('#');
+    EXPECT_EQ(getUniqueKey(nullptr, 16, 3), kUniqueKeyBadBuffer);
+    EXPECT_EQ(getUniqueKey(buffer.data(), 15, 3), kUniqueKeyBadBuffer);
+    EXPECT_EQ(buffer[0], '#');
+    // Exactly 16: the key fills the buffer and nothing after it.
+    ASSERT_EQ(getUniqueKey(buffer.data(), 16, 3), kUniqueKeyOk);
+    EXPECT_EQ(buffer[16], '#');
+
+    device.changeMachineId(" \n");
+    EXPECT_EQ(getUniqueKey(buffer.data(), buffer.size(), 3), kUniqueKeyNoMachineId);
+    device.loseMachineId();
+    EXPECT_EQ(getUniqueKey(buffer.data(), buffer.size(), 3), kUniqueKeyNoMachineId);
+}
+
+}  // namespace
+}  // namespace talvern::test
