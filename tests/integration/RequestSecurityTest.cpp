@@ -6,6 +6,7 @@
 
 #include "AgentSandbox.h"
 #include "HttpClient.h"
+#include "WebAgentTest.h"
 #include "support/Eventually.h"
 
 using talvern::test::AgentProcess;
@@ -22,7 +23,7 @@ const char* const kRefusal = R"({"code":11119003,"message":"Invalid request."})"
 const char* const kHelloPrefix = R"({"code":0,"message":"hello from a plug-in")";
 
 // The agent of the main plug-in directory with the example plug-in, which serves "/v1/hello".
-class RequestSecurity : public ::testing::Test {
+class RequestSecurity : public talvern::test::WebAgentTest {
 protected:
     void SetUp() override {
         auto target = box.binDir() / "plugins" / "hello" / "hello.so";
@@ -31,37 +32,9 @@ protected:
         // Refusals speak the display language of the configuration.
         writeShared("var/conf/localConfig.json", R"({"lang":"en-US"})");
     }
-    void startAgent() {
-        agent = box.start({"--plugin", "plugins"});
-        ASSERT_TRUE(talvern::test::eventually([&] { return !portFile().empty() || !agent->running(); }))
-            << agent->out();
-        ASSERT_TRUE(agent->running()) << agent->out();
-    }
-    void TearDown() override {
-        if (agent && agent->running()) {
-            box.run({"--plugin", "plugins", "--plugin-stop-sync"});
-            agent->wait();
-        }
-    }
-    void writeShared(const std::string& name, const std::string& text) {
-        fs::path file = box.sharedDir() / name;
-        fs::create_directories(file.parent_path());
-        std::ofstream(file, std::ios::trunc) << text;
-    }
-    std::string portFile() const { return AgentSandbox::readFile(box.binDir() / "var/run/httpserver"); }
-    std::string logText() const {
-        std::string text;
-        for (const auto& name : AgentSandbox::listFiles(box.logDir())) {
-            text += AgentSandbox::readFile(box.logDir() / name);
-        }
-        return text;
-    }
     static std::optional<talvern::test::HttpReply> hello(const Headers& headers, std::uint16_t port = 54630) {
         return HttpClient::once(port, "POST", "/v1/hello", "{}", headers);
     }
-
-    AgentSandbox box;
-    std::unique_ptr<AgentProcess> agent;
 };
 
 TEST_F(RequestSecurity, ForeignPageWithoutTrustedAgentIsRefusedOnBothServers) {

@@ -12,6 +12,7 @@
 
 #include "AgentSandbox.h"
 #include "HttpClient.h"
+#include "WebAgentTest.h"
 
 using talvern::test::AgentProcess;
 using talvern::test::AgentSandbox;
@@ -26,25 +27,7 @@ const char* const kDetectReply = R"({"code":0,"message":"detect successfully","d
 const std::map<std::string, std::string> kTrayAgent{{"User-Agent", "oKavelTray/1.0"}};
 
 // The agent of the main plug-in directory, with its two loopback web servers on their fixed ports.
-class WebEndpoints : public ::testing::Test {
-protected:
-    void startAgent() {
-        agent = box.start({"--plugin", "plugins"});
-        ASSERT_TRUE(talvern::test::eventually([&] { return !portFile().empty() || !agent->running(); }))
-            << agent->out();
-        ASSERT_TRUE(agent->running()) << agent->out();
-    }
-    void TearDown() override {
-        if (agent && agent->running()) {
-            box.run({"--plugin", "plugins", "--plugin-stop-sync"});
-            agent->wait();
-        }
-    }
-    std::string portFile() const { return AgentSandbox::readFile(box.binDir() / "var/run/httpserver"); }
-
-    AgentSandbox box;
-    std::unique_ptr<AgentProcess> agent;
-};
+using WebEndpoints = talvern::test::WebAgentTest;
 
 // Holds a loopback port for the life of the object.
 class PortSquatter {
