@@ -80,6 +80,7 @@ void WebSocket::sendBinaryNow(const std::string& data) { send(engine::WEBSOCKET_
 void WebSocket::sendBinary(const std::string& data) { send(engine::WEBSOCKET_OP_BINARY, data, true); }
 
 void WebSocket::close(const CloseFrame& frame) {
+    m_closing = true;
     audit(
         fmt::format("{{\"time\": \"{}\", \"id\": {}, \"from\": \"{}\", \"type\": \"close\", \"close-frame\": "
                     "{{\"code\": {}, "
@@ -146,6 +147,9 @@ void WebSocket::removeListener(std::uint32_t id) {
 }
 
 void WebSocket::receive(const std::string& data) {
+    if (m_closing) {
+        return;
+    }
     audit(
         fmt::format("{{\"time\": \"{}\", \"id\": {}, \"from\": \"{}\", \"type\": \"receive\", content: {}}}",
                     auditTime(), m_id, peer(), data));

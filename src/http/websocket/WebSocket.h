@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -36,7 +37,8 @@ public:
     std::uint32_t addListener(Event event, Listener callback) override;
     void removeListener(std::uint32_t id) override;
 
-    /// A message from the peer (loop thread): audited, then handed to onMessage.
+    /// A message from the peer (loop thread): audited, then handed to onMessage. Once the socket was
+    /// closed from this side, what the peer still sends is dropped.
     void receive(const std::string& data);
     /// Hands the message to the listeners with an empty path.
     virtual void onMessage(const std::string& data);
@@ -70,6 +72,7 @@ private:
     std::weak_ptr<HttpServerManager> m_manager;
     std::shared_ptr<LogObject> m_auditLog;
     std::uint32_t m_id = 0;
+    std::atomic<bool> m_closing{false};
     std::mutex m_listenerMutex;
     std::list<ListenerEntry> m_listeners;
     std::uint32_t m_nextListenerId = 1;
