@@ -12,12 +12,17 @@
 #include "eventbus/SdpBroadcastClient.h"
 #include "eventbus/SdpBroadcastImpl.h"
 #include "eventbus/SdpBroadcastService.h"
+#include "eventcenter/WebSocketEventCenter.h"
 #include "http/HttpOrigin.h"
 #include "http/HttpServer.h"
 #include "http/HttpServerContext.h"
 #include "http/HttpServerGroup.h"
 #include "http/HttpServerManager.h"
 #include "http/tls/Certificate.h"
+#include "http/websocket/IWebSocket.h"
+#include "http/websocket/WebSocketManager.h"
+#include "http/websocket/WebSocketServer.h"
+#include "http/websocket/WebSocketServerGroup.h"
 #include "log/Check.h"
 #include "log/Log.h"
 #include "platform/NamedLock.h"
@@ -32,6 +37,7 @@
 #include "support/Hosts.h"
 #include "support/PortFileStore.h"
 #include "support/ThreadPool.h"
+#include "support/Timer.h"
 #include "talvern/IRequest.h"
 #include "talvern/IResponse.h"
 #include "web/ServicePortLookup.h"
@@ -104,6 +110,7 @@ constexpr const char* kAgentHostName = "local.okavel.talvern.com";
 constexpr const char* kAgentProcessName = "oKavelAgent";
 constexpr const char* kHttpMutex = "Global\\Http_{24C87D85-A6F4-4919-B795-BDDA1A45F9A2}";
 constexpr const char* kPluginExtension = ".so";
+constexpr const char* kEventsPath = "/v1/service/events";
 
 }  // namespace
 
@@ -270,7 +277,7 @@ void SdpAgentController::createHttpContext() {
     OKV_ENSURE(m_httpContext != nullptr, "can't get the correct SdpHttpServerContext object");
 }
 
-void SdpAgentController::createServerManager() { m_serverManager = std::make_shared<HttpServerManager>(); }
+void SdpAgentController::createServerManager() { m_serverManager = std::make_shared<WebSocketManager>(); }
 
 void SdpAgentController::loadSelfSignedCertificate() {
     Certificate certificate(static_cast<int>(CertificateKind::MemSelf));
@@ -313,20 +320,25 @@ void SdpAgentController::addLocalHostEntry() {
 }
 
 void SdpAgentController::createHttpServers() {
-    auto selfSigned = std::make_shared<HttpServer>(kHttpAddress, kFirstHttpPort, kHttpEndPort, kHttpPortStep,
-                                                   std::move(m_selfSignedCertificate), 0);
+    auto selfSigned = std::make_shared<WebSocketServer>(kHttpAddress, kFirstHttpPort, kHttpEndPort,
+                                                        kHttpPortStep, std::move(m_selfSignedCertificate), 0);
     auto caOrganization =
-        std::make_shared<HttpServer>(kHttpAddress, kSecondHttpPort, kHttpEndPort, kHttpPortStep,
-                                     std::move(m_caOrganizationCertificate), 2);
-    m_serverGroup = std::make_shared<HttpServerGroup>();
+        std::make_shared<WebSocketServer>(kHttpAddress, kSecondHttpPort, kHttpEndPort, kHttpPortStep,
+                                          std::move(m_caOrganizationCertificate), 2);
+    m_serverGroup = std::make_shared<WebSocketServerGroup>();
     m_serverGroup->addServer("httpServerWithSelfSignCaCert", selfSigned, true);
     m_serverGroup->addServer("httpServerWithCaOrganizationCert", caOrganization, false);
 }
 
 void SdpAgentController::registerHttpServers() {
-    m_runTimeContext->registService(std::string("HttpServer"), std::static_pointer_cast<void>(m_serverGroup));
-    m_runTimeContext->registService(std::string("WebSocketServer"),
-                                    std::static_pointer_cast<void>(m_serverGroup));
+    // Each name hands out the face it promises: a module casts "HttpServer" to HttpServerGroup and
+    // "WebSocketServer" to IWebSocketServer, which are different sub-objects of the group.
+    m_runTimeContext->registService(
+        std::string("HttpServer"),
+        std::static_pointer_cast<void>(std::static_pointer_cast<HttpServerGroup>(m_serverGroup)));
+    m_runTimeContext->registService(
+        std::string("WebSocketServer"),
+        std::static_pointer_cast<void>(std::static_pointer_cast<IWebSocketServer>(m_serverGroup)));
 }
 
 void SdpAgentController::createEventBus() {
@@ -357,7 +369,8 @@ void SdpAgentController::registerServices() {
 
 void SdpAgentController::initHttpRouter() {
     std::lock_guard lock(m_routeMutex);
-    OKV_SKIP_STEP("create WebSocketEventCenter", "the event center");
+    auto eventCenter = std::make_shared<WebSocketEventCenter>(utilities::Timer::instance());
+    setEventCenter(eventCenter);
     m_router.addRoute(
         "/v1/detect", HttpRouter::Post,
         [](IRequest* req, IResponse* resp) { v1::Detect::handleMessage(req, resp); }, v1::kDetectSchema);
@@ -370,7 +383,15 @@ void SdpAgentController::initHttpRouter() {
             }
         },
         v1::kGetServicePortSchema);
-    OKV_SKIP_STEP("route /v1/service/events", "the event center");
+    std::weak_ptr<WebSocketEventCenter> weakCenter = eventCenter;
+    m_router.addRoute(
+        kEventsPath, HttpRouter::Post,
+        [weakCenter](IRequest* req, IResponse* resp) {
+            if (auto center = weakCenter.lock()) {
+                center->handleLongPoll(req, resp);
+            }
+        },
+        v1::kServiceEventsSchema);
     // Whatever no route took is offered to the modules; a path no module declared is not supported.
     std::shared_ptr<PluginsManager> plugins = m_pluginsManager;
     m_router.addRoute(".*", HttpRouter::LastResort, [plugins](IRequest* req, IResponse* resp) {
@@ -390,8 +411,34 @@ void SdpAgentController::installSecurityChain() {
     HttpService::addFilter(std::make_shared<SdpHttpAntiPhishing>());
 }
 
+// A web client subscribes to events over its socket: it sends a WsEventsReq whose "path" is the events
+// route ("/v1/service/events"). Each new socket gets a message listener that hands such requests to the
+// event center, which answers with the ready notification (and a replay) and then pushes every event.
+// Other messages on the socket are left to the socket's other listeners.
 void SdpAgentController::registerWebSocketCallback() {
-    OKV_SKIP_STEP("register the WebSocket callback", "the event center");
+    std::weak_ptr<WebSocketEventCenter> weakCenter =
+        std::dynamic_pointer_cast<WebSocketEventCenter>(m_eventCenter);
+    m_serverGroup->addListener(
+        IWebSocketServer::NewConnection, [weakCenter](std::shared_ptr<IWebSocket> socket) {
+            socket->addListener(IWebSocket::Event::Message,
+                                [weakCenter](const std::shared_ptr<IWebSocket>& from, const std::string& data,
+                                             const std::string& path) {
+                                    if (path != kEventsPath) {
+                                        return;
+                                    }
+                                    auto center = weakCenter.lock();
+                                    if (!center) {
+                                        return;
+                                    }
+                                    portal::ws_events_req::WsEventsReq request;
+                                    if (!portal::from_json(data, request)) {
+                                        OKV_LOG_WARN("{}; Reason: {}", "websocket event subscription ignored",
+                                                     "the message is not JSON");
+                                        return;
+                                    }
+                                    center->addWebSocket(from, request);
+                                });
+        });
 }
 
 void SdpAgentController::addRefererWhitelist() {

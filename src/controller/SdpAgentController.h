@@ -17,15 +17,15 @@ namespace platform {
 class NamedLock;
 }
 class EventBusBase;
-class HttpServerGroup;
 class SdpCapacitiesService;
-class HttpServerManager;
 class IRequest;
 class IResponse;
 class PluginsManager;
 class RunTimeContext;
 class SdpHttpServerContext;
 class thread_pool;
+class WebSocketManager;
+class WebSocketServerGroup;
 }  // namespace talvern
 
 namespace talvern::sdp {
@@ -143,8 +143,8 @@ private:
     std::shared_ptr<EventBusBase> m_eventBus;
     CallbackHandler m_callbackHandler;
     std::uint16_t m_httpPort = 0;
-    std::shared_ptr<HttpServerGroup> m_serverGroup;
-    std::shared_ptr<HttpServerManager> m_serverManager;
+    std::shared_ptr<WebSocketServerGroup> m_serverGroup;
+    std::shared_ptr<WebSocketManager> m_serverManager;
     HttpRouter m_router;
     std::shared_ptr<PluginsManager> m_pluginsManager;
     std::shared_ptr<SdpCapacitiesService> m_capacitiesService;

@@ -1,0 +1,140 @@
+#include "eventcenter/HttpEventCenter.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <exception>
+
+#include "log/Check.h"
+#include "log/Log.h"
+#include "portal/Json.h"
+#include "portal/PortalMessages.h"
+#include "support/Timer.h"
+#include "talvern/IRequest.h"
+#include "talvern/IResponse.h"
+
+namespace talvern {
+
+namespace {
+
+bool isLogout(const std::string& topic) { return topic == "statusEvent|logout" || topic == "logout"; }
+
+void finish(IResponse* response, const std::string& body) {
+    try {
+        response->send(body.c_str(), true);
+    } catch (const std::exception& e) {
+        OKV_LOG_ERROR("{}; Reason: {}", "answer long poll failed", e.what());
+    }
+}
+
+}  // namespace
+
+HttpEventCenter::HttpEventCenter(utilities::Timer& timer, std::chrono::milliseconds defaultTimeout)
+    : m_defaultTimeout(defaultTimeout), m_timer(timer) {}
+
+HttpEventCenter::~HttpEventCenter() {
+    const std::string reply = timeoutReply();
+    for (const auto& connection : m_connectionManager.takeAll()) {
+        m_timer.cancel(connection.timerId);
+        finish(connection.response, reply);
+    }
+}
+
+void HttpEventCenter::handleLongPoll(IRequest* request, IResponse* response) {
+    OKV_ENSURE(request && response, "request or response cann't be null pointer");
+    if (request == nullptr || response == nullptr) {
+        return;
+    }
+    std::weak_ptr<HttpEventCenter> weak = weak_from_this();
+    portal::event_req::EventReq query;
+    // A body that is not JSON or has no "data" leaves fromId and timeout at 0: the poll is parked.
+    portal::from_json(request->content() != nullptr ? request->content() : "", query);
+    if (query.data.fromId != 0) {
+        auto stored = m_eventManager.since(query.data.fromId);
+        if (!stored.empty()) {
+            dispatch(request, response, stored);
+            return;
+        }
+    }
+    const std::int64_t number = m_nextConnection.fetch_add(1);
+    m_connectionManager.add(number, PendingConnection{request, response, 0});
+    const std::int64_t delay = query.data.timeout != 0 ? query.data.timeout : m_defaultTimeout.count();
+    const std::uint32_t timerId = m_timer.add(
+        [weak, number](utilities::Timer&, std::uint32_t) {
+            if (auto center = weak.lock()) {
+                center->onTimeout(number);
+            }
+        },
+        delay);
+    m_connectionManager.setTimer(number, timerId);
+}
+
+void HttpEventCenter::onTimeout(std::int64_t number) {
+    if (auto connection = m_connectionManager.take(number)) {
+        finish(connection->response, timeoutReply());
+    }
+}
+
+std::shared_ptr<details::Event> HttpEventCenter::broadcast(const std::string& topic,
+                                                           const std::string& content) {
+    std::shared_ptr<details::Event> event;
+    if (isLogout(topic)) {
+        OKV_LOG_INFO("Receiving logout events, all HTTP events will be cleared");
+        event = m_eventManager.clearAndAdd(topic, content);
+    } else {
+        event = m_eventManager.add(topic, content);
+    }
+    const std::vector<std::shared_ptr<details::Event>> single{event};
+    for (const auto& connection : m_connectionManager.takeAll()) {
+        m_timer.cancel(connection.timerId);
+        dispatch(connection.request, connection.response, single);
+    }
+    return event;
+}
+
+void HttpEventCenter::dispatch(IRequest* request, IResponse* response,
+                               const std::vector<std::shared_ptr<details::Event>>& events) {
+    OKV_ENSURE(request && response, "request or response cann't be null pointer");
+    if (request == nullptr || response == nullptr) {
+        return;
+    }
+    const std::string reply = eventsReply(events);
+    OKV_LOG_INFO("http events response");
+    finish(response, reply);
+}
+
+std::string HttpEventCenter::eventsReply(const std::vector<std::shared_ptr<details::Event>>& events) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    std::int64_t largest = 0;
+    writer.StartObject();
+    writer.Key("code");
+    writer.Int(0);
+    writer.Key("message");
+    writer.String("OK");
+    writer.Key("data");
+    writer.StartObject();
+    writer.Key("events");
+    writer.StartArray();
+    for (const auto& event : events) {
+        writer.RawValue(event->content.c_str(), event->content.size(), rapidjson::kObjectType);
+        largest = std::max(largest, event->id);
+    }
+    writer.EndArray();
+    writer.Key("id");
+    writer.Int64(largest + 1);
+    writer.EndObject();
+    writer.EndObject();
+    return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+std::string HttpEventCenter::timeoutReply() const {
+    portal::event_resp::EventResp reply;
+    reply.code = 0;
+    reply.message = "OK";
+    const auto newest = m_eventManager.newest();
+    reply.data.id = newest ? newest->id + 1 : 0;
+    return portal::to_json(reply);
+}
+
+}  // namespace talvern

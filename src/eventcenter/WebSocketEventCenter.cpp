@@ -1,0 +1,145 @@
+#include "eventcenter/WebSocketEventCenter.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <exception>
+
+#include "http/websocket/IWebSocket.h"
+#include "log/Log.h"
+
+namespace talvern {
+
+namespace {
+
+constexpr const char* kReadyTopic = "websocket|ready";
+
+void push(const std::shared_ptr<IWebSocket>& socket, const std::string& text) {
+    try {
+        socket->sendText(text);
+    } catch (const std::exception& e) {
+        OKV_LOG_ERROR("broadcast event to websocket client:[{}] failed; Reason: exception occured, msg:{}",
+                      socket->peer(), e.what());
+    } catch (...) {
+        OKV_LOG_ERROR("broadcast event to websocket client:[{}] failed; Reason: exception occured, msg:{}",
+                      socket->peer(), "unknown exception");
+    }
+}
+
+}  // namespace
+
+const std::string& WebSocketEventCenter::readyContent() {
+    static const std::string content =
+        "\n"
+        "{\n"
+        "    \"event\": \"ready\",\n"
+        "    \"data\": {\n"
+        "        \"channel\": \"websocket\"\n"
+        "    }\n"
+        "}\n";
+    return content;
+}
+
+std::string WebSocketEventCenter::notification(const portal::ws_events_req::WsEventsReq& request,
+                                               const std::vector<std::shared_ptr<details::Event>>& events) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    std::int64_t largest = 0;
+    writer.StartObject();
+    writer.Key("mode");
+    writer.String("event");
+    writer.Key("type");
+    writer.String("notify");
+    writer.Key("path");
+    writer.String(request.path.c_str(), static_cast<rapidjson::SizeType>(request.path.size()));
+    writer.Key("sdpTraceId");
+    writer.String(request.sdpTraceId.c_str(), static_cast<rapidjson::SizeType>(request.sdpTraceId.size()));
+    writer.Key("from");
+    writer.String("oKavelAgent");
+    writer.Key("data");
+    writer.StartObject();
+    writer.Key("events");
+    writer.StartArray();
+    for (const auto& event : events) {
+        writer.RawValue(event->content.c_str(), event->content.size(), rapidjson::kObjectType);
+        largest = std::max(largest, event->id);
+    }
+    writer.EndArray();
+    writer.Key("id");
+    writer.Int64(largest + 1);
+    writer.EndObject();
+    writer.EndObject();
+    return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+void WebSocketEventCenter::dropGoneLocked() {
+    m_subscriptions.erase(std::remove_if(m_subscriptions.begin(), m_subscriptions.end(),
+                                         [](const Subscription& s) { return s.socket.expired(); }),
+                          m_subscriptions.end());
+}
+
+void WebSocketEventCenter::addWebSocket(std::shared_ptr<IWebSocket> socket,
+                                        const portal::ws_events_req::WsEventsReq& request) {
+    if (!socket) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    dropGoneLocked();
+    const bool subscribed = std::any_of(m_subscriptions.begin(), m_subscriptions.end(),
+                                        [&](const Subscription& s) { return s.socket.lock() == socket; });
+    if (subscribed) {
+        OKV_LOG_WARN("[traceid: {}]Websocket({}) multiple requests for event connection, no processing{}",
+                     request.sdpTraceId, socket->peer(), "");
+        return;
+    }
+    m_subscriptions.push_back(Subscription{socket, request});
+
+    std::int64_t fromId = request.data.fromId;
+    const std::int64_t currentPid = static_cast<std::int64_t>(::getpid());
+    if (request.data.pid != 0 && request.data.pid != currentPid) {
+        OKV_LOG_INFO(
+            "The okavelcore restart, the websocket is first connected, reset the fromId to replay event, the "
+            "request pid is {}, current pid is {}",
+            request.data.pid, currentPid);
+        fromId = 1;
+    }
+    auto ready = std::make_shared<details::Event>();
+    ready->topic = kReadyTopic;
+    ready->content = readyContent();
+    std::vector<std::shared_ptr<details::Event>> replay;
+    if (fromId != 0) {
+        replay = events().since(fromId);
+    }
+    std::vector<std::shared_ptr<details::Event>> notified;
+    if (replay.empty()) {
+        const auto newest = events().newest();
+        ready->id = newest ? newest->id : 1;
+        notified.push_back(ready);
+    } else {
+        ready->id = 0;
+        notified.push_back(ready);
+        notified.insert(notified.end(), replay.begin(), replay.end());
+    }
+    push(socket, notification(request, notified));
+}
+
+void WebSocketEventCenter::broadcast(const std::string& topic, const std::string& content) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto event = HttpEventCenter::broadcast(topic, content);
+    const std::vector<std::shared_ptr<details::Event>> single{event};
+    for (const auto& subscription : m_subscriptions) {
+        if (auto socket = subscription.socket.lock()) {
+            push(socket, notification(subscription.request, single));
+        }
+    }
+}
+
+std::size_t WebSocketEventCenter::subscriberCount() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    dropGoneLocked();
+    return m_subscriptions.size();
+}
+
+}  // namespace talvern

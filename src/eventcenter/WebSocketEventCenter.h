@@ -1,0 +1,49 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "controller/IWebEventSink.h"
+#include "eventcenter/HttpEventCenter.h"
+#include "portal/PortalMessages.h"
+
+namespace talvern {
+
+class IWebSocket;
+
+/// The web event center: the HTTP long-poll store plus WebSocket subscribers. A socket subscribes with
+/// a WsEventsReq and receives a ready notification (with a replay of stored events when it asks for
+/// one), then one notification per new event. Subscribing and broadcasting are serialised, so a new
+/// subscriber sees each event exactly once: in its replay or as a push.
+class WebSocketEventCenter : public HttpEventCenter, public sdp::IWebEventSink {
+public:
+    using HttpEventCenter::HttpEventCenter;
+    ~WebSocketEventCenter() override = default;
+
+    /// Subscribes the socket (a second subscription of the same socket is only logged).
+    void addWebSocket(std::shared_ptr<IWebSocket> socket, const portal::ws_events_req::WsEventsReq& request);
+    /// Stores the event, answers parked polls, then pushes it to every live subscriber.
+    void broadcast(const std::string& topic, const std::string& content) override;
+
+    /// The content of the "websocket|ready" event (seven lines).
+    static const std::string& readyContent();
+    /// The notification text for a subscription.
+    static std::string notification(const portal::ws_events_req::WsEventsReq& request,
+                                    const std::vector<std::shared_ptr<details::Event>>& events);
+    /// Live subscriptions now.
+    std::size_t subscriberCount();
+
+private:
+    struct Subscription {
+        std::weak_ptr<IWebSocket> socket;
+        portal::ws_events_req::WsEventsReq request;
+    };
+    void dropGoneLocked();
+
+    std::mutex m_mutex;  // serialises addWebSocket and broadcast
+    std::vector<Subscription> m_subscriptions;
+};
+
+}  // namespace talvern

@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <rapidjson/document.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "AgentSandbox.h"
+#include "HttpClient.h"
+#include "WsClient.h"
+#include "unit/rpc/RpcTestSupport.h"
+
+using talvern::test::AgentProcess;
+using talvern::test::AgentSandbox;
+using talvern::test::HttpClient;
+using talvern::test::RpcConnection;
+using talvern::test::WsClient;
+
+namespace {
+
+std::string pollBody(std::int64_t fromId, std::int64_t timeout) {
+    return R"({"type":"web","lang":"en-US","guid":"g","addr":"https://localhost","token":"t","data":{"fromId":)" +
+           std::to_string(fromId) + R"(,"timeout":)" + std::to_string(timeout) + "}}";
+}
+
+/// The "event" member of every event in data.events, and data.id.
+struct Events {
+    std::vector<std::string> names;
+    std::int64_t id = -1;
+    rapidjson::Document document;
+};
+
+Events parse(const std::string& text) {
+    Events events;
+    events.document.Parse(text.c_str());
+    if (events.document.HasParseError() || !events.document.IsObject() ||
+        !events.document.HasMember("data")) {
+        return events;
+    }
+    const auto& data = events.document["data"];
+    events.id = data["id"].GetInt64();
+    if (data.HasMember("events")) {
+        for (const auto& event : data["events"].GetArray()) {
+            events.names.emplace_back(event["event"].GetString());
+        }
+    }
+    return events;
+}
+
+// The core host with the bus and the web servers ("--plugin plugins/oKavelCore -e --enable-http"): it
+// announces itself on the bus, and every forwarded bus event reaches long polls and subscribed sockets.
+class WebEvents : public ::testing::Test {
+protected:
+    void SetUp() override {
+        agent = box.start({"--plugin", "plugins/oKavelCore", "-e", "--enable-http"});
+        ASSERT_TRUE(talvern::test::eventually([&] {
+            return (httpPort() != 0 && tcpPort() != 0) || !agent->running();
+        })) << agent->out();
+        ASSERT_TRUE(agent->running()) << agent->out();
+    }
+    void TearDown() override {
+        box.run({"--plugin", "plugins/oKavelCore", "-e", "--enable-http", "--plugin-stop-sync"});
+        agent->wait();
+    }
+    static std::uint16_t portIn(const std::filesystem::path& file) {
+        const std::string text = AgentSandbox::readFile(file);
+        return text.empty() ? 0 : static_cast<std::uint16_t>(std::stoul(text));
+    }
+    std::uint16_t httpPort() const { return portIn(box.binDir() / "var/run/httpserver"); }
+    std::uint16_t tcpPort() const { return portIn(box.binDir() / "var/run/plugins/oKavelCore/thrift"); }
+
+    void push(std::int64_t id, const std::string& topic, const std::string& content) {
+        auto event = talvern::test::makeEvent("web-events-test", id, topic);
+        event.body.content = content;
+        ASSERT_TRUE(RpcConnection::tcp(tcpPort()).bus()->push(event));
+    }
+
+    AgentSandbox box;
+    std::unique_ptr<AgentProcess> agent;
+};
+
+}  // namespace
+
+TEST_F(WebEvents, LongPollsReceiveTheReadyEventThenPushedEvents) {
+    // The ready announcement may come after the first poll: then the poll waits for it.
+    Events ready;
+    ASSERT_TRUE(talvern::test::eventually([&] {
+        auto reply = HttpClient::once(httpPort(), "POST", "/v1/service/events", pollBody(1, 2000));
+        if (!reply || reply->status != 200) {
+            return false;
+        }
+        ready = parse(reply->body);
+        return !ready.names.empty();
+    }));
+    EXPECT_EQ(ready.names, std::vector<std::string>{"ready"});
+    EXPECT_EQ(ready.id, 2);
+
+    // The next poll asks from the id it was given: parked until the next forwarded event, or answered at
+    // once if that event came first. Events the forwarding rule blocks never reach it.
+    std::optional<talvern::test::HttpReply> parked;
+    std::thread poller([&] {
+        parked = HttpClient::once(httpPort(), "POST", "/v1/service/events", pollBody(ready.id, 20000));
+    });
+    push(1, "aclEvent|aclUemStatusOnline", R"({"event":"blocked"})");
+    push(2, "mirnEvent|webEventsTest", R"({"event":"pushed","data":{"n":1}})");
+    poller.join();
+    ASSERT_TRUE(parked);
+    const Events pushed = parse(parked->body);
+    EXPECT_EQ(pushed.names, std::vector<std::string>{"pushed"}) << parked->body;
+    EXPECT_EQ(pushed.id, 3);
+
+    // Polling from the first id returns everything stored, oldest first.
+    auto all = HttpClient::once(httpPort(), "POST", "/v1/service/events", pollBody(1, 0));
+    ASSERT_TRUE(all);
+    EXPECT_EQ(parse(all->body).names, (std::vector<std::string>{"ready", "pushed"}));
+}
+
+TEST_F(WebEvents, ASubscribedSocketGetsTheReadyNotificationThenPushedEvents) {
+    auto client = WsClient::plain(httpPort());
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(client->handshake("/"));
+    ASSERT_TRUE(client->sendText(
+        R"({"mode":"request","type":"subscribe","path":"/v1/service/events","sdpTraceId":"1234abcd","from":"web","data":{"fromId":0,"pid":0}})"));
+    auto first = client->readFrame();
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->opcode, 1);
+    Events ready = parse(first->payload);
+    EXPECT_EQ(ready.names, std::vector<std::string>{"ready"}) << first->payload;
+    EXPECT_STREQ(ready.document["mode"].GetString(), "event");
+    EXPECT_STREQ(ready.document["type"].GetString(), "notify");
+    EXPECT_STREQ(ready.document["path"].GetString(), "/v1/service/events");
+    EXPECT_STREQ(ready.document["sdpTraceId"].GetString(), "1234abcd");
+    EXPECT_STREQ(ready.document["from"].GetString(), "oKavelAgent");
+    EXPECT_EQ(ready.document["seq"].GetInt(), 0);
+    EXPECT_EQ(ready.document["version"].GetInt(), 1);
+
+    push(1, "mirnEvent|webEventsTest", R"({"event":"pushed"})");
+    auto second = client->readFrame();
+    ASSERT_TRUE(second);
+    Events pushed = parse(second->payload);
+    EXPECT_EQ(pushed.names, std::vector<std::string>{"pushed"}) << second->payload;
+    EXPECT_EQ(pushed.document["seq"].GetInt(), 1);
+    EXPECT_EQ(pushed.document["version"].GetInt(), 1);
+
+    // The heartbeat of the message protocol is answered on the same socket.
+    ASSERT_TRUE(client->sendText(R"({"mode":"heartbeat","type":"ping","path":"/","sdpTraceId":"1234abcd"})"));
+    auto pong = client->readFrame();
+    ASSERT_TRUE(pong);
+    EXPECT_NE(pong->payload.find(R"("type":"pong")"), std::string::npos) << pong->payload;
+
+    // A sequence gap ends the connection with 1007.
+    ASSERT_TRUE(client->sendText(R"({"version":1,"seq":5})"));
+    auto closing = client->readFrame();
+    ASSERT_TRUE(closing);
+    EXPECT_EQ(closing->closeCode(), 1007);
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+// Request, response and socket stand-ins for the event centers: they record what was sent, from any
+// thread.
+
+#include <rapidjson/document.h>
+
+#include <atomic>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "http/websocket/IWebSocket.h"
+#include "unit/http/FakeHttp.h"
+
+namespace talvern::test {
+
+/// Records every reply; a long poll must be answered exactly once.
+class RecordingResponse : public IResponse {
+public:
+    void setStatus(int) override {}
+    void setHeader(const char*, const char*) override {}
+    void send(const char* text, bool finish) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bodies.emplace_back(text);
+        if (finish) {
+            ++m_finished;
+        }
+    }
+    void next(bool) override {}
+
+    std::vector<std::string> bodies() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_bodies;
+    }
+    int finished() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_finished;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_bodies;
+    int m_finished = 0;
+};
+
+/// A socket that keeps what it was sent (or throws, when asked to).
+class RecordingSocket : public IWebSocket {
+public:
+    explicit RecordingSocket(std::string peer = "127.0.0.1:5000", bool throws = false)
+        : m_peer(std::move(peer)), m_throws(throws) {}
+    std::string peer() const override { return m_peer; }
+    void sendText(const std::string& data) override { record(data); }
+    void sendTextNow(const std::string& data) override { record(data); }
+    void sendBinaryNow(const std::string& data) override { record(data); }
+    void sendBinary(const std::string& data) override { record(data); }
+    void close(const CloseFrame& frame) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        closes.push_back(frame);
+    }
+    std::uint32_t addListener(Event, Listener) override { return 1; }
+    void removeListener(std::uint32_t) override {}
+
+    std::vector<std::string> sent() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_sent;
+    }
+    std::vector<CloseFrame> closes;
+
+private:
+    void record(const std::string& data) {
+        if (m_throws) {
+            throw std::runtime_error("socket broken");
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_sent.push_back(data);
+    }
+    mutable std::mutex m_mutex;
+    std::string m_peer;
+    bool m_throws;
+    std::vector<std::string> m_sent;
+};
+
+/// A reply or notification read back: data.id and the "event" member of each event content.
+struct ParsedReply {
+    std::int64_t id = -1;
+    std::vector<std::string> events;  ///< each content's "event" member
+    bool valid = false;
+};
+
+inline ParsedReply parseReply(const std::string& text) {
+    ParsedReply reply;
+    rapidjson::Document document;
+    document.Parse(text.c_str());
+    if (document.HasParseError() || !document.IsObject() || !document.HasMember("data")) {
+        return reply;
+    }
+    const auto& data = document["data"];
+    reply.id = data["id"].GetInt64();
+    if (data.HasMember("events")) {
+        for (const auto& event : data["events"].GetArray()) {
+            reply.events.emplace_back(
+                event.IsObject() && event.HasMember("event") ? event["event"].GetString() : "?");
+        }
+    }
+    reply.valid = true;
+    return reply;
+}
+
+inline std::string eventContent(const std::string& name) { return "{\"event\":\"" + name + "\"}"; }
+
+}  // namespace talvern::test

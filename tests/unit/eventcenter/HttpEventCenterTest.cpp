@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <future>
+#include <memory>
+#include <thread>
+
+#include "eventcenter/HttpEventCenter.h"
+#include "support/Eventually.h"
+#include "support/Timer.h"
+#include "unit/eventcenter/EventCenterFakes.h"
+
+namespace talvern::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string pollBody(std::int64_t fromId, std::int64_t timeout) {
+    return R"({"type":"web","lang":"en-US","guid":"g","addr":"https://x","token":"t","data":{"fromId":)" +
+           std::to_string(fromId) + R"(,"timeout":)" + std::to_string(timeout) + "}}";
+}
+
+/// One long poll: its request and the response that records the answer.
+struct Poll {
+    explicit Poll(const std::string& body) : request("POST", "/v1/service/events", body) {}
+    FakeRequest request;
+    RecordingResponse response;
+};
+
+class HttpEventCenterTest : public ::testing::Test {
+protected:
+    // The default wait is shortened; the timer is this test's own.
+    utilities::Timer timer;
+    std::shared_ptr<HttpEventCenter> center = std::make_shared<HttpEventCenter>(timer, 50ms);
+
+    std::unique_ptr<Poll> poll(std::int64_t fromId, std::int64_t timeout) {
+        auto p = std::make_unique<Poll>(pollBody(fromId, timeout));
+        center->handleLongPoll(&p->request, &p->response);
+        return p;
+    }
+    void broadcastNumbered(int count) {
+        for (int i = 1; i <= count; ++i) {
+            center->broadcast("mirnEvent|n", eventContent("e" + std::to_string(i)));
+        }
+    }
+    /// Returns once every timer entry due before `delay` from now has run (the timer is earliest-first).
+    void drainTimer(std::chrono::milliseconds delay) {
+        std::promise<void> fired;
+        timer.add([&fired](utilities::Timer&, std::uint32_t) { fired.set_value(); }, delay.count());
+        fired.get_future().wait();
+    }
+};
+
+TEST_F(HttpEventCenterTest, ReplyFormatsAreExact) {
+    EXPECT_EQ(HttpEventCenter::eventsReply({}), R"({"code":0,"message":"OK","data":{"events":[],"id":1}})");
+    auto a = center->broadcast("mirnEvent|a", R"({"event":"a","data":{"x":[1,2]}})");
+    auto b = center->broadcast("mirnEvent|b", R"({"event":"b"})");
+    EXPECT_EQ(
+        HttpEventCenter::eventsReply({a, b}),
+        R"({"code":0,"message":"OK","data":{"events":[{"event":"a","data":{"x":[1,2]}},{"event":"b"}],"id":3}})");
+    EXPECT_EQ(center->timeoutReply(), R"({"code":0,"message":"OK","data":{"id":3}})");
+    auto fresh = std::make_shared<HttpEventCenter>(timer, 50ms);
+    EXPECT_EQ(fresh->timeoutReply(), R"({"code":0,"message":"OK","data":{"id":0}})");
+}
+
+TEST_F(HttpEventCenterTest, StoredEventsAreAnsweredAtOnce) {
+    broadcastNumbered(7);
+    auto p = poll(5, 0);
+    ASSERT_EQ(p->response.finished(), 1) << "answered without parking";
+    const auto reply = parseReply(p->response.bodies().at(0));
+    EXPECT_EQ(reply.events, (std::vector<std::string>{"e5", "e6", "e7"}));
+    EXPECT_EQ(reply.id, 8);
+    EXPECT_EQ(center->parkedCount(), 0u);
+
+    // Older than the oldest stored: whatever is stored, without notice of the gap.
+    auto old = poll(-10, 0);
+    EXPECT_EQ(parseReply(old->response.bodies().at(0)).events.size(), 7u);
+}
+
+TEST_F(HttpEventCenterTest, PollsWithoutStoredMatchesWaitForTheDefaultTimeOut) {
+    auto onFresh = poll(0, 0);
+    ASSERT_TRUE(eventually([&] { return onFresh->response.finished() == 1; }));
+    EXPECT_EQ(onFresh->response.bodies().at(0), R"({"code":0,"message":"OK","data":{"id":0}})");
+
+    broadcastNumbered(7);
+    // fromId 0 never looks at the store; a fromId past the newest finds nothing. Both end with the
+    // time-out reply (it has no "events"), so neither was answered from the store.
+    auto fromZero = poll(0, 0);
+    auto fromFuture = poll(8, 0);
+    ASSERT_TRUE(eventually(
+        [&] { return fromZero->response.finished() == 1 && fromFuture->response.finished() == 1; }));
+    EXPECT_EQ(fromZero->response.bodies().at(0), R"({"code":0,"message":"OK","data":{"id":8}})");
+    EXPECT_EQ(fromFuture->response.bodies().at(0), R"({"code":0,"message":"OK","data":{"id":8}})");
+}
+
+TEST_F(HttpEventCenterTest, BadBodiesAreParkedLikeFromIdZero) {
+    for (const char* body :
+         {"", "not json", "{}", R"({"data":"x"})", R"({"data":{"fromId":"abc"}})", "[1,2]"}) {
+        Poll p(body);
+        center->handleLongPoll(&p.request, &p.response);
+        ASSERT_TRUE(eventually([&] { return p.response.finished() == 1; })) << body;
+        EXPECT_EQ(p.response.bodies().at(0), R"({"code":0,"message":"OK","data":{"id":0}})") << body;
+    }
+}
+
+TEST_F(HttpEventCenterTest, ABroadcastAnswersEveryParkedPollOnceAndTheirTimersThenDoNothing) {
+    broadcastNumbered(2);
+    auto first = poll(0, 400);
+    auto second = poll(0, 600);
+    center->broadcast("mirnEvent|new", eventContent("new"));
+    for (auto* p : {first.get(), second.get()}) {
+        ASSERT_EQ(p->response.finished(), 1);
+        const auto reply = parseReply(p->response.bodies().at(0));
+        EXPECT_EQ(reply.events, std::vector<std::string>{"new"});
+        EXPECT_EQ(reply.id, 4);
+    }
+    drainTimer(700ms);  // past both time-outs
+    EXPECT_EQ(first->response.bodies().size(), 1u);
+    EXPECT_EQ(second->response.bodies().size(), 1u);
+    EXPECT_EQ(center->parkedCount(), 0u);
+}
+
+TEST_F(HttpEventCenterTest, LogoutEmptiesTheStoreButIdsGoOn) {
+    broadcastNumbered(4);
+    center->broadcast("statusEvent|logout", eventContent("logout"));
+    auto p = poll(1, 0);
+    const auto reply = parseReply(p->response.bodies().at(0));
+    EXPECT_EQ(reply.events, std::vector<std::string>{"logout"});
+    EXPECT_EQ(reply.id, 6);
+    center->broadcast("logout", eventContent("bare"));
+    EXPECT_EQ(parseReply(poll(1, 0)->response.bodies().at(0)).events, std::vector<std::string>{"bare"});
+    center->broadcast("statusEvent|logoutX", eventContent("x"));
+    EXPECT_EQ(parseReply(poll(1, 0)->response.bodies().at(0)).events.size(), 2u)
+        << "only the exact topics clear";
+}
+
+TEST_F(HttpEventCenterTest, ParkedPollsAreAnsweredWhenTheCenterGoes) {
+    auto p = poll(0, 60000);
+    center.reset();
+    EXPECT_EQ(p->response.finished(), 1);
+    EXPECT_EQ(p->response.bodies().at(0), R"({"code":0,"message":"OK","data":{"id":0}})");
+}
+
+TEST_F(HttpEventCenterTest, BroadcastAndTimeOutRacingAnswerEachPollExactlyOnce) {
+    std::vector<std::unique_ptr<Poll>> polls;
+    std::atomic<bool> done{false};
+    std::thread broadcaster([&] {
+        while (!done.load()) {
+            center->broadcast("mirnEvent|race", eventContent("race"));
+            std::this_thread::yield();
+        }
+    });
+    for (int i = 0; i < 400; ++i) {
+        polls.push_back(poll(0, i % 3));  // 0: the default, 1 and 2 ms: due while broadcasts run
+    }
+    ASSERT_TRUE(eventually([&] {
+        for (const auto& p : polls) {
+            if (p->response.finished() == 0) {
+                return false;
+            }
+        }
+        return true;
+    }));
+    done = true;
+    broadcaster.join();
+    drainTimer(100ms);
+    for (const auto& p : polls) {
+        EXPECT_EQ(p->response.finished(), 1);
+        EXPECT_EQ(p->response.bodies().size(), 1u);
+    }
+}
+
+}  // namespace
+}  // namespace talvern::test

@@ -1,0 +1,321 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "http/HttpServerContext.h"
+#include "http/engine/Engine.h"
+#include "http/websocket/WebSocket.h"
+#include "http/websocket/WebSocketManager.h"
+#include "http/websocket/WebSocketPreprocessor.h"
+#include "http/websocket/WebSocketServer.h"
+#include "http/websocket/WebSocketServerGroup.h"
+#include "http/websocket/WebSocketServerImpl.h"
+#include "log/Check.h"
+#include "log/Logger.h"
+#include "support/Eventually.h"
+#include "unit/eventcenter/EventCenterFakes.h"
+#include "unit/http/EngineTestSupport.h"
+
+namespace talvern::test {
+namespace {
+
+using engine::WEBSOCKET_OP_CLOSE;
+using engine::WEBSOCKET_OP_TEXT;
+
+/// What the server's listeners saw, from the loop thread.
+struct Seen {
+    std::mutex mutex;
+    std::vector<std::pair<std::string, std::string>> messages;  // payload, path
+    std::vector<std::shared_ptr<IWebSocket>> opened;
+    int closed = 0;
+
+    std::shared_ptr<IWebSocket> socket(std::size_t i) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return i < opened.size() ? opened[i] : nullptr;
+    }
+    std::vector<std::pair<std::string, std::string>> copy() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return messages;
+    }
+};
+
+/// A WebSocket server on an ephemeral loopback port with its own manager.
+class WebSocketServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server = std::make_shared<WebSocketServer>("127.0.0.1", 0, 0, 0);
+        server->addListener(IWebSocketServer::NewConnection, [this](std::shared_ptr<IWebSocket> socket) {
+            socket->addListener(
+                IWebSocket::Event::Message,
+                [this](const std::shared_ptr<IWebSocket>&, const std::string& data, const std::string& path) {
+                    std::lock_guard<std::mutex> lock(seen.mutex);
+                    seen.messages.emplace_back(data, path);
+                });
+            std::lock_guard<std::mutex> lock(seen.mutex);
+            seen.opened.push_back(std::move(socket));
+        });
+        server->addListener(IWebSocketServer::CloseConnection, [this](std::shared_ptr<IWebSocket>) {
+            std::lock_guard<std::mutex> lock(seen.mutex);
+            ++seen.closed;
+        });
+    }
+    void start() {
+        std::string error;
+        ASSERT_TRUE(server->registerServerManager(manager, error));
+        manager->start();
+    }
+    void TearDown() override {
+        {
+            std::lock_guard<std::mutex> lock(seen.mutex);
+            seen.opened.clear();
+        }
+        manager->stop();
+    }
+    std::unique_ptr<Client> connect(const std::string& path = "/ws") {
+        auto client = std::make_unique<Client>(server->port());
+        client->write("GET " + path +
+                      " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+        auto head = client->read();
+        EXPECT_TRUE(head && head->status == 101);
+        return client;
+    }
+    /// The next frame that is not a ping.
+    static std::optional<std::pair<int, std::string>> nextFrame(Client& client) {
+        auto frame = client.readFrame();
+        while (frame && frame->first == engine::WEBSOCKET_OP_PING) {
+            frame = client.readFrame();
+        }
+        return frame;
+    }
+    static std::pair<int, std::string> closeCode(const std::string& payload) {
+        if (payload.size() < 2) {
+            return {0, ""};
+        }
+        return {(static_cast<unsigned char>(payload[0]) << 8) | static_cast<unsigned char>(payload[1]),
+                payload.substr(2)};
+    }
+
+    std::shared_ptr<WebSocketManager> manager = std::make_shared<WebSocketManager>();
+    std::shared_ptr<WebSocketServer> server;
+    Seen seen;
+};
+
+TEST_F(WebSocketServerTest, VersionedMessagesMustKeepTheirSequence) {
+    start();
+    auto client = connect();
+    ASSERT_TRUE(eventually([&] { return seen.socket(0) != nullptr; }));
+    client->writeFrame(WEBSOCKET_OP_TEXT, R"({"version":1,"seq":0,"path":"/a"})");
+    client->writeFrame(WEBSOCKET_OP_TEXT,
+                       R"({"seq":7,"path":"/unversioned"})");  // never compared, not counted
+    client->writeFrame(WEBSOCKET_OP_TEXT, "plain text");
+    client->writeFrame(WEBSOCKET_OP_TEXT, R"({"version":2,"seq":1})");
+    client->writeFrame(WEBSOCKET_OP_TEXT, R"({"version":1,"seq":3,"path":"/gap"})");
+    client->writeFrame(WEBSOCKET_OP_TEXT, R"({"path":"/after-close"})");
+    auto frame = nextFrame(*client);
+    ASSERT_TRUE(frame);
+    ASSERT_EQ(frame->first, WEBSOCKET_OP_CLOSE);
+    EXPECT_EQ(closeCode(frame->second),
+              (std::pair<int, std::string>{1007, "The seq field is not continuous"}));
+    // Once the close handshake is over, every frame sent before it has been through the server.
+    client->writeFrame(WEBSOCKET_OP_CLOSE, frame->second.substr(0, 2));
+    EXPECT_TRUE(client->closedByServer());
+    const auto messages = seen.copy();
+    ASSERT_EQ(messages.size(), 4u) << "neither the gap nor what follows it is delivered";
+    EXPECT_EQ(messages[0].second, "/a");
+    EXPECT_EQ(messages[1].second, "/unversioned");
+    EXPECT_EQ(messages[2], (std::pair<std::string, std::string>{"plain text", ""}));
+    EXPECT_EQ(messages[3].first, R"({"version":2,"seq":1})");
+}
+
+TEST_F(WebSocketServerTest, AFirstMessageWithSeqOneIsClosedUndelivered) {
+    start();
+    auto client = connect();
+    client->writeFrame(WEBSOCKET_OP_TEXT, R"({"version":1,"seq":1})");
+    auto frame = nextFrame(*client);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->first, WEBSOCKET_OP_CLOSE);
+    EXPECT_EQ(closeCode(frame->second).first, 1007);
+    EXPECT_TRUE(seen.copy().empty());
+    // The peer answers the close and goes; the server then forgets the socket and tells its listeners.
+    client->writeFrame(WEBSOCKET_OP_CLOSE, std::string("\x03\xef", 2));
+    EXPECT_TRUE(client->closedByServer());
+    client->close();
+    ASSERT_TRUE(eventually([&] { return server->registry().size() == 0; }));
+    EXPECT_TRUE(eventually([&] {
+        std::lock_guard<std::mutex> lock(seen.mutex);
+        return seen.closed == 1;
+    }));
+}
+
+TEST_F(WebSocketServerTest, HeartbeatIsAnsweredWithPongAndNotDelivered) {
+    start();
+    auto client = connect();
+    client->writeFrame(
+        WEBSOCKET_OP_TEXT,
+        R"({"mode":"heartbeat","type":"ping","path":"/p","sdpTraceId":"0123abcd","version":1,"seq":0})");
+    auto frame = nextFrame(*client);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->first, WEBSOCKET_OP_TEXT);
+    EXPECT_EQ(
+        frame->second,
+        R"({"mode":"heartbeat","type":"pong","path":"/p","sdpTraceId":"0123abcd","from":"HttpServer","seq":0,"version":1})");
+    client->writeFrame(WEBSOCKET_OP_TEXT, R"({"version":1,"seq":1,"path":"/after"})");
+    ASSERT_TRUE(eventually([&] { return seen.copy().size() == 1; }));
+    EXPECT_EQ(seen.copy()[0].second, "/after");
+}
+
+TEST_F(WebSocketServerTest, EveryJsonTextFrameIsNumberedFromZero) {
+    start();
+    auto client = connect();
+    ASSERT_TRUE(eventually([&] { return seen.socket(0) != nullptr; }));
+    auto socket = seen.socket(0);
+    // From this thread the sends are posted to the loop, in order.
+    socket->sendText(R"({"a":1})");
+    socket->sendTextNow(R"({"seq":99,"b":2,"version":5})");
+    socket->sendText("not json");
+    socket->sendText("[1,2]");
+    socket->sendBinary(R"({"bin":true})");
+    server->broadcast(R"({"c":3})");
+    std::vector<std::pair<int, std::string>> frames;
+    for (int i = 0; i < 6; ++i) {
+        auto frame = nextFrame(*client);
+        ASSERT_TRUE(frame);
+        frames.push_back(*frame);
+    }
+    EXPECT_EQ(frames[0].second, R"({"a":1,"seq":0,"version":1})");
+    EXPECT_EQ(frames[1].second, R"({"b":2,"seq":1,"version":1})");
+    EXPECT_EQ(frames[2].second, "not json");
+    EXPECT_EQ(frames[3].second, "[1,2]");
+    EXPECT_EQ(frames[4], (std::pair<int, std::string>{engine::WEBSOCKET_OP_BINARY, R"({"bin":true})"}));
+    EXPECT_EQ(frames[5].second, R"({"c":3,"seq":2,"version":1})");
+}
+
+TEST_F(WebSocketServerTest, ARefusingChainClosesWith1008AndRegistersNothing) {
+    class Refuse : public WebSocketPreprocessor {
+    public:
+        bool doPreprocess(std::shared_ptr<HttpServerContext>, std::shared_ptr<WebSocket> socket) override {
+            socket->setTag(0x10);
+            return std::string(socket->url()) != "/refused";
+        }
+    };
+    server->setPreprocessorChain(WebSocketPreprocessor::chain({std::make_shared<Refuse>()}),
+                                 std::make_shared<HttpServerContext>());
+    start();
+    auto refused = connect("/refused");
+    auto frame = nextFrame(*refused);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(closeCode(frame->second), (std::pair<int, std::string>{1008, "Insecurity connection"}));
+    auto accepted = connect("/fine");
+    ASSERT_TRUE(eventually([&] { return seen.socket(0) != nullptr; }));
+    EXPECT_EQ(std::dynamic_pointer_cast<WebSocket>(seen.socket(0))->tag(), 0x10)
+        << "marks set by the chain stay";
+    EXPECT_EQ(std::string(std::dynamic_pointer_cast<WebSocket>(seen.socket(0))->url()), "/fine");
+    EXPECT_EQ(server->registry().size(), 1u);
+
+    // The audit lines go to the server's own log.
+    const auto& log = server->serverLog();
+    ASSERT_NE(log, nullptr);
+    log->flush();
+    std::ifstream file(log->getOptions().filePath);
+    std::stringstream text;
+    text << file.rdbuf();
+    EXPECT_NE(text.str().find(R"("type": "reject", "reason": "Violation of policy"})"), std::string::npos);
+    EXPECT_NE(text.str().find(R"("type": "connect"})"), std::string::npos);
+    EXPECT_NE(text.str().find(
+                  R"("type": "close", "close-frame": {"code": 1008, "reason": "Insecurity connection"}})"),
+              std::string::npos);
+}
+
+TEST_F(WebSocketServerTest, StoppingTheGroupResetsEverySocket) {
+    auto group = std::make_shared<WebSocketServerGroup>();
+    group->addServer("one", server, true);
+    start();
+    auto first = connect();
+    auto second = connect();
+    ASSERT_TRUE(eventually([&] { return server->registry().size() == 2; }));
+    EXPECT_TRUE(group->stop());
+    for (auto* client : {first.get(), second.get()}) {
+        auto frame = nextFrame(*client);
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(closeCode(frame->second), (std::pair<int, std::string>{1001, "Server reset"}));
+    }
+    EXPECT_EQ(server->registry().size(), 0u);
+    std::lock_guard<std::mutex> lock(seen.mutex);
+    EXPECT_EQ(seen.closed, 2);
+}
+
+TEST_F(WebSocketServerTest, PlainHttpStillWorksOnTheSameListener) {
+    server->registerMessageHandler([](IRequest*, IResponse* response) {
+        response->send(R"({"ok":true})", true);
+        return true;
+    });
+    start();
+    Client client(server->port());
+    client.write(post("/x", "{}"));
+    auto reply = client.read();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+    EXPECT_EQ(reply->body, R"({"ok":true})");
+}
+
+TEST(WebSocketServerImplTest, BroadcastGoesOnPastASocketThatThrows) {
+    WebSocketServerImpl registry;
+    auto a = std::make_shared<RecordingSocket>("a:1");
+    auto broken = std::make_shared<RecordingSocket>("b:1", true);
+    auto c = std::make_shared<RecordingSocket>("c:1");
+    registry.add(1, a);
+    registry.add(2, broken);
+    registry.add(3, c);
+    registry.broadcast("hello");
+    EXPECT_EQ(a->sent(), std::vector<std::string>{"hello"});
+    EXPECT_EQ(c->sent(), std::vector<std::string>{"hello"});
+}
+
+TEST(WebSocketServerImplTest, ListenersRunOutsideTheRegistryAndByType) {
+    WebSocketServerImpl registry;
+    auto socket = std::make_shared<RecordingSocket>();
+    int opened = 0;
+    int closed = 0;
+    registry.addListener(IWebSocketServer::NewConnection, [&](std::shared_ptr<IWebSocket>) { ++opened; });
+    // A close listener may look into the registry without deadlocking.
+    registry.addListener(IWebSocketServer::CloseConnection, [&](std::shared_ptr<IWebSocket>) {
+        closed += static_cast<int>(registry.size()) + 1;
+    });
+    registry.add(7, socket);
+    registry.callWebSocketListener(IWebSocketServer::NewConnection, socket);
+    registry.callWebSocketListener(42, socket);  // unknown: logged, nobody called
+    registry.passiveShutdown(7);
+    registry.passiveShutdown(7);  // already gone: nothing
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(closed, 1);
+    ASSERT_EQ(socket->closes.size(), 1u);
+    EXPECT_EQ(socket->closes[0].code, 1000);
+    EXPECT_EQ(socket->closes[0].reason, "Passive shutdown");
+    EXPECT_EQ(registry.find(7), nullptr);
+}
+
+}  // namespace
+}  // namespace talvern::test
+
+namespace talvern::test {
+namespace {
+
+TEST(WebSocketServerGroupTest, APlainHttpServerInTheGroupIsAProgrammingError) {
+    struct FatalStop {};
+    WebSocketServerGroup group;
+    group.addServer("ws", std::make_shared<WebSocketServer>("127.0.0.1", 0, 0, 0), true);
+    group.addServer("plain", std::make_shared<HttpServer>("127.0.0.1", 0, 0, 0), false);
+    check::setFatalActions([] { throw FatalStop(); }, [] {});
+    EXPECT_THROW(group.resetWebsocketConn(), FatalStop);
+    // With the check ignored, the WebSocket servers are still served and the plain one is skipped.
+    check::setFatalActions([] {}, [] {});
+    int visited = 0;
+    group.forEach([&](const std::shared_ptr<WebSocketServer>&) { ++visited; });
+    EXPECT_EQ(visited, 1);
+    check::setFatalActions(nullptr, nullptr);
+}
+
+}  // namespace
+}  // namespace talvern::test
