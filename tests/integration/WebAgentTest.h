@@ -28,7 +28,7 @@ protected:
     }
     void TearDown() override {
         if (agent && agent->running()) {
-            std::vector<std::string> stop(m_args.begin(), m_args.begin() + 2);
+            std::vector<std::string> stop = m_args;  // the same host: the same options
             stop.push_back("--plugin-stop-sync");
             box.run(stop);
             agent->wait();

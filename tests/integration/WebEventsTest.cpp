@@ -7,10 +7,10 @@
 
 #include "AgentSandbox.h"
 #include "HttpClient.h"
+#include "WebAgentTest.h"
 #include "WsClient.h"
 #include "unit/rpc/RpcTestSupport.h"
 
-using talvern::test::AgentProcess;
 using talvern::test::AgentSandbox;
 using talvern::test::HttpClient;
 using talvern::test::RpcConnection;
@@ -49,18 +49,11 @@ Events parse(const std::string& text) {
 
 // The core host with the bus and the web servers ("--plugin plugins/oKavelCore -e --enable-http"): it
 // announces itself on the bus, and every forwarded bus event reaches long polls and subscribed sockets.
-class WebEvents : public ::testing::Test {
+class WebEvents : public talvern::test::WebAgentTest {
 protected:
     void SetUp() override {
-        agent = box.start({"--plugin", "plugins/oKavelCore", "-e", "--enable-http"});
-        ASSERT_TRUE(talvern::test::eventually([&] {
-            return (httpPort() != 0 && tcpPort() != 0) || !agent->running();
-        })) << agent->out();
-        ASSERT_TRUE(agent->running()) << agent->out();
-    }
-    void TearDown() override {
-        box.run({"--plugin", "plugins/oKavelCore", "-e", "--enable-http", "--plugin-stop-sync"});
-        agent->wait();
+        startAgent({"--plugin", "plugins/oKavelCore", "-e", "--enable-http"});
+        ASSERT_TRUE(talvern::test::eventually([&] { return tcpPort() != 0; }));
     }
     static std::uint16_t portIn(const std::filesystem::path& file) {
         const std::string text = AgentSandbox::readFile(file);
@@ -69,14 +62,16 @@ protected:
     std::uint16_t httpPort() const { return portIn(box.binDir() / "var/run/httpserver"); }
     std::uint16_t tcpPort() const { return portIn(box.binDir() / "var/run/plugins/oKavelCore/thrift"); }
 
+    // The events route is not on the whitelist: the poll comes from one of the client's own programs.
+    std::optional<talvern::test::HttpReply> poll(std::int64_t fromId, std::int64_t timeout) const {
+        return HttpClient::once(httpPort(), "POST", "/v1/service/events", pollBody(fromId, timeout),
+                                {{"User-Agent", "oKavelTray/1.0"}});
+    }
     void push(std::int64_t id, const std::string& topic, const std::string& content) {
         auto event = talvern::test::makeEvent("web-events-test", id, topic);
         event.body.content = content;
         ASSERT_TRUE(RpcConnection::tcp(tcpPort()).bus()->push(event));
     }
-
-    AgentSandbox box;
-    std::unique_ptr<AgentProcess> agent;
 };
 
 }  // namespace
@@ -85,7 +80,7 @@ TEST_F(WebEvents, LongPollsReceiveTheReadyEventThenPushedEvents) {
     // The ready announcement may come after the first poll: then the poll waits for it.
     Events ready;
     ASSERT_TRUE(talvern::test::eventually([&] {
-        auto reply = HttpClient::once(httpPort(), "POST", "/v1/service/events", pollBody(1, 2000));
+        auto reply = poll(1, 2000);
         if (!reply || reply->status != 200) {
             return false;
         }
@@ -98,9 +93,7 @@ TEST_F(WebEvents, LongPollsReceiveTheReadyEventThenPushedEvents) {
     // The next poll asks from the id it was given: parked until the next forwarded event, or answered at
     // once if that event came first. Events the forwarding rule blocks never reach it.
     std::optional<talvern::test::HttpReply> parked;
-    std::thread poller([&] {
-        parked = HttpClient::once(httpPort(), "POST", "/v1/service/events", pollBody(ready.id, 20000));
-    });
+    std::thread poller([&] { parked = poll(ready.id, 20000); });
     push(1, "aclEvent|aclUemStatusOnline", R"({"event":"blocked"})");
     push(2, "mirnEvent|webEventsTest", R"({"event":"pushed","data":{"n":1}})");
     poller.join();
@@ -110,13 +103,13 @@ TEST_F(WebEvents, LongPollsReceiveTheReadyEventThenPushedEvents) {
     EXPECT_EQ(pushed.id, 3);
 
     // Polling from the first id returns everything stored, oldest first.
-    auto all = HttpClient::once(httpPort(), "POST", "/v1/service/events", pollBody(1, 0));
+    auto all = poll(1, 0);
     ASSERT_TRUE(all);
     EXPECT_EQ(parse(all->body).names, (std::vector<std::string>{"ready", "pushed"}));
 }
 
 TEST_F(WebEvents, ASubscribedSocketGetsTheReadyNotificationThenPushedEvents) {
-    auto client = WsClient::plain(httpPort());
+    auto client = WsClient::connect(httpPort());
     ASSERT_TRUE(client);
     ASSERT_TRUE(client->handshake("/"));
     ASSERT_TRUE(client->sendText(

@@ -1,11 +1,5 @@
 #include "WsClient.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <random>
 
 namespace talvern::test {
@@ -26,37 +20,15 @@ WsClient::~WsClient() {
     }
 }
 
-std::unique_ptr<WsClient> WsClient::plain(std::uint16_t port, std::chrono::milliseconds timeout) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) {
-        return nullptr;
-    }
-    timeval limit{};
-    limit.tv_sec = static_cast<long>(timeout.count() / 1000);
-    limit.tv_usec = static_cast<long>((timeout.count() % 1000) * 1000);
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        ::close(fd);
+std::unique_ptr<WsClient> WsClient::connect(std::uint16_t port, const LoopbackStream::Options& options) {
+    auto stream = std::make_shared<LoopbackStream>(port, options);
+    if (!stream->connected()) {
         return nullptr;
     }
     return std::make_unique<WsClient>(
-        [fd](char* buffer, std::size_t size) { return static_cast<long>(::recv(fd, buffer, size, 0)); },
-        [fd](const char* data, std::size_t size) {
-            while (size > 0) {
-                const auto n = ::send(fd, data, size, MSG_NOSIGNAL);
-                if (n <= 0) {
-                    return false;
-                }
-                data += n;
-                size -= static_cast<std::size_t>(n);
-            }
-            return true;
-        },
-        [fd] { ::close(fd); });
+        [stream](char* buffer, std::size_t size) { return static_cast<long>(stream->read(buffer, size)); },
+        [stream](const char* data, std::size_t size) { return stream->write(std::string_view(data, size)); },
+        [stream] { stream->close(); });
 }
 
 bool WsClient::handshake(const std::string& path, const std::map<std::string, std::string>& headers) {

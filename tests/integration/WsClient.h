@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 
+#include "LoopbackStream.h"
+
 namespace talvern::test {
 
 struct WsFrame {
@@ -34,10 +36,10 @@ public:
     WsClient(const WsClient&) = delete;
     WsClient& operator=(const WsClient&) = delete;
 
-    /// A client on a plain loopback TCP connection (reads time out after `timeout`); null when the
-    /// connection fails.
-    static std::unique_ptr<WsClient> plain(std::uint16_t port,
-                                           std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    /// A client on a loopback connection (TLS unless the options say otherwise); null when the connection
+    /// fails.
+    static std::unique_ptr<WsClient> connect(
+        std::uint16_t port, const LoopbackStream::Options& options = LoopbackStream::Options());
 
     /// Sends the upgrade request; true when the server answered 101.
     bool handshake(const std::string& path, const std::map<std::string, std::string>& headers = {});
