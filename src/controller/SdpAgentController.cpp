@@ -45,6 +45,7 @@
 #include "websecurity/SdpHttpAntiPhishing.h"
 #include "websecurity/SdpHttpSecurePreprocessor.h"
 #include "websecurity/SdpHttpServerContext.h"
+#include "websecurity/SdpWSSecure.h"
 
 // A step whose component is not part of this build yet: it says so, so that the sequence stays visible.
 #define OKV_SKIP_STEP(step, component) \
@@ -409,6 +410,10 @@ void SdpAgentController::installSecurityChain() {
     // For every URL: mark the request, then refuse it unless it is marked or its path is whitelisted.
     HttpService::addPreprocessor(std::make_shared<SdpHttpSecurePreprocessor>());
     HttpService::addFilter(std::make_shared<SdpHttpAntiPhishing>());
+    // WebSockets carry the marks of their handshake; messages of unmarked sockets are logged.
+    m_serverGroup->setPreprocessorChain(
+        WebSocketPreprocessor::chain({std::make_shared<SdpWSSecurePreProcessor>()}), m_httpContext);
+    m_serverGroup->setFilterChain(WebSocketFilter::chain({std::make_shared<SdpWSSecureFilter>()}));
 }
 
 // A web client subscribes to events over its socket: it sends a WsEventsReq whose "path" is the events

@@ -147,3 +147,25 @@ TEST_F(WebEvents, ASubscribedSocketGetsTheReadyNotificationThenPushedEvents) {
     ASSERT_TRUE(closing);
     EXPECT_EQ(closing->closeCode(), 1007);
 }
+
+TEST_F(WebEvents, SocketsCarryTheTrustMarksOfTheirHandshakeAndUntrustedMessagesAreLogged) {
+    auto trusted = WsClient::connect(httpPort());
+    auto foreign = WsClient::connect(httpPort());
+    ASSERT_TRUE(trusted && foreign);
+    ASSERT_TRUE(trusted->handshake("/", {{"User-Agent", "oKavelTray/1.0"}}));
+    ASSERT_TRUE(foreign->handshake("/", {{"Origin", "https://evil.example"}}));
+    const std::string heartbeat = R"({"mode":"heartbeat","type":"ping","path":"/","sdpTraceId":"t"})";
+    for (auto* client : {trusted.get(), foreign.get()}) {
+        // Neither socket is refused and neither message is stopped: the marks only decide what is logged.
+        ASSERT_TRUE(client->sendText(heartbeat));
+        auto pong = client->readFrame();
+        ASSERT_TRUE(pong);
+        EXPECT_NE(pong->payload.find(R"("type":"pong")"), std::string::npos) << pong->payload;
+    }
+    ASSERT_TRUE(talvern::test::eventually([&] { return logText().find("is untrust") != std::string::npos; }));
+    const std::string log = logText();
+    const auto first = log.find("The websocket(from 127.0.0.1:");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(log.find("; Reason: the connection is untrust", first), std::string::npos);
+    EXPECT_EQ(log.find("The websocket(from", first + 1), std::string::npos) << "only the foreign socket";
+}

@@ -7,6 +7,7 @@
 
 #include "http/engine/Engine.h"
 #include "http/websocket/WebSocketEx.h"
+#include "http/websocket/WebSocketFilter.h"
 #include "http/websocket/WebSocketManager.h"
 #include "http/websocket/WebSocketPreprocessor.h"
 #include "http/websocket/WebSocketServerImpl.h"
@@ -50,6 +51,11 @@ void WebSocketServer::setPreprocessorChain(std::shared_ptr<WebSocketPreprocessor
     std::lock_guard<std::mutex> lock(m_chainMutex);
     m_preprocessorHead = std::move(head);
     m_preprocessorContext = std::move(context);
+}
+
+void WebSocketServer::setFilterChain(std::shared_ptr<WebSocketFilter> head) {
+    std::lock_guard<std::mutex> lock(m_chainMutex);
+    m_filterHead = std::move(head);
 }
 
 void WebSocketServer::onEvent(engine::mg_connection* nc, int event, void* p) {
@@ -131,7 +137,15 @@ void WebSocketServer::onFrame(engine::mg_connection* nc, void* p) {
         return;
     }
     const auto* frame = static_cast<engine::websocket_message*>(p);
-    socket->receive(std::string(reinterpret_cast<const char*>(frame->data), frame->size));
+    std::string data(reinterpret_cast<const char*>(frame->data), frame->size);
+    std::shared_ptr<WebSocketFilter> filters;
+    {
+        std::lock_guard<std::mutex> lock(m_chainMutex);
+        filters = m_filterHead;
+    }
+    if (WebSocketFilter::run(filters, socket, data)) {
+        socket->receive(data);
+    }
 }
 
 }  // namespace talvern

@@ -10,6 +10,7 @@
 namespace talvern {
 
 class HttpServerContext;
+class WebSocketFilter;
 class WebSocketPreprocessor;
 
 /// An HTTP server whose listener also upgrades connections to WebSockets. A new socket passes the
@@ -32,6 +33,8 @@ public:
     /// Installs the chain new sockets pass (see WebSocketPreprocessor::chain) and its context.
     void setPreprocessorChain(std::shared_ptr<WebSocketPreprocessor> head,
                               std::shared_ptr<HttpServerContext> context);
+    /// Installs the chain every received message passes before its socket handles it.
+    void setFilterChain(std::shared_ptr<WebSocketFilter> head);
     /// The registry.
     WebSocketServerImpl& registry() { return *m_impl; }
 
@@ -41,9 +44,10 @@ private:
     void serverAudit(const std::string& line);
 
     std::shared_ptr<WebSocketServerImpl> m_impl = std::make_shared<WebSocketServerImpl>();
-    std::mutex m_chainMutex;  // guards the chain head and its context
+    std::mutex m_chainMutex;  // guards the chain heads and the context
     std::shared_ptr<WebSocketPreprocessor> m_preprocessorHead;
     std::shared_ptr<HttpServerContext> m_preprocessorContext;
+    std::shared_ptr<WebSocketFilter> m_filterHead;
 };
 
 }  // namespace talvern

@@ -37,4 +37,8 @@ void WebSocketServerGroup::setPreprocessorChain(const std::shared_ptr<WebSocketP
         [&](const std::shared_ptr<WebSocketServer>& server) { server->setPreprocessorChain(head, context); });
 }
 
+void WebSocketServerGroup::setFilterChain(const std::shared_ptr<WebSocketFilter>& head) {
+    forEach([&](const std::shared_ptr<WebSocketServer>& server) { server->setFilterChain(head); });
+}
+
 }  // namespace talvern

@@ -9,6 +9,7 @@
 namespace talvern {
 
 class HttpServerContext;
+class WebSocketFilter;
 class WebSocketPreprocessor;
 class WebSocketServer;
 
@@ -28,6 +29,8 @@ public:
     /// Installs the same preprocessor chain on every server.
     void setPreprocessorChain(const std::shared_ptr<WebSocketPreprocessor>& head,
                               const std::shared_ptr<HttpServerContext>& context);
+    /// Installs the same message filter chain on every server.
+    void setFilterChain(const std::shared_ptr<WebSocketFilter>& head);
 };
 
 }  // namespace talvern
