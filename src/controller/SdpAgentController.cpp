@@ -47,10 +47,6 @@
 #include "websecurity/SdpHttpServerContext.h"
 #include "websecurity/SdpWSSecure.h"
 
-// A step whose component is not part of this build yet: it says so, so that the sequence stays visible.
-#define OKV_SKIP_STEP(step, component) \
-    OKV_LOG_INFO("{} skipped: {} is not available in this build", step, component)
-
 namespace talvern::sdp {
 namespace {
 

@@ -35,10 +35,10 @@ class IWebEventSink;
 /// The agent: builds every service of the process from the construction record, starts them in a fixed
 /// order and stops them again, and joins bus events to the web channels and the modules.
 ///
-/// Components that are not part of this build yet (HTTP servers and their manager, certificates, the
-/// hosts entry, the request security context and chain, the router, the event center, the event bus,
-/// the plug-ins manager, the RPC server group and the capacities service) each have their own step
-/// below; until a component exists its step logs that it is skipped, so the sequence stays visible.
+/// Each step of the construction, start and stop sequences is a private method of its own (servers and
+/// their manager, certificates, the hosts entry, the request security context and chain, the router, the
+/// event center, the event bus, the plug-ins manager, the RPC server group and the capacities service),
+/// so that the sequences read as the list of their steps.
 ///
 ///     auto controller = std::make_shared<SdpAgentController>(option);
 ///     controller->start();

@@ -276,6 +276,5 @@ TEST(SdpAgentControllerSecurity, ModulesShareTheWhitelistOfTheRequestPipeline) {
     EXPECT_FALSE(pipeline->isInRefererWhitelist("/v1/service/events"));
     EXPECT_EQ(log.count("[trustAgent]Add the refere check whitelist: /v1/getServicePort"), 1);
     EXPECT_EQ(log.count("[trustUpdate]Add the refere check whitelist: /v1/update/start"), 1);
-    EXPECT_EQ(log.count("install the request security chain skipped"), 0);
     controller->stop();
 }
