@@ -1,10 +1,8 @@
 #include "eventcenter/HttpEventCenter.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include <exception>
 
+#include "eventcenter/EventsJson.h"
 #include "log/Check.h"
 #include "log/Log.h"
 #include "portal/Json.h"
@@ -105,25 +103,13 @@ void HttpEventCenter::dispatch(IRequest* request, IResponse* response,
 
 std::string HttpEventCenter::eventsReply(const std::vector<std::shared_ptr<details::Event>>& events) {
     rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-    std::int64_t largest = 0;
+    eventcenter::JsonWriter writer(buffer);
     writer.StartObject();
     writer.Key("code");
     writer.Int(0);
     writer.Key("message");
     writer.String("OK");
-    writer.Key("data");
-    writer.StartObject();
-    writer.Key("events");
-    writer.StartArray();
-    for (const auto& event : events) {
-        writer.RawValue(event->content.c_str(), event->content.size(), rapidjson::kObjectType);
-        largest = std::max(largest, event->id);
-    }
-    writer.EndArray();
-    writer.Key("id");
-    writer.Int64(largest + 1);
-    writer.EndObject();
+    eventcenter::writeEventsData(writer, events);
     writer.EndObject();
     return std::string(buffer.GetString(), buffer.GetSize());
 }

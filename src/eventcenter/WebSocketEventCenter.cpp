@@ -1,12 +1,11 @@
 #include "eventcenter/WebSocketEventCenter.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <exception>
 
+#include "eventcenter/EventsJson.h"
 #include "http/websocket/IWebSocket.h"
 #include "log/Log.h"
 
@@ -45,8 +44,7 @@ const std::string& WebSocketEventCenter::readyContent() {
 std::string WebSocketEventCenter::notification(const portal::ws_events_req::WsEventsReq& request,
                                                const std::vector<std::shared_ptr<details::Event>>& events) {
     rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-    std::int64_t largest = 0;
+    eventcenter::JsonWriter writer(buffer);
     writer.StartObject();
     writer.Key("mode");
     writer.String("event");
@@ -58,18 +56,7 @@ std::string WebSocketEventCenter::notification(const portal::ws_events_req::WsEv
     writer.String(request.sdpTraceId.c_str(), static_cast<rapidjson::SizeType>(request.sdpTraceId.size()));
     writer.Key("from");
     writer.String("oKavelAgent");
-    writer.Key("data");
-    writer.StartObject();
-    writer.Key("events");
-    writer.StartArray();
-    for (const auto& event : events) {
-        writer.RawValue(event->content.c_str(), event->content.size(), rapidjson::kObjectType);
-        largest = std::max(largest, event->id);
-    }
-    writer.EndArray();
-    writer.Key("id");
-    writer.Int64(largest + 1);
-    writer.EndObject();
+    eventcenter::writeEventsData(writer, events);
     writer.EndObject();
     return std::string(buffer.GetString(), buffer.GetSize());
 }
