@@ -67,6 +67,8 @@ function(okavel_sign_target target)
         set(_chain --chain ${OKAVEL_SIGNING_CHAIN})
     endif()
     add_dependencies(${target} okavel-sign okavel_dev_keys)
+    # New signing material relinks the target, so that it is signed again with that material.
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${OKAVEL_SIGNING_CERT} ${OKAVEL_SIGNING_KEY})
     add_custom_command(TARGET ${target} POST_BUILD
         COMMAND $<TARGET_FILE:okavel-sign> sign --cert ${OKAVEL_SIGNING_CERT} --key ${OKAVEL_SIGNING_KEY}
                 ${_chain} $<TARGET_FILE:${target}>

@@ -8,33 +8,12 @@
 set -euo pipefail
 
 out=${1:?usage: make-dev-keys.sh OUTDIR}
-openssl=${OPENSSL:-openssl}
-mkdir -p "$out"
-work=$(mktemp -d "$out/.work.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-umask 077
+source "$(dirname "$0")/openssl-ca.sh"
+ca_setup "$out"
 
-start=$(date -u -d '-3 days' +%Y%m%d%H%M%SZ)
 rootEnd=$(date -u -d '+10 years' +%Y%m%d%H%M%SZ)
 leafEnd=$(date -u -d '+3 years' +%Y%m%d%H%M%SZ)
-
-touch "$work/index.txt"
-echo 1000 >"$work/serial"
-cat >"$work/ca.cnf" <<CNF
-[ ca ]
-default_ca = dev
-[ dev ]
-database = $work/index.txt
-new_certs_dir = $work
-serial = $work/serial
-default_md = sha256
-policy = anything
-unique_subject = no
-preserve = yes
-copy_extensions = none
-[ anything ]
-commonName = supplied
-organizationName = optional
+cat >>"$work/ca.cnf" <<CNF
 [ v3_root ]
 basicConstraints = critical, CA:true
 keyUsage = critical, keyCertSign, cRLSign
@@ -45,26 +24,17 @@ keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
-[ req ]
-distinguished_name = dn
-prompt = no
-[ dn ]
-CN = unused
 CNF
 
 "$openssl" genpkey -quiet -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$work/root.key"
 "$openssl" req -new -config "$work/ca.cnf" -key "$work/root.key" \
     -subj "/O=oKavel Development/CN=oKavel Development Root CA" -out "$work/root.csr"
-"$openssl" ca -batch -notext -config "$work/ca.cnf" -selfsign -keyfile "$work/root.key" -in "$work/root.csr" \
-    -startdate "$start" -enddate "$rootEnd" -extensions v3_root -out "$work/root.pem" 2>"$work/ca.log" ||
-    { cat "$work/ca.log" >&2; exit 1; }
+ca_sign "$work/root.csr" "$work/root.pem" v3_root "$rootEnd" -selfsign -keyfile "$work/root.key"
 
 "$openssl" genpkey -quiet -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$work/codesign.key"
 "$openssl" req -new -config "$work/ca.cnf" -key "$work/codesign.key" \
     -subj "/O=Talvern Technologies Ltd/CN=Talvern Technologies Ltd" -out "$work/codesign.csr"
-"$openssl" ca -batch -notext -config "$work/ca.cnf" -cert "$work/root.pem" -keyfile "$work/root.key" \
-    -in "$work/codesign.csr" -startdate "$start" -enddate "$leafEnd" -extensions v3_codesign \
-    -out "$work/codesign.pem" 2>"$work/ca.log" || { cat "$work/ca.log" >&2; exit 1; }
+ca_sign "$work/codesign.csr" "$work/codesign.pem" v3_codesign "$leafEnd" -cert "$work/root.pem" -keyfile "$work/root.key"
 
 "$openssl" genpkey -quiet -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$work/featurelist-private.pem"
 "$openssl" pkey -in "$work/featurelist-private.pem" -pubout -out "$work/featurelist-public.pem"

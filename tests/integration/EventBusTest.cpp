@@ -2,7 +2,10 @@
 
 #include <thrift/TApplicationException.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +25,17 @@ namespace {
 
 const char* const kCorePipe = "oKavelCore-fcd60898-3ef4-423f-acc9-3b28dc0e9e22";
 
+// The socket file appears when the server binds it, a moment before it listens.
+bool acceptsConnections(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    const bool accepted = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return accepted;
+}
+
 // The core host with the bus: "--plugin plugins/oKavelCore -e", the example plug-in beside it, trusting
 // a CA made for the test besides its built-in anchors.
 class EventBus : public ::testing::Test {
@@ -38,7 +52,7 @@ protected:
         ASSERT_TRUE(talvern::test::eventually([&] { return tcpPort() != 0 || !agent->running(); }))
             << agent->out();
         ASSERT_TRUE(agent->running()) << agent->out();
-        ASSERT_TRUE(talvern::test::eventually([&] { return std::filesystem::exists(socketPath()); }));
+        ASSERT_TRUE(talvern::test::eventually([&] { return acceptsConnections(socketPath()); }));
     }
     void TearDown() override {
         box.run({"--plugin", "plugins/oKavelCore", "-e", "--plugin-stop-sync"});
