@@ -61,14 +61,34 @@ bool RpcServerViaPipe::start(const std::string& pipeName) {
                       path);
         return false;
     }
-    // A socket file left by a process that died keeps the address taken.
+    // A socket file left by a process that died keeps the address taken. The socket is bound under a
+    // passing name and takes its own once it listens, so that the file clients look for never stands for
+    // a socket that refuses them.
     ::unlink(path.c_str());
-    auto socket = std::make_shared<apache::thrift::transport::TServerSocket>(path);
-    const bool started = m_runner->start(socket, m_processor, kMaxConcurrentClients, nullptr, [path] {
-        if (::chmod(path.c_str(), 0666) != 0) {
-            OKV_LOG_WARN("the pipe-rpc socket {} stays private; Reason: chmod failed, errno {}", path, errno);
-        }
-    });
+    const std::string bound = path + ".binding";
+    ::unlink(bound.c_str());
+    auto socket = std::make_shared<apache::thrift::transport::TServerSocket>(bound);
+    // Set on the server thread before start() returns.
+    auto placed = std::make_shared<bool>(false);
+    bool started =
+        m_runner->start(socket, m_processor, kMaxConcurrentClients, nullptr, [bound, path, placed] {
+            if (::chmod(bound.c_str(), 0666) != 0) {
+                OKV_LOG_WARN("the pipe-rpc socket {} stays private; Reason: chmod failed, errno {}", path,
+                             errno);
+            }
+            *placed = ::rename(bound.c_str(), path.c_str()) == 0;
+            if (!*placed) {
+                OKV_LOG_ERROR(
+                    "Start the named pipeline RPC service failure; Reason: {} could not take its name, errno "
+                    "{}",
+                    path, errno);
+            }
+        });
+    if (started && !*placed) {
+        m_runner->stop();
+        ::unlink(bound.c_str());
+        started = false;
+    }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_pipeName = pipeName;

@@ -216,9 +216,11 @@ TEST_F(RpcGroup, TheLocalSocketReplacesAStaleFileIsOpenToAllAndGoesAwayOnStop) {
     const std::string path = (dir / "run" / "okavel-test.sock").string();
     fs::create_directories(dir / "run");
     std::ofstream(path) << "left behind";
+    std::ofstream(path + ".binding") << "left behind";
     RpcServerGroup group(portFiles);
     ASSERT_TRUE(group.startPipeServer("okavel-test"));
     EXPECT_EQ(group.pipeSocketPath(), path);
+    EXPECT_FALSE(fs::exists(path + ".binding"));
     struct stat info {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_TRUE(S_ISSOCK(info.st_mode));
@@ -229,6 +231,16 @@ TEST_F(RpcGroup, TheLocalSocketReplacesAStaleFileIsOpenToAllAndGoesAwayOnStop) {
     group.stop();
     EXPECT_FALSE(fs::exists(path));
     group.stop();  // stopping twice is harmless
+}
+
+TEST_F(RpcGroup, ASocketThatCannotTakeItsNameIsNotServed) {
+    const fs::path path = dir / "run" / "okavel-test.sock";
+    fs::create_directories(path / "occupied");
+    RpcServerGroup group(portFiles);
+    EXPECT_FALSE(group.startPipeServer("okavel-test"));
+    EXPECT_TRUE(log.contains("Reason: " + path.string() + " could not take its name"));
+    EXPECT_FALSE(fs::exists(path.string() + ".binding"));
+    EXPECT_TRUE(group.pipeSocketPath().empty());
 }
 
 TEST_F(RpcGroup, ALiveSocketOfAnotherServerIsNotTakenOver) {
