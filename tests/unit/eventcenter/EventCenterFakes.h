@@ -86,7 +86,6 @@ private:
 struct ParsedReply {
     std::int64_t id = -1;
     std::vector<std::string> events;  ///< each content's "event" member
-    bool valid = false;
 };
 
 inline ParsedReply parseReply(const std::string& text) {
@@ -104,7 +103,6 @@ inline ParsedReply parseReply(const std::string& text) {
                 event.IsObject() && event.HasMember("event") ? event["event"].GetString() : "?");
         }
     }
-    reply.valid = true;
     return reply;
 }
 

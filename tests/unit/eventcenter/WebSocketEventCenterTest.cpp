@@ -29,9 +29,6 @@ WsEventsReq subscription(std::int64_t fromId, std::int64_t pid = 0, std::string 
 
 std::int64_t otherPid() { return static_cast<std::int64_t>(::getpid()) + 1; }
 
-/// The "event" member of each content in a notification ("ready" for the ready event) and data.id.
-ParsedReply parseNotification(const std::string& text) { return parseReply(text); }
-
 class WebSocketEventCenterTest : public ::testing::Test {
 protected:
     utilities::Timer timer;
@@ -82,7 +79,7 @@ TEST_F(WebSocketEventCenterTest, ReadyIdAndReplayFollowFromIdAndPid) {
         auto socket = std::make_shared<RecordingSocket>();
         center->addWebSocket(socket, subscription(c.fromId, c.pid));
         ASSERT_EQ(socket->sent().size(), 1u);
-        const auto reply = parseNotification(socket->sent()[0]);
+        const auto reply = parseReply(socket->sent()[0]);
         EXPECT_EQ(reply.events, c.events) << c.fromId << " " << c.pid;
         EXPECT_EQ(reply.id, c.id) << c.fromId << " " << c.pid;
     }
@@ -133,7 +130,7 @@ TEST_F(WebSocketEventCenterTest, ASubscriberRacingBroadcastsSeesEveryEventExactl
     for (const auto& socket : sockets) {
         std::multiset<std::string> seen;
         for (const auto& text : socket->sent()) {
-            for (const auto& name : parseNotification(text).events) {
+            for (const auto& name : parseReply(text).events) {
                 if (name != "ready") {
                     seen.insert(name);
                 }

@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "eventbus/SdpBroadcastImpl.h"
@@ -23,6 +24,7 @@ using talvern::SdpBroadcastClient;
 using talvern::Transport;
 using talvern::rpc::RpcServerGroup;
 using talvern::rpc::thrift::SdpBroadcastImpl;
+using talvern::test::eventually;
 using talvern::test::ScopedEnv;
 using talvern::test::TempDir;
 
@@ -38,13 +40,9 @@ public:
             return true;
         };
     }
-    std::vector<std::string> events() {
-        std::lock_guard lock(m_mutex);
-        return m_events;
-    }
     std::size_t count(const std::string& event) {
-        auto all = events();
-        return static_cast<std::size_t>(std::count(all.begin(), all.end(), event));
+        std::lock_guard lock(m_mutex);
+        return static_cast<std::size_t>(std::count(m_events.begin(), m_events.end(), event));
     }
 
 private:
@@ -85,8 +83,8 @@ protected:
         s.pullTimeoutMs = 50;
         return s;
     }
-    // Events the core service's bus has accepted, by topic, oldest first.
-    std::vector<std::string> coreTopics(CoreService& core) {
+    // The topics of the "mirnEvent|" events the core service's bus holds, oldest first.
+    std::vector<std::string> mirnTopics() {
         auto connection = talvern::test::RpcConnection::tcp(port);
         auto client = connection.bus();
         talvern::rpc::thrift::BroadcastIdentify identity;
@@ -96,9 +94,10 @@ protected:
         client->pull(pulled, identity, 50);
         std::vector<std::string> topics;
         for (const auto& e : pulled.data) {
-            topics.push_back(e.body.topic);
+            if (e.body.topic.rfind("mirnEvent|", 0) == 0) {
+                topics.push_back(e.body.topic);
+            }
         }
-        (void)core;
         return topics;
     }
 
@@ -119,30 +118,17 @@ TEST_F(BroadcastClient, StartedBeforeTheServiceItRetriesThenDeliversWhatWasRaise
     EXPECT_FALSE(client.start());  // already running
     client.broadcast("mirnEvent|one", R"({"event":"1"})");
     client.broadcast("mirnEvent|two", R"({"event":"2"})");
-    ASSERT_TRUE(
-        talvern::test::eventually([&] { return log.contains("fetch event failure, retry after 1 second"); }));
-    ASSERT_TRUE(
-        talvern::test::eventually([&] { return log.contains("The push failure will be retried after 1s"); }));
+    ASSERT_TRUE(eventually([&] { return log.contains("fetch event failure, retry after 1 second"); }));
+    ASSERT_TRUE(eventually([&] { return log.contains("The push failure will be retried after 1s"); }));
 
     CoreService core(dir, port, pipe);
     ASSERT_TRUE(core.started);
     client.broadcast("mirnEvent|three", R"({"event":"3"})");
-    ASSERT_TRUE(talvern::test::eventually([&] {
-        auto topics = coreTopics(core);
-        return std::count_if(topics.begin(), topics.end(),
-                             [](const std::string& t) { return t.rfind("mirnEvent|", 0) == 0; }) == 3;
-    }));
-    std::vector<std::string> mine;
-    for (const auto& t : coreTopics(core)) {
-        if (t.rfind("mirnEvent|", 0) == 0) {
-            mine.push_back(t);
-        }
-    }
-    EXPECT_EQ(mine, (std::vector<std::string>{"mirnEvent|one", "mirnEvent|two", "mirnEvent|three"}));
-    // Its own events reached the local handler exactly once each, not again on their way back.
-    ASSERT_TRUE(talvern::test::eventually([&] { return log.contains("Initialize the event channel"); }));
-    // Its own events come back on the pull and are dropped there.
-    EXPECT_TRUE(talvern::test::eventually(
+    ASSERT_TRUE(eventually([&] { return mirnTopics().size() >= 3; }));
+    EXPECT_EQ(mirnTopics(), (std::vector<std::string>{"mirnEvent|one", "mirnEvent|two", "mirnEvent|three"}));
+    // Its own events come back on the pull and are dropped there: the local handler had each once.
+    ASSERT_TRUE(eventually([&] { return log.contains("Initialize the event channel"); }));
+    EXPECT_TRUE(eventually(
         [&] { return log.contains("Filter event from the service side and generate by this process"); }));
     EXPECT_EQ(received.count(R"(mirnEvent|one={"event":"1"})"), 1u);
     EXPECT_EQ(received.count(R"(mirnEvent|three={"event":"3"})"), 1u);
@@ -155,44 +141,39 @@ TEST_F(BroadcastClient, EventsOfOtherProcessesReachTheHandlerAndARestartedServic
     {
         CoreService core(dir, port, pipe);
         ASSERT_TRUE(client.start());
-        ASSERT_TRUE(talvern::test::eventually([&] { return log.contains("Initialize the event channel"); }));
+        ASSERT_TRUE(eventually([&] { return log.contains("Initialize the event channel"); }));
         auto other = talvern::test::RpcConnection::tcp(port);
         ASSERT_TRUE(other.bus()->push(talvern::test::makeEvent("other-process", 1, "mirnEvent|other")));
-        ASSERT_TRUE(talvern::test::eventually(
-            [&] { return received.count(R"(mirnEvent|other={"event":"e2e"})") == 1; }));
+        ASSERT_TRUE(eventually([&] { return received.count(R"(mirnEvent|other={"event":"e2e"})") == 1; }));
         client.broadcast("mirnEvent|before", "{}");
-        ASSERT_TRUE(
-            talvern::test::eventually([&] { return log.contains("Push events to the server success"); }));
+        ASSERT_TRUE(eventually([&] { return log.contains("Push events to the server success"); }));
     }
     CoreService restarted(dir, port, pipe);
     ASSERT_TRUE(restarted.started);
-    ASSERT_TRUE(talvern::test::eventually([&] { return log.contains("change channel(eventID: "); }));
+    ASSERT_TRUE(eventually([&] { return log.contains("change channel(eventID: "); }));
     client.broadcast("mirnEvent|after", "{}");
-    ASSERT_TRUE(talvern::test::eventually([&] {
-        auto topics = coreTopics(restarted);
-        return std::find(topics.begin(), topics.end(), "mirnEvent|after") != topics.end();
-    }));
+    ASSERT_TRUE(eventually([&] { return !mirnTopics().empty(); }));
     // The event pushed to the first service is not pushed again to the new one.
-    auto topics = coreTopics(restarted);
-    EXPECT_EQ(std::count(topics.begin(), topics.end(), "mirnEvent|before"), 0);
+    EXPECT_EQ(mirnTopics(), std::vector<std::string>{"mirnEvent|after"});
     client.stop();
 }
 
 TEST_F(BroadcastClient, TheChosenTransportIsTriedFirst) {
     CoreService core(dir, port, pipe);
     ASSERT_TRUE(core.started);
-    for (auto [transport, name] : {std::pair{Transport::pipe, "Pipe"}, std::pair{Transport::tcp, "TCP"}}) {
+    // "all" starts with the transport that connected last.
+    for (auto [transport, name, other] :
+         {std::tuple{Transport::tcp, "TCP", "Pipe"}, std::tuple{Transport::pipe, "Pipe", "TCP"},
+          std::tuple{Transport::all, "Pipe", "TCP"}}) {
+        SCOPED_TRACE(name);
         talvern::test::LogCapture capture;
         SdpBroadcastClient client(settings(transport));
         client.setEventHandler(received.handler());
         client.start();
-        ASSERT_TRUE(talvern::test::eventually([&] { return capture.contains("success by"); }));
+        ASSERT_TRUE(eventually([&] { return capture.contains("success by"); }));
         client.stop();
-        const std::string text = capture.text();
-        auto firstTry = text.find("Ready to connect to the target address");
-        ASSERT_NE(firstTry, std::string::npos);
-        EXPECT_NE(text.find(std::string("by ") + name + " communication.", firstTry), std::string::npos);
-        EXPECT_NE(text.find(std::string("success by ") + name + " communication."), std::string::npos);
+        EXPECT_TRUE(capture.contains(std::string("success by ") + name + " communication."));
+        EXPECT_EQ(capture.count({"Ready to connect", std::string("by ") + other + " communication."}), 0);
     }
 }
 

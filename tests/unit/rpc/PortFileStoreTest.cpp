@@ -71,8 +71,3 @@ TEST(PortFileStore, WriteFailsWhenTheDirectoryCannotBeMade) {
     EXPECT_FALSE(store.write("thrift", 1234, ec));
     EXPECT_TRUE(ec);
 }
-
-TEST(PortFileStore, TheProcessWideStoreUsesVarRun) {
-    EXPECT_EQ(PortFileStore::instance()->directory(), "var/run");
-    EXPECT_EQ(PortFileStore::instance(), PortFileStore::instance());
-}

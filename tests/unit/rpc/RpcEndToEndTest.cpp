@@ -31,19 +31,18 @@
 using namespace std::chrono_literals;
 using apache::thrift::TApplicationException;
 using apache::thrift::protocol::TProtocol;
+using apache::thrift::transport::TSocket;
 using apache::thrift::transport::TTransportException;
 using talvern::rpc::RpcServerGroup;
 using talvern::rpc::thrift::BroadcastIdentify;
 using talvern::rpc::thrift::BroadcastPullEvent;
 using talvern::rpc::thrift::BroadcastPushEvent;
 using talvern::rpc::thrift::SdpBroadcastImpl;
-using talvern::test::freeTcpPort;
+using talvern::test::makeEvent;
 using talvern::test::RpcConnection;
 using talvern::test::ScopedEnv;
 using talvern::test::TempDir;
 namespace thrift = talvern::rpc::thrift;
-
-using talvern::test::makeEvent;
 
 namespace {
 
@@ -93,6 +92,37 @@ std::string encode(const std::function<void(TProtocol&)>& write) {
     return buffer->getBufferAsString();
 }
 
+// A push call up to the start of its event structure.
+void beginPushEvent(TProtocol& out) {
+    out.writeMessageBegin("SdpBroadcastService:push", apache::thrift::protocol::T_CALL, 1);
+    out.writeStructBegin("SdpBroadcast_push_args");
+    out.writeFieldBegin("event", apache::thrift::protocol::T_STRUCT, 1);
+    out.writeStructBegin("BroadcastPushEvent");
+}
+
+// Closes a structure that is a field of the enclosing one.
+void endStructField(TProtocol& out) {
+    out.writeFieldStop();
+    out.writeStructEnd();
+    out.writeFieldEnd();
+}
+
+// A peer check that finds the caller through the call's socket, records its pid in `seen` and lets it
+// through while `allow` holds.
+talvern::rpc::PeerCheck recordingCheck(std::function<uint32_t(TSocket&, std::error_code&)> pidOf,
+                                       std::atomic<uint32_t>& seen, const std::atomic<bool>& allow) {
+    talvern::rpc::PeerCheck check;
+    check.resolvePid = [pidOf](const std::shared_ptr<TProtocol>& in, std::error_code& ec) -> uint32_t {
+        auto socket = talvern::rpc::callSocket(in);
+        return socket ? pidOf(*socket, ec) : 0;
+    };
+    check.authorize = [&seen, &allow](uint32_t pid, std::error_code&) {
+        seen = pid;
+        return allow.load();
+    };
+    return check;
+}
+
 }  // namespace
 
 class RpcServices : public ::testing::Test {
@@ -115,7 +145,7 @@ protected:
             "SdpCapacitiesService",
             talvern::createSdpCapacitiesProcessor(std::make_shared<talvern::SdpCapacitiesService>(
                 [] { return std::vector<std::string>{R"({"name":"m","version":"1"})"}; })));
-        port = freeTcpPort();
+        port = talvern::test::freeTcpPort();
         ASSERT_TRUE(group->start("thrift", port, "okavel-e2e"));
         ASSERT_TRUE(bus->start());
     }
@@ -139,7 +169,7 @@ protected:
 INSTANTIATE_TEST_SUITE_P(Transports, RpcEndToEnd, ::testing::Values(Transport::Pipe, Transport::Tcp),
                          [](const auto& info) { return info.param == Transport::Pipe ? "Pipe" : "Tcp"; });
 
-TEST_P(RpcEndToEnd, ProbeIdentifyReadyEventAndRepeatRules) {
+TEST_P(RpcEndToEnd, ProbeIdentifyReadyEventRepeatRulesAndAnEmptyPull) {
     auto connection = connect();
     auto client = connection.bus();
     EXPECT_TRUE(client->IsRpcStatusNormal());
@@ -149,11 +179,8 @@ TEST_P(RpcEndToEnd, ProbeIdentifyReadyEventAndRepeatRules) {
     EXPECT_EQ(identity.channelID, bus->serverChannel());
     EXPECT_EQ(identity.eventID, 0);
 
-    BroadcastIdentify unknown;
-    unknown.channelID = "";
-    unknown.eventID = 0;
     BroadcastPullEvent first;
-    client->pull(first, unknown, 3600 * 1000);  // answered at once, or the test times out
+    client->pull(first, BroadcastIdentify(), 3600 * 1000);  // answered at once, or the test times out
     ASSERT_EQ(first.data.size(), 1u);
     EXPECT_EQ(first.data[0].body.topic, "statusEvent|eventbus.ready");
     EXPECT_EQ(first.identify.channelID, bus->serverChannel());
@@ -165,20 +192,13 @@ TEST_P(RpcEndToEnd, ProbeIdentifyReadyEventAndRepeatRules) {
     EXPECT_EQ(accepted, (std::vector<bool>{true, false, false, true}));
     client->identify(identity);
     EXPECT_EQ(identity.eventID, 2);
-}
 
-TEST_P(RpcEndToEnd, APullThatTimesOutStillCarriesTheIdentity) {
-    auto connection = connect();
-    auto client = connection.bus();
-    ASSERT_TRUE(client->push(makeEvent("c", 0)));
-    BroadcastIdentify cursor;
-    cursor.channelID = bus->serverChannel();
-    cursor.eventID = 1;
-    BroadcastPullEvent pulled;
-    client->pull(pulled, cursor, 10);
-    EXPECT_TRUE(pulled.data.empty());
-    EXPECT_EQ(pulled.identify.channelID, bus->serverChannel());
-    EXPECT_EQ(pulled.identify.eventID, 1);
+    // Nothing newer: the pull times out and its empty answer still carries the identity.
+    BroadcastPullEvent empty;
+    client->pull(empty, identity, 10);
+    EXPECT_TRUE(empty.data.empty());
+    EXPECT_EQ(empty.identify.channelID, bus->serverChannel());
+    EXPECT_EQ(empty.identify.eventID, 2);
 }
 
 TEST_P(RpcEndToEnd, AServiceRegisteredAfterStartIsReachable) {
@@ -242,26 +262,6 @@ TEST_P(RpcEndToEnd, UnknownMethodsAndServicesAreRefusedWithApplicationExceptions
     EXPECT_TRUE(connection.bus()->IsRpcStatusNormal());
 }
 
-TEST_F(RpcServices, AnEventPushedOnOneTransportIsPulledOnTheOther) {
-    auto viaTcp = connect(Transport::Tcp);
-    auto viaPipe = connect(Transport::Pipe);
-    ASSERT_TRUE(viaTcp.bus()->push(makeEvent("tcp-side", 0, "testEvent|crossing")));
-    BroadcastIdentify from;
-    from.channelID = bus->serverChannel();
-    from.eventID = 0;
-    BroadcastPullEvent pulled;
-    viaPipe.bus()->pull(pulled, from, 1000);
-    ASSERT_EQ(pulled.data.size(), 1u);
-    EXPECT_EQ(pulled.data[0].body.topic, "testEvent|crossing");
-    EXPECT_EQ(pulled.data[0].origin.channelID, "tcp-side");
-    EXPECT_EQ(pulled.identify.eventID, 1);
-
-    ASSERT_TRUE(viaPipe.bus()->push(makeEvent("pipe-side", 0, "testEvent|back")));
-    viaTcp.bus()->pull(pulled, pulled.identify, 1000);
-    ASSERT_EQ(pulled.data.size(), 1u);
-    EXPECT_EQ(pulled.data[0].origin.channelID, "pipe-side");
-}
-
 TEST_F(RpcServices, HostileInputClosesOnlyItsOwnConnection) {
     const std::string socketPath = group->pipeSocketPath();
     std::mutex handledMutex;
@@ -298,112 +298,81 @@ TEST_F(RpcServices, HostileInputClosesOnlyItsOwnConnection) {
             ADD_FAILURE() << "the background client failed: " << e.what();
         }
     });
-
     ASSERT_TRUE(talvern::test::eventually([&] { return backgroundPushed.load() > 0; }));
+
+    struct Hostile {
+        const char* what;
+        std::string bytes;
+        bool endWriting;
+        const char* logged;
+    };
+    const Hostile inputs[] = {
+        {"garbage", "\xde\xad\xbe\xef garbage that is no thrift message", false, nullptr},
+        {"a message cut short", encode(beginPushEvent), true, nullptr},
+        {"an origin without its required eventID: refused before the handler runs",
+         encode([](TProtocol& out) {
+             beginPushEvent(out);
+             out.writeFieldBegin("body", apache::thrift::protocol::T_STRUCT, 1);
+             makeEvent("incomplete", 0, "testEvent|incomplete").body.write(&out);
+             out.writeFieldEnd();
+             out.writeFieldBegin("origin", apache::thrift::protocol::T_STRUCT, 2);
+             out.writeStructBegin("BroadcastIdentify");
+             out.writeFieldBegin("channelID", apache::thrift::protocol::T_STRING, 1);
+             out.writeString("incomplete");
+             out.writeFieldEnd();
+             endStructField(out);  // origin, without eventID
+             endStructField(out);  // event
+             out.writeFieldStop();
+             out.writeStructEnd();
+             out.writeMessageEnd();
+         }),
+         false, "Invalid data"},
+        {"a topic string declared 2 GiB long", encode([](TProtocol& out) {
+             beginPushEvent(out);
+             out.writeFieldBegin("body", apache::thrift::protocol::T_STRUCT, 1);
+             out.writeStructBegin("BroadcastBody");
+             out.writeFieldBegin("topic", apache::thrift::protocol::T_STRING, 1);
+             out.writeI32(0x7fffffff);
+             out.writeI32(0x41414141);
+         }),
+         false, "Exceeded size limit"},
+        {"a reply sent to the server", encode([](TProtocol& out) {
+             out.writeMessageBegin("SdpBroadcastService:push", apache::thrift::protocol::T_REPLY, 1);
+             out.writeStructBegin("result");
+             out.writeFieldStop();
+             out.writeStructEnd();
+             out.writeMessageEnd();
+         }),
+         false, "received invalid message type 2 from client"},
+    };
 
     auto steady = connect(Transport::Tcp);
     auto steadyBus = steady.bus();
     int64_t nextId = 0;
-    auto stillServing = [&] {
+    const std::size_t residentBefore = residentBytes();
+    for (const Hostile& input : inputs) {
+        SCOPED_TRACE(input.what);
+        {
+            RawConnection raw(socketPath);
+            raw.send(input.bytes);
+            if (input.endWriting) {
+                raw.endWriting();
+            }
+            EXPECT_TRUE(raw.closedByServer());
+        }
+        if (input.logged) {
+            EXPECT_TRUE(log.contains(input.logged));
+        }
+        // The steady client is still served.
         ASSERT_TRUE(steadyBus->push(makeEvent("steady", nextId)));
-        BroadcastIdentify identity;
-        steadyBus->identify(identity);
-        BroadcastIdentify from;
-        from.channelID = bus->serverChannel();
-        from.eventID = identity.eventID - 1;
+        BroadcastIdentify justPushed;
+        steadyBus->identify(justPushed);
+        --justPushed.eventID;
         BroadcastPullEvent pulled;
-        steadyBus->pull(pulled, from, 1000);
+        steadyBus->pull(pulled, justPushed, 1000);
         ASSERT_FALSE(pulled.data.empty());
         ++nextId;
-    };
-    // A push call up to the first field of the event's body.
-    auto callHeader = [](TProtocol& out) {
-        out.writeMessageBegin("SdpBroadcastService:push", apache::thrift::protocol::T_CALL, 1);
-        out.writeStructBegin("SdpBroadcast_push_args");
-        out.writeFieldBegin("event", apache::thrift::protocol::T_STRUCT, 1);
-    };
-    // ... and on to the topic's string, whose length comes next.
-    auto topicHeader = [&](TProtocol& out) {
-        callHeader(out);
-        out.writeStructBegin("BroadcastPushEvent");
-        out.writeFieldBegin("body", apache::thrift::protocol::T_STRUCT, 1);
-        out.writeStructBegin("BroadcastBody");
-        out.writeFieldBegin("topic", apache::thrift::protocol::T_STRING, 1);
-    };
-    const std::size_t residentBefore = residentBytes();
-
-    {  // garbage
-        RawConnection raw(socketPath);
-        raw.send(std::string("\xde\xad\xbe\xef garbage that is no thrift message"));
-        EXPECT_TRUE(raw.closedByServer());
     }
-    stillServing();
-    {  // a message cut short
-        RawConnection raw(socketPath);
-        std::string whole = encode([&](TProtocol& out) {
-            callHeader(out);
-            out.writeStructBegin("BroadcastPushEvent");
-        });
-        raw.send(whole);
-        raw.endWriting();
-        EXPECT_TRUE(raw.closedByServer());
-    }
-    stillServing();
-    {  // an origin without its required eventID: refused before the handler runs
-        RawConnection raw(socketPath);
-        raw.send(encode([&](TProtocol& out) {
-            topicHeader(out);
-            out.writeString("testEvent|incomplete");
-            out.writeFieldEnd();
-            out.writeFieldBegin("content", apache::thrift::protocol::T_STRING, 2);
-            out.writeString("{}");
-            out.writeFieldEnd();
-            out.writeFieldStop();
-            out.writeStructEnd();
-            out.writeFieldEnd();
-            out.writeFieldBegin("origin", apache::thrift::protocol::T_STRUCT, 2);
-            out.writeStructBegin("BroadcastIdentify");
-            out.writeFieldBegin("channelID", apache::thrift::protocol::T_STRING, 1);
-            out.writeString("incomplete");
-            out.writeFieldEnd();
-            out.writeFieldStop();
-            out.writeStructEnd();
-            out.writeFieldEnd();
-            out.writeFieldStop();
-            out.writeStructEnd();
-            out.writeFieldEnd();
-            out.writeFieldStop();
-            out.writeStructEnd();
-            out.writeMessageEnd();
-        }));
-        EXPECT_TRUE(raw.closedByServer());
-        EXPECT_TRUE(log.contains("Invalid data"));
-    }
-    stillServing();
-    {  // a string declared 2 GiB long
-        RawConnection raw(socketPath);
-        raw.send(encode([&](TProtocol& out) {
-            topicHeader(out);
-            out.writeI32(0x7fffffff);
-            out.writeI32(0x41414141);
-        }));
-        EXPECT_TRUE(raw.closedByServer());
-        EXPECT_TRUE(log.contains("Exceeded size limit"));
-    }
-    stillServing();
-    {  // a reply sent to the server
-        RawConnection raw(socketPath);
-        raw.send(encode([&](TProtocol& out) {
-            out.writeMessageBegin("SdpBroadcastService:push", apache::thrift::protocol::T_REPLY, 1);
-            out.writeStructBegin("result");
-            out.writeFieldStop();
-            out.writeStructEnd();
-            out.writeMessageEnd();
-        }));
-        EXPECT_TRUE(raw.closedByServer());
-        EXPECT_TRUE(log.contains("received invalid message type 2 from client"));
-    }
-    stillServing();
     // The other client is still served after all of it.
     const int64_t pushedSoFar = backgroundPushed.load();
     EXPECT_TRUE(talvern::test::eventually([&] { return backgroundPushed.load() > pushedSoFar + 1; }));
@@ -437,6 +406,7 @@ TEST_F(RpcServices, TheLocalSocketServesAtMost32ClientsAtOnceAndSurvivesARush) {
     EXPECT_TRUE(RpcConnection::tcp(port).bus()->IsRpcStatusNormal());
 }
 
+// Pushers and pullers on both transports: every puller sees the events pushed over the other one too.
 TEST_F(RpcServices, ConcurrentPushersAndPullersOverBothTransportsSeeEveryEventOnceInOrder) {
     constexpr int kPushers = 8;
     constexpr int kPullers = 8;
@@ -450,12 +420,9 @@ TEST_F(RpcServices, ConcurrentPushersAndPullersOverBothTransportsSeeEveryEventOn
         threads.emplace_back([&, p] {
             auto connection = connect(p % 2 ? Transport::Tcp : Transport::Pipe);
             auto client = connection.bus();
-            BroadcastIdentify cursor;
-            cursor.channelID = "";
-            cursor.eventID = 0;
             BroadcastPullEvent pulled;
-            client->pull(pulled, cursor, 100);  // the ready event: learns the channel and the next id
-            cursor = pulled.identify;
+            client->pull(pulled, BroadcastIdentify(), 100);  // the ready event: the channel and the next id
+            BroadcastIdentify cursor = pulled.identify;
             ++ready;
             while (received[p].size() < kTotal) {
                 client->pull(pulled, cursor, 100);
@@ -497,39 +464,30 @@ TEST(RpcPeerCheck, EveryCallPassesThePeerCheckAndARefusedOneGetsNoReply) {
     TempDir dir;
     ScopedEnv runtime("OKAVEL_RUNTIME_DIR", (dir / "run").string());
     talvern::test::LogCapture log;
-    auto bus = std::make_shared<SdpBroadcastImpl>();
     std::atomic<bool> allow{true};
-    std::atomic<uint32_t> seenPid{0};
-    talvern::rpc::PeerCheck check;
-    check.resolvePid = [](const std::shared_ptr<TProtocol>& in, std::error_code& ec) -> uint32_t {
-        auto socket = talvern::rpc::callSocket(in);
-        return socket ? talvern::rpc::unixPeerPid(socket->getSocketFD(), ec) : 0;
-    };
-    check.authorize = [&](uint32_t pid, std::error_code&) {
-        seenPid = pid;
-        return allow.load();
-    };
-    // TCP: the owner of the client's end of the connection.
-    std::atomic<uint32_t> seenTcpPid{0};
-    talvern::rpc::PeerCheck tcpCheck;
-    tcpCheck.resolvePid = [](const std::shared_ptr<TProtocol>& in, std::error_code& ec) -> uint32_t {
-        auto socket = talvern::rpc::callSocket(in);
-        return socket ? talvern::rpc::tcpPortOwnerPid(static_cast<uint16_t>(socket->getPeerPort()), ec) : 0;
-    };
-    tcpCheck.authorize = [&](uint32_t pid, std::error_code&) {
-        seenTcpPid = pid;
-        return true;
-    };
+    std::atomic<uint32_t> tcpPid{0};
+    std::atomic<uint32_t> pipePid{0};
     RpcServerGroup group(std::make_shared<talvern::utilities::PortFileStore>((dir / "var").string()));
-    group.setPeerChecks(tcpCheck, check);
-    group.registerProcessor("SdpBroadcastService", thrift::createSdpBroadcastProcessor(bus));
-    ASSERT_TRUE(group.start("thrift", freeTcpPort(), "okavel-peer"));
+    group.setPeerChecks(  // TCP: the owner of the client's end of the connection
+        recordingCheck(
+            [](TSocket& socket, std::error_code& ec) {
+                return talvern::rpc::tcpPortOwnerPid(static_cast<uint16_t>(socket.getPeerPort()), ec);
+            },
+            tcpPid, allow),
+        recordingCheck(
+            [](TSocket& socket, std::error_code& ec) {
+                return talvern::rpc::unixPeerPid(socket.getSocketFD(), ec);
+            },
+            pipePid, allow));
+    group.registerProcessor("SdpBroadcastService",
+                            thrift::createSdpBroadcastProcessor(std::make_shared<SdpBroadcastImpl>()));
+    ASSERT_TRUE(group.start("thrift", talvern::test::freeTcpPort(), "okavel-peer"));
     EXPECT_TRUE(RpcConnection::tcp(group.tcpPort()).bus()->IsRpcStatusNormal());
-    EXPECT_EQ(seenTcpPid.load(), static_cast<uint32_t>(::getpid()));
+    EXPECT_EQ(tcpPid.load(), static_cast<uint32_t>(::getpid()));
 
     auto connection = RpcConnection::unixSocket(group.pipeSocketPath());
     EXPECT_TRUE(connection.bus()->IsRpcStatusNormal());
-    EXPECT_EQ(seenPid.load(), static_cast<uint32_t>(::getpid()));
+    EXPECT_EQ(pipePid.load(), static_cast<uint32_t>(::getpid()));
 
     allow = false;
     EXPECT_THROW(connection.bus()->IsRpcStatusNormal(), TTransportException);

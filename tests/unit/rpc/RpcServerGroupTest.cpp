@@ -7,18 +7,14 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <set>
 
 #include "rpc/NetworkPortDetector.h"
-#include "rpc/RpcServer.h"
 #include "rpc/RpcServerGroup.h"
-#include "rpc/RpcServerViaPipe.h"
 #include "support/LogCapture.h"
 #include "support/PortFileStore.h"
 #include "support/TempDir.h"
 #include "unit/rpc/RpcTestSupport.h"
 
-using namespace std::chrono_literals;
 using talvern::rpc::RpcServerGroup;
 using talvern::test::freeTcpPort;
 using talvern::test::RpcConnection;
@@ -37,13 +33,21 @@ protected:
     std::shared_ptr<PortFileStore> portFiles =
         std::make_shared<PortFileStore>((dir / "var" / "run").string());
     talvern::test::LogCapture log;
+    RpcServerGroup group{portFiles};
+    const uint16_t start = freeTcpPort();
 
-    fs::path portFile(const std::string& name = "plugins/test/thrift") const {
-        return dir / "var" / "run" / name;
+    // A free port other than `start`.
+    uint16_t otherFreePort() const {
+        uint16_t port = freeTcpPort();
+        while (port == start) {
+            port = freeTcpPort();
+        }
+        return port;
     }
-    uint16_t readPortFile(const std::string& name = "plugins/test/thrift") const {
+    fs::path portFile() const { return dir / "var" / "run" / "plugins/test/thrift"; }
+    uint16_t readPortFile() const {
         uint16_t port = 0;
-        EXPECT_TRUE(portFiles->read(name, port));
+        EXPECT_TRUE(portFiles->read("plugins/test/thrift", port));
         return port;
     }
 };
@@ -131,12 +135,9 @@ TEST(NetworkPortDetectorTest, HoldsThePortUntilClosed) {
 }
 
 TEST_F(RpcGroup, TheStartingPortIsUsedAndPublished) {
-    RpcServerGroup group(portFiles);
-    const uint16_t start = freeTcpPort();
     ASSERT_TRUE(group.startTcpServer("plugins/test/thrift", start));
     EXPECT_EQ(group.tcpPort(), start);
     EXPECT_EQ(readPortFile(), start);
-    EXPECT_EQ(fs::status(portFile()).permissions(), fs::perms(0744));
     EXPECT_TRUE(
         log.contains("RPC(TCP) Service start success, the listening port is " + std::to_string(start)));
     EXPECT_TRUE(log.contains("start tcp-rpc server for 127.0.0.1:" + std::to_string(start) +
@@ -145,31 +146,23 @@ TEST_F(RpcGroup, TheStartingPortIsUsedAndPublished) {
 }
 
 TEST_F(RpcGroup, ThePortFilePortIsTriedFirstAndNotWrittenAgain) {
-    const uint16_t filed = freeTcpPort();
+    const uint16_t filed = otherFreePort();
     std::error_code ec;
     ASSERT_TRUE(portFiles->write("plugins/test/thrift", filed, ec));
     const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24);
     fs::last_write_time(portFile(), old);
-
-    RpcServerGroup group(portFiles);
-    uint16_t start = freeTcpPort();
-    while (start == filed) {
-        start = freeTcpPort();
-    }
     ASSERT_TRUE(group.startTcpServer("plugins/test/thrift", start));
     EXPECT_EQ(group.tcpPort(), filed);
     EXPECT_EQ(fs::last_write_time(portFile()), old);
 }
 
 TEST_F(RpcGroup, ABusyPortFilePortFallsBackToTheCandidatesAndIsReplaced) {
-    const uint16_t filed = freeTcpPort();
+    const uint16_t filed = otherFreePort();
     NetworkPortDetector busy;
     std::error_code ec;
     ASSERT_TRUE(busy.open("127.0.0.1", filed, ec));
     ASSERT_TRUE(portFiles->write("plugins/test/thrift", filed, ec));
 
-    RpcServerGroup group(portFiles);
-    const uint16_t start = freeTcpPort();
     ASSERT_TRUE(group.startTcpServer("plugins/test/thrift", start));
     EXPECT_EQ(group.tcpPort(), start);
     EXPECT_EQ(readPortFile(), start);
@@ -180,7 +173,6 @@ TEST_F(RpcGroup, ABusyPortFilePortFallsBackToTheCandidatesAndIsReplaced) {
 TEST_F(RpcGroup, WhenEveryCandidateIsTakenARandomPortIsUsedAndWritten) {
     HeldCandidates candidates;
     ASSERT_EQ(candidates.held.size(), 8u) << "could not find eight free candidate ports";
-    RpcServerGroup group(portFiles);
     ASSERT_TRUE(group.startTcpServer("plugins/test/thrift", candidates.start));
     const uint16_t port = group.tcpPort();
     const auto list = RpcServerGroup::candidatePorts(candidates.start);
@@ -194,9 +186,8 @@ TEST_F(RpcGroup, WhenEveryCandidateIsTakenARandomPortIsUsedAndWritten) {
 TEST_F(RpcGroup, AnUnwritablePortFileIsLoggedAndTheServerKeepsRunning) {
     std::ofstream(dir / "blocker") << "x";
     auto blocked = std::make_shared<PortFileStore>((dir / "blocker").string());
-    RpcServerGroup group(blocked);
-    const uint16_t start = freeTcpPort();
-    ASSERT_TRUE(group.startTcpServer("thrift", start));
+    RpcServerGroup writesNothing(blocked);
+    ASSERT_TRUE(writesNothing.startTcpServer("thrift", start));
     EXPECT_TRUE(log.contains("fail to write temporary file for 'thrift',path:" +
                              (dir / "blocker" / "thrift").string() + "; Reason: maybe permission deny"));
     // No service is registered: the call is refused, but the server answers.
@@ -204,8 +195,6 @@ TEST_F(RpcGroup, AnUnwritablePortFileIsLoggedAndTheServerKeepsRunning) {
 }
 
 TEST_F(RpcGroup, AnEmptyPipeNameFailsThePipeButStillBringsUpTcp) {
-    RpcServerGroup group(portFiles);
-    const uint16_t start = freeTcpPort();
     EXPECT_FALSE(group.start("plugins/test/thrift", start, ""));
     EXPECT_EQ(group.tcpPort(), start);
     EXPECT_TRUE(log.contains("Start the named pipeline RPC service failure; Reason: The pipe name is empty"));
@@ -217,7 +206,6 @@ TEST_F(RpcGroup, TheLocalSocketReplacesAStaleFileIsOpenToAllAndGoesAwayOnStop) {
     fs::create_directories(dir / "run");
     std::ofstream(path) << "left behind";
     std::ofstream(path + ".binding") << "left behind";
-    RpcServerGroup group(portFiles);
     ASSERT_TRUE(group.startPipeServer("okavel-test"));
     EXPECT_EQ(group.pipeSocketPath(), path);
     EXPECT_FALSE(fs::exists(path + ".binding"));
@@ -236,7 +224,6 @@ TEST_F(RpcGroup, TheLocalSocketReplacesAStaleFileIsOpenToAllAndGoesAwayOnStop) {
 TEST_F(RpcGroup, ASocketThatCannotTakeItsNameIsNotServed) {
     const fs::path path = dir / "run" / "okavel-test.sock";
     fs::create_directories(path / "occupied");
-    RpcServerGroup group(portFiles);
     EXPECT_FALSE(group.startPipeServer("okavel-test"));
     EXPECT_TRUE(log.contains("Reason: " + path.string() + " could not take its name"));
     EXPECT_FALSE(fs::exists(path.string() + ".binding"));
@@ -256,8 +243,6 @@ TEST_F(RpcGroup, ALiveSocketOfAnotherServerIsNotTakenOver) {
 }
 
 TEST_F(RpcGroup, BothServersStartTogetherAndCanBeStartedAgainAfterStop) {
-    RpcServerGroup group(portFiles);
-    const uint16_t start = freeTcpPort();
     ASSERT_TRUE(group.start("plugins/test/thrift", start, "okavel-both"));
     EXPECT_EQ(group.tcpPort(), start);
     RpcConnection::tcp(start);

@@ -16,10 +16,13 @@ const std::string kAgent =
     R"({"name":"oKavelAgent","version":"2.3.10.73","custom":{"code":"","version":""},"description":"First release"})";
 }
 
-TEST(SdpCapacities, WithoutModulesTheDocumentIsTheAgentAloneAndCompact) {
-    SdpCapacities capacities;
-    capacities.updateSubCapacities({});
-    EXPECT_EQ(capacities.text(), kAgent);
+TEST(SdpCapacities, WithoutAValidModuleTheDocumentIsTheAgentAloneAndCompact) {
+    for (const auto& modules :
+         {std::vector<std::string>{}, std::vector<std::string>{"{", R"({"name":"x"})"}}) {
+        SdpCapacities capacities;
+        capacities.updateSubCapacities(modules);
+        EXPECT_EQ(capacities.text(), kAgent);
+    }
     std::string out;
     SdpCapacitiesService service;
     service.getCapacities(out);
@@ -43,12 +46,6 @@ TEST(SdpCapacities, ValidModulesAppearWholeUnderDependencyInOrderAndInvalidOnesA
                   R"({"version":"2","name":"dns"}]})");
     EXPECT_TRUE(log.contains("Parser submodule of oKavelAgent.exe capability error. content: not json"));
     EXPECT_EQ(log.count("The module capacity is lack of the key of 'name' or 'version'."), 2);
-}
-
-TEST(SdpCapacities, OnlyInvalidModulesLeaveNoDependencyMember) {
-    SdpCapacities capacities;
-    capacities.updateSubCapacities({"{", R"({"name":"x"})"});
-    EXPECT_EQ(capacities.text(), kAgent);
 }
 
 TEST(SdpCapacitiesService, RebuildsFromTheProviderOnEveryCall) {

@@ -15,6 +15,7 @@
 #include "rpcauth/PeerIdentity.h"
 #include "rpcauth/ProcessSignCache.h"
 #include "support/ErrorCategories.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 using namespace std::chrono_literals;
@@ -68,6 +69,18 @@ protected:
         return verifier.isTalvernProcess(pid, ec);
     }
 };
+
+// A socket listening on a loopback port of the kernel's choice; `address` is where it listens.
+int loopbackListener(sockaddr_in& address) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    EXPECT_EQ(::listen(fd, 1), 0);
+    socklen_t length = sizeof(address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return fd;
+}
 
 }  // namespace
 
@@ -181,45 +194,30 @@ TEST(ProcessSignCacheTest, FiftyFirstEntryEvictsTheOldest) {
 }
 
 TEST(TcpOwner, FindsTheOwnerOfARealLoopbackConnection) {
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(listener, 0);
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    socklen_t length = sizeof(address);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-
+    int listener = loopbackListener(address);
     int client = ::socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    int accepted = ::accept(listener, nullptr, nullptr);
-    sockaddr_in peer{};
-    length = sizeof(peer);
-    ::getpeername(accepted, reinterpret_cast<sockaddr*>(&peer), &length);
+    sockaddr_in clientEnd{};
+    socklen_t length = sizeof(clientEnd);
+    ::getsockname(client, reinterpret_cast<sockaddr*>(&clientEnd), &length);
 
     std::error_code ec;
-    EXPECT_EQ(talvern::rpc::tcpPortOwnerPid(ntohs(peer.sin_port), ec),
+    EXPECT_EQ(talvern::rpc::tcpPortOwnerPid(ntohs(clientEnd.sin_port), ec),
               static_cast<std::uint32_t>(::getpid()));
     EXPECT_FALSE(ec);
-    ::close(accepted);
     ::close(client);
     ::close(listener);
 }
 
 TEST(TcpOwner, PortWithoutARowIsNotFound) {
-    // Bind and close to learn a port that nobody uses now.
-    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    talvern::test::LogCapture log;
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    socklen_t length = sizeof(address);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(probe);
+    ::close(loopbackListener(address));  // a port that nobody uses now
     std::error_code ec;
     EXPECT_EQ(talvern::rpc::tcpPortOwnerPid(ntohs(address.sin_port), ec), 0u);
     EXPECT_TRUE(ec);
+    EXPECT_TRUE(log.contains("get Rpc Client Port Failed"));
 }
 
 TEST(UnixPeer, SocketPairPeerIsThisProcess) {
