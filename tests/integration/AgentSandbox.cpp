@@ -4,39 +4,30 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <fstream>
-#include <sstream>
-#include <thread>
+
+#include "signcheck/FileSigner.h"
+#include "support/Args.h"
+#include "support/TestFiles.h"
 
 extern char** environ;
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 
 namespace talvern::test {
 
-bool signWithDevelopmentKey(const fs::path& file) {
-    std::string command = std::string(OKAVEL_SIGN_TOOL) + " sign --cert '" + OKAVEL_DEV_SIGNING_CERT +
-                          "' --key '" + OKAVEL_DEV_SIGNING_KEY + "' '" + file.string() + "' >/dev/null";
-    return std::system(command.c_str()) == 0;
+std::string signWith(const fs::path& file, const fs::path& certificate, const fs::path& key,
+                     std::optional<std::time_t> signingTime) {
+    signCheck::SignOptions options;
+    options.certificatePath = certificate.string();
+    options.keyPath = key.string();
+    options.signingTime = signingTime;
+    std::error_code ec;
+    std::string detail;
+    return signCheck::signFile(file.string(), options, ec, detail) ? "" : ec.message() + " " + detail;
 }
-
-namespace {
-
-int decodeStatus(int status) {
-    if (WIFEXITED(status)) {
-        return WEXITSTATUS(status);
-    }
-    if (WIFSIGNALED(status)) {
-        return -WTERMSIG(status);
-    }
-    return -1000;
-}
-
-}  // namespace
 
 AgentProcess::AgentProcess(pid_t pid, fs::path out, fs::path err)
     : m_pid(pid), m_out(std::move(out)), m_err(std::move(err)) {}
@@ -45,44 +36,23 @@ AgentProcess::~AgentProcess() {
     if (!m_reaped && m_pid > 0) {
         ::kill(m_pid, SIGKILL);
         ::kill(m_pid, SIGCONT);
-        int status = 0;
-        ::waitpid(m_pid, &status, 0);
+        ::waitpid(m_pid, nullptr, 0);
     }
 }
 
 void AgentProcess::signal(int sig) const { ::kill(m_pid, sig); }
 
 int AgentProcess::wait(std::chrono::milliseconds limit) {
-    if (m_reaped) {
-        return m_status;
-    }
-    bool ended = eventually(
-        [&] {
-            int status = 0;
-            pid_t r = ::waitpid(m_pid, &status, WNOHANG);
-            if (r == m_pid) {
-                m_reaped = true;
-                m_status = decodeStatus(status);
-                return true;
-            }
-            return false;
-        },
-        limit);
-    return ended ? m_status : -1000;
+    return eventually([&] { return !running(); }, limit) ? m_status : -1000;
 }
 
 bool AgentProcess::running() {
-    if (m_reaped) {
-        return false;
-    }
     int status = 0;
-    pid_t r = ::waitpid(m_pid, &status, WNOHANG);
-    if (r == m_pid) {
+    if (!m_reaped && ::waitpid(m_pid, &status, WNOHANG) == m_pid) {
         m_reaped = true;
-        m_status = decodeStatus(status);
-        return false;
+        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? -WTERMSIG(status) : -1000;
     }
-    return true;
+    return !m_reaped;
 }
 
 std::string AgentProcess::out() const { return AgentSandbox::readFile(m_out); }
@@ -106,41 +76,31 @@ AgentSandbox::AgentSandbox() {
 
 void AgentSandbox::enableDebugLog() const { std::ofstream(sharedDir() / "debug") << ""; }
 
-pid_t AgentSandbox::spawn(const std::vector<std::string>& args, const fs::path& out,
-                          const fs::path& err) const {
-    std::map<std::string, std::string> env;
+std::unique_ptr<AgentProcess> AgentSandbox::start(const std::vector<std::string>& args) const {
+    // The test's own environment with the sandbox's directories and the extra variables in place.
+    std::map<std::string, std::string> own = m_extraEnv;
+    own.insert({{"XDG_DATA_HOME", dataHome().string()},
+                {"OKAVEL_SHARED_DATA_DIR", sharedDir().string()},
+                {"OKAVEL_RUNTIME_DIR", runtimeDir().string()},
+                {"OKAVEL_HOSTS_FILE", (root() / "hosts").string()}});
+    std::vector<std::string> envText;
     for (char** e = environ; *e != nullptr; ++e) {
-        std::string entry = *e;
-        auto eq = entry.find('=');
-        if (eq != std::string::npos) {
-            env[entry.substr(0, eq)] = entry.substr(eq + 1);
+        const std::string entry = *e;
+        if (own.count(entry.substr(0, entry.find('='))) == 0) {
+            envText.push_back(entry);
         }
     }
-    env["XDG_DATA_HOME"] = dataHome().string();
-    env["OKAVEL_SHARED_DATA_DIR"] = sharedDir().string();
-    env["OKAVEL_RUNTIME_DIR"] = runtimeDir().string();
-    env["OKAVEL_HOSTS_FILE"] = (root() / "hosts").string();
-    for (const auto& [name, value] : m_extraEnv) {
-        env[name] = value;
-    }
-    std::vector<std::string> envText;
-    for (const auto& [name, value] : env) {
+    for (const auto& [name, value] : own) {
         envText.push_back(name + "=" + value);
     }
-    std::vector<char*> envp;
-    for (auto& entry : envText) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
+    std::vector<std::string> words{"./oKavelAgent"};
+    words.insert(words.end(), args.begin(), args.end());
+    Args envp(envText);
+    Args argv(words);
 
-    std::vector<std::string> argText{"./oKavelAgent"};
-    argText.insert(argText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argText) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-
+    const std::string stem = (root() / ("agent" + std::to_string(++m_counter))).string();
+    const fs::path out = stem + ".out";
+    const fs::path err = stem + ".err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -155,55 +115,38 @@ pid_t AgentSandbox::spawn(const std::vector<std::string>& args, const fs::path& 
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
-    std::string path = agentPath().string();
-    if (posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), envp.data()) != 0) {
+    if (posix_spawn(&pid, agentPath().c_str(), &actions, &attr, argv.argv(), envp.argv()) != 0) {
         pid = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
-    return pid;
+    return std::make_unique<AgentProcess>(pid, out, err);
 }
 
 RunResult AgentSandbox::run(const std::vector<std::string>& args, std::chrono::milliseconds limit) const {
-    int n = ++m_counter;
-    fs::path out = root() / ("run" + std::to_string(n) + ".out");
-    fs::path err = root() / ("run" + std::to_string(n) + ".err");
-    AgentProcess process(spawn(args, out, err), out, err);
-    RunResult result;
-    result.exitCode = process.wait(limit);
-    result.out = readFile(out);
-    result.err = readFile(err);
-    return result;
+    auto process = start(args);
+    const int exitCode = process->wait(limit);
+    return RunResult{exitCode, process->out(), process->err()};
 }
 
-std::unique_ptr<AgentProcess> AgentSandbox::start(const std::vector<std::string>& args) const {
-    int n = ++m_counter;
-    fs::path out = root() / ("agent" + std::to_string(n) + ".out");
-    fs::path err = root() / ("agent" + std::to_string(n) + ".err");
-    return std::make_unique<AgentProcess>(spawn(args, out, err), out, err);
-}
+std::string AgentSandbox::readFile(const fs::path& file) { return talvern::test::readFile(file); }
 
-std::string AgentSandbox::readFile(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+std::uint16_t AgentSandbox::readPort(const fs::path& file) {
+    const std::string text = readFile(file);
+    return text.empty() ? 0 : static_cast<std::uint16_t>(std::stoul(text));
 }
 
 bool AgentSandbox::waitForFileText(const fs::path& file, const std::string& text,
                                    std::chrono::milliseconds limit) {
-    return eventually([&] { return readFile(file).find(text) != std::string::npos; }, limit);
+    return eventually([&] { return contains(readFile(file), text); }, limit);
 }
 
 std::vector<std::string> AgentSandbox::listFiles(const fs::path& dir) {
     std::vector<std::string> names;
     std::error_code ec;
-    if (!fs::exists(dir, ec)) {
-        return names;
-    }
-    for (const auto& entry : fs::recursive_directory_iterator(dir, ec)) {
-        if (entry.is_regular_file()) {
-            names.push_back(fs::relative(entry.path(), dir).string());
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it); it.increment(ec)) {
+        if (it->is_regular_file()) {
+            names.push_back(fs::relative(it->path(), dir).string());
         }
     }
     std::sort(names.begin(), names.end());

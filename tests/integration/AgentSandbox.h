@@ -6,9 +6,12 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
+#include <ctime>
 #include <filesystem>
-#include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,8 +26,6 @@ struct RunResult {
     std::string out;
     std::string err;
 };
-
-class AgentSandbox;
 
 /// One agent process started in the background.
 class AgentProcess {
@@ -78,6 +79,8 @@ public:
 
     /// The text of a file in the sandbox (empty when missing).
     static std::string readFile(const std::filesystem::path& file);
+    /// The port number a port file holds; 0 while the file is missing or empty.
+    static std::uint16_t readPort(const std::filesystem::path& file);
     /// Waits until file contains text.
     static bool waitForFileText(const std::filesystem::path& file, const std::string& text,
                                 std::chrono::milliseconds limit = std::chrono::seconds(20));
@@ -85,15 +88,27 @@ public:
     static std::vector<std::string> listFiles(const std::filesystem::path& dir);
 
 private:
-    pid_t spawn(const std::vector<std::string>& args, const std::filesystem::path& out,
-                const std::filesystem::path& err) const;
-
     TempDir m_dir;
     std::map<std::string, std::string> m_extraEnv;
     mutable int m_counter = 0;
 };
 
-/// Signs a file with the build's development signing certificate; true on success.
-bool signWithDevelopmentKey(const std::filesystem::path& file);
+/// Signs file in place with a PEM certificate and key, with the given signing time (now when none);
+/// empty on success, else why it failed.
+std::string signWith(const std::filesystem::path& file, const std::filesystem::path& certificate,
+                     const std::filesystem::path& key, std::optional<std::time_t> signingTime = {});
+
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+/// How often part occurs in text.
+inline std::size_t countOf(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
 
 }  // namespace talvern::test

@@ -3,19 +3,15 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <filesystem>
 
 #include "AgentSandbox.h"
 
 using namespace std::chrono_literals;
 using talvern::test::AgentProcess;
 using talvern::test::AgentSandbox;
+using talvern::test::contains;
 
 namespace {
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 // A sandbox with a master "oKavelAgent --plugin plugins" running in it.
 class ConsoleHost : public ::testing::Test {
@@ -33,14 +29,6 @@ protected:
     AgentSandbox box;
     std::unique_ptr<AgentProcess> master;
 };
-
-std::size_t count(const std::string& text, const std::string& part) {
-    std::size_t n = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++n;
-    }
-    return n;
-}
 
 }  // namespace
 
@@ -70,7 +58,7 @@ TEST_F(ConsoleHost, StopSyncStopsTheControllerOnceAndWaitsForTheExit) {
     EXPECT_TRUE(contains(stop.out, "stop oKavelAgent successfully"));
     EXPECT_EQ(master->wait(), 0);
     std::string log = masterLog();
-    EXPECT_EQ(count(log, "sdp controller stop begin"), 1u) << log;
+    EXPECT_EQ(talvern::test::countOf(log, "sdp controller stop begin"), 1u) << log;
     EXPECT_TRUE(contains(log, "m_sdpApp->terminate begin"));
     EXPECT_TRUE(contains(log, "loop exec func end"));
     EXPECT_TRUE(contains(log, "sdpController dtor end"));

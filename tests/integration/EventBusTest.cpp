@@ -2,76 +2,50 @@
 
 #include <thrift/TApplicationException.h>
 
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 
-#include "AgentSandbox.h"
+#include "WebAgentTest.h"
 #include "signcheck/FileSigner.h"
 #include "support/TestPki.h"
 #include "unit/rpc/RpcTestSupport.h"
 
 using talvern::rpc::thrift::BroadcastIdentify;
 using talvern::rpc::thrift::BroadcastPullEvent;
-using talvern::test::AgentProcess;
 using talvern::test::AgentSandbox;
+using talvern::test::countOf;
 using talvern::test::RpcConnection;
 
 namespace {
 
 const char* const kCorePipe = "oKavelCore-fcd60898-3ef4-423f-acc9-3b28dc0e9e22";
-
-// The socket file appears when the server binds it, a moment before it listens.
-bool acceptsConnections(const std::string& path) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path.copy(address.sun_path, sizeof(address.sun_path) - 1);
-    const bool accepted = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-    ::close(fd);
-    return accepted;
-}
+const char* const kCorePortFile = "var/run/plugins/oKavelCore/thrift";
 
 // The core host with the bus: "--plugin plugins/oKavelCore -e", the example plug-in beside it, trusting
 // a CA made for the test besides its built-in anchors.
-class EventBus : public ::testing::Test {
+class EventBus : public talvern::test::WebAgentTest {
 protected:
     void SetUp() override {
         root = pki.createRootCa("Bus Test Root");
         maker = pki.issue(root, {}, "maker");
         box.setEnv("OKAVEL_TRUST_ANCHORS", pki.writeBundle({root}, "anchors.pem").string());
-        auto plugin = box.binDir() / "plugins/oKavelCore/hello/hello.so";
-        std::filesystem::create_directories(plugin.parent_path());
-        std::filesystem::copy_file(OKAVEL_EXAMPLE_PLUGIN, plugin);
+        addExamplePlugin("plugins/oKavelCore");
         box.enableDebugLog();
-        agent = box.start({"--plugin", "plugins/oKavelCore", "-e"});
-        ASSERT_TRUE(talvern::test::eventually([&] { return tcpPort() != 0 || !agent->running(); }))
-            << agent->out();
-        ASSERT_TRUE(agent->running()) << agent->out();
-        ASSERT_TRUE(talvern::test::eventually([&] { return acceptsConnections(socketPath()); }));
+        startAgent({"--plugin", "plugins/oKavelCore", "-e"}, kCorePortFile);
+        // The socket takes its name only once it listens.
+        ASSERT_TRUE(talvern::test::eventually([&] { return std::filesystem::exists(socketPath()); }));
     }
-    void TearDown() override {
-        box.run({"--plugin", "plugins/oKavelCore", "-e", "--plugin-stop-sync"});
-        agent->wait();
-    }
-    std::uint16_t tcpPort() const {
-        std::string text = AgentSandbox::readFile(box.binDir() / "var/run/plugins/oKavelCore/thrift");
-        return text.empty() ? 0 : static_cast<std::uint16_t>(std::stoul(text));
-    }
+    std::uint16_t tcpPort() const { return port(kCorePortFile); }
     std::string socketPath() const {
         return (box.runtimeDir() / (std::string(kCorePipe) + ".sock")).string();
     }
 
-    AgentSandbox box;
     talvern::test::TempDir pkiDir;
     talvern::test::TestPki pki{pkiDir.path()};
     talvern::test::PkiIdentity root;
     talvern::test::PkiIdentity maker;
-    std::unique_ptr<AgentProcess> agent;
 };
 
 }  // namespace
@@ -157,14 +131,6 @@ int runTool(const std::filesystem::path& toolPath, const std::string& args) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::size_t countOf(const std::string& text, const std::string& part) {
-    std::size_t n = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++n;
-    }
-    return n;
-}
-
 }  // namespace
 
 TEST_F(EventBus, OnlyTheSignedToolIsServedAndTheAgentServesOnAfterARefusal) {
@@ -173,16 +139,10 @@ TEST_F(EventBus, OnlyTheSignedToolIsServedAndTheAgentServesOnAfterARefusal) {
     auto unsignedTool = box.root() / "okavel-bus-unsigned";
     std::filesystem::copy_file(OKAVEL_BUS_TOOL, tool);
     std::filesystem::copy_file(OKAVEL_BUS_TOOL, unsignedTool);
-    talvern::signCheck::SignOptions options;
-    options.certificatePath = maker.certificate.string();
-    options.keyPath = maker.key.string();
+    ASSERT_EQ(talvern::test::signWith(tool, maker.certificate, maker.key), "");
     std::error_code ec;
     std::string detail;
-    ASSERT_TRUE(talvern::signCheck::signFile(tool.string(), options, ec, detail)) << detail;
-    ASSERT_EQ(std::system(
-                  ("'" + std::string(OKAVEL_SIGN_TOOL) + "' strip '" + unsignedTool.string() + "' >/dev/null")
-                      .c_str()),
-              0);
+    ASSERT_TRUE(talvern::signCheck::stripSignature(unsignedTool.string(), ec, detail)) << detail;
     const std::string overSocket = "--socket '" + socketPath() + "'";
     const std::string overTcp = "--tcp " + std::to_string(tcpPort());
 

@@ -6,14 +6,7 @@
 #include "AgentSandbox.h"
 
 using talvern::test::AgentSandbox;
-
-namespace {
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-}  // namespace
+using talvern::test::contains;
 
 TEST(Launch, HelpPrintsUsageAndExits255WithoutALogFile) {
     AgentSandbox box;
@@ -84,7 +77,7 @@ TEST(Launch, SignedProtectionLibraryIsLoadedAndTheCoreHostTakesTheAntiPhishingLo
     auto library = box.root() / "oKavelDefenser" / "liboKavelDefenser.so";
     std::filesystem::create_directories(library.parent_path());
     std::filesystem::copy_file(std::string(OKAVEL_TEST_PLUGIN_DIR) + "/test_module_y.so", library);
-    ASSERT_TRUE(talvern::test::signWithDevelopmentKey(library));
+    ASSERT_EQ(talvern::test::signWith(library, OKAVEL_DEV_SIGNING_CERT, OKAVEL_DEV_SIGNING_KEY), "");
 
     auto core = box.start({"--plugin", "plugins/oKavelCore"});
     ASSERT_TRUE(core->waitForOutput("No other instance is running"));

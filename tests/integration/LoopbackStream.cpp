@@ -7,22 +7,16 @@
 #include <unistd.h>
 
 #include <openssl/err.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
 #include <csignal>
+#include <memory>
 #include <mutex>
 
 namespace talvern::test {
 
 namespace {
-
-/// A write to a connection the server has closed must fail, not kill the test program.
-void ignoreBrokenPipes() {
-    static std::once_flag once;
-    std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
-}
 
 std::string cryptoErrors() {
     std::string text;
@@ -42,25 +36,20 @@ bool isIpAddress(const std::string& host) {
 
 }  // namespace
 
-struct LoopbackStream::Tls {
-    ~Tls() {
-        SSL_free(ssl);
-        SSL_CTX_free(ctx);
-    }
-    SSL_CTX* ctx = nullptr;
-    SSL* ssl = nullptr;
-    bool up = false;
-};
-
 LoopbackStream::LoopbackStream(std::uint16_t port) : LoopbackStream(port, Options{}) {}
 
 LoopbackStream::LoopbackStream(std::uint16_t port, const Options& options) {
-    ignoreBrokenPipes();
-    m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (m_fd < 0) {
-        m_error = "socket failed";
-        return;
+    // A write to a connection the server has closed must fail, not kill the test program.
+    static std::once_flag once;
+    std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
+    m_error = open(port, options);
+    if (!m_error.empty()) {
+        close();
     }
+}
+
+std::string LoopbackStream::open(std::uint16_t port, const Options& options) {
+    m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
     const auto ms = options.readTimeout.count();
     timeval limit{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>((ms % 1000) * 1000)};
     ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
@@ -69,109 +58,80 @@ LoopbackStream::LoopbackStream(std::uint16_t port, const Options& options) {
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        m_error = "connect failed";
-        close();
-        return;
+    if (m_fd < 0 || ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        return "connect failed";
     }
     if (!options.tls) {
-        return;
+        return "";
     }
-
-    m_tls = std::make_unique<Tls>();
-    m_tls->ctx = SSL_CTX_new(TLS_client_method());
-    if (m_tls->ctx == nullptr) {
-        m_error = cryptoErrors();
-        close();
-        return;
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_client_method()), SSL_CTX_free);
+    if (!ctx) {
+        return cryptoErrors();
     }
     // A server that drops the connection without a close notification has ended the stream as well.
-    SSL_CTX_set_options(m_tls->ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
-    if (!options.trustedCertificates.empty()) {
-        if (SSL_CTX_load_verify_locations(m_tls->ctx, options.trustedCertificates.c_str(), nullptr) != 1) {
-            m_error = "cannot load " + options.trustedCertificates + ": " + cryptoErrors();
-            close();
-            return;
+    SSL_CTX_set_options(ctx.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
+    const std::string& anchors = options.trustedCertificates;
+    if (!anchors.empty()) {
+        if (SSL_CTX_load_verify_locations(ctx.get(), anchors.c_str(), nullptr) != 1) {
+            return "cannot load " + anchors + ": " + cryptoErrors();
         }
-        SSL_CTX_set_verify(m_tls->ctx, SSL_VERIFY_PEER, nullptr);
+        SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER, nullptr);
     }
-    m_tls->ssl = SSL_new(m_tls->ctx);
-    SSL_set_fd(m_tls->ssl, m_fd);
-    if (!options.trustedCertificates.empty() && !options.expectedHost.empty()) {
-        if (isIpAddress(options.expectedHost)) {
-            X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_tls->ssl), options.expectedHost.c_str());
-        } else {
-            SSL_set_tlsext_host_name(m_tls->ssl, options.expectedHost.c_str());
-            SSL_set1_host(m_tls->ssl, options.expectedHost.c_str());
-        }
+    std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(ctx.get()), SSL_free);
+    SSL_set_fd(ssl.get(), m_fd);
+    const std::string& host = options.expectedHost;
+    if (!anchors.empty() && isIpAddress(host)) {
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl.get()), host.c_str());
+    } else if (!anchors.empty() && !host.empty()) {
+        SSL_set_tlsext_host_name(ssl.get(), host.c_str());
+        SSL_set1_host(ssl.get(), host.c_str());
     }
-    if (SSL_connect(m_tls->ssl) != 1) {
-        const long verify = SSL_get_verify_result(m_tls->ssl);
-        m_error = "TLS handshake failed: " + cryptoErrors();
-        if (verify != X509_V_OK) {
-            m_error += std::string(" (") + X509_verify_cert_error_string(verify) + ")";
-        }
-        close();
-        return;
+    if (SSL_connect(ssl.get()) != 1) {
+        const long verify = SSL_get_verify_result(ssl.get());
+        return "TLS handshake failed: " + cryptoErrors() +
+               (verify == X509_V_OK ? "" : std::string(" (") + X509_verify_cert_error_string(verify) + ")");
     }
-    m_tls->up = true;
+    m_ssl = ssl.release();
+    return "";
 }
 
 LoopbackStream::~LoopbackStream() { close(); }
 
-bool LoopbackStream::connected() const { return m_fd >= 0 && (!m_tls || m_tls->up); }
+bool LoopbackStream::connected() const { return m_fd >= 0; }
 
 bool LoopbackStream::write(std::string_view bytes) {
-    if (!connected()) {
-        return false;
-    }
-    while (!bytes.empty()) {
-        long n = 0;
-        if (m_tls) {
-            n = SSL_write(m_tls->ssl, bytes.data(), static_cast<int>(bytes.size()));
-        } else {
-            n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        }
+    while (connected() && !bytes.empty()) {
+        const long n = m_ssl != nullptr ? SSL_write(m_ssl, bytes.data(), static_cast<int>(bytes.size()))
+                                        : ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (n <= 0) {
             ERR_clear_error();
             return false;
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
-    return true;
-}
-
-std::ptrdiff_t LoopbackStream::read(void* buffer, std::size_t size) {
-    if (!connected()) {
-        return -1;
-    }
-    if (!m_tls) {
-        const ssize_t n = ::recv(m_fd, buffer, size, 0);
-        return n < 0 ? -1 : n;
-    }
-    const int n = SSL_read(m_tls->ssl, buffer, static_cast<int>(size));
-    if (n > 0) {
-        return n;
-    }
-    const int reason = SSL_get_error(m_tls->ssl, n);
-    ERR_clear_error();
-    return reason == SSL_ERROR_ZERO_RETURN ? 0 : -1;
+    return connected();
 }
 
 bool LoopbackStream::readSome(std::string& appendTo) {
     char chunk[4096];
-    const std::ptrdiff_t n = read(chunk, sizeof(chunk));
-    if (n <= 0) {
-        return false;
+    long n = -1;
+    if (m_ssl != nullptr) {
+        n = SSL_read(m_ssl, chunk, sizeof(chunk));
+        ERR_clear_error();
+    } else if (connected()) {
+        n = ::recv(m_fd, chunk, sizeof(chunk), 0);
     }
-    appendTo.append(chunk, static_cast<std::size_t>(n));
-    return true;
+    if (n > 0) {
+        appendTo.append(chunk, static_cast<std::size_t>(n));
+    }
+    return n > 0;
 }
 
 void LoopbackStream::close() {
-    if (m_tls && m_tls->up) {
-        SSL_shutdown(m_tls->ssl);
-        m_tls->up = false;
+    if (m_ssl != nullptr) {
+        SSL_shutdown(m_ssl);
+        SSL_free(m_ssl);
+        m_ssl = nullptr;
     }
     ERR_clear_error();
     if (m_fd >= 0) {
@@ -182,7 +142,7 @@ void LoopbackStream::close() {
 
 std::vector<std::string> LoopbackStream::peerChain() const {
     std::vector<std::string> subjects;
-    STACK_OF(X509)* chain = m_tls && m_tls->ssl != nullptr ? SSL_get_peer_cert_chain(m_tls->ssl) : nullptr;
+    STACK_OF(X509)* chain = m_ssl != nullptr ? SSL_get_peer_cert_chain(m_ssl) : nullptr;
     for (int i = 0; chain != nullptr && i < sk_X509_num(chain); ++i) {
         BIO* bio = BIO_new(BIO_s_mem());
         X509_NAME_print_ex(bio, X509_get_subject_name(sk_X509_value(chain, i)), 0, XN_FLAG_RFC2253);
@@ -192,20 +152,6 @@ std::vector<std::string> LoopbackStream::peerChain() const {
         BIO_free(bio);
     }
     return subjects;
-}
-
-std::vector<std::string> LoopbackStream::peerChainPem() const {
-    std::vector<std::string> pems;
-    STACK_OF(X509)* chain = m_tls && m_tls->ssl != nullptr ? SSL_get_peer_cert_chain(m_tls->ssl) : nullptr;
-    for (int i = 0; chain != nullptr && i < sk_X509_num(chain); ++i) {
-        BIO* bio = BIO_new(BIO_s_mem());
-        PEM_write_bio_X509(bio, sk_X509_value(chain, i));
-        char* data = nullptr;
-        const long size = BIO_get_mem_data(bio, &data);
-        pems.emplace_back(data, static_cast<std::size_t>(size));
-        BIO_free(bio);
-    }
-    return pems;
 }
 
 }  // namespace talvern::test

@@ -9,21 +9,18 @@
 #include <functional>
 
 #include "AgentSandbox.h"
-#include "signcheck/FileSigner.h"
 #include "signcheck/JsonSignChk.h"
+#include "support/TestFiles.h"
 #include "support/TestPki.h"
 
 using talvern::test::AgentSandbox;
 using talvern::test::CertOptions;
+using talvern::test::contains;
 using talvern::test::PkiIdentity;
 using talvern::test::TestPki;
 namespace fs = std::filesystem;
 
 namespace {
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 // A sandbox whose agent trusts a CA made for this test, and a plug-in directory "mods" beside it.
 class PluginLoading : public ::testing::Test {
@@ -41,14 +38,9 @@ protected:
         return target;
     }
 
-    void sign(const fs::path& file, const PkiIdentity& signer, std::optional<std::time_t> signingTime = {}) {
-        talvern::signCheck::SignOptions options;
-        options.certificatePath = signer.certificate.string();
-        options.keyPath = signer.key.string();
-        options.signingTime = signingTime;
-        std::error_code ec;
-        std::string detail;
-        ASSERT_TRUE(talvern::signCheck::signFile(file.string(), options, ec, detail)) << detail;
+    static void sign(const fs::path& file, const PkiIdentity& signer,
+                     std::optional<std::time_t> signingTime = {}) {
+        ASSERT_EQ(talvern::test::signWith(file, signer.certificate, signer.key, signingTime), "");
     }
 
     PkiIdentity signer(CertOptions options, const std::string& stem) {
@@ -99,15 +91,9 @@ TEST_F(PluginLoading, OnlyLibrariesSignedByTheMakerThroughATrustedChainLoad) {
     sign(foreign, otherPki.issue(otherRoot, {}, "othermaker"));
     auto altered = addPlugin("altered.so");
     sign(altered, signer({}, "maker2"));
-    {
-        std::fstream patch(altered, std::ios::in | std::ios::out | std::ios::binary);
-        patch.seekp(100);
-        char byte = 0;
-        patch.read(&byte, 1);
-        patch.seekp(100);
-        byte = static_cast<char>(byte ^ 0x01);
-        patch.write(&byte, 1);
-    }
+    std::string bytes = AgentSandbox::readFile(altered);
+    bytes[100] ^= 0x01;
+    talvern::test::writeFile(altered, bytes);
 
     std::string log = runHost();
     EXPECT_TRUE(contains(log, loaded(good))) << log;

@@ -2,20 +2,13 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 
-#include "AgentSandbox.h"
 #include "HttpClient.h"
 #include "WebAgentTest.h"
-#include "support/Eventually.h"
 
-using talvern::test::AgentProcess;
-using talvern::test::AgentSandbox;
 using talvern::test::HttpClient;
 
 namespace {
-
-namespace fs = std::filesystem;
 
 using Headers = std::map<std::string, std::string>;
 
@@ -26,14 +19,17 @@ const char* const kHelloPrefix = R"({"code":0,"message":"hello from a plug-in")"
 class RequestSecurity : public talvern::test::WebAgentTest {
 protected:
     void SetUp() override {
-        auto target = box.binDir() / "plugins" / "hello" / "hello.so";
-        fs::create_directories(target.parent_path());
-        fs::copy_file(OKAVEL_EXAMPLE_PLUGIN, target);
+        addExamplePlugin();
         // Refusals speak the display language of the configuration.
         writeShared("var/conf/localConfig.json", R"({"lang":"en-US"})");
     }
     static std::optional<talvern::test::HttpReply> hello(const Headers& headers, std::uint16_t port = 54630) {
         return HttpClient::once(port, "POST", "/v1/hello", "{}", headers);
+    }
+    /// The status of a hello request; 0 when no reply came.
+    static int helloStatus(const Headers& headers) {
+        auto reply = hello(headers);
+        return reply ? reply->status : 0;
     }
 };
 
@@ -46,9 +42,7 @@ TEST_F(RequestSecurity, ForeignPageWithoutTrustedAgentIsRefusedOnBothServers) {
         EXPECT_EQ(reply->body, kRefusal);
     }
     // No header at all is no better; the module never sees either request.
-    auto bare = hello({});
-    ASSERT_TRUE(bare);
-    EXPECT_EQ(bare->status, 403);
+    EXPECT_EQ(helloStatus({}), 403);
     EXPECT_TRUE(talvern::test::eventually([&] {
         return logText().find("referer = https://evil.example, useragent = Mozilla/5.0 (X11), traceid = ") !=
                std::string::npos;
@@ -65,28 +59,20 @@ TEST_F(RequestSecurity, TrayUserAgentIsServed) {
     EXPECT_EQ(reply->status, 200);
     EXPECT_EQ(reply->body.rfind(kHelloPrefix, 0), 0u) << reply->body;
     // A suffix makes the SDK's name another program.
-    auto sdk = hello({{"User-Agent", "oKavelCSSDK/2"}});
-    ASSERT_TRUE(sdk);
-    EXPECT_EQ(sdk->status, 403);
+    EXPECT_EQ(helloStatus({{"User-Agent", "oKavelCSSDK/2"}}), 403);
 }
 
 TEST_F(RequestSecurity, AuthorisedOriginIsServedAndFollowsTheFile) {
     writeShared("var/conf/authorizedUrls.json", R"(["https://Portal.Example.com"])");
     startAgent();
-    auto origin = hello({{"Origin", "https://portal.example.com"}});
-    ASSERT_TRUE(origin);
-    EXPECT_EQ(origin->status, 200);
-    auto referer = hello({{"Referer", "https://portal.example.com/app/index.html"}});
-    ASSERT_TRUE(referer);
-    EXPECT_EQ(referer->status, 200);
-    auto other = hello({{"Origin", "https://portal.example.com:8443"}});
-    ASSERT_TRUE(other);
-    EXPECT_EQ(other->status, 403);
+    EXPECT_EQ(helloStatus({{"Origin", "https://portal.example.com"}}), 200);
+    EXPECT_EQ(helloStatus({{"Referer", "https://portal.example.com/app/index.html"}}), 200);
+    EXPECT_EQ(helloStatus({{"Origin", "https://portal.example.com:8443"}}), 403);
 
     // Taking the origin out of the file takes effect without a restart.
     writeShared("var/conf/authorizedUrls.json", R"(["https://someone-else.example"])");
-    fs::last_write_time(box.sharedDir() / "var/conf/authorizedUrls.json",
-                        fs::file_time_type::clock::now() + std::chrono::seconds(5));
+    std::filesystem::last_write_time(box.sharedDir() / "var/conf/authorizedUrls.json",
+                                     std::filesystem::file_time_type::clock::now() + std::chrono::seconds(5));
     auto later = hello({{"Origin", "https://portal.example.com"}});
     ASSERT_TRUE(later);
     EXPECT_EQ(later->status, 403);

@@ -5,14 +5,10 @@
 
 #include "AgentSandbox.h"
 
-using namespace std::chrono_literals;
 using talvern::test::AgentSandbox;
+using talvern::test::contains;
 
 namespace {
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 class ServiceHost : public ::testing::Test {
 protected:

@@ -1,7 +1,7 @@
 #pragma once
 
-// A test fixture that runs one agent host with its two loopback web servers on their fixed ports, and
-// stops it again after the test.
+// A test fixture that runs one agent host (by default with its two loopback web servers on their fixed
+// ports), and stops it again after the test.
 
 #include <gtest/gtest.h>
 
@@ -18,12 +18,13 @@ namespace talvern::test {
 
 class WebAgentTest : public ::testing::Test {
 protected:
-    /// Starts the host (the main plug-in directory unless told otherwise) and waits until its web servers
-    /// have published their port.
-    void startAgent(std::vector<std::string> args = {"--plugin", "plugins"}) {
+    /// Starts the host (the main plug-in directory unless told otherwise) and waits until it has published
+    /// the port file (of its first web server unless told otherwise).
+    void startAgent(std::vector<std::string> args = {"--plugin", "plugins"},
+                    const std::string& portFile = "var/run/httpserver") {
         m_args = args;
         agent = box.start(args);
-        ASSERT_TRUE(eventually([&] { return !portFile().empty() || !agent->running(); })) << agent->out();
+        ASSERT_TRUE(eventually([&] { return port(portFile) != 0 || !agent->running(); })) << agent->out();
         ASSERT_TRUE(agent->running()) << agent->out();
     }
     void TearDown() override {
@@ -34,8 +35,16 @@ protected:
             agent->wait();
         }
     }
-    /// The port the first web server is bound to, as published for other programs.
-    std::string portFile() const { return AgentSandbox::readFile(box.binDir() / "var/run/httpserver"); }
+    /// The port of a port file beside the executable (the first web server's unless told otherwise).
+    std::uint16_t port(const std::string& portFile = "var/run/httpserver") const {
+        return AgentSandbox::readPort(box.binDir() / portFile);
+    }
+    /// Puts the example plug-in (which serves "/v1/hello") into a plug-in directory beside the executable.
+    void addExamplePlugin(const std::string& pluginDir = "plugins") const {
+        const std::filesystem::path target = box.binDir() / pluginDir / "hello" / "hello.so";
+        std::filesystem::create_directories(target.parent_path());
+        std::filesystem::copy_file(OKAVEL_EXAMPLE_PLUGIN, target);
+    }
     /// Writes a file of the shared data directory (configuration the agent reads).
     void writeShared(const std::string& name, const std::string& text) const {
         std::filesystem::path file = box.sharedDir() / name;

@@ -6,17 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "AgentSandbox.h"
 #include "HttpClient.h"
 #include "WebAgentTest.h"
 
-using talvern::test::AgentProcess;
 using talvern::test::AgentSandbox;
 using talvern::test::HttpClient;
+using talvern::test::LoopbackStream;
 
 namespace {
 
@@ -28,6 +26,14 @@ const std::map<std::string, std::string> kTrayAgent{{"User-Agent", "oKavelTray/1
 
 // The agent of the main plug-in directory, with its two loopback web servers on their fixed ports.
 using WebEndpoints = talvern::test::WebAgentTest;
+
+// A client that verifies the listener's chain against anchors and its name against host.
+LoopbackStream::Options verifying(const char* anchors, const std::string& host) {
+    LoopbackStream::Options options;
+    options.trustedCertificates = anchors;
+    options.expectedHost = host;
+    return options;
+}
 
 // Holds a loopback port for the life of the object.
 class PortSquatter {
@@ -55,7 +61,7 @@ private:
 
 TEST_F(WebEndpoints, DetectAnswersWithTheExactReplyOnBothServers) {
     startAgent();
-    EXPECT_EQ(portFile(), "54630");
+    EXPECT_EQ(AgentSandbox::readFile(box.binDir() / "var/run/httpserver"), "54630");
     EXPECT_TRUE(AgentSandbox::waitForFileText(box.root() / "hosts", "127.0.0.1\tlocal.okavel.talvern.com\n"));
     for (std::uint16_t port : {54630, 54631}) {
         auto reply = HttpClient::once(port, "POST", "/v1/detect", kDetectBody);
@@ -113,7 +119,7 @@ TEST_F(WebEndpoints, BusyFirstPortMovesTheFirstServerElevenUp) {
     PortSquatter squatter(54630);
     ASSERT_TRUE(squatter.bound());
     startAgent();
-    EXPECT_EQ(portFile(), "54641");
+    EXPECT_EQ(AgentSandbox::readFile(box.binDir() / "var/run/httpserver"), "54641");
     auto reply = HttpClient::once(54641, "POST", "/v1/detect", kDetectBody);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->body, kDetectReply);
@@ -143,9 +149,7 @@ TEST_F(WebEndpoints, BadClientsLeaveTheServerServingOthers) {
 }
 
 TEST_F(WebEndpoints, ExamplePluginAnswersItsPathThroughTheDefaultRoute) {
-    auto target = box.binDir() / "plugins" / "hello" / "hello.so";
-    std::filesystem::create_directories(target.parent_path());
-    std::filesystem::copy_file(OKAVEL_EXAMPLE_PLUGIN, target);
+    addExamplePlugin();
     startAgent();
     auto hello = HttpClient::once(54630, "POST", "/v1/hello", "{}", kTrayAgent);
     ASSERT_TRUE(hello);
@@ -163,10 +167,7 @@ TEST_F(WebEndpoints, ExamplePluginAnswersItsPathThroughTheDefaultRoute) {
 TEST_F(WebEndpoints, FirstListenerServesTheSelfSignedCertificateForEveryLoopbackName) {
     startAgent();
     for (const char* host : {OKAVEL_AGENT_HOST_NAME, "localhost", "127.0.0.1"}) {
-        talvern::test::LoopbackStream::Options options;
-        options.trustedCertificates = OKAVEL_TLS_SELF_SIGNED;
-        options.expectedHost = host;
-        HttpClient client(54630, options);
+        HttpClient client(54630, verifying(OKAVEL_TLS_SELF_SIGNED, host));
         ASSERT_TRUE(client.connected()) << host << ": " << client.stream().error();
         EXPECT_EQ(client.stream().peerChain(),
                   std::vector<std::string>{std::string("CN=") + OKAVEL_AGENT_HOST_NAME + ",O=oKavel Agent"});
@@ -175,18 +176,12 @@ TEST_F(WebEndpoints, FirstListenerServesTheSelfSignedCertificateForEveryLoopback
         EXPECT_EQ(reply->body, kDetectReply);
     }
     // Another name is refused by a verifying client.
-    talvern::test::LoopbackStream::Options otherName;
-    otherName.trustedCertificates = OKAVEL_TLS_SELF_SIGNED;
-    otherName.expectedHost = "portal.example";
-    talvern::test::LoopbackStream refused(54630, otherName);
-    EXPECT_FALSE(refused.connected());
+    EXPECT_FALSE(LoopbackStream(54630, verifying(OKAVEL_TLS_SELF_SIGNED, "portal.example")).connected());
 }
 
 TEST_F(WebEndpoints, SecondListenerSendsTheOrganisationChain) {
     startAgent();
-    talvern::test::LoopbackStream::Options options;
-    options.trustedCertificates = OKAVEL_TLS_ORG_CA;
-    options.expectedHost = OKAVEL_AGENT_HOST_NAME;
+    const LoopbackStream::Options options = verifying(OKAVEL_TLS_ORG_CA, OKAVEL_AGENT_HOST_NAME);
     HttpClient client(54631, options);
     ASSERT_TRUE(client.connected()) << client.stream().error();
     const std::vector<std::string> chain = client.stream().peerChain();
@@ -198,17 +193,17 @@ TEST_F(WebEndpoints, SecondListenerSendsTheOrganisationChain) {
     EXPECT_EQ(reply->body, kDetectReply);
 
     // The organisation's authority does not vouch for the self-signed listener.
-    talvern::test::LoopbackStream first(54630, options);
+    LoopbackStream first(54630, options);
     EXPECT_FALSE(first.connected());
     EXPECT_NE(first.error().find("certificate"), std::string::npos) << first.error();
 }
 
 TEST_F(WebEndpoints, PlainHttpOnATlsListenerGetsNoHttpAnswer) {
     startAgent();
-    talvern::test::LoopbackStream::Options plainText;
+    LoopbackStream::Options plainText;
     plainText.tls = false;
     plainText.readTimeout = std::chrono::milliseconds(3000);
-    talvern::test::LoopbackStream plain(54630, plainText);
+    LoopbackStream plain(54630, plainText);
     ASSERT_TRUE(plain.connected());
     plain.write(std::string("POST /v1/detect HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\n\r\n{}"));
     std::string received;

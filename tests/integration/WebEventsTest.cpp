@@ -2,19 +2,14 @@
 
 #include <rapidjson/document.h>
 
-#include <filesystem>
 #include <thread>
 
-#include "AgentSandbox.h"
 #include "HttpClient.h"
 #include "WebAgentTest.h"
-#include "WsClient.h"
 #include "unit/rpc/RpcTestSupport.h"
 
-using talvern::test::AgentSandbox;
 using talvern::test::HttpClient;
 using talvern::test::RpcConnection;
-using talvern::test::WsClient;
 
 namespace {
 
@@ -55,12 +50,8 @@ protected:
         startAgent({"--plugin", "plugins/oKavelCore", "-e", "--enable-http"});
         ASSERT_TRUE(talvern::test::eventually([&] { return tcpPort() != 0; }));
     }
-    static std::uint16_t portIn(const std::filesystem::path& file) {
-        const std::string text = AgentSandbox::readFile(file);
-        return text.empty() ? 0 : static_cast<std::uint16_t>(std::stoul(text));
-    }
-    std::uint16_t httpPort() const { return portIn(box.binDir() / "var/run/httpserver"); }
-    std::uint16_t tcpPort() const { return portIn(box.binDir() / "var/run/plugins/oKavelCore/thrift"); }
+    std::uint16_t httpPort() const { return port(); }
+    std::uint16_t tcpPort() const { return port("var/run/plugins/oKavelCore/thrift"); }
 
     // The events route is not on the whitelist: the poll comes from one of the client's own programs.
     std::optional<talvern::test::HttpReply> poll(std::int64_t fromId, std::int64_t timeout) const {
@@ -109,12 +100,11 @@ TEST_F(WebEvents, LongPollsReceiveTheReadyEventThenPushedEvents) {
 }
 
 TEST_F(WebEvents, ASubscribedSocketGetsTheReadyNotificationThenPushedEvents) {
-    auto client = WsClient::connect(httpPort());
-    ASSERT_TRUE(client);
-    ASSERT_TRUE(client->handshake("/"));
-    ASSERT_TRUE(client->sendText(
+    HttpClient client(httpPort());
+    ASSERT_TRUE(client.upgrade("/"));
+    ASSERT_TRUE(client.sendText(
         R"({"mode":"request","type":"subscribe","path":"/v1/service/events","sdpTraceId":"1234abcd","from":"web","data":{"fromId":0,"pid":0}})"));
-    auto first = client->readFrame();
+    auto first = client.readFrame();
     ASSERT_TRUE(first);
     ASSERT_EQ(first->opcode, 1);
     Events ready = parse(first->payload);
@@ -128,7 +118,7 @@ TEST_F(WebEvents, ASubscribedSocketGetsTheReadyNotificationThenPushedEvents) {
     EXPECT_EQ(ready.document["version"].GetInt(), 1);
 
     push(1, "mirnEvent|webEventsTest", R"({"event":"pushed"})");
-    auto second = client->readFrame();
+    auto second = client.readFrame();
     ASSERT_TRUE(second);
     Events pushed = parse(second->payload);
     EXPECT_EQ(pushed.names, std::vector<std::string>{"pushed"}) << second->payload;
@@ -136,26 +126,25 @@ TEST_F(WebEvents, ASubscribedSocketGetsTheReadyNotificationThenPushedEvents) {
     EXPECT_EQ(pushed.document["version"].GetInt(), 1);
 
     // The heartbeat of the message protocol is answered on the same socket.
-    ASSERT_TRUE(client->sendText(R"({"mode":"heartbeat","type":"ping","path":"/","sdpTraceId":"1234abcd"})"));
-    auto pong = client->readFrame();
+    ASSERT_TRUE(client.sendText(R"({"mode":"heartbeat","type":"ping","path":"/","sdpTraceId":"1234abcd"})"));
+    auto pong = client.readFrame();
     ASSERT_TRUE(pong);
     EXPECT_NE(pong->payload.find(R"("type":"pong")"), std::string::npos) << pong->payload;
 
     // A sequence gap ends the connection with 1007.
-    ASSERT_TRUE(client->sendText(R"({"version":1,"seq":5})"));
-    auto closing = client->readFrame();
+    ASSERT_TRUE(client.sendText(R"({"version":1,"seq":5})"));
+    auto closing = client.readFrame();
     ASSERT_TRUE(closing);
     EXPECT_EQ(closing->closeCode(), 1007);
 }
 
 TEST_F(WebEvents, SocketsCarryTheTrustMarksOfTheirHandshakeAndUntrustedMessagesAreLogged) {
-    auto trusted = WsClient::connect(httpPort());
-    auto foreign = WsClient::connect(httpPort());
-    ASSERT_TRUE(trusted && foreign);
-    ASSERT_TRUE(trusted->handshake("/", {{"User-Agent", "oKavelTray/1.0"}}));
-    ASSERT_TRUE(foreign->handshake("/", {{"Origin", "https://evil.example"}}));
+    HttpClient trusted(httpPort());
+    HttpClient foreign(httpPort());
+    ASSERT_TRUE(trusted.upgrade("/", {{"User-Agent", "oKavelTray/1.0"}}));
+    ASSERT_TRUE(foreign.upgrade("/", {{"Origin", "https://evil.example"}}));
     const std::string heartbeat = R"({"mode":"heartbeat","type":"ping","path":"/","sdpTraceId":"t"})";
-    for (auto* client : {trusted.get(), foreign.get()}) {
+    for (HttpClient* client : {&trusted, &foreign}) {
         // Neither socket is refused and neither message is stopped: the marks only decide what is logged.
         ASSERT_TRUE(client->sendText(heartbeat));
         auto pong = client->readFrame();

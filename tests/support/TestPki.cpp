@@ -5,7 +5,6 @@
 #include <openssl/rsa.h>
 #include <openssl/x509v3.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
@@ -125,6 +124,15 @@ KeyPtr newEcKey() {
     return key;
 }
 
+// The certificate and key as texts and as the files <stem>.pem and <stem>.key.
+PkiIdentity writeIdentity(const std::filesystem::path& stem, X509* cert, EVP_PKEY* key) {
+    PkiIdentity identity{stem.string() + ".pem", stem.string() + ".key", certificatePem(cert),
+                         privateKeyPem(key)};
+    writeFile(identity.certificate, identity.certificatePem);
+    writeFile(identity.key, identity.keyPem);
+    return identity;
+}
+
 }  // namespace
 
 TestPki::TestPki(std::filesystem::path directory) : m_directory(std::move(directory)) {
@@ -140,15 +148,7 @@ PkiIdentity TestPki::createRootCa(const std::string& name) {
     options.notAfter = std::chrono::hours(24 * 3650);
     KeyPtr key = newEcKey();
     CertPtr cert = makeCertificate(key.get(), nullptr, key.get(), options, m_serial++);
-    PkiIdentity identity;
-    identity.certificatePem = certificatePem(cert.get());
-    identity.keyPem = privateKeyPem(key.get());
-    std::string stem = "root-" + std::to_string(m_serial);
-    identity.certificate = m_directory / (stem + ".pem");
-    identity.key = m_directory / (stem + ".key");
-    writeFile(identity.certificate, identity.certificatePem);
-    writeFile(identity.key, identity.keyPem);
-    return identity;
+    return writeIdentity(m_directory / ("root-" + std::to_string(m_serial)), cert.get(), key.get());
 }
 
 PkiIdentity TestPki::issue(const PkiIdentity& issuer, const CertOptions& options, const std::string& stem) {
@@ -156,14 +156,7 @@ PkiIdentity TestPki::issue(const PkiIdentity& issuer, const CertOptions& options
     KeyPtr issuerKey = readKey(issuer.keyPem);
     KeyPtr key = newEcKey();
     CertPtr cert = makeCertificate(key.get(), issuerCert.get(), issuerKey.get(), options, m_serial++);
-    PkiIdentity identity;
-    identity.certificatePem = certificatePem(cert.get());
-    identity.keyPem = privateKeyPem(key.get());
-    identity.certificate = m_directory / (stem + ".pem");
-    identity.key = m_directory / (stem + ".key");
-    writeFile(identity.certificate, identity.certificatePem);
-    writeFile(identity.key, identity.keyPem);
-    return identity;
+    return writeIdentity(m_directory / stem, cert.get(), key.get());
 }
 
 std::filesystem::path TestPki::writeBundle(const std::vector<PkiIdentity>& identities,

@@ -29,14 +29,12 @@ TEST(UiLanguage, LocaleOfAnEnvironmentBlock) {
 }
 
 TEST(UiLanguage, OnlyLocalesBeginningWithZhAreChinese) {
-    EXPECT_EQ(languageOfLocale("zh_CN.UTF-8"), kLanguageChinese);
-    EXPECT_EQ(languageOfLocale("zh"), kLanguageChinese);
-    EXPECT_EQ(languageOfLocale("zh_TW"), kLanguageChinese);
-    EXPECT_EQ(languageOfLocale("z"), kLanguageEnglish);
-    EXPECT_EQ(languageOfLocale("ZH_CN"), kLanguageEnglish);
-    EXPECT_EQ(languageOfLocale("en_US.UTF-8"), kLanguageEnglish);
-    EXPECT_EQ(languageOfLocale("C"), kLanguageEnglish);
-    EXPECT_EQ(languageOfLocale(""), kLanguageEnglish);
+    for (const char* locale : {"zh_CN.UTF-8", "zh", "zh_TW"}) {
+        EXPECT_EQ(languageOfLocale(locale), kLanguageChinese) << locale;
+    }
+    for (const char* locale : {"z", "ZH_CN", "en_US.UTF-8", "C", ""}) {
+        EXPECT_EQ(languageOfLocale(locale), kLanguageEnglish) << locale;
+    }
 }
 
 TEST(UiLanguage, LocaleOfAnotherProcess) {

@@ -9,7 +9,6 @@
 
 #include "support/LogCapture.h"
 
-using talvern::CallbackEntry;
 using talvern::CallbackHandler;
 
 namespace {
@@ -33,16 +32,6 @@ void slowCallback(const std::string& data, std::string&) {
 
 void throwingCallback(const std::string&, std::string&) { throw std::runtime_error("module failure"); }
 
-CallbackEntry entry(std::uint32_t mask, talvern::CallbackFunction callback, const std::string& name,
-                    const std::string& data) {
-    CallbackEntry result;
-    result.eventMask = mask;
-    result.callback = callback;
-    result.name = name;
-    result.data = data;
-    return result;
-}
-
 class CallbackHandlerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -55,7 +44,7 @@ protected:
 }  // namespace
 
 TEST_F(CallbackHandlerTest, MaskSelectsCallbacksSharingABit) {
-    ASSERT_TRUE(handler.add(entry(6, recordData, "six", "six")));
+    ASSERT_TRUE(handler.add({6, recordData, "six", "six"}));
     for (std::uint32_t mask : {2u, 4u, 6u, 0xFFFFFFFFu}) {
         g_runs.clear();
         handler.handleCallback(mask);
@@ -69,24 +58,24 @@ TEST_F(CallbackHandlerTest, MaskSelectsCallbacksSharingABit) {
 }
 
 TEST_F(CallbackHandlerTest, RunsInRegistrationOrderWithTheirOwnData) {
-    handler.add(entry(1, recordData, "a", "first"));
-    handler.add(entry(1, otherRecord, "b", "second"));
-    handler.add(entry(2, recordData, "c", "not run"));
-    handler.add(entry(1, recordData, "d", "third"));
+    handler.add({1, recordData, "a", "first"});
+    handler.add({1, otherRecord, "b", "second"});
+    handler.add({2, recordData, "c", "not run"});
+    handler.add({1, recordData, "d", "third"});
     handler.handleCallback(1);
     EXPECT_EQ(g_runs, (std::vector<std::string>{"first", "other:second", "third"}));
 }
 
 TEST_F(CallbackHandlerTest, EntryWithoutCallbackIsRefused) {
-    EXPECT_FALSE(handler.add(entry(1, nullptr, "none", "")));
+    EXPECT_FALSE(handler.add({1, nullptr, "none", ""}));
     handler.handleCallback(1);
     EXPECT_TRUE(g_runs.empty());
 }
 
 TEST_F(CallbackHandlerTest, RemoveDropsEveryEntryOfThatCallback) {
-    handler.add(entry(1, recordData, "a", "a"));
-    handler.add(entry(1, otherRecord, "b", "b"));
-    handler.add(entry(3, recordData, "c", "c"));
+    handler.add({1, recordData, "a", "a"});
+    handler.add({1, otherRecord, "b", "b"});
+    handler.add({3, recordData, "c", "c"});
     handler.remove(recordData);
     handler.handleCallback(3);
     EXPECT_EQ(g_runs, std::vector<std::string>{"other:b"});
@@ -99,8 +88,8 @@ TEST_F(CallbackHandlerTest, RemoveDropsEveryEntryOfThatCallback) {
 
 TEST_F(CallbackHandlerTest, SlowCallbackIsReportedAtWarningLevel) {
     talvern::test::LogCapture log;
-    handler.add(entry(1, slowCallback, "limit", "1000"));
-    handler.add(entry(1, slowCallback, "slow", "1001"));
+    handler.add({1, slowCallback, "limit", "1000"});
+    handler.add({1, slowCallback, "slow", "1001"});
     handler.handleCallback(1);
     const std::string where = "[Tag null] [talvern::CallbackHandler::handleCallback:";
     EXPECT_EQ(log.count({"[debug]", where, "exec update callback(limit) take time=1000"}), 1);
@@ -110,8 +99,8 @@ TEST_F(CallbackHandlerTest, SlowCallbackIsReportedAtWarningLevel) {
 
 TEST_F(CallbackHandlerTest, ThrowingCallbackDoesNotStopTheOthers) {
     talvern::test::LogCapture log;
-    handler.add(entry(1, throwingCallback, "broken", ""));
-    handler.add(entry(1, recordData, "after", "after"));
+    handler.add({1, throwingCallback, "broken", ""});
+    handler.add({1, recordData, "after", "after"});
     handler.handleCallback(1);
     EXPECT_EQ(g_runs, std::vector<std::string>{"after"});
     EXPECT_TRUE(log.contains("exec update callback(broken) failed; Reason: module failure"));

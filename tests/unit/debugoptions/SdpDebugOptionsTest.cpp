@@ -7,6 +7,7 @@
 
 #include "portal/Json.h"
 #include "support/LogCapture.h"
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 using talvern::Debug;
@@ -18,16 +19,7 @@ namespace {
 
 class SdpDebugOptionsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_dir = fs::path(::testing::TempDir()) /
-                ("okavel-debugoptions-" +
-                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
-    std::string sharedDir() const { return m_dir.string() + "/"; }
+    std::string sharedDir() const { return m_dir.str() + "/"; }
     std::string filePath() const { return sharedDir() + "var/conf/debug.json"; }
 
     void writeFile(const std::string& content) const {
@@ -35,7 +27,7 @@ protected:
         std::ofstream(filePath(), std::ios::binary) << content;
     }
 
-    fs::path m_dir;
+    talvern::test::TempDir m_dir;
 };
 
 constexpr const char* kDefaultsText =
@@ -131,16 +123,14 @@ TEST(DebugRecords, EnumerationsAreWrittenAndReadByName) {
 }
 
 TEST(SdpDebugOptionsShared, UsesTheSharedDataDirectoryFromTheEnvironment) {
-    const fs::path dir = fs::path(::testing::TempDir()) / "okavel-debugoptions-shared";
-    fs::create_directories(dir / "var" / "conf");
-    std::ofstream(dir / "var" / "conf" / "debug.json") << R"({"thrift":{"transport":"tcp"}})";
-    ::setenv("OKAVEL_SHARED_DATA_DIR", dir.c_str(), 1);
+    talvern::test::TempDir dir;
+    talvern::test::ScopedEnv env("OKAVEL_SHARED_DATA_DIR", dir.str());
+    fs::create_directories(dir / "var/conf");
+    std::ofstream(dir / "var/conf/debug.json") << R"({"thrift":{"transport":"tcp"}})";
     SdpDebugOptions& shared = SdpDebugOptions::shared();
     EXPECT_EQ(&shared, &SdpDebugOptions::shared());
-    EXPECT_EQ(shared.filePath(), dir.string() + "/var/conf/debug.json");
+    EXPECT_EQ(shared.filePath(), dir.str() + "/var/conf/debug.json");
     EXPECT_EQ(shared()->thrift.transport, Transport::tcp);
-    ::unsetenv("OKAVEL_SHARED_DATA_DIR");
-    fs::remove_all(dir);
 }
 
 TEST_F(SdpDebugOptionsTest, NestingBeyondTheLimitIsAFormatError) {

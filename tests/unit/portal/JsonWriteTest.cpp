@@ -73,9 +73,7 @@ RTTR_REGISTRATION {
 
 TEST(PortalJsonWrite, DefaultEventRespIsCompactAndOrdered) {
     portal::event_resp::EventResp resp;
-    const std::string text = to_json(resp);
-    EXPECT_EQ(text, R"({"code":0,"message":"","data":{"id":0}})");
-    EXPECT_EQ(text.size(), 39u);
+    EXPECT_EQ(to_json(resp), R"({"code":0,"message":"","data":{"id":0}})");
 }
 
 TEST(PortalJsonWrite, KeysFollowRegistrationOrderNotDeclarationOrAlphabet) {

@@ -6,25 +6,23 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <climits>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "support/Args.h"
 #include "support/Eventually.h"
-
 #include "support/LogCapture.h"
+#include "support/TestFiles.h"
 
 namespace fs = std::filesystem;
 using talvern::test::eventually;
 using talvern::test::LogCapture;
 using talvern::test::TempDir;
 using namespace talvern::process;
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -46,14 +44,10 @@ public:
     // Starts program with the arguments and waits until the new image runs.
     pid_t start(const std::string& program, std::vector<std::string> args) {
         args.insert(args.begin(), program);
-        std::vector<char*> argv;
-        for (auto& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
+        talvern::test::Args argv(args);
         pid_t pid = ::fork();
         if (pid == 0) {
-            ::execv(program.c_str(), argv.data());
+            ::execv(program.c_str(), argv.argv());
             ::_exit(127);
         }
         m_pids.push_back(pid);
@@ -94,12 +88,6 @@ protected:
         fs::copy_file("/bin/sleep", copy);
         fs::permissions(copy, fs::perms::owner_all);
         return copy.string();
-    }
-    std::string readFile(const std::string& name) {
-        std::ifstream in(dir.path() / name);
-        std::stringstream content;
-        content << in.rdbuf();
-        return content.str();
     }
 
     TempDir dir;
@@ -250,7 +238,7 @@ TEST_F(ProcessTest, StartedCommandRunsInItsOwnSessionWithAFreshEnvironmentAndSig
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     ASSERT_TRUE(started);
 
-    std::istringstream lines(readFile("probe"));
+    std::istringstream lines(talvern::test::readFile(out));
     std::string environment;
     std::string session;
     std::string blocked;
