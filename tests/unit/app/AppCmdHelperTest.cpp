@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,34 +15,39 @@ using talvern::test::Args;
 
 namespace {
 
-struct Parsed {
-    bool ok;
+// One command line through initCmdline: what it answered and printed, and the parser it filled.
+struct Launch {
+    explicit Launch(std::vector<std::string> words) : args(std::move(words)) {
+        std::ostringstream outText;
+        std::ostringstream errText;
+        ok = talvern::initCmdline(*parser, args.argc(), args.argv(), outText, errText);
+        out = outText.str();
+        err = errText.str();
+    }
+    std::shared_ptr<cmdline::parser> parser = std::make_shared<cmdline::parser>();
+    Args args;
+    bool ok = false;
     std::string out;
     std::string err;
 };
 
-Parsed parse(cmdline::parser& p, Args& args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    bool ok = talvern::initCmdline(p, args.argc(), args.argv(), out, err);
-    return {ok, out.str(), err.str()};
-}
+// A command line and the name it gives.
+struct NameCase {
+    std::vector<std::string> args;
+    std::string expected;
+};
 
 }  // namespace
 
 TEST(InitCmdline, HelpPrintsUsageOnStandardOutput) {
-    cmdline::parser p;
-    Args args({"/opt/x/oKavelAgent", "--help"});
-    Parsed r = parse(p, args);
+    Launch r({"/opt/x/oKavelAgent", "--help"});
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.out.rfind("usage: oKavelAgent [options] ... \noptions:\n", 0), 0u);
     EXPECT_TRUE(r.err.empty());
 }
 
 TEST(InitCmdline, UsageListsOptionsInTableOrder) {
-    cmdline::parser p;
-    Args args({"oKavelAgent", "-?"});
-    std::string usage = parse(p, args).out;
+    const std::string usage = Launch({"oKavelAgent", "-?"}).out;
     const char* order[] = {"--install",      "--uninstall",     "--terminate",
                            "--fork",         "--monitor-files", "--plugin ",
                            "--plugin-cmd",   "--enable-http",   "--enable-event-center",
@@ -59,9 +65,7 @@ TEST(InitCmdline, UsageListsOptionsInTableOrder) {
 }
 
 TEST(InitCmdline, UnknownOptionPrintsFailureUsageAndErrorOnStandardError) {
-    cmdline::parser p;
-    Args args({"oKavelAgent", "--bogus"});
-    Parsed r = parse(p, args);
+    Launch r({"oKavelAgent", "--bogus"});
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.out.empty());
     EXPECT_EQ(r.err.rfind("parse cmd param fail\nusage: oKavelAgent", 0), 0u);
@@ -70,24 +74,17 @@ TEST(InitCmdline, UnknownOptionPrintsFailureUsageAndErrorOnStandardError) {
 
 TEST(InitCmdline, PluginDirectoryEscapeIsRefused) {
     for (std::string bad : {"../x", "a/../b", "a\\..\\b", "..", "x/.."}) {
-        cmdline::parser p;
-        Args args({"oKavelAgent", "--plugin", bad});
-        Parsed r = parse(p, args);
+        Launch r({"oKavelAgent", "--plugin", bad});
         EXPECT_FALSE(r.ok) << bad;
         EXPECT_EQ(r.out, "Path '" + bad + "' has the risk of crossing\n");
     }
     for (std::string good : {"a..b", "plugins/x", "...", ".hidden/..x"}) {
-        cmdline::parser p;
-        Args args({"oKavelAgent", "--plugin", good});
-        EXPECT_TRUE(parse(p, args).ok) << good;
+        EXPECT_TRUE(Launch({"oKavelAgent", "--plugin", good}).ok) << good;
     }
 }
 
 TEST(LaunchNames, LogFileNameCarriesPluginValueAndEveryFlagLetter) {
-    struct Case {
-        std::vector<std::string> args;
-        std::string expected;
-    } cases[] = {
+    const NameCase cases[] = {
         {{"oKavelAgent"}, "oKavelService.log"},
         {{"oKavelAgent", "--plugin", "plugins/x", "--enable-http", "--plugin-stop"},
          "oKavelAgent_plugins_x_h_k.log"},
@@ -95,39 +92,34 @@ TEST(LaunchNames, LogFileNameCarriesPluginValueAndEveryFlagLetter) {
          "oKavelAgent_plugins_oKavelCore_e_d_w.log"},
         {{"oKavelAgent", "--install"}, "oKavelService.log"},
     };
-    for (auto& c : cases) {
-        cmdline::parser p;
-        Args args(c.args);
-        ASSERT_TRUE(parse(p, args).ok);
-        EXPECT_EQ(talvern::logFileName(p), c.expected);
+    for (const auto& c : cases) {
+        Launch launch(c.args);
+        ASSERT_TRUE(launch.ok);
+        EXPECT_EQ(talvern::logFileName(*launch.parser), c.expected);
     }
 }
 
 TEST(LaunchNames, ConsoleAppIdSkipsQueryAndStopFlags) {
-    struct Case {
-        std::vector<std::string> args;
-        std::string expected;
-    } cases[] = {
+    const NameCase cases[] = {
         {{"/opt/oKavel/oKavelAgent", "--plugin", "plugins/x", "-h", "--plugin-stop"},
          "oKavelAgent_plugins_x_h"},
         {{"oKavelAgent.bin", "--plugin", "plugins/x", "-e", "-h", "-d", "-w"}, "oKavelAgent_plugins_x_h_e"},
         {{"oKavelAgent", "--plugin", "\"a/b\"/c"}, "oKavelAgent_a_b_c"},
         {{"./oKavelAgent", "--enable-http"}, "oKavelAgent_h"},
     };
-    for (auto& c : cases) {
-        cmdline::parser p;
-        Args args(c.args);
-        ASSERT_TRUE(parse(p, args).ok);
-        EXPECT_EQ(talvern::getConsoleAppId(p, args.argc(), args.argv()), c.expected);
+    for (const auto& c : cases) {
+        Launch launch(c.args);
+        ASSERT_TRUE(launch.ok);
+        EXPECT_EQ(talvern::getConsoleAppId(*launch.parser, launch.args.argc(), launch.args.argv()),
+                  c.expected);
     }
 }
 
 TEST(LaunchNames, ServiceModeWithoutArgumentsOrWithAServiceOption) {
     auto isService = [](std::vector<std::string> words) {
-        cmdline::parser p;
-        Args args(std::move(words));
-        EXPECT_TRUE(parse(p, args).ok);
-        return talvern::isServiceApplication(p, args.argc(), args.argv());
+        Launch launch(std::move(words));
+        EXPECT_TRUE(launch.ok);
+        return talvern::isServiceApplication(*launch.parser, launch.args.argc(), launch.args.argv());
     };
     EXPECT_TRUE(isService({"oKavelAgent"}));
     EXPECT_TRUE(isService({"oKavelAgent", "--install", "--plugin", "x"}));
@@ -139,10 +131,9 @@ TEST(LaunchNames, ServiceModeWithoutArgumentsOrWithAServiceOption) {
 class ParamAdaptorTest : public ::testing::Test {
 protected:
     talvern::sdp::SdpOption trans(std::vector<std::string> words) {
-        auto p = std::make_shared<cmdline::parser>();
-        Args args(std::move(words));
-        EXPECT_TRUE(parse(*p, args).ok);
-        talvern::sdp::SdpParamAdaptor adaptor(p);
+        Launch launch(std::move(words));
+        EXPECT_TRUE(launch.ok);
+        talvern::sdp::SdpParamAdaptor adaptor(launch.parser);
         EXPECT_TRUE(adaptor.parseParam());
         return adaptor;
     }

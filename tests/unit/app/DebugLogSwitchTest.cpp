@@ -9,58 +9,57 @@
 
 #include "log/Log.h"
 #include "log/Logger.h"
+#include "support/Eventually.h"
 #include "support/TempDir.h"
+#include "support/TestFiles.h"
 #include "support/Timer.h"
 
 using namespace std::chrono_literals;
+using talvern::test::eventually;
 
 namespace {
 
-// Polls until the main logger's debug state is as wanted, at most a few seconds.
-bool debugBecomes(bool wanted) {
-    auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (talvern::log::shouldLog(talvern::log::Level::debug) == wanted) {
-            return true;
-        }
-        std::this_thread::sleep_for(2ms);
+bool debugOn() { return talvern::log::shouldLog(talvern::log::Level::debug); }
+
+// The main logger at warning level, its debug mark in a temporary directory.
+class DebugLogSwitch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        talvern::LoggerOptions options;
+        options.filePath = (dir / "main.log").string();
+        options.level = 3;
+        options.debugMarkPath = mark.string();
+        talvern::Logger::GetInstance().setOptions(options);
+        ASSERT_FALSE(debugOn());
     }
-    return false;
-}
+
+    talvern::test::TempDir dir;
+    std::filesystem::path mark = dir / "debug";
+    talvern::utilities::Timer timer;
+};
 
 }  // namespace
 
-TEST(DebugLogSwitch, MarkFileTurnsDebugLinesOnAndOffWithinOnePeriod) {
-    talvern::test::TempDir dir;
-    talvern::LoggerOptions options;
-    options.filePath = (dir / "main.log").string();
-    options.level = 3;
-    options.debugMarkPath = (dir / "debug").string();
-    talvern::Logger::GetInstance().setOptions(options);
-    ASSERT_FALSE(talvern::log::shouldLog(talvern::log::Level::debug));
-
-    talvern::utilities::Timer timer;
+TEST_F(DebugLogSwitch, MarkFileTurnsDebugLinesOnAndOffWithinOnePeriod) {
     talvern::DebugLogSwitch debugSwitch(timer, 10ms);
     debugSwitch.start();
 
-    std::ofstream(dir / "debug") << "";
-    ASSERT_TRUE(debugBecomes(true));
+    std::ofstream(mark) << "";
+    ASSERT_TRUE(eventually(debugOn));
     OKV_LOG_DEBUG("visible debug line");
 
-    std::filesystem::remove(dir / "debug");
-    ASSERT_TRUE(debugBecomes(false));
+    std::filesystem::remove(mark);
+    ASSERT_TRUE(eventually([] { return !debugOn(); }));
     OKV_LOG_DEBUG("invisible debug line");
     debugSwitch.stop();
 
     talvern::Logger::GetInstance().flush();
-    std::ifstream in(dir / "main.log");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = talvern::test::readFile(dir / "main.log");
     EXPECT_NE(text.find("visible debug line"), std::string::npos);
     EXPECT_EQ(text.find("invisible debug line"), std::string::npos);
 }
 
-TEST(DebugLogSwitch, StopEndsTheChecksAndMayBeRepeated) {
-    talvern::utilities::Timer timer;
+TEST_F(DebugLogSwitch, StopEndsTheChecksAndMayBeRepeated) {
     {
         talvern::DebugLogSwitch debugSwitch(timer, 1ms);
         debugSwitch.start();
@@ -69,6 +68,8 @@ TEST(DebugLogSwitch, StopEndsTheChecksAndMayBeRepeated) {
         debugSwitch.stop();
         debugSwitch.stop();
     }
-    // The switch is gone; the timer must not call into it any more.
-    std::this_thread::sleep_for(5ms);
+    // The switch is gone: the timer no longer calls into it, and the mark is not read any more.
+    std::ofstream(mark) << "";
+    std::this_thread::sleep_for(20ms);
+    EXPECT_FALSE(debugOn());
 }

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QString>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,10 +13,9 @@
 #include "support/TempDir.h"
 
 using talvern::SdpSingleApplicationImpl;
+using talvern::test::Args;
 using talvern::test::ScopedEnv;
 using talvern::test::TempDir;
-
-using talvern::test::Args;
 
 namespace {
 

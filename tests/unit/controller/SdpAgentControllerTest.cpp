@@ -8,6 +8,9 @@
 
 #include "context/RunTimeContext.h"
 #include "controller/IWebEventSink.h"
+#include "http/HttpServerGroup.h"
+#include "http/websocket/IWebSocketServer.h"
+#include "http/websocket/WebSocketServer.h"
 #include "log/Check.h"
 #include "support/LogCapture.h"
 #include "support/ThreadPool.h"
@@ -29,20 +32,18 @@ SdpOption optionFor(const std::string& pluginDir) {
     return option;
 }
 
-struct IdentityCase {
-    std::string pluginDir;
-    std::string pipe;
-    std::uint16_t port;
-    std::string host;
-};
-
 }  // namespace
 
 TEST(SdpAgentControllerIdentity, PluginDirectoryEndingSelectsPipeAndPort) {
     const std::string daemon = "oKavelDaemon-8ec18c00-3768-4a5c-b2d7-da2a0f1b2167";
     const std::string core = "oKavelCore-fcd60898-3ef4-423f-acc9-3b28dc0e9e22";
     const std::string tunnel = "oKavelTunnel-c46a26c5-2cd4-4c20-9352-8efbb6358ea0";
-    const std::vector<IdentityCase> cases{
+    struct Case {
+        std::string pluginDir;
+        std::string pipe;
+        std::uint16_t port;
+        std::string host;
+    } cases[] = {
         {"/opt/talvern/oKavelDaemon", daemon, 58630, "oKavelDaemon"},
         {"/opt/talvern/OKAVELDAEMON", daemon, 58630, "oKavelDaemon"},
         {"/opt/talvern/plugin-daemon", daemon, 58630, "oKavelDaemon"},
@@ -253,17 +254,33 @@ TEST_F(ModuleLoadFilterTest, MissingFeatureListIsReported) {
     EXPECT_TRUE(log.contains("initPluginsFeature return false; Reason: Open file(%s) failed"));
 }
 
-// Modules reach the request-security whitelist through "SdpHttpContext"; the agent's own entries are there
-// once the servers started.
-TEST(SdpAgentControllerSecurity, ModulesShareTheWhitelistOfTheRequestPipeline) {
+// Modules find the servers by name and cast the pointer to the face the name promises; the group is
+// both, at different addresses, so each name must hold its own face. They reach the request-security
+// whitelist through "SdpHttpContext"; the agent's own entries are there once the servers started.
+TEST(SdpAgentControllerWeb, ModulesFindTheServerFacesAndShareTheWhitelistOfTheRequestPipeline) {
     LogCapture log;
     SdpOption option = optionFor("plugins");
     option.enableHttp = true;
     auto controller = std::make_shared<SdpAgentController>(option);
+    auto context = controller->runTimeContext();
+
+    auto* group =
+        static_cast<talvern::HttpServerGroup*>(context->getService(std::string("HttpServer")).get());
+    ASSERT_NE(group, nullptr);
+    ASSERT_EQ(group->servers().size(), 2u);
+    for (const auto& [name, server] : group->servers()) {
+        EXPECT_NE(std::dynamic_pointer_cast<talvern::WebSocketServer>(server), nullptr) << name;
+    }
+    auto* sockets =
+        static_cast<talvern::IWebSocketServer*>(context->getService(std::string("WebSocketServer")).get());
+    ASSERT_NE(sockets, nullptr);
+    EXPECT_NE(sockets->addListener(talvern::IWebSocketServer::NewConnection, [](auto) {}), 0u);
+    EXPECT_NO_THROW(sockets->broadcast("{}"));  // no socket yet: nothing to do
+
     auto pipeline = std::dynamic_pointer_cast<talvern::SdpHttpServerContext>(controller->context());
     ASSERT_NE(pipeline, nullptr);
     auto* face = static_cast<talvern::ISdpHttpServerContext*>(
-        controller->runTimeContext()->getService(std::string("SdpHttpContext")).get());
+        context->getService(std::string("SdpHttpContext")).get());
     ASSERT_NE(face, nullptr);
     EXPECT_TRUE(face->addRefererWhitelist(std::string("/v1/module/status"), "module"));
     EXPECT_TRUE(pipeline->isInRefererWhitelist("/v1/module/status"));

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "log/Log.h"
 #include "log/LogSetup.h"
@@ -14,8 +13,6 @@
 namespace fs = std::filesystem;
 using talvern::test::ScopedEnv;
 using talvern::test::TempDir;
-
-namespace {}  // namespace
 
 TEST(QualifiedFunctionName, StripsReturnTypeAndParameters) {
     using talvern::log::qualifiedFunctionName;

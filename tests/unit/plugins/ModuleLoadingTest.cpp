@@ -14,7 +14,7 @@
 #include "plugins/PluginsManager.h"
 #include "support/TempDir.h"
 #include "talvern/IModule.h"
-#include "unit/http/FakeHttp.h"
+#include "unit/websecurity/SecurityFakes.h"
 
 namespace fs = std::filesystem;
 using talvern::IModule;
@@ -139,6 +139,7 @@ TEST(ModuleLoading, FilteredPathLoadsNothingAndStillReportsOnce) {
 
 class PluginDirectoryTest : public ::testing::Test {
 protected:
+    PluginDirectoryTest() { clearJournal(); }
     void copyPlugin(const std::string& name, const fs::path& target) {
         fs::create_directories(target.parent_path());
         fs::copy_file(plugin(name), target);
@@ -156,7 +157,6 @@ protected:
 };
 
 TEST_F(PluginDirectoryTest, FileAndDirectoryMakeTwoGroupsAndFailedDirectoriesNone) {
-    clearJournal();
     copyPlugin("test_module_a", root / "a.so");
     copyPlugin("test_module_x", root / "b" / "x.so");
     copyPlugin("test_module_y", root / "b" / "y.so");
@@ -184,7 +184,6 @@ TEST_F(PluginDirectoryTest, FileAndDirectoryMakeTwoGroupsAndFailedDirectoriesNon
 }
 
 TEST_F(PluginDirectoryTest, LifeCycleCallsFollowPriorityAndUnloadKeepsTheSameOrder) {
-    clearJournal();
     copyPlugin("test_module_a", root / "g" / "p3.so");
     copyPlugin("test_module_x", root / "g" / "pm1.so");
     copyPlugin("test_module_y", root / "g" / "p0.so");
@@ -195,62 +194,23 @@ TEST_F(PluginDirectoryTest, LifeCycleCallsFollowPriorityAndUnloadKeepsTheSameOrd
     manager.moduleWillUnloadFinished();
     manager.moduleDidUnloadFinished();
     manager.moduleDidRecivedEventMessage("statusEvent|ready", "{}");
-    EXPECT_EQ(journal(), (std::vector<std::string>{
-                             "module-x:willLoad",
-                             "module-y:willLoad",
-                             "module-a:willLoad",
-                             "module-x:didLoad",
-                             "module-y:didLoad",
-                             "module-a:didLoad",
-                             "module-x:willUnload",
-                             "module-y:willUnload",
-                             "module-a:willUnload",
-                             "module-x:didUnload",
-                             "module-y:didUnload",
-                             "module-a:didUnload",
-                             "module-x:event statusEvent|ready",
-                             "module-y:event statusEvent|ready",
-                             "module-a:event statusEvent|ready",
-                         }));
+    std::vector<std::string> expected;
+    for (const char* call : {"willLoad", "didLoad", "willUnload", "didUnload", "event statusEvent|ready"}) {
+        for (const char* module : {"x", "y", "a"}) {  // priorities -1, 0, 3
+            expected.push_back(std::string("module-") + module + ":" + call);
+        }
+    }
+    EXPECT_EQ(journal(), expected);
 }
 
 TEST_F(PluginDirectoryTest, RootThatIsAFileIsAGroupOfOne) {
-    clearJournal();
     copyPlugin("test_module_y", root / "only.so");
     talvern::PluginsManager manager(inlineEnv());
     manager.load((root / "only.so").string(), nullptr, nullptr);
     EXPECT_EQ(manager.capacities(), std::vector<std::string>{"cap-y"});
 }
 
-namespace {
-
-class PathOrigin : public talvern::IHttpOrigin {
-public:
-    explicit PathOrigin(std::string path) : m_path(std::move(path)) {}
-    virtual ~PathOrigin() = default;
-    int type() const override { return 0; }
-    const char* address() const override { return "127.0.0.1"; }
-    std::uint16_t port() const override { return 0; }
-    const char* hostPort() const override { return "127.0.0.1:0"; }
-    const char* path() const override { return m_path.c_str(); }
-
-private:
-    std::string m_path;
-};
-
-class PathRequest : public talvern::test::FakeRequest {
-public:
-    explicit PathRequest(const std::string& path) : FakeRequest("POST", path), m_origin(path) {}
-    talvern::IOrigin* origin() const override { return const_cast<PathOrigin*>(&m_origin); }
-
-private:
-    PathOrigin m_origin;
-};
-
-}  // namespace
-
 TEST_F(PluginDirectoryTest, TheFirstOfTwoGroupsDeclaringAPathTakesEveryRequestForIt) {
-    clearJournal();
     copyPlugin("test_module_x", root / "g1" / "x.so");
     copyPlugin("test_module_z", root / "g2" / "z.so");
     talvern::SdpModuleManagerStategy strategy(inlineEnv());
@@ -261,10 +221,12 @@ TEST_F(PluginDirectoryTest, TheFirstOfTwoGroupsDeclaringAPathTakesEveryRequestFo
 
     auto manager = std::make_shared<talvern::HttpServerManager>();
     for (int i = 0; i < 3; ++i) {
-        auto* response = new talvern::HttpResponse(new PathRequest("/v1/shared"), nullptr, 0, manager);
+        auto* response =
+            new talvern::HttpResponse(new talvern::test::SecRequest("/v1/shared"), nullptr, 0, manager);
         EXPECT_TRUE(strategy.moduleDidRecivedHttpMessage(response->request(), response));
     }
-    auto* undeclared = new talvern::HttpResponse(new PathRequest("/v1/other"), nullptr, 0, manager);
+    auto* undeclared =
+        new talvern::HttpResponse(new talvern::test::SecRequest("/v1/other"), nullptr, 0, manager);
     EXPECT_FALSE(strategy.moduleDidRecivedHttpMessage(undeclared->request(), undeclared));
     undeclared->next(false);  // nobody took it: end it as the agent's 404 answer would
 

@@ -5,8 +5,6 @@
 #include <openssl/pem.h>
 #include <rapidjson/document.h>
 
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "signcheck/FileDigest.h"
@@ -43,36 +41,28 @@ std::string referenceSign(const std::string& data, const std::string& privatePem
 
 class JsonSignChkTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        s_keys = new talvern::test::RsaKeyPair(talvern::test::TestPki::createRsaKeyPair());
-        s_otherKeys = new talvern::test::RsaKeyPair(talvern::test::TestPki::createRsaKeyPair());
-    }
-    static void TearDownTestSuite() {
-        delete s_keys;
-        delete s_otherKeys;
+    // Made once for the whole program: RSA key generation is slow.
+    static const talvern::test::RsaKeyPair& keys() {
+        static const auto pair = talvern::test::TestPki::createRsaKeyPair();
+        return pair;
     }
 
     static std::string signedList(const std::string& unsignedText) {
         std::string signedText;
         std::string reason;
-        EXPECT_TRUE(json::jsonSign(unsignedText, s_keys->privatePem, false, signedText, reason)) << reason;
+        EXPECT_TRUE(json::jsonSign(unsignedText, keys().privatePem, false, signedText, reason)) << reason;
         return signedText;
     }
 
-    static bool check(const std::string& text) { return json::jsonSignCheck(text, s_keys->publicPem); }
-
-    static talvern::test::RsaKeyPair* s_keys;
-    static talvern::test::RsaKeyPair* s_otherKeys;
+    static bool check(const std::string& text) { return json::jsonSignCheck(text, keys().publicPem); }
 };
-talvern::test::RsaKeyPair* JsonSignChkTest::s_keys = nullptr;
-talvern::test::RsaKeyPair* JsonSignChkTest::s_otherKeys = nullptr;
 
 const char* kList = R"({"plugins":[{"name":"a.so","md5":"0cc175b9c0f1b6a831c399e269772661","fileSize":1},)"
                     R"({"name":"b.so","md5":"92eb5ffee6ae2fec3ad71c777531578f","fileSize":2}]})";
 
 TEST_F(JsonSignChkTest, SignatureCoversTheCompactTextWithoutSign) {
     // Signed independently over the exact bytes the document serialises to.
-    const std::string signature = talvern::base64::encode(referenceSign(kList, s_keys->privatePem));
+    const std::string signature = talvern::base64::encode(referenceSign(kList, keys().privatePem));
     std::string text = kList;
     text.insert(text.size() - 1, R"(,"sign":")" + signature + "\"");
     EXPECT_TRUE(check(text));
@@ -86,7 +76,7 @@ TEST_F(JsonSignChkTest, SignatureCoversTheCompactTextWithoutSign) {
 TEST_F(JsonSignChkTest, EditedReorderedOrUpperCasedListsFail) {
     const std::string text = signedList(kList);
     ASSERT_TRUE(check(text));
-    EXPECT_FALSE(json::jsonSignCheck(text, s_otherKeys->publicPem));
+    EXPECT_FALSE(json::jsonSignCheck(text, talvern::test::TestPki::createRsaKeyPair().publicPem));
 
     std::string edited = text;
     edited.replace(edited.find("0cc175b9"), 8, "1cc175b9");
@@ -125,13 +115,13 @@ TEST_F(JsonSignChkTest, MalformedDocumentsFail) {
         EXPECT_FALSE(check(c)) << c;
     }
     EXPECT_FALSE(json::jsonSignCheck(text, "not a key"));
-    EXPECT_FALSE(json::jsonSignCheck(text, s_keys->privatePem));  // a private key is not the public key
+    EXPECT_FALSE(json::jsonSignCheck(text, keys().privatePem));  // a private key is not the public key
 }
 
 TEST_F(JsonSignChkTest, RsaPrimitives) {
-    EXPECT_NE(talvern::rsa::generateRSA(s_keys->publicPem, true), nullptr);
-    EXPECT_EQ(talvern::rsa::generateRSA(s_keys->publicPem, false), nullptr);
-    EXPECT_NE(talvern::rsa::generateRSA(s_keys->privatePem, false), nullptr);
+    EXPECT_NE(talvern::rsa::generateRSA(keys().publicPem, true), nullptr);
+    EXPECT_EQ(talvern::rsa::generateRSA(keys().publicPem, false), nullptr);
+    EXPECT_NE(talvern::rsa::generateRSA(keys().privatePem, false), nullptr);
     EXPECT_EQ(talvern::rsa::generateRSA("", true), nullptr);
 
     talvern::test::TempDir dir;
@@ -139,15 +129,15 @@ TEST_F(JsonSignChkTest, RsaPrimitives) {
     auto ecRoot = pki.createRootCa("EC");
     EXPECT_EQ(talvern::rsa::generateRSA(ecRoot.keyPem, false), nullptr);  // not an RSA key
 
-    const std::string signature = referenceSign("payload", s_keys->privatePem);
-    EXPECT_TRUE(talvern::rsa::rsa_sha256_verify("payload", signature, s_keys->publicPem));
-    EXPECT_FALSE(talvern::rsa::rsa_sha256_verify("payloaD", signature, s_keys->publicPem));
-    EXPECT_FALSE(talvern::rsa::rsa_sha256_verify("", signature, s_keys->publicPem));
-    EXPECT_FALSE(talvern::rsa::rsa_sha256_verify("payload", "", s_keys->publicPem));
-    EXPECT_FALSE(talvern::rsa::rsa_sha256_verify("payload", signature.substr(1), s_keys->publicPem));
+    const std::string signature = referenceSign("payload", keys().privatePem);
+    EXPECT_TRUE(talvern::rsa::rsa_sha256_verify("payload", signature, keys().publicPem));
+    EXPECT_FALSE(talvern::rsa::rsa_sha256_verify("payloaD", signature, keys().publicPem));
+    EXPECT_FALSE(talvern::rsa::rsa_sha256_verify("", signature, keys().publicPem));
+    EXPECT_FALSE(talvern::rsa::rsa_sha256_verify("payload", "", keys().publicPem));
+    EXPECT_FALSE(talvern::rsa::rsa_sha256_verify("payload", signature.substr(1), keys().publicPem));
 
     std::string ours;
-    ASSERT_TRUE(talvern::rsa::rsa_sha256_sign("payload", s_keys->privatePem, ours));
+    ASSERT_TRUE(talvern::rsa::rsa_sha256_sign("payload", keys().privatePem, ours));
     EXPECT_EQ(ours, signature);  // PKCS #1 v1.5 is deterministic
 }
 
@@ -215,7 +205,7 @@ TEST(FileDigestTest, Md5OfKnownContentAcrossBlockBoundaries) {
 
 TEST_F(JsonSignChkTest, ToolWritesAListThatTheCheckAccepts) {
     talvern::test::TempDir dir;
-    writeFile(dir.path() / "key.pem", s_keys->privatePem);
+    writeFile(dir.path() / "key.pem", keys().privatePem);
     writeFile(dir.path() / "Alpha.SO", "a");
     writeFile(dir.path() / "beta.so", std::string(40000, 'b'));
     const auto out = dir.path() / "plugins_feature.json";

@@ -5,9 +5,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <thread>
 
 #include "log/Check.h"
@@ -25,8 +22,6 @@ namespace sc = talvern::signCheck;
 namespace win = talvern::signCheck::windows;
 using talvern::test::CertOptions;
 using talvern::test::PkiIdentity;
-using namespace std::chrono_literals;
-
 using talvern::test::readFile;
 using talvern::test::writeFile;
 
@@ -39,16 +34,21 @@ std::string someContent(std::size_t size, unsigned seed = 7) {
     return bytes;
 }
 
+CertOptions validFor(std::chrono::seconds notBefore, std::chrono::seconds notAfter) {
+    CertOptions options;
+    options.notBefore = notBefore;
+    options.notAfter = notAfter;
+    return options;
+}
+
+sc::SignOptions signedAt(std::time_t signingTime) {
+    sc::SignOptions options;
+    options.signingTime = signingTime;
+    return options;
+}
+
 class SignCheckTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_root = m_pki.createRootCa("Test Root CA");
-        m_foreignRoot = m_pki.createRootCa("Foreign Root CA");
-        m_maker = m_pki.issue(m_root, CertOptions{}, "maker");
-        ::setenv("OKAVEL_TRUST_ANCHORS", m_root.certificate.c_str(), 1);
-    }
-    void TearDown() override { ::unsetenv("OKAVEL_TRUST_ANCHORS"); }
-
     // A file of content signed by identity (unsigned when identity is null).
     std::filesystem::path makeFile(const std::string& name, const std::string& content,
                                    const PkiIdentity* identity, sc::SignOptions options = {}) {
@@ -83,9 +83,10 @@ protected:
 
     talvern::test::TempDir m_dir;
     talvern::test::TestPki m_pki{m_dir.path() / "pki"};
-    PkiIdentity m_root;
-    PkiIdentity m_foreignRoot;
-    PkiIdentity m_maker;
+    PkiIdentity m_root = m_pki.createRootCa("Test Root CA");
+    PkiIdentity m_foreignRoot = m_pki.createRootCa("Foreign Root CA");
+    PkiIdentity m_maker = m_pki.issue(m_root, CertOptions{}, "maker");
+    talvern::test::ScopedEnv m_anchors{"OKAVEL_TRUST_ANCHORS", m_root.certificate.string()};
 };
 
 TEST_F(SignCheckTest, UnsignedAndMissingFilesAreRefused) {
@@ -95,21 +96,17 @@ TEST_F(SignCheckTest, UnsignedAndMissingFilesAreRefused) {
     EXPECT_FALSE(accepted(m_dir.path()));  // a directory
 }
 
-TEST_F(SignCheckTest, MakerSignedFileIsAcceptedAndKeepsItsContent) {
-    const std::string content = someContent(70000);
-    auto path = makeFile("plugin.so", content, &m_maker);
-    EXPECT_TRUE(accepted(path));
-    const std::string signedBytes = readFile(path);
-    ASSERT_GT(signedBytes.size(), content.size() + sc::kTrailerBytes);
-    EXPECT_EQ(signedBytes.substr(0, content.size()), content);
-    EXPECT_EQ(signedBytes.substr(signedBytes.size() - sc::kSignatureMagic.size()), sc::kSignatureMagic);
-}
-
-TEST_F(SignCheckTest, ContentSizesAroundTheReadBlockAreVerified) {
+TEST_F(SignCheckTest, MakerSignedFilesAroundTheReadBlockAreAcceptedAndKeepTheirContent) {
     for (std::size_t size : {std::size_t{0}, std::size_t{1}, sc::kReadBlockBytes - 1, sc::kReadBlockBytes,
                              sc::kReadBlockBytes + 1, 3 * sc::kReadBlockBytes, std::size_t{3} << 20}) {
-        auto path = makeFile("sized.so", someContent(size, static_cast<unsigned>(size)), &m_maker);
-        EXPECT_TRUE(accepted(path)) << "content of " << size << " bytes";
+        SCOPED_TRACE("content of " + std::to_string(size) + " bytes");
+        const std::string content = someContent(size, static_cast<unsigned>(size));
+        auto path = makeFile("sized.so", content, &m_maker);
+        EXPECT_TRUE(accepted(path));
+        const std::string signedBytes = readFile(path);
+        ASSERT_GT(signedBytes.size(), content.size() + sc::kTrailerBytes);
+        EXPECT_EQ(signedBytes.substr(0, content.size()), content);
+        EXPECT_EQ(signedBytes.substr(signedBytes.size() - sc::kSignatureMagic.size()), sc::kSignatureMagic);
     }
 }
 
@@ -210,32 +207,17 @@ TEST_F(SignCheckTest, IntermediateCaIsUsedWhenTheSignatureCarriesIt) {
 }
 
 TEST_F(SignCheckTest, ExpiredSignerIsAcceptedOnlyWhenItSignedInsideItsValidity) {
-    CertOptions expired;
-    expired.notBefore = -std::chrono::hours(24 * 10);
-    expired.notAfter = -std::chrono::hours(24 * 2);
-    auto oldSigner = m_pki.issue(m_root, expired, "expired");
-    const auto now = std::time(nullptr);
-
-    sc::SignOptions inside;
-    inside.signingTime = now - 5 * 24 * 3600;
-    EXPECT_TRUE(accepted(makeFile("signed-in-time.so", "abc", &oldSigner, inside)));
-
-    sc::SignOptions afterExpiry;
-    afterExpiry.signingTime = now - 24 * 3600;
-    EXPECT_FALSE(accepted(makeFile("signed-late.so", "abc", &oldSigner, afterExpiry)));
-
-    sc::SignOptions beforeValidity;
-    beforeValidity.signingTime = now - 20 * 24 * 3600;
-    EXPECT_FALSE(accepted(makeFile("signed-early.so", "abc", &oldSigner, beforeValidity)));
+    using days = std::chrono::days;
+    const std::time_t now = std::time(nullptr);
+    const std::time_t day = 24 * 3600;
+    auto oldSigner = m_pki.issue(m_root, validFor(-days(10), -days(2)), "expired");
+    EXPECT_TRUE(accepted(makeFile("signed-in-time.so", "abc", &oldSigner, signedAt(now - 5 * day))));
+    EXPECT_FALSE(accepted(makeFile("signed-late.so", "abc", &oldSigner, signedAt(now - day))));
+    EXPECT_FALSE(accepted(makeFile("signed-early.so", "abc", &oldSigner, signedAt(now - 20 * day))));
 
     // A certificate that is not valid yet is refused whatever the signature claims.
-    CertOptions future;
-    future.notBefore = std::chrono::hours(24);
-    future.notAfter = std::chrono::hours(48);
-    auto futureSigner = m_pki.issue(m_root, future, "future");
-    sc::SignOptions claimsFuture;
-    claimsFuture.signingTime = now + 30 * 3600;
-    EXPECT_FALSE(accepted(makeFile("future.so", "abc", &futureSigner, claimsFuture)));
+    auto futureSigner = m_pki.issue(m_root, validFor(days(1), days(2)), "future");
+    EXPECT_FALSE(accepted(makeFile("future.so", "abc", &futureSigner, signedAt(now + 30 * 3600))));
 }
 
 TEST_F(SignCheckTest, AnyChangedByteIsRefused) {

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -54,10 +56,26 @@ std::shared_ptr<thread_pool> makePool(std::chrono::milliseconds idle = 120s) {
     return std::make_shared<thread_pool>(bounds);
 }
 
+// A pool of the default bounds (replaced by tests that need a short idle period), stopped from the test's
+// thread at the end: a worker must never be the one to release the last reference.
+class ThreadPool : public ::testing::Test {
+protected:
+    void TearDown() override { pool->stop(); }
+    std::shared_ptr<thread_pool::strand> makeStrand() { return std::make_shared<thread_pool::strand>(pool); }
+
+    // Posts a task on the strand and waits until it ran.
+    static bool runs(const std::shared_ptr<thread_pool::strand>& strand) {
+        auto ran = std::make_shared<std::atomic<bool>>(false);
+        strand->post([ran] { *ran = true; });
+        return eventually([&] { return ran->load(); });
+    }
+
+    std::shared_ptr<thread_pool> pool = makePool();
+};
+
 }  // namespace
 
-TEST(ThreadPool, StartsMinimumWorkersOnceAndAgainAfterStop) {
-    auto pool = makePool();
+TEST_F(ThreadPool, StartsMinimumWorkersOnceAndAgainAfterStop) {
     EXPECT_EQ(pool->thread_count(), 0u);
     pool->start();
     EXPECT_EQ(pool->thread_count(), 2u);
@@ -67,7 +85,7 @@ TEST(ThreadPool, StartsMinimumWorkersOnceAndAgainAfterStop) {
     EXPECT_EQ(pool->thread_count(), 0u);
 
     // Queued while stopped: runs only after the next start.
-    auto strand = std::make_shared<thread_pool::strand>(pool);
+    auto strand = makeStrand();
     std::atomic<bool> ran{false};
     strand->post([&] { ran = true; });
     pool->start();
@@ -75,13 +93,12 @@ TEST(ThreadPool, StartsMinimumWorkersOnceAndAgainAfterStop) {
     EXPECT_TRUE(eventually([&] { return ran.load(); }));
 }
 
-TEST(ThreadPool, GrowsOneWorkerPerBusyStrandUpToFour) {
-    auto pool = makePool();
+TEST_F(ThreadPool, GrowsOneWorkerPerBusyStrandUpToFour) {
     pool->start();
     Gate gate;
     std::vector<std::shared_ptr<thread_pool::strand>> strands;
     for (int i = 0; i < 5; ++i) {
-        strands.push_back(std::make_shared<thread_pool::strand>(pool));
+        strands.push_back(makeStrand());
     }
 
     strands[0]->post(gate.task());
@@ -104,13 +121,11 @@ TEST(ThreadPool, GrowsOneWorkerPerBusyStrandUpToFour) {
     ASSERT_TRUE(gate.waitForWaiting(4));
     gate.open();
     EXPECT_TRUE(eventually([&] { return pool->task_count() == 0; }));
-    pool->stop();
 }
 
-TEST(ThreadPool, TenTasksOnOneStrandCountOnce) {
-    auto pool = makePool();
+TEST_F(ThreadPool, TenTasksOnOneStrandCountOnce) {
     pool->start();
-    auto strand = std::make_shared<thread_pool::strand>(pool);
+    auto strand = makeStrand();
     Gate gate;
     std::atomic<int> ran{0};
     strand->post(gate.task());
@@ -126,11 +141,9 @@ TEST(ThreadPool, TenTasksOnOneStrandCountOnce) {
     EXPECT_TRUE(eventually([&] { return strand->pending() == 0; }));
     EXPECT_EQ(ran.load(), 9);
     EXPECT_EQ(pool->task_count(), 0u);
-    pool->stop();
 }
 
-TEST(ThreadPool, StrandRunsInPostingOrderWithoutOverlap) {
-    auto pool = makePool();
+TEST_F(ThreadPool, StrandRunsInPostingOrderWithoutOverlap) {
     pool->start();
     constexpr int kStrands = 3;
     constexpr int kTasks = 300;
@@ -144,7 +157,7 @@ TEST(ThreadPool, StrandRunsInPostingOrderWithoutOverlap) {
     std::atomic<int> maxConcurrent{0};
     std::atomic<int> running{0};
     for (auto& track : tracks) {
-        track.strand = std::make_shared<thread_pool::strand>(pool);
+        track.strand = makeStrand();
     }
     for (int i = 0; i < kTasks; ++i) {
         for (auto& track : tracks) {
@@ -164,31 +177,26 @@ TEST(ThreadPool, StrandRunsInPostingOrderWithoutOverlap) {
         }
     }
     ASSERT_TRUE(eventually([&] {
-        for (auto& track : tracks) {
-            if (track.strand->pending() != 0) {
-                return false;
-            }
-        }
-        return true;
+        return std::all_of(tracks.begin(), tracks.end(),
+                           [](auto& track) { return track.strand->pending() == 0; });
     }));
     pool->stop();
+    std::vector<int> expected(kTasks);
+    std::iota(expected.begin(), expected.end(), 0);
     for (auto& track : tracks) {
         EXPECT_FALSE(track.overlapped.load());
-        ASSERT_EQ(track.order.size(), static_cast<std::size_t>(kTasks));
-        for (int i = 0; i < kTasks; ++i) {
-            ASSERT_EQ(track.order[i], i);
-        }
+        EXPECT_EQ(track.order, expected);
     }
     EXPECT_LE(maxConcurrent.load(), kStrands);
 }
 
-TEST(ThreadPool, IdleWorkersRetireDownToTheMinimum) {
-    auto pool = makePool(20ms);
+TEST_F(ThreadPool, IdleWorkersRetireDownToTheMinimum) {
+    pool = makePool(20ms);
     pool->start();
     Gate gate;
-    auto first = std::make_shared<thread_pool::strand>(pool);
-    auto second = std::make_shared<thread_pool::strand>(pool);
-    auto third = std::make_shared<thread_pool::strand>(pool);
+    auto first = makeStrand();
+    auto second = makeStrand();
+    auto third = makeStrand();
     first->post(gate.task());
     second->post(gate.task());
     third->post(gate.task());
@@ -197,21 +205,15 @@ TEST(ThreadPool, IdleWorkersRetireDownToTheMinimum) {
     gate.open();
 
     EXPECT_TRUE(eventually([&] { return pool->thread_count() == 2; }));
-    // Many idle periods later the two last workers are still there.
+    // Many idle periods later the two last workers are still there, and they serve work.
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(pool->thread_count(), 2u);
-
-    // The pool still serves work after its workers retired.
-    std::atomic<bool> ran{false};
-    first->post([&] { ran = true; });
-    EXPECT_TRUE(eventually([&] { return ran.load(); }));
-    pool->stop();
+    EXPECT_TRUE(runs(first));
 }
 
-TEST(ThreadPool, StopFromAWorkerDoesNotJoinItself) {
-    auto pool = makePool();
+TEST_F(ThreadPool, StopFromAWorkerDoesNotJoinItself) {
     pool->start();
-    auto strand = std::make_shared<thread_pool::strand>(pool);
+    auto strand = makeStrand();
     std::atomic<bool> returned{false};
     strand->post([&] {
         pool->stop();
@@ -222,16 +224,13 @@ TEST(ThreadPool, StopFromAWorkerDoesNotJoinItself) {
 
     // Started again from outside, the pool runs new work.
     pool->start();
-    std::atomic<bool> ran{false};
-    strand->post([&] { ran = true; });
-    EXPECT_TRUE(eventually([&] { return ran.load(); }));
-    pool->stop();
+    EXPECT_TRUE(runs(strand));
 }
 
-TEST(ThreadPool, WorkerThatStoppedThePoolLeavesAfterARestart) {
-    auto pool = makePool(5ms);
+TEST_F(ThreadPool, WorkerThatStoppedThePoolLeavesAfterARestart) {
+    pool = makePool(5ms);
     pool->start();
-    auto strand = std::make_shared<thread_pool::strand>(pool);
+    auto strand = makeStrand();
     Gate restarted;
     std::atomic<bool> stopped{false};
     strand->post([&] {
@@ -246,38 +245,29 @@ TEST(ThreadPool, WorkerThatStoppedThePoolLeavesAfterARestart) {
 
     // Growing and retiring must not wait for the worker that was dismissed.
     Gate busy;
-    auto first = std::make_shared<thread_pool::strand>(pool);
-    auto second = std::make_shared<thread_pool::strand>(pool);
+    auto first = makeStrand();
+    auto second = makeStrand();
     first->post(busy.task());
     second->post(busy.task());
     // The second busy strand starts a third worker, which first collects the dismissed one.
     ASSERT_TRUE(busy.waitForWaiting(2));
     busy.open();
     EXPECT_TRUE(eventually([&] { return pool->thread_count() == 2 && pool->task_count() == 0; }));
-    pool->stop();
 }
 
-TEST(ThreadPool, ThrowingTaskDoesNotStopItsStrand) {
-    auto pool = makePool();
+TEST_F(ThreadPool, ThrowingTaskDoesNotStopItsStrand) {
     pool->start();
-    auto strand = std::make_shared<thread_pool::strand>(pool);
-    std::atomic<bool> ran{false};
+    auto strand = makeStrand();
     strand->post([] { throw std::runtime_error("task failure"); });
-    strand->post([&] { ran = true; });
-    EXPECT_TRUE(eventually([&] { return ran.load(); }));
+    EXPECT_TRUE(runs(strand));
     EXPECT_TRUE(eventually([&] { return pool->task_count() == 0; }));
-    pool->stop();
 }
 
-TEST(ThreadPool, DestroyingAStoppedPoolDiscardsQueuedTasks) {
+TEST(ThreadPoolLifetime, DestroyingAStoppedPoolDiscardsQueuedTasks) {
     std::atomic<bool> ran{false};
-    std::shared_ptr<thread_pool::strand> strand;
-    {
-        auto pool = makePool();
-        strand = std::make_shared<thread_pool::strand>(pool);
-        strand->post([&] { ran = true; });
-        EXPECT_EQ(strand->pending(), 1u);
-    }
+    auto strand = std::make_shared<thread_pool::strand>(makePool());
+    strand->post([&] { ran = true; });
+    EXPECT_EQ(strand->pending(), 1u);
     // The strand keeps the pool alive; dropping it discards the queued task without running it.
     strand.reset();
     EXPECT_FALSE(ran.load());

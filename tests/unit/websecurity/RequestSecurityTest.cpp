@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "http/HttpService.h"
 #include "log/Check.h"
@@ -54,17 +55,6 @@ public:
         ++passed;
     }
     std::atomic<int> passed{0};
-};
-
-// The display language comes from the shared data directory's localConfig.json.
-class LanguageFixture : public ::testing::Test {
-protected:
-    void setLanguage(const std::string& lang) {
-        writeFile(dir / "var/conf/localConfig.json", R"({"lang":")" + lang + R"("})");
-    }
-    TempDir dir;
-    ScopedEnv sharedDir{"OKAVEL_SHARED_DATA_DIR", dir.str() + "/"};
-    std::shared_ptr<SdpHttpServerContext> context = std::make_shared<SdpHttpServerContext>();
 };
 
 // ---- trust marks -----------------------------------------------------------------------------------
@@ -191,9 +181,14 @@ TEST(SdpHttpServerContextTest, WhitelistIsLookedUpInLowerCase) {
 
 // ---- the filter -----------------------------------------------------------------------------------
 
-class AntiPhishingTest : public LanguageFixture {
+class AntiPhishingTest : public ::testing::Test {
 protected:
     AntiPhishingTest() { filter->setNext(after); }
+
+    // The display language comes from the shared data directory's localConfig.json.
+    void setLanguage(const std::string& lang) {
+        writeFile(dir / "var/conf/localConfig.json", R"({"lang":")" + lang + R"("})");
+    }
 
     // Runs the filter; true when the request got through.
     bool filtered(const std::shared_ptr<SecRequest>& request, const std::shared_ptr<SecResponse>& response) {
@@ -202,6 +197,9 @@ protected:
         return after->passed == before + 1;
     }
 
+    TempDir dir;
+    ScopedEnv sharedDir{"OKAVEL_SHARED_DATA_DIR", dir.str() + "/"};
+    std::shared_ptr<SdpHttpServerContext> context = std::make_shared<SdpHttpServerContext>();
     std::shared_ptr<SdpHttpAntiPhishing> filter = std::make_shared<SdpHttpAntiPhishing>();
     std::shared_ptr<PassCounter> after = std::make_shared<PassCounter>();
 };
@@ -317,12 +315,66 @@ TEST_F(AntiPhishingTest, ProgrammingErrorsAreFatalChecksAndNothingGetsThrough) {
 TEST(RequestDebugStringTest, AbsentHeadersGiveEmptyTexts) {
     EXPECT_EQ(toDebugString(std::make_shared<SecRequest>("/v1/hello")),
               "IRequest(url = 127.0.0.1:54630, referer = , useragent = , traceid = )");
-    EXPECT_EQ(
-        toDebugString(std::make_shared<SecRequest>(
-            "/v1/hello",
-            std::map<std::string, std::string>{
-                {"Origin", "https://o.example"}, {"User-Agent", "UA"}, {"x-sdp-traceid", "12345678"}})),
-        "IRequest(url = 127.0.0.1:54630, referer = https://o.example, useragent = UA, traceid = 12345678)");
+}
+
+// Modules change the whitelist and the authorised origins change on disk while requests are tested: a
+// request from the tray always passes, one for a path that was never whitelisted never does, and the
+// whitelisted path passes at least while it stays on the list.
+TEST(RequestSecurityConcurrency, WhitelistAndOriginsChangeWhileRequestsAreFiltered) {
+    TempDir dir;
+    const std::string file = (dir / "authorizedUrls.json").string();
+    auto context = std::make_shared<SdpHttpServerContext>();
+    auto preprocessor = std::make_shared<SdpHttpSecurePreprocessor>("", std::make_unique<HttpSecure>(file));
+    auto filter = std::make_shared<SdpHttpAntiPhishing>();
+    auto through = std::make_shared<PassCounter>();
+    filter->setNext(through);
+
+    constexpr int kRounds = 300;
+    std::atomic<bool> done{false};
+    std::atomic<int> wrongOutcomes{0};
+
+    std::thread modules([&] {
+        for (int i = 0; !done; ++i) {
+            context->addRefererWhitelist(
+                std::vector<std::string>{"/v1/toggled", "/v1/other" + std::to_string(i % 7)}, "module");
+            context->clearRefererWhitelist();
+        }
+    });
+    std::thread files([&] {
+        for (int i = 0; !done; ++i) {
+            std::ofstream(file, std::ios::trunc) << (i % 2 ? R"(["https://a.example"])" : "[");
+        }
+    });
+    auto requests = [&](const std::string& path, const std::string& userAgent, bool mustPass, bool mustFail) {
+        for (int i = 0; i < kRounds; ++i) {
+            auto request = std::make_shared<SecRequest>(
+                path, std::map<std::string, std::string>{{"Origin", "https://b.example"},
+                                                         {"User-Agent", userAgent}});
+            auto response = std::make_shared<SecResponse>();
+            preprocessor->doPreprocess(context, request, response);
+            filter->doFilter(context, request, response);
+            const bool refused = response->status == 403;
+            if ((mustPass && refused) || (mustFail && !refused)) {
+                ++wrongOutcomes;
+            }
+        }
+    };
+    std::thread stays([&] { requests("/v1/never", "oKavelTray/1.0", true, false); });
+    std::thread never([&] { requests("/v1/never", "Mozilla/5.0", false, true); });
+    std::thread toggled([&] { requests("/V1/Toggled", "Mozilla/5.0", false, false); });
+    stays.join();
+    never.join();
+    toggled.join();
+    done = true;
+    modules.join();
+    files.join();
+    EXPECT_EQ(wrongOutcomes, 0);
+    EXPECT_GE(through->passed, kRounds);
+    // Once the modules are done, the list answers for what is on it.
+    context->addRefererWhitelist(std::string("/v1/toggled"), "module");
+    auto response = std::make_shared<SecResponse>();
+    filter->doFilter(context, std::make_shared<SecRequest>("/V1/TOGGLED"), response);
+    EXPECT_EQ(response->sends, 0);
 }
 
 }  // namespace
