@@ -4,6 +4,7 @@
 #include <future>
 #include <random>
 
+#include "support/Eventually.h"
 #include "unit/http/EngineTestSupport.h"
 
 namespace talvern::test {
@@ -262,19 +263,16 @@ TEST_F(EngineTest, PostAndBroadcastRunOnTheLoopThread) {
     Client a(port);
     Client b(port);
     // Let the loop accept both connections.
-    std::promise<void> accepted;
-    std::function<void()> check = [&] {
-        int open = 0;
-        harness->mgr.forEachConnection([&](mg_connection* c) { open += (c->flags & MG_F_LISTENING) == 0; });
-        if (open == 2) {
-            accepted.set_value();
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            harness->mgr.post(check);
-        }
-    };
-    harness->mgr.post(check);
-    accepted.get_future().get();
+    ASSERT_TRUE(eventually([&] {
+        std::promise<int> open;
+        harness->mgr.post([&] {
+            int count = 0;
+            harness->mgr.forEachConnection(
+                [&](mg_connection* c) { count += (c->flags & MG_F_LISTENING) == 0; });
+            open.set_value(count);
+        });
+        return open.get_future().get() == 2;
+    }));
 
     std::promise<std::thread::id> posted;
     std::thread other([&] { harness->mgr.post([&] { posted.set_value(std::this_thread::get_id()); }); });
