@@ -1,8 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <future>
 
@@ -13,6 +11,7 @@
 #include "http/HttpServerManager.h"
 #include "http/HttpService.h"
 #include "log/Check.h"
+#include "support/TempDir.h"
 #include "talvern/IRequest.h"
 #include "talvern/IResponse.h"
 #include "unit/http/EngineTestSupport.h"
@@ -21,12 +20,13 @@
 namespace talvern::test {
 namespace {
 
-/// The server's own log file goes to a temporary data directory, never the user's.
-const bool kDataHomeMoved = [] {
-    char pattern[] = "/tmp/okavel-http-test-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    return dir != nullptr && setenv("XDG_DATA_HOME", dir, 1) == 0;
-}();
+/// The servers' own log files go to a temporary data directory, never the user's, removed at the end.
+struct MovedDataHome : ::testing::Environment {
+    TempDir dir;
+    ScopedEnv dataHome{"XDG_DATA_HOME", dir.str()};
+    void TearDown() override { std::filesystem::remove_all(dir.path()); }
+};
+const auto* const kDataHome = ::testing::AddGlobalTestEnvironment(new MovedDataHome);
 
 TEST(HttpServerContextTest, RefererNormalisation) {
     const std::vector<std::pair<std::string, std::string>> cases = {
