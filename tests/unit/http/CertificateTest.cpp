@@ -10,9 +10,7 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "http/tls/BuiltinMaterial.h"
 #include "http/tls/CertSources.h"
@@ -21,6 +19,7 @@
 #include "http/tls/TlsCrypto.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
+#include "support/TestFiles.h"
 #include "support/TestPki.h"
 
 namespace talvern::test {
@@ -28,16 +27,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string readText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 void writeText(const std::filesystem::path& path, const std::string& text) {
     std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    writeFile(path, text);
+}
+
+/// The first certificate of `pem`.
+std::unique_ptr<X509, decltype(&X509_free)> firstCertificate(const std::string& pem) {
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())),
+                                                  BIO_free);
+    return {PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr), X509_free};
 }
 
 /// A device of its own: a machine id file and a shared data directory in a temporary directory.
@@ -81,10 +80,7 @@ Certificate downloaded(const std::string& pem) {
 
 /// The bound of the first certificate of `pem` as seconds since the epoch.
 std::time_t boundOf(const std::string& pem, bool notAfter) {
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())),
-                                                  BIO_free);
-    std::unique_ptr<X509, decltype(&X509_free)> cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr),
-                                                     X509_free);
+    const auto cert = firstCertificate(pem);
     std::tm tm{};
     ASN1_TIME_to_tm(notAfter ? X509_get0_notAfter(cert.get()) : X509_get0_notBefore(cert.get()), &tm);
     return timegm(&tm);
@@ -195,8 +191,9 @@ TEST(Certificate, ATextWithoutACertificateIsLoggedAndExpired) {
 
 // ---- built into the program ---------------------------------------------------------------------
 
-/// Installs the text into a server context as the listeners do; true when OpenSSL accepts it.
-bool serverContextAccepts(const std::string& pem, int* chainCertificates = nullptr) {
+/// Installs the text into a server context as the listeners do: the number of certificates that follow
+/// the leaf and its key (each must have issued the leaf), or -1 when OpenSSL refuses the leaf or the key.
+int acceptedChainLength(const std::string& pem) {
     std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
     std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())),
                                                   BIO_free);
@@ -208,29 +205,22 @@ bool serverContextAccepts(const std::string& pem, int* chainCertificates = nullp
         PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
     if (!leaf || !key || SSL_CTX_use_certificate(ctx.get(), leaf.get()) != 1 ||
         SSL_CTX_use_PrivateKey(ctx.get(), key.get()) != 1 || SSL_CTX_check_private_key(ctx.get()) != 1) {
-        return false;
+        return -1;
     }
-    if (chainCertificates != nullptr) {
-        *chainCertificates = 0;
-        while (X509* next = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
-            // Each further certificate must have issued the one before (here: the authority the leaf).
-            EXPECT_EQ(X509_check_issued(next, leaf.get()), X509_V_OK);
-            std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> issuerKey(X509_get_pubkey(next),
-                                                                          EVP_PKEY_free);
-            EXPECT_EQ(X509_verify(leaf.get(), issuerKey.get()), 1);
-            ++*chainCertificates;
-            X509_free(next);
-        }
+    int chain = 0;
+    while (X509* next = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
+        EXPECT_EQ(X509_check_issued(next, leaf.get()), X509_V_OK);
+        std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> issuerKey(X509_get_pubkey(next), EVP_PKEY_free);
+        EXPECT_EQ(X509_verify(leaf.get(), issuerKey.get()), 1);
+        ++chain;
+        X509_free(next);
     }
-    return true;
+    return chain;
 }
 
 /// The subjectAltName entries of the first certificate of `pem` as "DNS:name" / "IP:a.b.c.d".
 std::vector<std::string> altNames(const std::string& pem) {
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())),
-                                                  BIO_free);
-    std::unique_ptr<X509, decltype(&X509_free)> cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr),
-                                                     X509_free);
+    const auto cert = firstCertificate(pem);
     std::vector<std::string> names;
     auto* general =
         static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(cert.get(), NID_subject_alt_name, nullptr, nullptr));
@@ -254,17 +244,14 @@ TEST(BuiltinCertificates, DecryptToFreshServerCertificatesForTheLoopbackNames) {
 
     Certificate self(static_cast<int>(CertificateKind::MemSelf));
     ASSERT_TRUE(self.init());
-    int chain = -1;
-    EXPECT_TRUE(serverContextAccepts(self.text(), &chain));
-    EXPECT_EQ(chain, 0);
+    EXPECT_EQ(acceptedChainLength(self.text()), 0);
     EXPECT_EQ(altNames(self.text()), expected);
     EXPECT_FALSE(self.isExpired(true));  // back-dated by days, valid for years
     EXPECT_EQ(self.text().find('\0'), std::string::npos);
 
     Certificate organisation(static_cast<int>(CertificateKind::MemCA));
     ASSERT_TRUE(organisation.init());
-    EXPECT_TRUE(serverContextAccepts(organisation.text(), &chain));
-    EXPECT_EQ(chain, 1);  // the authority follows the leaf and its key
+    EXPECT_EQ(acceptedChainLength(organisation.text()), 1);  // the authority follows the leaf and its key
     EXPECT_EQ(altNames(organisation.text()), expected);
     EXPECT_FALSE(organisation.isExpired(true));
     EXPECT_NE(self.text(), organisation.text());
@@ -317,10 +304,6 @@ protected:
     std::string pem;
 };
 
-TEST_F(CertificateFile, LivesUnderTheSharedDataDirectory) {
-    EXPECT_EQ(certificateFilePath(), device.certificateFile().string());
-}
-
 TEST_F(CertificateFile, APersistedDownloadReadsBackTheSameText) {
     LogCapture log;
     Certificate download(static_cast<int>(CertificateKind::Download));
@@ -328,7 +311,7 @@ TEST_F(CertificateFile, APersistedDownloadReadsBackTheSameText) {
     ASSERT_TRUE(download.source()->persistence());
     EXPECT_EQ(log.count("Persist the downloaded credit certificate"), 1);
 
-    const std::string content = readText(device.certificateFile());
+    const std::string content = readFile(device.certificateFile());
     EXPECT_EQ(content.size() % 32, 0u);  // whole AES blocks, two digits a byte
     EXPECT_GT(content.size(), pem.size() * 2);
     EXPECT_EQ(content.find_first_not_of("0123456789ABCDEF"), std::string::npos);
@@ -344,7 +327,7 @@ TEST_F(CertificateFile, APersistedDownloadReadsBackTheSameText) {
     // A second download replaces the first; lower-case digits and a final line end read the same.
     const std::string other = serverPem(pki, root, -72h, 24h * 90, "other");
     ASSERT_TRUE(downloaded(other).source()->persistence());
-    std::string lower = readText(device.certificateFile());
+    std::string lower = readFile(device.certificateFile());
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return std::tolower(c); });
     writeText(device.certificateFile(), lower + "\n");
@@ -360,7 +343,7 @@ TEST_F(CertificateFile, AnOddNumberOfDigitsReadsAsIfAZeroPrecededThem) {
     for (int extra = 0; extra < 400 && content.empty(); ++extra) {
         text = pem + std::string(static_cast<std::size_t>(extra), '\n');
         writeCertificateFile(device.certificateFile(), text);
-        const std::string written = readText(device.certificateFile());
+        const std::string written = readFile(device.certificateFile());
         if (written[0] == '0') {
             content = written;
         }
@@ -375,7 +358,7 @@ TEST_F(CertificateFile, AnOddNumberOfDigitsReadsAsIfAZeroPrecededThem) {
 TEST_F(CertificateFile, AnotherDeviceOrAGarbledFileGivesNoText) {
     LogCapture log;
     ASSERT_TRUE(downloaded(pem).source()->persistence());
-    const std::string content = readText(device.certificateFile());
+    const std::string content = readFile(device.certificateFile());
 
     device.changeMachineId("fedcba9876543210fedcba9876543210\n");
     CertSourceFromDisk otherDevice;

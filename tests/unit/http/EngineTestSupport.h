@@ -259,6 +259,13 @@ inline std::string get(const std::string& uri, const std::string& extra = {}) {
     return "GET " + uri + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
 }
 
+/// A WebSocket upgrade request with the sample key of RFC 6455.
+inline std::string upgrade(const std::string& uri) {
+    return get(uri,
+               "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+               "Sec-WebSocket-Version: 13\r\n");
+}
+
 /// Sends one request over TLS trusting only `trusted`; the reply's body, or the failure text.
 inline std::string tlsGet(std::uint16_t port, const std::string& trusted) {
     boost::asio::ssl::context ctx(boost::asio::ssl::context::tls_client);

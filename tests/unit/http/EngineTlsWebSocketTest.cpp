@@ -1,9 +1,18 @@
+// TLS of the listeners (from memory and from files, and the Diffie-Hellman group they offer) and
+// WebSocket upgrades, plain and over TLS.
+
 #include <gtest/gtest.h>
+
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
 
 #include <boost/asio/ssl.hpp>
 
 #include <future>
 
+#include "http/tls/CertSources.h"
+#include "support/TempDir.h"
+#include "support/TestFiles.h"
 #include "unit/http/EngineTestSupport.h"
 #include "unit/http/TestCertificates.h"
 
@@ -13,32 +22,97 @@ namespace {
 using namespace talvern::engine;
 namespace asio = boost::asio;
 
+// A published 3072-bit group (ffdhe3072), to tell a file's own group from the built-in 2048-bit one.
+constexpr const char* kFileDhParameters =
+    "-----BEGIN DH PARAMETERS-----\n"
+    "MIIBiAKCAYEA//////////+t+FRYortKmq/cViAnPTzx2LnFg84tNpWp4TZBFGQz\n"
+    "+8yTnc4kmz75fS/jY2MMddj2gbICrsRhetPfHtXV/WVhJDP1H18GbtCFY2VVPe0a\n"
+    "87VXE15/V8k1mE8McODmi3fipona8+/och3xWKE2rec1MKzKT0g6eXq8CrGCsyT7\n"
+    "YdEIqUuyyOP7uWrat2DX9GgdT0Kj3jlN9K5W7edjcrsZCwenyO4KbXCeAvzhzffi\n"
+    "7MA0BM0oNC9hkXL+nOmFg/+OTxIy7vKBg8P+OxtMb61zO7X8vC7CIAXFjvGDfRaD\n"
+    "ssbzSibBsu/6iGtCOGEfz9zeNVs7ZRkDW7w09N75nAI4YbRvydbmyQd62R0mkff3\n"
+    "7lmMsPrBhtkcrv4TCYUTknC0EwyTvEN5RPT9RFLi103TZPLiHnH1S/9croKrnJ32\n"
+    "nuhtK8UiNjoNq8Uhl5sN6todv5pC1cRITgq80Gv6U93vPBsg7j/VnXwl5B0rZsYu\n"
+    "N///////////AgEC\n"
+    "-----END DH PARAMETERS-----\n";
+
 std::vector<unsigned char> bytes(const std::string& text) {
     return std::vector<unsigned char>(text.begin(), text.end());
 }
 
-class EngineTlsTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        harness.start([](mg_connection* c, int ev, void*) {
-            if (ev == MG_EV_HTTP_REQUEST) {
-                EXPECT_TRUE(c->flags & MG_F_SSL);
-                replyChunked(c, {"secret"});
-            }
-        });
+/// Answers every request with "secret" over TLS and "plain secret" without.
+void answer(mg_connection* c, int ev, void*) {
+    if (ev == MG_EV_HTTP_REQUEST) {
+        replyChunked(c, {(c->flags & MG_F_SSL) != 0 ? "secret" : "plain secret"});
     }
+}
+
+/// Binds a listener with TLS files and starts answering; the bind error, empty on success.
+std::string serveFiles(EngineHarness& harness, const std::string& cert, const std::string& key) {
+    mg_bind_opts opts;
+    opts.ssl_cert = cert.c_str();
+    opts.ssl_key = key.empty() ? nullptr : key.c_str();
+    try {
+        harness.start(answer, opts);
+    } catch (const std::exception& e) {
+        const std::string what = e.what();
+        return what.substr(what.find(": ") + 2);
+    }
+    harness.run();
+    return {};
+}
+
+/// The size of the DH group of a TLS 1.2 handshake that offers only finite-field DHE suites.
+int dheGroupBits(std::uint16_t port) {
+    asio::ssl::context ctx(asio::ssl::context::tls_client);
+    SSL_CTX_set_max_proto_version(ctx.native_handle(), TLS1_2_VERSION);
+    if (SSL_CTX_set_cipher_list(ctx.native_handle(), "DHE-RSA-AES128-GCM-SHA256:DHE-RSA-AES256-GCM-SHA384") !=
+        1) {
+        return -1;
+    }
+    try {
+        Client client(port, &ctx);
+        EVP_PKEY* key = nullptr;
+        if (SSL_get_peer_tmp_key(client.ssl(), &key) != 1) {
+            return 0;
+        }
+        const int bits = EVP_PKEY_is_a(key, "DH") == 1 ? EVP_PKEY_get_bits(key) : 0;
+        EVP_PKEY_free(key);
+        return bits;
+    } catch (const std::exception&) {
+        return -2;
+    }
+}
+
+/// The built-in self-signed certificate (RSA, so that DHE-RSA suites apply).
+std::string builtinSelfSigned() {
+    CertSourceFromMemSelf source;
+    source.init({});
+    return source.text();
+}
+
+class EngineTls : public ::testing::Test, protected TestChain {
+protected:
+    /// Serves `pem` loaded from memory (in the chain form when `chain`); false when it is refused.
+    bool serveMemory(const std::string& pem, bool chain) {
+        harness.start(answer);
+        std::string error;
+        const bool loaded = harness.mgr.setSslFromMemory(harness.listener, bytes(pem), chain, error);
+        harness.run();
+        return loaded;
+    }
+    /// Writes a file into the temporary directory; its path.
+    std::string file(const std::string& name, const std::string& text) const {
+        writeFile(dir / name, text);
+        return (dir / name).string();
+    }
+
+    TempDir dir;
     EngineHarness harness;
-    TestKeyPair root = makeCertificate("Test Root", nullptr, true);
-    TestKeyPair intermediate = makeCertificate("Test Intermediate", &root, true);
-    TestKeyPair leaf = makeCertificate("127.0.0.1", &intermediate, false);
-    TestKeyPair self = makeCertificate("127.0.0.1", nullptr, false);
 };
 
-TEST_F(EngineTlsTest, ServesTlsWithACertificateFromMemory) {
-    std::string error;
-    ASSERT_TRUE(
-        harness.mgr.setSslFromMemory(harness.listener, bytes(self.certPem() + self.keyPem()), false, error));
-    harness.run();
+TEST_F(EngineTls, ServesTlsWithACertificateFromMemory) {
+    ASSERT_TRUE(serveMemory(self.certPem() + self.keyPem(), false));
     EXPECT_EQ(tlsGet(harness.port, self.certPem()), "secret");
 
     // A plain-text client is dropped without disturbing the listener.
@@ -48,36 +122,89 @@ TEST_F(EngineTlsTest, ServesTlsWithACertificateFromMemory) {
     EXPECT_EQ(tlsGet(harness.port, self.certPem()), "secret");
 }
 
-TEST_F(EngineTlsTest, ChainFormSendsTheIntermediates) {
-    const std::string pem = leaf.certPem() + leaf.keyPem() + intermediate.certPem();
-    std::string error;
-    ASSERT_TRUE(harness.mgr.setSslFromMemory(harness.listener, bytes(pem), true, error));
-    harness.run();
+TEST_F(EngineTls, ChainFormFromMemorySendsTheIntermediates) {
+    ASSERT_TRUE(serveMemory(leafChainPem(), true));
     EXPECT_EQ(tlsGet(harness.port, root.certPem()), "secret");
 }
 
-TEST_F(EngineTlsTest, WithoutChainFormTheClientCannotVerify) {
-    const std::string pem = leaf.certPem() + leaf.keyPem() + intermediate.certPem();
-    std::string error;
-    ASSERT_TRUE(harness.mgr.setSslFromMemory(harness.listener, bytes(pem), false, error));
-    harness.run();
+TEST_F(EngineTls, WithoutChainFormTheClientCannotVerify) {
+    ASSERT_TRUE(serveMemory(leafChainPem(), false));
     EXPECT_NE(tlsGet(harness.port, root.certPem()).find("failed"), std::string::npos);
 }
 
-TEST_F(EngineTlsTest, BadMaterialIsRefused) {
-    std::string error;
-    EXPECT_FALSE(harness.mgr.setSslFromMemory(harness.listener, {}, false, error));
-    EXPECT_EQ(error, "invalid ssl cert");
-    error.clear();
-    EXPECT_FALSE(
-        harness.mgr.setSslFromMemory(harness.listener, bytes(self.certPem()), false, error));  // no key
-    EXPECT_EQ(error, "invalid ssl cert");
-    error.clear();
-    EXPECT_FALSE(  // a key that does not belong to the certificate
-        harness.mgr.setSslFromMemory(harness.listener, bytes(self.certPem() + leaf.keyPem()), false, error));
-    EXPECT_EQ(error, "invalid ssl cert");
-    EXPECT_FALSE(harness.mgr.setSslFromMemory(harness.listener, bytes("-----BEGIN CERTIFICATE-----\nxx\n"),
-                                              true, error));
+TEST_F(EngineTls, BadMaterialInMemoryIsRefused) {
+    harness.start(answer);
+    struct Case {
+        const char* name;
+        std::string pem;
+        bool chain;
+    };
+    for (const Case& c : {Case{"empty", "", false}, Case{"no key", self.certPem(), false},
+                          Case{"a key of another certificate", self.certPem() + leaf.keyPem(), false},
+                          Case{"a broken chain", "-----BEGIN CERTIFICATE-----\nxx\n", true}}) {
+        SCOPED_TRACE(c.name);
+        std::string error;
+        EXPECT_FALSE(harness.mgr.setSslFromMemory(harness.listener, bytes(c.pem), c.chain, error));
+        EXPECT_EQ(error, "invalid ssl cert");
+    }
+}
+
+TEST_F(EngineTls, CertificateAndKeyInTwoFiles) {
+    ASSERT_EQ(serveFiles(harness, file("cert.pem", self.certPem()), file("key.pem", self.keyPem())), "");
+    EXPECT_EQ(tlsGet(harness.port, self.certPem()), "secret");
+}
+
+TEST_F(EngineTls, OneFileHoldsTheKeyAndTheChain) {
+    ASSERT_EQ(serveFiles(harness, file("all.pem", leafChainPem()), ""), "");
+    // The intermediate travels with the leaf, so trusting the root is enough.
+    EXPECT_EQ(tlsGet(harness.port, root.certPem()), "secret");
+}
+
+TEST_F(EngineTls, AnEmptyCertificatePathMeansPlainHttp) {
+    ASSERT_EQ(serveFiles(harness, "", file("key.pem", self.keyPem())), "");
+    Client plain(harness.port);
+    plain.write(get("/plain"));
+    auto reply = plain.read();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body, "plain secret");
+}
+
+TEST_F(EngineTls, EachBadFileNamesWhatIsWrong) {
+    const TestKeyPair other = makeCertificate("127.0.0.1", nullptr, false);
+    const std::string cert = file("cert.pem", self.certPem());
+    const std::string broken =
+        self.certPem() + "-----BEGIN CERTIFICATE-----\nnot base64!\n-----END CERTIFICATE-----\n";
+    struct Case {
+        std::string cert;
+        std::string key;
+        const char* error;
+    };
+    for (const Case& c : {
+             Case{(dir / "missing.pem").string(), "", "Invalid SSL cert"},
+             Case{file("garbage.pem", "garbage"), "", "Invalid SSL cert"},
+             Case{cert, "", "Invalid SSL key"},  // the certificate file has no key
+             Case{cert, file("other.key", other.keyPem()), "Invalid SSL key"},
+             Case{file("broken.pem", broken), file("self.key", self.keyPem()), "Invalid CA bundle"},
+         }) {
+        EngineHarness fresh;
+        EXPECT_EQ(serveFiles(fresh, c.cert, c.key), c.error) << c.cert << " " << c.key;
+    }
+}
+
+TEST_F(EngineTls, DheUsesTheBuiltInGroupFromMemoryAndFromFilesWithoutOne) {
+    const std::string pem = builtinSelfSigned();
+    ASSERT_FALSE(pem.empty());
+    ASSERT_TRUE(serveMemory(pem, false));
+    EXPECT_EQ(dheGroupBits(harness.port), 2048);
+
+    EngineHarness files;
+    ASSERT_EQ(serveFiles(files, file("builtin.pem", pem), ""), "");
+    EXPECT_EQ(dheGroupBits(files.port), 2048);
+}
+
+TEST_F(EngineTls, DheUsesTheGroupOfTheCertificateFile) {
+    ASSERT_EQ(serveFiles(harness, file("with-dh.pem", builtinSelfSigned() + kFileDhParameters), ""), "");
+    EXPECT_EQ(dheGroupBits(harness.port), 3072);
 }
 
 /// Upgrade, frames both ways, a close from the server; `tls` runs it all over TLS.
@@ -111,7 +238,7 @@ void webSocketConversation(bool tls) {
             closed.set_value();
         }
     });
-    TestKeyPair self = makeCertificate("127.0.0.1", nullptr, false);
+    const TestKeyPair self = makeCertificate("127.0.0.1", nullptr, false);
     asio::ssl::context clientContext(asio::ssl::context::tls_client);
     if (tls) {
         std::string error;
@@ -123,9 +250,7 @@ void webSocketConversation(bool tls) {
     harness.run();
 
     Client client(harness.port, tls ? &clientContext : nullptr);
-    client.write(
-        "GET /ws?x=1 HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    client.write(upgrade("/ws?x=1"));
     auto reply = client.read();
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->status, 101);
@@ -167,9 +292,7 @@ TEST(EngineWebSocketTest, ASilentPeerIsPingedThenDropped) {
     });
     harness.run();
     Client client(harness.port);
-    client.write(
-        "GET /ws HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    client.write(upgrade("/ws"));
     auto reply = client.read();
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->status, 101);

@@ -69,9 +69,7 @@ private:
 struct Seen {
     std::string traceId;
     std::map<std::string, std::string> headers;
-    std::string url, method, content, hostPort, address, dump;
-    const char* referer = nullptr;
-    std::string refererText, originText;
+    std::string url, method, content, hostPort, address, dump, refererText;
     bool originNull = false;
     std::uint16_t port = 0, remotePort = 0;
 };
@@ -228,21 +226,22 @@ TEST(HttpResponseTest, NullHeaderArgumentsAreFatalChecks) {
     response->next(false);  // the default handler is still in place
 }
 
+/// A response to a request whose destruction sets `gone`, answered through `manager`.
+HttpResponse* trackedResponse(const std::shared_ptr<HttpServerManager>& manager, bool& gone) {
+    return new HttpResponse(new FakeRequest("POST", "/tracked", "{\"pin\":\"1234\"}", &gone), nullptr, 0,
+                            manager);
+}
+
 TEST(HttpResponseTest, NextHandlerChainDecidesTheLifetime) {
     auto manager = std::make_shared<HttpServerManager>();
     bool requestGone = false;
-    {
-        // The default handler destroys request and response.
-        auto* response = new HttpResponse(
-            new FakeRequest("POST", "/tracked", "{\"pin\":\"1234\"}", &requestGone), nullptr, 0, manager);
-        response->send("{}", true);
-        EXPECT_TRUE(requestGone);
-    }
+    // The default handler destroys request and response.
+    trackedResponse(manager, requestGone)->send("{}", true);
+    EXPECT_TRUE(requestGone);
     requestGone = false;
     std::weak_ptr<HttpResponse> watched;
     std::vector<bool> flags;
-    auto* response = new HttpResponse(new FakeRequest("POST", "/tracked", "{\"pin\":\"1234\"}", &requestGone),
-                                      nullptr, 0, manager);
+    auto* response = trackedResponse(manager, requestGone);
     response->setHandler([&](std::shared_ptr<HttpResponse> self, bool flag) {
         watched = self;
         flags.push_back(flag);
@@ -263,8 +262,7 @@ TEST(HttpResponseTest, NextHandlerChainDecidesTheLifetime) {
 TEST(HttpResponseTest, WithoutItsManagerSendWritesNothingAndDoesNotFinish) {
     auto manager = std::make_shared<HttpServerManager>();
     bool requestGone = false;
-    auto* response = new HttpResponse(new FakeRequest("POST", "/tracked", "{\"pin\":\"1234\"}", &requestGone),
-                                      nullptr, 0, manager);
+    auto* response = trackedResponse(manager, requestGone);
     manager.reset();
     response->send("{}", true);
     EXPECT_FALSE(requestGone);

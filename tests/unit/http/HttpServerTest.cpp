@@ -1,6 +1,5 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <stdlib.h>
 
 #include <filesystem>
 #include <future>
@@ -12,6 +11,7 @@
 #include "http/HttpServerManager.h"
 #include "http/HttpService.h"
 #include "log/Check.h"
+#include "support/TempDir.h"
 #include "talvern/IRequest.h"
 #include "talvern/IResponse.h"
 #include "unit/http/EngineTestSupport.h"
@@ -20,12 +20,13 @@
 namespace talvern::test {
 namespace {
 
-/// The server's own log file goes to a temporary data directory, never the user's.
-const bool kDataHomeMoved = [] {
-    char pattern[] = "/tmp/okavel-http-test-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    return dir != nullptr && setenv("XDG_DATA_HOME", dir, 1) == 0;
-}();
+/// The servers' own log files go to a temporary data directory, never the user's, removed at the end.
+struct MovedDataHome : ::testing::Environment {
+    TempDir dir;
+    ScopedEnv dataHome{"XDG_DATA_HOME", dir.str()};
+    void TearDown() override { std::filesystem::remove_all(dir.path()); }
+};
+const auto* const kDataHome = ::testing::AddGlobalTestEnvironment(new MovedDataHome);
 
 TEST(HttpServerContextTest, RefererNormalisation) {
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -53,12 +54,8 @@ TEST(HttpServerContextTest, OriginOfAUrl) {
     EXPECT_EQ(context.originOf("http://127.0.0.1:8080/x"), "http://127.0.0.1:8080");
     EXPECT_EQ(context.originOf("http://[::1]:54630/"), "http://[::1]:54630");
     EXPECT_EQ(context.originOf("https://[FE80::1]/"), "https://[fe80::1]:443");
-    try {
-        context.originOf("ftp://files.example/a");
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Unsupported scheme:ftp with empty port");
-    }
+    EXPECT_THAT([&] { context.originOf("ftp://files.example/a"); },
+                ::testing::ThrowsMessage<std::runtime_error>("Unsupported scheme:ftp with empty port"));
     EXPECT_EQ(context.originOf("ftp://files.example:21/a"), "ftp://files.example:21");
     EXPECT_ANY_THROW(context.originOf("not a url"));
 }
@@ -71,7 +68,7 @@ TEST(HttpServerChainTest, UrlPatternRule) {
     EXPECT_FALSE(urlPatternApplies("/a/b", "/x"));
 }
 
-/// Records its name; answers (stops the chain) when told to.
+/// Records its name; when told to, answers 403 itself and so ends the chain.
 class RecordingFilter : public HttpServerFilter {
 public:
     RecordingFilter(std::string pattern, std::string name, std::vector<std::string>& trace,
@@ -82,6 +79,7 @@ public:
         m_trace.push_back(m_name);
         if (m_answers) {
             response->setStatus(403);
+            response->send(R"({"code":11119003})", true);
             return;
         }
         HttpServerFilter::doFilter(context, request, response);
@@ -108,15 +106,18 @@ private:
     std::vector<std::string>& m_trace;
 };
 
+/// Records its call, then hands the request to its router.
 class RecordingService : public HttpService {
 public:
     explicit RecordingService(std::vector<std::string>& trace)
         : HttpService(std::make_shared<HttpServerContext>()), m_trace(trace) {}
     using HttpService::service;
-    void service(std::shared_ptr<HttpServerContext>, std::shared_ptr<IRequest>,
-                 std::shared_ptr<IResponse>) override {
+    void service(std::shared_ptr<HttpServerContext>, std::shared_ptr<IRequest> request,
+                 std::shared_ptr<IResponse> response) override {
         m_trace.push_back("service");
+        router.route(request.get(), response.get());
     }
+    HttpRouter router;
 
 private:
     std::vector<std::string>& m_trace;
@@ -234,21 +235,15 @@ TEST_F(ServerFixture, CrossOriginHeaderFromAddrOrReferer) {
     EXPECT_EQ(reply->body, "12345678");
     EXPECT_EQ(headerOf(*reply, "Content-Type"), "application/json");
 
-    client.write(post("/echo", "not json"));
-    reply = client.read();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(headerOf(*reply, "Access-Control-Allow-Origin"), "https://portal.example:8443");
-
-    client.write(post("/echo", R"({"addr":"\r\nhttps://b.example"})"));
-    reply = client.read();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(headerOf(*reply, "Access-Control-Allow-Origin"), "<none>");
-
+    auto allowedOrigin = [&](const std::string& body) {
+        client.write(post("/echo", body));
+        const auto answer = client.read();
+        return answer ? headerOf(*answer, "Access-Control-Allow-Origin") : "<no reply>";
+    };
+    EXPECT_EQ(allowedOrigin("not json"), "https://portal.example:8443");
+    EXPECT_EQ(allowedOrigin(R"({"addr":"\r\nhttps://b.example"})"), "<none>");
     group.clearReferer();
-    client.write(post("/echo", R"({"addr":5})"));
-    reply = client.read();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(headerOf(*reply, "Access-Control-Allow-Origin"), "");
+    EXPECT_EQ(allowedOrigin(R"({"addr":5})"), "");
 }
 
 TEST_F(ServerFixture, PrivateNetworkPreflightIsAnsweredBeforeTheHandlers) {
@@ -353,40 +348,19 @@ TEST(HttpServerManagerTest, PostRunsOnTheLoopOnlyAfterStart) {
 }
 
 /// The whole road: server, service pipeline with a guarding filter, router with its default route.
-class RoutedService : public HttpService {
-public:
-    RoutedService() : HttpService(std::make_shared<HttpServerContext>()) {
-        router.addRoute("/v1/detect", HttpRouter::Post, [](IRequest*, IResponse* response) {
-            response->send(R"({"code":0,"message":"detect successfully"})", true);
-        });
-        router.addRoute(".*", HttpRouter::LastResort, [](IRequest*, IResponse* response) {
-            response->setStatus(404);
-            response->send(R"({"code":0,"message":"Unsupport url"})", true);
-        });
-    }
-    using HttpService::service;
-    void service(std::shared_ptr<HttpServerContext>, std::shared_ptr<IRequest> request,
-                 std::shared_ptr<IResponse> response) override {
-        router.route(request.get(), response.get());
-    }
-    HttpRouter router;
-};
-
-class Guard : public HttpServerFilter {
-public:
-    Guard() : HttpServerFilter("/v1/private") {}
-    void doFilter(std::shared_ptr<HttpServerContext>, std::shared_ptr<IRequest>,
-                  std::shared_ptr<IResponse> response) override {
-        response->setStatus(403);
-        response->send(R"({"code":11119003})", true);
-    }
-};
-
 TEST(HttpServicePipelineTest, RequestsTakeTheWholeRoad) {
+    std::vector<std::string> trace;
+    RecordingService service(trace);
+    service.router.addRoute("/v1/detect", HttpRouter::Post, [](IRequest*, IResponse* response) {
+        response->send(R"({"code":0,"message":"detect successfully"})", true);
+    });
+    service.router.addRoute(".*", HttpRouter::LastResort, [](IRequest*, IResponse* response) {
+        response->setStatus(404);
+        response->send(R"({"code":0,"message":"Unsupport url"})", true);
+    });
+    service.addFilter(std::make_shared<RecordingFilter>("/v1/private", "guard", trace, true));
     auto manager = std::make_shared<HttpServerManager>();
     auto server = std::make_shared<HttpServer>("127.0.0.1", 0, 1, 0);
-    RoutedService service;
-    service.addFilter(std::make_shared<Guard>());
     server->registerMessageHandler(service.messageHandler());
     std::string error;
     ASSERT_TRUE(server->registerServerManager(manager, error));

@@ -69,4 +69,15 @@ inline TestKeyPair makeCertificate(const std::string& commonName, const TestKeyP
     return pair;
 }
 
+/// A root, an intermediate and a leaf under them, and a self-signed certificate, all for 127.0.0.1.
+struct TestChain {
+    TestKeyPair root = makeCertificate("Test Root", nullptr, true);
+    TestKeyPair intermediate = makeCertificate("Test Intermediate", &root, true);
+    TestKeyPair leaf = makeCertificate("127.0.0.1", &intermediate, false);
+    TestKeyPair self = makeCertificate("127.0.0.1", nullptr, false);
+
+    /// The leaf, its key and the intermediate, in the order of a chain file.
+    std::string leafChainPem() const { return leaf.certPem() + leaf.keyPem() + intermediate.certPem(); }
+};
+
 }  // namespace talvern::test

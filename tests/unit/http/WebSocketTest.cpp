@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "http/HttpServerContext.h"
-#include "http/engine/Engine.h"
 #include "http/websocket/WebSocket.h"
 #include "http/websocket/WebSocketManager.h"
 #include "http/websocket/WebSocketPreprocessor.h"
@@ -14,6 +10,7 @@
 #include "log/Check.h"
 #include "log/Logger.h"
 #include "support/Eventually.h"
+#include "support/TestFiles.h"
 #include "unit/eventcenter/EventCenterFakes.h"
 #include "unit/http/EngineTestSupport.h"
 
@@ -74,9 +71,7 @@ protected:
     }
     std::unique_ptr<Client> connect(const std::string& path = "/ws") {
         auto client = std::make_unique<Client>(server->port());
-        client->write("GET " + path +
-                      " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+        client->write(upgrade(path));
         auto head = client->read();
         EXPECT_TRUE(head && head->status == 101);
         return client;
@@ -218,14 +213,12 @@ TEST_F(WebSocketServerTest, ARefusingChainClosesWith1008AndRegistersNothing) {
     const auto& log = server->serverLog();
     ASSERT_NE(log, nullptr);
     log->flush();
-    std::ifstream file(log->getOptions().filePath);
-    std::stringstream text;
-    text << file.rdbuf();
-    EXPECT_NE(text.str().find(R"("type": "reject", "reason": "Violation of policy"})"), std::string::npos);
-    EXPECT_NE(text.str().find(R"("type": "connect"})"), std::string::npos);
-    EXPECT_NE(text.str().find(
-                  R"("type": "close", "close-frame": {"code": 1008, "reason": "Insecurity connection"}})"),
-              std::string::npos);
+    const std::string text = readFile(log->getOptions().filePath);
+    EXPECT_NE(text.find(R"("type": "reject", "reason": "Violation of policy"})"), std::string::npos);
+    EXPECT_NE(text.find(R"("type": "connect"})"), std::string::npos);
+    EXPECT_NE(
+        text.find(R"("type": "close", "close-frame": {"code": 1008, "reason": "Insecurity connection"}})"),
+        std::string::npos);
 }
 
 TEST_F(WebSocketServerTest, StoppingTheGroupResetsEverySocket) {
@@ -295,12 +288,6 @@ TEST(WebSocketServerImplTest, ListenersRunOutsideTheRegistryAndByType) {
     EXPECT_EQ(socket->closes[0].reason, "Passive shutdown");
     EXPECT_EQ(registry.find(7), nullptr);
 }
-
-}  // namespace
-}  // namespace talvern::test
-
-namespace talvern::test {
-namespace {
 
 TEST(WebSocketServerGroupTest, APlainHttpServerInTheGroupIsAProgrammingError) {
     struct FatalStop {};
