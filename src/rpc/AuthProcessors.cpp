@@ -1,5 +1,9 @@
 #include "rpc/AuthProcessors.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <thrift/protocol/TProtocol.h>
 #include <thrift/transport/TSocket.h>
 
@@ -37,6 +41,22 @@ PeerVerifier& verifier() {
 
 // The verdict on one call of the connection whose peer the thread's record describes (the look-up above has
 // just filled it in for this pid).
+// The port of the agent's own end of an accepted connection; 0 when the socket cannot say.
+std::uint16_t localPort(int fd) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof(address);
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return 0;
+    }
+    if (address.ss_family == AF_INET) {
+        return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+    }
+    if (address.ss_family == AF_INET6) {
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+    }
+    return 0;
+}
+
 bool isTalvernPeer(ConnectionOwner& owner, std::uint32_t pid, std::error_code& ec) {
     if (owner.peer.pid != pid) {
         owner.peer = PeerRecord{pid};
@@ -64,8 +84,8 @@ std::uint32_t getPidForTcpTransport(const std::shared_ptr<apache::thrift::protoc
     if (t_owner.socket == socket.get() && t_owner.fd == socket->getSocketFD()) {
         return t_owner.peer.pid;
     }
-    const int peerPort = socket->getPeerPort();
-    std::uint32_t pid = tcpPortOwnerPid(static_cast<std::uint16_t>(peerPort), ec);
+    std::uint32_t pid = tcpPortOwnerPid(static_cast<std::uint16_t>(socket->getPeerPort()),
+                                        localPort(socket->getSocketFD()), ec);
     if (pid != 0 && !ec) {
         t_owner = ConnectionOwner{socket.get(), socket->getSocketFD(), PeerRecord{pid}};
     }

@@ -1,5 +1,6 @@
 #include "rpcauth/PeerIdentity.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,8 +16,35 @@
 namespace talvern::rpc {
 namespace {
 
-// The inode of the first socket in a /proc/net/tcp-style table whose local port is port; 0 when none.
-std::uint64_t socketInodeForLocalPort(const char* table, std::uint16_t port) {
+// One end of a connection as a /proc/net/tcp-style table writes it: the address in hexadecimal words
+// (one for IPv4, four for IPv6), each the network-order value read as a host integer, then ":PORT".
+struct TableEndpoint {
+    bool loopbackV4 = false;  // 127.0.0.0/8, or that range mapped into IPv6
+    std::uint16_t port = 0;
+};
+
+bool parseEndpoint(const std::string& text, TableEndpoint& endpoint) {
+    const auto colon = text.find(':');
+    if (colon == std::string::npos || (colon != 8 && colon != 32)) {
+        return false;
+    }
+    std::uint32_t words[4] = {};
+    const std::size_t count = colon / 8;
+    for (std::size_t i = 0; i < count; ++i) {
+        words[i] = static_cast<std::uint32_t>(std::strtoul(text.substr(i * 8, 8).c_str(), nullptr, 16));
+    }
+    const std::uint32_t v4 = ntohl(words[count - 1]);
+    const bool mapped = count == 1 || (words[0] == 0 && words[1] == 0 && words[2] == htonl(0x0000ffffu));
+    endpoint.loopbackV4 = mapped && (v4 >> 24) == 127;
+    endpoint.port = static_cast<std::uint16_t>(std::strtoul(text.c_str() + colon + 1, nullptr, 16));
+    return true;
+}
+
+// The inode of the socket in a /proc/net/tcp-style table that is the client's end of a loopback
+// connection from clientPort to serverPort; 0 when there is none. Matching both ends keeps another
+// connection that happens to use the same local port (to another host, or from another loopback
+// address to another server) from being taken for the caller.
+std::uint64_t clientSocketInode(const char* table, std::uint16_t clientPort, std::uint16_t serverPort) {
     std::ifstream in(table);
     std::string line;
     std::getline(in, line);  // header
@@ -29,12 +57,11 @@ std::uint64_t socketInodeForLocalPort(const char* table, std::uint16_t port) {
               timeout >> inode)) {
             continue;
         }
-        auto colon = local.rfind(':');
-        if (colon == std::string::npos) {
+        TableEndpoint near, far;
+        if (inode == 0 || !parseEndpoint(local, near) || !parseEndpoint(remote, far)) {
             continue;
         }
-        unsigned long localPort = std::strtoul(local.c_str() + colon + 1, nullptr, 16);
-        if (localPort == port && inode != 0) {
+        if (near.loopbackV4 && far.loopbackV4 && near.port == clientPort && far.port == serverPort) {
             return inode;
         }
     }
@@ -84,11 +111,11 @@ std::uint32_t ownerOfSocketInode(std::uint64_t inode) {
 
 }  // namespace
 
-std::uint32_t tcpPortOwnerPid(std::uint16_t clientPort, std::error_code& ec) {
+std::uint32_t tcpPortOwnerPid(std::uint16_t clientPort, std::uint16_t serverPort, std::error_code& ec) {
     ec.clear();
-    std::uint64_t inode = socketInodeForLocalPort("/proc/net/tcp", clientPort);
+    std::uint64_t inode = clientSocketInode("/proc/net/tcp", clientPort, serverPort);
     if (inode == 0) {
-        inode = socketInodeForLocalPort("/proc/net/tcp6", clientPort);
+        inode = clientSocketInode("/proc/net/tcp6", clientPort, serverPort);
     }
     std::uint32_t pid = inode != 0 ? ownerOfSocketInode(inode) : 0;
     if (pid == 0) {

@@ -10,10 +10,11 @@ namespace talvern::rpc {
 
 class ProcessSignCache;
 
-/// The process that owns the loopback TCP socket whose local port is clientPort (the client's own end of
-/// a connection to the agent), found through the kernel's TCP tables and /proc/<pid>/fd. 0 with ec set
-/// (or with "get Rpc Client Port Failed" logged) when no process owns such a socket.
-std::uint32_t tcpPortOwnerPid(std::uint16_t clientPort, std::error_code& ec);
+/// The process that owns the client's end of the loopback TCP connection from clientPort to serverPort
+/// (a socket whose local port is clientPort and whose peer is the agent's serverPort, both on 127.0.0.0/8),
+/// found through the kernel's TCP tables and /proc/<pid>/fd. 0 with ec set (and "get Rpc Client Port
+/// Failed" logged) when no process owns such a socket.
+std::uint32_t tcpPortOwnerPid(std::uint16_t clientPort, std::uint16_t serverPort, std::error_code& ec);
 
 /// The process at the other end of a Unix-domain socket (SO_PEERCRED); 0 with ec set on failure.
 std::uint32_t unixPeerPid(int socketFd, std::error_code& ec);

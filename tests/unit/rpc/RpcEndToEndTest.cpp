@@ -1,7 +1,9 @@
 // The bus and capacities services through the real RPC servers, with generated Thrift clients over the
 // local socket and loopback TCP: routing, refusals, hostile input, the client cap and concurrent use.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -471,7 +473,11 @@ TEST(RpcPeerCheck, EveryCallPassesThePeerCheckAndARefusedOneGetsNoReply) {
     group.setPeerChecks(  // TCP: the owner of the client's end of the connection
         recordingCheck(
             [](TSocket& socket, std::error_code& ec) {
-                return talvern::rpc::tcpPortOwnerPid(static_cast<uint16_t>(socket.getPeerPort()), ec);
+                sockaddr_in serverEnd{};
+                socklen_t length = sizeof(serverEnd);
+                ::getsockname(socket.getSocketFD(), reinterpret_cast<sockaddr*>(&serverEnd), &length);
+                return talvern::rpc::tcpPortOwnerPid(static_cast<uint16_t>(socket.getPeerPort()),
+                                                     ntohs(serverEnd.sin_port), ec);
             },
             tcpPid, allow),
         recordingCheck(

@@ -193,21 +193,51 @@ TEST(ProcessSignCacheTest, FiftyFirstEntryEvictsTheOldest) {
     EXPECT_NE(text.find(R"("timeSign distance from now":"0 seconds")"), std::string::npos);
 }
 
-TEST(TcpOwner, FindsTheOwnerOfARealLoopbackConnection) {
-    sockaddr_in address{};
-    int listener = loopbackListener(address);
-    int client = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    sockaddr_in clientEnd{};
-    socklen_t length = sizeof(clientEnd);
-    ::getsockname(client, reinterpret_cast<sockaddr*>(&clientEnd), &length);
+TEST(TcpOwner, FindsTheProcessAtTheClientEndOfARealLoopbackConnectionOnly) {
+    sockaddr_in server{}, elsewhere{};
+    const int listener = loopbackListener(server);
+    const int other = loopbackListener(elsewhere);
+    int portPipe[2], holdPipe[2];
+    ASSERT_EQ(::pipe(portPipe), 0);
+    ASSERT_EQ(::pipe(holdPipe), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // The client: connects, tells its port, and keeps the connection until the test lets it go.
+        ::close(holdPipe[1]);
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof(server)) != 0) {
+            ::_exit(1);
+        }
+        sockaddr_in own{};
+        socklen_t length = sizeof(own);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&own), &length);
+        const std::uint16_t port = ntohs(own.sin_port);
+        char done = 0;
+        if (::write(portPipe[1], &port, sizeof(port)) != sizeof(port) || ::read(holdPipe[0], &done, 1) < 0) {
+            ::_exit(2);
+        }
+        ::_exit(0);
+    }
+    ::close(holdPipe[0]);
+    std::uint16_t clientPort = 0;
+    ASSERT_EQ(::read(portPipe[0], &clientPort, sizeof(clientPort)), static_cast<ssize_t>(sizeof(clientPort)));
+    const int accepted = ::accept(listener, nullptr, nullptr);  // this process now holds the server's end
 
     std::error_code ec;
-    EXPECT_EQ(talvern::rpc::tcpPortOwnerPid(ntohs(clientEnd.sin_port), ec),
-              static_cast<std::uint32_t>(::getpid()));
+    EXPECT_EQ(talvern::rpc::tcpPortOwnerPid(clientPort, ntohs(server.sin_port), ec),
+              static_cast<std::uint32_t>(child));
     EXPECT_FALSE(ec);
-    ::close(client);
-    ::close(listener);
+    // The same client port towards another server is not this connection.
+    EXPECT_EQ(talvern::rpc::tcpPortOwnerPid(clientPort, ntohs(elsewhere.sin_port), ec), 0u);
+    EXPECT_TRUE(ec);
+
+    ::close(holdPipe[1]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (int fd : {accepted, listener, other, portPipe[0], portPipe[1]}) {
+        ::close(fd);
+    }
 }
 
 TEST(TcpOwner, PortWithoutARowIsNotFound) {
@@ -215,7 +245,7 @@ TEST(TcpOwner, PortWithoutARowIsNotFound) {
     sockaddr_in address{};
     ::close(loopbackListener(address));  // a port that nobody uses now
     std::error_code ec;
-    EXPECT_EQ(talvern::rpc::tcpPortOwnerPid(ntohs(address.sin_port), ec), 0u);
+    EXPECT_EQ(talvern::rpc::tcpPortOwnerPid(ntohs(address.sin_port), 56630, ec), 0u);
     EXPECT_TRUE(ec);
     EXPECT_TRUE(log.contains("get Rpc Client Port Failed"));
 }
