@@ -47,15 +47,23 @@ void HttpEventCenter::handleLongPoll(IRequest* request, IResponse* response) {
     portal::event_req::EventReq query;
     // A body that is not JSON or has no "data" leaves fromId and timeout at 0: the poll is parked.
     portal::from_json(request->content() != nullptr ? request->content() : "", query);
-    if (query.data.fromId != 0) {
-        auto stored = m_eventManager.since(query.data.fromId);
-        if (!stored.empty()) {
-            dispatch(request, response, stored);
-            return;
+    const std::int64_t number = m_nextConnection.fetch_add(1);
+    std::vector<std::shared_ptr<details::Event>> stored;
+    {
+        // Looking at the store and parking are one step, as storing and taking the parked polls are for a
+        // broadcast: a poll either finds an event or is parked before it is stored.
+        std::lock_guard<std::mutex> lock(m_parkingMutex);
+        if (query.data.fromId != 0) {
+            stored = m_eventManager.since(query.data.fromId);
+        }
+        if (stored.empty()) {
+            m_connectionManager.add(number, PendingConnection{request, response, 0});
         }
     }
-    const std::int64_t number = m_nextConnection.fetch_add(1);
-    m_connectionManager.add(number, PendingConnection{request, response, 0});
+    if (!stored.empty()) {
+        dispatch(request, response, stored);
+        return;
+    }
     const std::int64_t delay = query.data.timeout != 0 ? query.data.timeout : m_defaultTimeout.count();
     const std::uint32_t timerId = m_timer.add(
         [weak, number](utilities::Timer&, std::uint32_t) {
@@ -76,14 +84,19 @@ void HttpEventCenter::onTimeout(std::int64_t number) {
 std::shared_ptr<details::Event> HttpEventCenter::broadcast(const std::string& topic,
                                                            const std::string& content) {
     std::shared_ptr<details::Event> event;
-    if (isLogout(topic)) {
-        OKV_LOG_INFO("Receiving logout events, all HTTP events will be cleared");
-        event = m_eventManager.clearAndAdd(topic, content);
-    } else {
-        event = m_eventManager.add(topic, content);
+    std::vector<PendingConnection> parked;
+    {
+        std::lock_guard<std::mutex> lock(m_parkingMutex);
+        if (isLogout(topic)) {
+            OKV_LOG_INFO("Receiving logout events, all HTTP events will be cleared");
+            event = m_eventManager.clearAndAdd(topic, content);
+        } else {
+            event = m_eventManager.add(topic, content);
+        }
+        parked = m_connectionManager.takeAll();
     }
     const std::vector<std::shared_ptr<details::Event>> single{event};
-    for (const auto& connection : m_connectionManager.takeAll()) {
+    for (const auto& connection : parked) {
         m_timer.cancel(connection.timerId);
         dispatch(connection.request, connection.response, single);
     }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,7 @@ private:
     std::chrono::milliseconds m_defaultTimeout;
     utilities::Timer& m_timer;
     HttpConnectionManager m_connectionManager;
+    std::mutex m_parkingMutex;  // a look at the store with parking, a store with taking the parked
     std::atomic<std::int64_t> m_nextConnection{0};
 };
 

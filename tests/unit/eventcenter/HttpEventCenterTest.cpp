@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 #include <memory>
 #include <thread>
@@ -163,6 +164,43 @@ TEST_F(HttpEventCenterTest, BroadcastAndTimeOutRacingAnswerEachPollExactlyOnce) 
         EXPECT_EQ(p->response.finished(), 1);
         EXPECT_EQ(p->response.bodies().size(), 1u);
     }
+}
+
+TEST_F(HttpEventCenterTest, AClientFollowingTheIdsMissesNoEventHoweverBroadcastsAndPollsInterleave) {
+    // Each event is broadcast as soon as the client has the one before, so its poll and the broadcast
+    // race; a poll parked just after the event was stored would wait out its time-out instead.
+    constexpr int kEvents = 1500;
+    std::atomic<int> consumed{0};
+    std::atomic<bool> stop{false};
+    std::thread broadcaster([&] {
+        for (int i = 1; i <= kEvents && !stop; ++i) {
+            while (consumed.load() < i - 1 && !stop) {
+                std::this_thread::yield();
+            }
+            // A few microseconds more or less each time, to land anywhere in the poll's handling.
+            const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(i % 40);
+            while (std::chrono::steady_clock::now() < until) {
+            }
+            center->broadcast("mirnEvent|n", eventContent("e" + std::to_string(i)));
+        }
+    });
+    std::int64_t next = 1;
+    while (next <= kEvents) {
+        auto p = poll(next, 60000);
+        if (!eventually([&] { return p->response.finished() == 1; }, 5s)) {
+            ADD_FAILURE() << "the poll from id " << next << " was not answered";
+            break;
+        }
+        const auto reply = parseReply(p->response.bodies().at(0));
+        EXPECT_EQ(reply.events, (std::vector<std::string>{"e" + std::to_string(next)}));
+        if (reply.events.size() != 1 || reply.id <= next) {
+            break;
+        }
+        next = reply.id;
+        consumed = static_cast<int>(next - 1);
+    }
+    stop = true;
+    broadcaster.join();
 }
 
 }  // namespace
