@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -17,52 +18,59 @@ public:
     // Ordered by deadline, then by id, so entries due at the same moment fire in the order they were added.
     using Key = std::pair<Clock::time_point, std::uint32_t>;
 
-    explicit CTimerPrivate(Timer& owner) : m_owner(owner), m_worker([this] { run(); }) {}
+    explicit CTimerPrivate(Timer& owner) : m_state(std::make_shared<State>(owner)) {
+        m_worker = std::thread([state = m_state] { run(*state); });
+    }
 
     ~CTimerPrivate() {
         stop();
         if (m_worker.joinable()) {
-            m_worker.detach();  // destroyed from its own callback: the loop ends when that callback returns
+            // Destroyed from its own callback: the worker keeps the state it shares and ends when that
+            // callback returns.
+            m_worker.detach();
         }
     }
 
     std::uint32_t add(Timer::Callback callback, std::int64_t delayMs) {
         auto deadline = Clock::now() + std::chrono::milliseconds(delayMs < 0 ? 0 : delayMs);
-        std::lock_guard lock(m_mutex);
-        if (m_stopping) {
+        State& state = *m_state;
+        std::lock_guard lock(state.mutex);
+        if (state.stopping) {
             return 0;
         }
-        std::uint32_t id = m_nextId++;
-        if (m_nextId == 0) {
-            m_nextId = 1;
+        std::uint32_t id = state.nextId++;
+        if (state.nextId == 0) {
+            state.nextId = 1;
         }
         Key key{deadline, id};
-        m_queue.emplace(key, std::move(callback));
-        m_index.emplace(id, key);
-        if (m_queue.begin()->first == key) {
-            m_wake.notify_one();
+        state.queue.emplace(key, std::move(callback));
+        state.index.emplace(id, key);
+        if (state.queue.begin()->first == key) {
+            state.wake.notify_one();
         }
         return id;
     }
 
     void cancel(std::uint32_t id) {
-        std::lock_guard lock(m_mutex);
-        auto it = m_index.find(id);
-        if (it == m_index.end()) {
+        State& state = *m_state;
+        std::lock_guard lock(state.mutex);
+        auto it = state.index.find(id);
+        if (it == state.index.end()) {
             return;
         }
-        m_queue.erase(it->second);
-        m_index.erase(it);
+        state.queue.erase(it->second);
+        state.index.erase(it);
     }
 
     void stop() {
+        State& state = *m_state;
         {
-            std::lock_guard lock(m_mutex);
-            m_stopping = true;
-            m_queue.clear();
-            m_index.clear();
+            std::lock_guard lock(state.mutex);
+            state.stopping = true;
+            state.queue.clear();
+            state.index.clear();
         }
-        m_wake.notify_all();
+        state.wake.notify_all();
         // From a callback of its own the worker cannot be joined; the loop ends when that callback returns.
         if (m_worker.joinable() && m_worker.get_id() != std::this_thread::get_id()) {
             m_worker.join();
@@ -70,34 +78,47 @@ public:
     }
 
 private:
-    void run() {
-        std::unique_lock lock(m_mutex);
-        while (!m_stopping) {
-            if (m_queue.empty()) {
-                m_wake.wait(lock);
+    // What the worker thread uses: shared with it, so that it outlives a timer destroyed from a callback.
+    struct State {
+        explicit State(Timer& timer) : owner(timer) {}
+
+        Timer& owner;
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::map<Key, Timer::Callback> queue;
+        std::unordered_map<std::uint32_t, Key> index;
+        std::uint32_t nextId = 1;
+        bool stopping = false;
+    };
+
+    static void run(State& state) {
+        std::unique_lock lock(state.mutex);
+        while (!state.stopping) {
+            if (state.queue.empty()) {
+                state.wake.wait(lock);
                 continue;
             }
-            auto first = m_queue.begin();
+            auto first = state.queue.begin();
             // A copy: the entry may be cancelled (and freed) while this thread waits.
             const Clock::time_point deadline = first->first.first;
             if (deadline > Clock::now()) {
-                m_wake.wait_until(lock, deadline);
+                state.wake.wait_until(lock, deadline);
                 continue;
             }
             std::uint32_t id = first->first.second;
             Timer::Callback callback = std::move(first->second);
-            m_index.erase(id);
-            m_queue.erase(first);
+            state.index.erase(id);
+            state.queue.erase(first);
             lock.unlock();
-            fire(callback, id);
+            fire(state.owner, callback, id);
             lock.lock();
         }
     }
 
-    void fire(Timer::Callback& callback, std::uint32_t id) {
+    static void fire(Timer& owner, Timer::Callback& callback, std::uint32_t id) {
         try {
             if (callback) {
-                callback(m_owner, id);
+                callback(owner, id);
             }
         } catch (const std::exception& e) {
             OKV_LOG_ERROR("timer callback {} threw; Reason: {}", id, e.what());
@@ -106,14 +127,8 @@ private:
         }
     }
 
-    Timer& m_owner;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::map<Key, Timer::Callback> m_queue;
-    std::unordered_map<std::uint32_t, Key> m_index;
-    std::uint32_t m_nextId = 1;
-    bool m_stopping = false;
-    std::thread m_worker;  // last: starts once everything above is ready
+    std::shared_ptr<State> m_state;
+    std::thread m_worker;
 };
 
 Timer::Timer() : d(std::make_unique<CTimerPrivate>(*this)) {}
