@@ -1,9 +1,5 @@
 #include "rpc/AuthProcessors.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <thrift/protocol/TProtocol.h>
 #include <thrift/transport/TSocket.h>
 
@@ -41,22 +37,6 @@ PeerVerifier& verifier() {
 
 // The verdict on one call of the connection whose peer the thread's record describes (the look-up above has
 // just filled it in for this pid).
-// The port of the agent's own end of an accepted connection; 0 when the socket cannot say.
-std::uint16_t localPort(int fd) {
-    sockaddr_storage address{};
-    socklen_t length = sizeof(address);
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return 0;
-    }
-    if (address.ss_family == AF_INET) {
-        return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
-    }
-    if (address.ss_family == AF_INET6) {
-        return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
-    }
-    return 0;
-}
-
 bool isTalvernPeer(ConnectionOwner& owner, std::uint32_t pid, std::error_code& ec) {
     if (owner.peer.pid != pid) {
         owner.peer = PeerRecord{pid};
@@ -85,7 +65,7 @@ std::uint32_t getPidForTcpTransport(const std::shared_ptr<apache::thrift::protoc
         return t_owner.peer.pid;
     }
     std::uint32_t pid = tcpPortOwnerPid(static_cast<std::uint16_t>(socket->getPeerPort()),
-                                        localPort(socket->getSocketFD()), ec);
+                                        tcpLocalPort(socket->getSocketFD()), ec);
     if (pid != 0 && !ec) {
         t_owner = ConnectionOwner{socket.get(), socket->getSocketFD(), PeerRecord{pid}};
     }

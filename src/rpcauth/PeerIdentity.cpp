@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -123,6 +124,21 @@ std::uint32_t tcpPortOwnerPid(std::uint16_t clientPort, std::uint16_t serverPort
         ec = make_error_code(general_errc::not_found);
     }
     return pid;
+}
+
+std::uint16_t tcpLocalPort(int socketFd) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof(address);
+    if (::getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return 0;
+    }
+    if (address.ss_family == AF_INET) {
+        return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+    }
+    if (address.ss_family == AF_INET6) {
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+    }
+    return 0;
 }
 
 std::uint32_t unixPeerPid(int socketFd, std::error_code& ec) {

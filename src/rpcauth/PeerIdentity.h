@@ -16,6 +16,9 @@ class ProcessSignCache;
 /// Failed" logged) when no process owns such a socket.
 std::uint32_t tcpPortOwnerPid(std::uint16_t clientPort, std::uint16_t serverPort, std::error_code& ec);
 
+/// The local port of a TCP socket (the agent's own end of an accepted connection); 0 when it cannot be read.
+std::uint16_t tcpLocalPort(int socketFd);
+
 /// The process at the other end of a Unix-domain socket (SO_PEERCRED); 0 with ec set on failure.
 std::uint32_t unixPeerPid(int socketFd, std::error_code& ec);
 

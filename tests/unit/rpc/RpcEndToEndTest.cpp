@@ -473,11 +473,8 @@ TEST(RpcPeerCheck, EveryCallPassesThePeerCheckAndARefusedOneGetsNoReply) {
     group.setPeerChecks(  // TCP: the owner of the client's end of the connection
         recordingCheck(
             [](TSocket& socket, std::error_code& ec) {
-                sockaddr_in serverEnd{};
-                socklen_t length = sizeof(serverEnd);
-                ::getsockname(socket.getSocketFD(), reinterpret_cast<sockaddr*>(&serverEnd), &length);
                 return talvern::rpc::tcpPortOwnerPid(static_cast<uint16_t>(socket.getPeerPort()),
-                                                     ntohs(serverEnd.sin_port), ec);
+                                                     talvern::rpc::tcpLocalPort(socket.getSocketFD()), ec);
             },
             tcpPid, allow),
         recordingCheck(
