@@ -11,6 +11,7 @@
 # of one. Programs that use the fixed ports take the shared test lock. The file is restored however the run ends.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
 build=${1:-build}
 faults=${2:-scripts/mutations.txt}
 only=${3:-}
