@@ -36,6 +36,7 @@
 #include "signcheck/SignCheck.h"
 #include "support/Hosts.h"
 #include "support/PortFileStore.h"
+#include "support/TextCase.h"
 #include "support/ThreadPool.h"
 #include "support/Timer.h"
 #include "talvern/IRequest.h"
@@ -52,18 +53,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string lowerCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-bool endsWithNoCase(const std::string& text, const std::string& ending) {
-    std::string lowered = lowerCase(text);
-    std::string wanted = lowerCase(ending);
-    return lowered.size() >= wanted.size() &&
-           lowered.compare(lowered.size() - wanted.size(), wanted.size(), wanted) == 0;
-}
+using utilities::endsWithNoCase;
+using utilities::lowerCase;
 
 // Which plug-in host this process is, from how its plug-in directory ends; the first match wins.
 struct HostIdentity {

@@ -11,6 +11,7 @@
 
 #include "eventbus/EventBusBase.h"
 #include "eventbus/EventTypes.h"
+#include "support/Clock.h"
 
 namespace talvern::eventbus {
 class ClientChannelManager;
@@ -27,6 +28,8 @@ struct SdpBroadcastTimings {
     std::chrono::milliseconds defaultPullTimeout{5000};
     /// The pause after a local handler threw, before the distribution thread goes on.
     std::chrono::milliseconds restartPause{1000};
+    /// What the pulls' waits are measured on.
+    std::shared_ptr<const utilities::IClock> clock = utilities::steadyClock();
 };
 
 /// The event bus hosted by this process. Other processes reach it through the RPC service

@@ -26,6 +26,7 @@
 #include "platform/Paths.h"
 #include "portal/Json.h"
 #include "portal/PortalMessages.h"
+#include "support/TextCase.h"
 
 namespace talvern {
 
@@ -35,12 +36,6 @@ constexpr const char* kTag = "HttpServer";
 constexpr int kBindPasses = 3;
 constexpr int kRefusalCode = 11119003;
 constexpr std::int32_t kInvalidRequestMessage = 6;
-
-std::string lowerCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 /// The first origin of a body's "addr" member; nullopt when the body is not JSON or has no such text.
 std::optional<std::string> addrOrigin(const char* body) {
@@ -85,7 +80,7 @@ HttpServer::HttpServer(std::string address, std::uint16_t firstPort, std::uint16
 HttpServer::~HttpServer() = default;
 
 bool HttpServer::setReferer(const std::string& referer) {
-    auto normalised = lowerCase(HttpServerContext::normaliseRefererText(referer));
+    auto normalised = utilities::lowerCase(HttpServerContext::normaliseRefererText(referer));
     std::lock_guard<std::mutex> lock(m_mutex);
     m_referer = std::move(normalised);
     return true;

@@ -13,7 +13,7 @@
 #include "http/HttpServerContext.h"
 #include "log/Log.h"
 #include "platform/Paths.h"
-#include "websecurity/TextCase.h"
+#include "support/TextCase.h"
 
 namespace talvern {
 namespace {
@@ -36,7 +36,7 @@ std::string canonicalOrigin(const std::string& text) {
     try {
         return HttpServerContext().originOf(text);
     } catch (const std::exception&) {
-        return security::lowerCase(text);
+        return utilities::lowerCase(text);
     }
 }
 

@@ -21,6 +21,7 @@
 #include "signcheck/FileSigner.h"
 #include "signcheck/JsonSignChk.h"
 #include "signcheck/SignCheck.h"
+#include "support/TextCase.h"
 
 namespace {
 
@@ -183,12 +184,6 @@ int strip(const Arguments& args) {
     return status;
 }
 
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 int featureList(const Arguments& args) {
     auto key = args.options.find("--key");
     auto out = args.options.find("--out");
@@ -219,7 +214,7 @@ int featureList(const Arguments& args) {
         }
         writer.StartObject();
         writer.Key("name");
-        writer.String(lower(std::filesystem::path(file).filename().string()));
+        writer.String(talvern::utilities::lowerCase(std::filesystem::path(file).filename().string()));
         writer.Key("md5");
         writer.String(md5);
         writer.Key("fileSize");
