@@ -8,7 +8,7 @@
 
 #include "context/RunTimeContext.h"
 #include "controller/EventForwardingRule.h"
-#include "controller/IWebEventSink.h"
+#include "eventcenter/IWebEventSink.h"
 #include "eventbus/SdpBroadcastClient.h"
 #include "eventbus/SdpBroadcastImpl.h"
 #include "eventbus/SdpBroadcastService.h"

@@ -26,11 +26,10 @@ class SdpHttpServerContext;
 class thread_pool;
 class WebSocketManager;
 class WebSocketServerGroup;
+class IWebEventSink;
 }  // namespace talvern
 
 namespace talvern::sdp {
-
-class IWebEventSink;
 
 /// The agent: builds every service of the process from the construction record, starts them in a fixed
 /// order and stops them again, and joins bus events to the web channels and the modules.
