@@ -3,7 +3,7 @@
 #include <thrift/protocol/TProtocol.h>
 #include <thrift/transport/TSocket.h>
 
-#include "envprovider/ProcessPath.h"
+#include "process/ProcessPath.h"
 #include "log/Log.h"
 #include "rpc/PeerCheck.h"
 #include "rpcauth/PeerIdentity.h"

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <iostream>
 
-#include "envprovider/ProcessPath.h"
+#include "process/ProcessPath.h"
 #include "process/ProcessUtils.h"
 #include "support/ErrorCategories.h"
 #include "support/ReadFile.h"
