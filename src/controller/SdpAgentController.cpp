@@ -8,10 +8,10 @@
 
 #include "context/RunTimeContext.h"
 #include "controller/EventForwardingRule.h"
-#include "eventcenter/IWebEventSink.h"
 #include "eventbus/SdpBroadcastClient.h"
 #include "eventbus/SdpBroadcastImpl.h"
 #include "eventbus/SdpBroadcastService.h"
+#include "eventcenter/IWebEventSink.h"
 #include "eventcenter/WebSocketEventCenter.h"
 #include "http/HttpOrigin.h"
 #include "http/HttpServer.h"
@@ -480,10 +480,7 @@ void SdpAgentController::notifyModulesWillLoad() {
 void SdpAgentController::initRpcServer() {
     auto* pRpcServer = static_cast<rpc::RpcServerGroup*>(
         static_cast<IRpcServer*>(m_runTimeContext->getService("RpcServer")));
-    OKV_ENSURE(pRpcServer != nullptr, "pRpcServer equal nullptr");
-    if (pRpcServer == nullptr) {
-        return;
-    }
+    OKV_ENSURE_OR_RETURN(pRpcServer != nullptr, "pRpcServer equal nullptr");
     // Only the agent itself and maker-signed processes are served, on both transports.
     pRpcServer->requirePeerAuthentication();
     std::shared_ptr<PluginsManager> plugins = m_pluginsManager;
@@ -577,11 +574,8 @@ void SdpAgentController::service(std::shared_ptr<HttpServerContext>, std::shared
 }
 
 bool SdpAgentController::handleHttpMessage(IRequest* request, IResponse* response) {
-    OKV_ENSURE(request != nullptr, "invalid param request nullptr");
-    OKV_ENSURE(response != nullptr, "invalid param response nullptr");
-    if (request == nullptr || response == nullptr) {
-        return false;
-    }
+    OKV_ENSURE_OR_RETURN(request != nullptr, "invalid param request nullptr", false);
+    OKV_ENSURE_OR_RETURN(response != nullptr, "invalid param response nullptr", false);
     m_router.route(request, response);
     return true;
 }

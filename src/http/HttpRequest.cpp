@@ -15,10 +15,7 @@ namespace talvern {
 
 HttpRequest::HttpRequest(engine::http_message* message, engine::mg_connection* nc)
     : m_httpMessage(message), m_connection(nc) {
-    OKV_ENSURE(message && nc, "message or nc cann't be null pointer");
-    if (message == nullptr || nc == nullptr) {
-        return;
-    }
+    OKV_ENSURE_OR_RETURN(message && nc, "message or nc cann't be null pointer");
     m_origin = std::make_shared<HttpOrigin>(message, nc);
     if (m_httpMessage->body.p != nullptr) {
         m_content.assign(m_httpMessage->body.p, m_httpMessage->body.len);

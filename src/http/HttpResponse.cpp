@@ -47,11 +47,8 @@ void HttpResponse::setStatus(int code) {
 }
 
 void HttpResponse::setHeader(const char* header, const char* value) {
-    OKV_ENSURE(header != nullptr, "header can not be null");
-    OKV_ENSURE(value != nullptr, "value can not be null");
-    if (header == nullptr || value == nullptr) {
-        return;
-    }
+    OKV_ENSURE_OR_RETURN(header != nullptr, "header can not be null");
+    OKV_ENSURE_OR_RETURN(value != nullptr, "value can not be null");
     m_headers[header] = value;
 }
 
