@@ -124,7 +124,7 @@ std::string HttpRequest::generateTraceId() {
     // Seeded once per process with the calendar time; requests may also be built off the loop (tests,
     // WebSocket helpers), so the engine is guarded.
     static std::mt19937 engine(static_cast<std::mt19937::result_type>(std::time(nullptr)));
-    static std::mutex mutex;
+    static std::mutex mutex;  // guards the engine
     std::uniform_int_distribution<int> digit(0, 15);
     std::string id(8, '0');
     std::lock_guard<std::mutex> lock(mutex);

@@ -60,7 +60,7 @@ struct HttpSecure::State {
     void loadLocked();
 
     const std::string filePath;
-    std::mutex mutex;
+    std::mutex mutex;            // guards everything below
     std::optional<Stamp> stamp;  // of the file the origins come from; empty when none was read
     Problem problem = Problem::none;
     bool reportedNoPath = false;
