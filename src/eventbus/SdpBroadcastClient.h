@@ -51,7 +51,6 @@ public:
     /// The port in a port file, or 56630 (with a warning) when the file is missing or wrong.
     static std::uint16_t servicePortFromFile(const std::string& path);
 
-    const std::string& ownChannel() const { return m_ownChannel; }
 
 private:
     void dispatch(const std::string& topic, const std::string& content);
