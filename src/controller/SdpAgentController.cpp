@@ -5,6 +5,7 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "context/RunTimeContext.h"
 #include "controller/EventForwardingRule.h"
@@ -243,6 +244,17 @@ bool SdpAgentController::start() {
                       "unknown exception", "check code logic");
     }
     return false;
+}
+
+bool SdpAgentController::isAlive(std::chrono::milliseconds limit) {
+    if (m_stopped || !m_threadPool) {
+        return false;
+    }
+    auto answered = std::make_shared<std::promise<void>>();
+    std::future<void> answer = answered->get_future();
+    thread_pool::strand probe(m_threadPool);
+    probe.post([answered] { answered->set_value(); });
+    return answer.wait_for(limit) == std::future_status::ready;
 }
 
 void SdpAgentController::stop() {

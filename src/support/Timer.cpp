@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "log/Log.h"
+#include "platform/ThreadSignalStack.h"
 
 namespace talvern::utilities {
 
@@ -19,7 +20,7 @@ public:
     using Key = std::pair<Clock::time_point, std::uint32_t>;
 
     explicit CTimerPrivate(Timer& owner) : m_state(std::make_shared<State>(owner)) {
-        m_worker = std::thread([state = m_state] { run(*state); });
+        m_worker = platform::makeThread([state = m_state] { run(*state); });
     }
 
     ~CTimerPrivate() {
