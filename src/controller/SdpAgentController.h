@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -57,6 +58,9 @@ public:
     bool start();
     /// Takes the services down; a second call only logs "already stopped".
     void stop();
+    /// True when a task handed to the modules' worker pool runs within limit: the agent still works.
+    /// Called from the service's watchdog thread between start and stop.
+    bool isAlive(std::chrono::milliseconds limit);
 
     /// The HTTP entry: hands the request to the router.
     bool handleHttpMessage(IRequest* request, IResponse* response);

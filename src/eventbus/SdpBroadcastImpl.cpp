@@ -17,6 +17,7 @@
 #include "eventbus/TaskQueue.h"
 #include "log/Check.h"
 #include "log/Log.h"
+#include "platform/ThreadSignalStack.h"
 #include "support/TextCase.h"
 
 namespace talvern::rpc::thrift {
@@ -121,7 +122,8 @@ bool SdpBroadcastImpl::start() {
         m_stopping = false;
     }
     m_tasks->restart();
-    m_distributionThread = std::make_unique<std::thread>([this] { distributionLoop(); });
+    m_distributionThread =
+        std::make_unique<std::thread>(platform::makeThread([this] { distributionLoop(); }));
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "log/Log.h"
+#include "platform/ThreadSignalStack.h"
 #include "support/Clock.h"
 
 namespace talvern::utilities {
@@ -20,7 +21,7 @@ public:
 
     CTimerPrivate(Timer& owner, std::shared_ptr<const IClock> clock)
         : m_state(std::make_shared<State>(owner, std::move(clock))) {
-        m_worker = std::thread([state = m_state] { run(*state); });
+        m_worker = platform::makeThread([state = m_state] { run(*state); });
     }
 
     ~CTimerPrivate() {
