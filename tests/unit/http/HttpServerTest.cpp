@@ -66,6 +66,7 @@ TEST(HttpServerChainTest, UrlPatternRule) {
     EXPECT_TRUE(urlPatternApplies("/a/b", "/a"));
     EXPECT_FALSE(urlPatternApplies("/a/b", "/a/b/c"));
     EXPECT_FALSE(urlPatternApplies("/a/b", "/x"));
+    EXPECT_FALSE(urlPatternApplies("/a/b", "/b"));  // a prefix, not any part
 }
 
 /// Records its name; when told to, answers 403 itself and so ends the chain.
@@ -168,6 +169,7 @@ TEST(HttpRouterTest, ThreePassesThenServiceUnavailable) {
     ASSERT_TRUE(router.addRoute("/v1/detect", HttpRouter::Post, take("detect")));
     ASSERT_TRUE(router.addRoute("/v1/getServicePort", HttpRouter::Post, take("port")));
     ASSERT_TRUE(router.addRoute("/v1/any/.*", HttpRouter::AnyMethod, take("any")));
+    ASSERT_TRUE(router.addRoute("/v1/head", HttpRouter::Head, take("head")));
     ASSERT_TRUE(router.addRoute(".*", HttpRouter::LastResort, take("second default")));
     EXPECT_FALSE(router.addRoute("([", HttpRouter::Get, take("bad")));
     EXPECT_FALSE(router.addRoute("/x", 7, take("bad")));
@@ -177,7 +179,7 @@ TEST(HttpRouterTest, ThreePassesThenServiceUnavailable) {
         {"GET", "/v1/detect", "default"},        // registered for POST only
         {"POST", "/v1/detect/more", "default"},  // the whole URL must match
         {"POST", "/v1/getserviceport", "port"}, {"DELETE", "/v1/any/thing", "any"},
-        {"OPTIONS", "/nowhere", "default"},
+        {"OPTIONS", "/nowhere", "default"},     {"HEAD", "/v1/head", "head"},
     };
     for (const auto& [method, url, expected] : cases) {
         FakeRequest request(method, url);
