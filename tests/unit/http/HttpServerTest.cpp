@@ -410,8 +410,20 @@ TEST(HttpServerBindTest, AListenerLeftBehindNoLongerReachesItsServer) {
     EXPECT_NE(server->port(), 0);  // bound, but it never accepts in plain text
     server.reset();
     manager->start();
-    // The listener still gets poll events; they must not reach the destroyed server.
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    // The listener still gets poll events; they must not reach the destroyed server. A task that has run
+    // shows the loop inside a poll; the wake-up ends it, which hands every connection its poll event, and a
+    // second task runs only in the next poll.
+    auto loopRan = [&] {
+        auto ran = std::make_shared<std::promise<void>>();
+        auto once = std::make_shared<std::once_flag>();
+        manager->post([ran, once](engine::mg_connection*, int, void*) {
+            std::call_once(*once, [&] { ran->set_value(); });
+        });
+        return ran->get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    };
+    ASSERT_TRUE(loopRan());
+    manager->engine()->wakeUp();
+    ASSERT_TRUE(loopRan());
     manager->stop();
 }
 
