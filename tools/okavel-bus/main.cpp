@@ -30,6 +30,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "BusArguments.h"
 #include "platform/Paths.h"
 #include "platform/Ports.h"
 #include "rpcgen/SdpBroadcast.h"
@@ -69,16 +70,6 @@ int usage() {
     return kExitUsage;
 }
 
-bool parsePort(const std::string& text, std::uint16_t& port) {
-    unsigned value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535) {
-        return false;
-    }
-    port = static_cast<std::uint16_t>(value);
-    return true;
-}
-
 Target defaultTarget() {
     Target target;
     std::string socket = talvern::platform::runtimeDir() + "/" + kCorePipe + ".sock";
@@ -90,7 +81,7 @@ Target defaultTarget() {
     std::ifstream portFile(talvern::platform::executableDir() + "/var/run/plugins/oKavelCore/thrift");
     std::string text;
     portFile >> text;
-    if (!parsePort(text, target.port)) {
+    if (!talvern::tools::parsePortText(text, target.port)) {
         target.port = talvern::platform::fixedPort(kCorePort);
     }
     return target;
@@ -178,53 +169,32 @@ int watch(Connection& connection, std::int64_t from) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    Target target;
-    bool explicitTarget = false;
-    while (!args.empty() && (args[0] == "--socket" || args[0] == "--tcp")) {
-        if (args.size() < 2) {
-            return usage();
-        }
-        if (args[0] == "--socket") {
-            target.socketPath = args[1];
-        } else if (!parsePort(args[1], target.port)) {
-            std::cerr << "okavel-bus: not a port: " << args[1] << std::endl;
-            return kExitUsage;
-        }
-        explicitTarget = true;
-        args.erase(args.begin(), args.begin() + 2);
-    }
-    if (args.empty()) {
+    talvern::tools::BusArguments args;
+    std::string error;
+    if (!talvern::tools::parseBusArguments(argc, argv, args, error)) {
+        std::cerr << "okavel-bus: " << error << std::endl;
         return usage();
     }
-    if (!explicitTarget) {
-        target = defaultTarget();
-    }
+    const bool explicitTarget = !args.socketPath.empty() || args.port.has_value();
+    Target target = explicitTarget ? Target{args.socketPath, args.port.value_or(0)} : defaultTarget();
     struct sigaction action {};
     action.sa_handler = [](int) { g_interrupted = true; };
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
 
-    const std::string& command = args[0];
+    const std::string& command = args.command;
     try {
         Connection connection(target);
-        if (command == "identify" && args.size() == 1) {
+        if (command == "identify") {
             return identify(connection);
         }
-        if (command == "push" && args.size() == 3) {
-            return push(connection, args[1], args[2]);
+        if (command == "push") {
+            return push(connection, args.operands[0], args.operands[1]);
         }
-        if (command == "watch" && (args.size() == 1 || (args.size() == 3 && args[1] == "--from"))) {
-            std::int64_t from = 0;
-            if (args.size() == 3) {
-                auto [end, ec] = std::from_chars(args[2].data(), args[2].data() + args[2].size(), from);
-                if (ec != std::errc() || end != args[2].data() + args[2].size() || from < 0) {
-                    return usage();
-                }
-            }
-            return watch(connection, from);
+        if (command == "watch") {
+            return watch(connection, args.from);
         }
-        if (command == "capacities" && args.size() == 1) {
+        if (command == "capacities") {
             std::string document;
             connection.capacities().getCapacities(document);
             std::cout << document << std::endl;
