@@ -56,8 +56,11 @@ bool SdpHttpSecurePreprocessor::isRefererValid(std::shared_ptr<SdpHttpServerCont
         return false;
     }
     const char* header = request->header("Referer");
-    const std::string referer = header != nullptr ? header : "";
+    return isUrlAuthorised(context, header != nullptr ? header : "");
+}
 
+bool SdpHttpSecurePreprocessor::isUrlAuthorised(const std::shared_ptr<SdpHttpServerContext>& context,
+                                                const std::string& referer) {
     // A Referer that is no URL of a known scheme has no origin, and the empty origin is never authorised.
     std::string origin;
     try {
