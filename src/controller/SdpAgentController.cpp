@@ -27,6 +27,7 @@
 #include "log/Check.h"
 #include "log/Log.h"
 #include "platform/NamedLock.h"
+#include "platform/Ports.h"
 #include "plugins/PluginsManager.h"
 #include "portal/Json.h"
 #include "portal/PortalMessages.h"
@@ -97,7 +98,8 @@ constexpr const char* kAbandonedPlugins[] = {"oKavelSddn"};
 
 constexpr const char* kPluginsFeatureFile = "plugins_feature.json";
 
-// The loopback web servers: two listeners, each trying every 11th port below 54663.
+// The loopback web servers: two listeners, each trying every 11th port below 54663 (all moved by the
+// port offset).
 constexpr const char* kHttpAddress = "127.0.0.1";
 constexpr std::uint16_t kFirstHttpPort = 54630;
 constexpr std::uint16_t kSecondHttpPort = 54631;
@@ -111,6 +113,20 @@ constexpr const char* kHttpMutex = "Global\\Http_{24C87D85-A6F4-4919-B795-BDDA1A
 constexpr const char* kPluginExtension = ".so";
 constexpr const char* kEventsPath = "/v1/service/events";
 
+// A moved port set is worth a line: it explains every port in the log that is not the usual one.
+void logPortOffset() {
+    std::error_code ec;
+    const std::uint16_t offset = platform::portOffset(ec);
+    if (ec) {
+        OKV_LOG_WARN("{}; Reason: {}; HowTo: {}", "the port offset is ignored",
+                     fmt::format("{} is not a number from 0 to {}", platform::kPortOffsetVariable,
+                                 platform::kMaxPortOffset),
+                     "unset it or give a smaller decimal number");
+    } else if (offset != 0) {
+        OKV_LOG_INFO("the fixed ports are moved by {} ({})", offset, platform::kPortOffsetVariable);
+    }
+}
+
 }  // namespace
 
 // The sequences below write their own log lines (so that the lines carry the name of the constructor, of
@@ -120,6 +136,7 @@ SdpAgentController::SdpAgentController(const SdpOption& option)
     : HttpService(std::make_shared<SdpHttpServerContext>()),
       m_option(option),
       m_pluginsManager(std::make_shared<PluginsManager>()) {
+    logPortOffset();
     OKV_LOG_INFO("create RunTimeContext object begin");
     createRunTimeContext();
     OKV_LOG_INFO("create RunTimeContext object end");
@@ -319,11 +336,13 @@ void SdpAgentController::addLocalHostEntry() {
 }
 
 void SdpAgentController::createHttpServers() {
-    auto selfSigned = std::make_shared<WebSocketServer>(kHttpAddress, kFirstHttpPort, kHttpEndPort,
-                                                        kHttpPortStep, std::move(m_selfSignedCertificate), 0);
+    using platform::fixedPort;
+    auto selfSigned =
+        std::make_shared<WebSocketServer>(kHttpAddress, fixedPort(kFirstHttpPort), fixedPort(kHttpEndPort),
+                                          kHttpPortStep, std::move(m_selfSignedCertificate), 0);
     auto caOrganization =
-        std::make_shared<WebSocketServer>(kHttpAddress, kSecondHttpPort, kHttpEndPort, kHttpPortStep,
-                                          std::move(m_caOrganizationCertificate), 2);
+        std::make_shared<WebSocketServer>(kHttpAddress, fixedPort(kSecondHttpPort), fixedPort(kHttpEndPort),
+                                          kHttpPortStep, std::move(m_caOrganizationCertificate), 2);
     m_serverGroup = std::make_shared<WebSocketServerGroup>();
     m_serverGroup->addServer("httpServerWithSelfSignCaCert", selfSigned, true);
     m_serverGroup->addServer("httpServerWithCaOrganizationCert", caOrganization, false);
@@ -711,12 +730,13 @@ std::string SdpAgentController::getPipename() {
 
 std::uint16_t SdpAgentController::getRpcStartingPort() {
     if (const HostIdentity* identity = hostOf(m_option.pluginDir)) {
-        OKV_LOG_INFO("The current process is {}. using '{}' as the server port", identity->host,
-                     identity->rpcPort);
-        return identity->rpcPort;
+        const std::uint16_t port = platform::fixedPort(identity->rpcPort);
+        OKV_LOG_INFO("The current process is {}. using '{}' as the server port", identity->host, port);
+        return port;
     }
-    OKV_LOG_INFO("The current process is Unknown. the server port is {}", kUnknownHostRpcPort);
-    return kUnknownHostRpcPort;
+    const std::uint16_t port = platform::fixedPort(kUnknownHostRpcPort);
+    OKV_LOG_INFO("The current process is Unknown. the server port is {}", port);
+    return port;
 }
 
 // ---- plug-in admission --------------------------------------------------------------------------

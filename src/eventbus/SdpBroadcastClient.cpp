@@ -15,6 +15,7 @@
 #include "log/Check.h"
 #include "log/Log.h"
 #include "platform/Paths.h"
+#include "platform/Ports.h"
 #include "rpcgen/SdpBroadcast.h"
 #include "support/ErrorCategories.h"
 #include "support/ReadFile.h"
@@ -281,8 +282,8 @@ std::uint16_t SdpBroadcastClient::servicePortFromFile(const std::string& path) {
             "failed to access the okavelcore's broadcast service port, but will continue to try to connect "
             "the "
             "broadcast service use default port: {}; Reason: {}@{} --->>> {}",
-            kDefaultPort, reason.value(), reason.category().name(), reason.message());
-        return kDefaultPort;
+            platform::fixedPort(kDefaultPort), reason.value(), reason.category().name(), reason.message());
+        return platform::fixedPort(kDefaultPort);
     }
     std::cout << "rpc port file path:" << path << " port:" << value << std::endl;
     return static_cast<std::uint16_t>(value);

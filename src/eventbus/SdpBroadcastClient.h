@@ -46,9 +46,10 @@ public:
     bool broadcast(const std::string& topic, const std::string& content) override;
     using EventBusBase::broadcast;
 
-    /// The TCP port of the remote bus: the core service's port file beside this executable, else 56630.
+    /// The TCP port of the remote bus: the core service's port file beside this executable, else 56630
+    /// (moved by the port offset).
     static std::uint16_t getServicePort();
-    /// The port in a port file, or 56630 (with a warning) when the file is missing or wrong.
+    /// The port in a port file, or the moved 56630 (with a warning) when the file is missing or wrong.
     static std::uint16_t servicePortFromFile(const std::string& path);
 
     const std::string& ownChannel() const { return m_ownChannel; }

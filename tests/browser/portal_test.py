@@ -6,7 +6,7 @@ reaches it over its WebSocket and by long poll. From a foreign origin (another h
 page) it gets no cross-origin grant, 403 on a protected path and no WebSocket.
 
 The agent runs in a sandbox: a hard link of the executable in a temporary directory with every directory
-it writes moved inside; it takes whatever ports are free. Exit status: 0 passed, 1 failed, 77 skipped
+it writes moved inside, and its fixed ports moved by a free OKAVEL_PORT_OFFSET. Exit status: 0 passed, 1 failed, 77 skipped
 (no Chromium, and not in CI).
 """
 
@@ -56,7 +56,7 @@ def free_port():
 class AgentSandbox:
     """The agent executable hard-linked into root/bin, with its data, shared, runtime and hosts inside root."""
 
-    def __init__(self, root, agent):
+    def __init__(self, root, agent, port_offset):
         self.root = root
         self.bin = os.path.join(root, "bin")
         os.makedirs(self.bin)
@@ -70,7 +70,8 @@ class AgentSandbox:
             hosts.write("127.0.0.1 localhost\n")
         self.env = dict(os.environ, XDG_DATA_HOME=os.path.join(root, "data"),
                         OKAVEL_SHARED_DATA_DIR=os.path.join(root, "shared"),
-                        OKAVEL_RUNTIME_DIR=os.path.join(root, "run"), OKAVEL_HOSTS_FILE=os.path.join(root, "hosts"))
+                        OKAVEL_RUNTIME_DIR=os.path.join(root, "run"), OKAVEL_HOSTS_FILE=os.path.join(root, "hosts"),
+                        OKAVEL_PORT_OFFSET=port_offset)
         self.process = None
 
     def write_shared(self, name, text):
@@ -232,6 +233,7 @@ def main():
     parser.add_argument("--agent", required=True)
     parser.add_argument("--bus-tool", required=True)
     parser.add_argument("--portal", required=True, help="the directory of the portal page")
+    parser.add_argument("--port-offset-script", required=True, help="prints a free OKAVEL_PORT_OFFSET")
     parser.add_argument("--chromium", default="/usr/bin/chromium")
     parser.add_argument("--chromedriver", default="/usr/bin/chromedriver")
     args = parser.parse_args()
@@ -245,7 +247,9 @@ def main():
         threading.Thread(target=pages.serve_forever, daemon=True).start()
         page_port = pages.server_address[1]
 
-        agent = AgentSandbox(root, args.agent)
+        # Every fixed port moved to where nothing listens: an agent on the default ports is left alone.
+        offset = subprocess.run(["bash", args.port_offset_script], capture_output=True, text=True, check=True)
+        agent = AgentSandbox(root, args.agent, offset.stdout.strip())
         agent.write_shared("var/conf/authorizedUrls.json", json.dumps([f"http://portal.test:{page_port}"]))
         agent.write_shared("var/conf/localConfig.json", '{"lang":"en-US"}')
         browser = None

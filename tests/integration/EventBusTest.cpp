@@ -53,7 +53,7 @@ protected:
 }  // namespace
 
 TEST_F(EventBus, ServedOnTheCoreSocketAndItsTcpPort) {
-    EXPECT_EQ(tcpPort(), 56630);
+    EXPECT_EQ(tcpPort(), box.fixedPort(56630));
     for (auto connection : {RpcConnection::unixSocket(socketPath()), RpcConnection::tcp(tcpPort())}) {
         auto bus = connection.bus();
         EXPECT_TRUE(bus->IsRpcStatusNormal());

@@ -6,7 +6,8 @@
 //   okavel-bus [--socket PATH | --tcp PORT] capacities
 //
 // Without --socket or --tcp it reaches the core service's bus: its local socket in the runtime directory,
-// else the TCP port of its port file beside this tool (56630 when there is none).
+// else the TCP port of its port file beside this tool (56630 when there is none; like the agent's own
+// fixed ports, moved by $OKAVEL_PORT_OFFSET).
 //
 // Exit codes: 0 done (or interrupted), 1 the agent answered with an error, 2 the agent cannot be reached
 // (or went away during a watch and did not come back in time), 3 the agent refused this program (it
@@ -38,6 +39,7 @@
 #include <rapidjson/writer.h>
 
 #include "platform/Paths.h"
+#include "platform/Ports.h"
 #include "rpcgen/SdpBroadcast.h"
 #include "rpcgen/SdpCapacitiesService.h"
 
@@ -103,7 +105,7 @@ Target defaultTarget() {
     std::string text;
     portFile >> text;
     if (!parsePort(text, target.port)) {
-        target.port = kCorePort;
+        target.port = talvern::platform::fixedPort(kCorePort);
     }
     return target;
 }
