@@ -63,14 +63,20 @@ bool AgentProcess::waitForOutput(const std::string& text, std::chrono::milliseco
     return AgentSandbox::waitForFileText(m_out, text, limit);
 }
 
-AgentSandbox::AgentSandbox() : m_portOffset(freePortOffset()) {
+AgentSandbox::AgentSandbox() : AgentSandbox(fs::path()) {}
+
+AgentSandbox::AgentSandbox(const fs::path& installedAgentDir) : m_portOffset(freePortOffset()) {
     fs::create_directories(binDir());
     fs::create_directories(sharedDir());
     fs::create_directories(runtimeDir());
     std::error_code ec;
-    fs::create_hard_link(OKAVEL_AGENT_PATH, agentPath(), ec);
-    if (ec) {
-        fs::copy_file(OKAVEL_AGENT_PATH, agentPath(), fs::copy_options::overwrite_existing);
+    if (installedAgentDir.empty()) {
+        fs::create_hard_link(OKAVEL_AGENT_PATH, agentPath(), ec);
+        if (ec) {
+            fs::copy_file(OKAVEL_AGENT_PATH, agentPath(), fs::copy_options::overwrite_existing);
+        }
+    } else {
+        fs::copy(installedAgentDir, binDir(), fs::copy_options::recursive | fs::copy_options::skip_symlinks);
     }
     std::ofstream(root() / "hosts") << "127.0.0.1 localhost\n";
 }
