@@ -90,7 +90,9 @@ std::unique_ptr<AgentProcess> AgentSandbox::start(const std::vector<std::string>
                 {"OKAVEL_SHARED_DATA_DIR", sharedDir().string()},
                 {"OKAVEL_RUNTIME_DIR", runtimeDir().string()},
                 {"OKAVEL_HOSTS_FILE", (root() / "hosts").string()},
-                {"OKAVEL_PORT_OFFSET", std::to_string(m_portOffset)}});
+                {"OKAVEL_PORT_OFFSET", std::to_string(m_portOffset)},
+                // --install and --terminate act on the sandbox's units, never on the machine's service.
+                {"OKAVEL_SYSTEMD_UNIT_DIR", (root() / "units").string()}});
     std::vector<std::string> envText;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
