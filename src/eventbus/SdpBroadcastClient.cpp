@@ -100,10 +100,7 @@ void SdpBroadcastClient::stop() {
 }
 
 bool SdpBroadcastClient::setEventHandler(const EventHandler& handler) {
-    OKV_ENSURE(nullptr != handler, "eventhandler is nullptr");
-    if (!handler) {
-        return false;
-    }
+    OKV_ENSURE_OR_RETURN(nullptr != handler, "eventhandler is nullptr", false);
     OKV_LOG_INFO("Register remote event processing function");
     std::lock_guard lock(m_handlerMutex);
     m_handler = handler;

@@ -56,7 +56,7 @@ public:
 private:
     void joinLocked();
 
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex;  // guards the server and its thread
     std::shared_ptr<apache::thrift::server::TThreadedServer> m_server;
     std::thread m_thread;
 };

@@ -101,7 +101,7 @@ int QtServiceBase::run() {
     std::string pidFile = pidFilePath();
     std::ofstream(pidFile) << ::getpid() << "\n";
 
-    std::mutex mutex;
+    std::mutex mutex;  // guards stopRequested
     std::condition_variable stopped;
     bool stopRequested = false;
     platform::SignalWatcher watcher({SIGTERM, SIGINT}, [&](int) {

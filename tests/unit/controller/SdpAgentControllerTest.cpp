@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "context/RunTimeContext.h"
-#include "controller/IWebEventSink.h"
+#include "eventcenter/IWebEventSink.h"
 #include "http/HttpServerGroup.h"
 #include "http/websocket/IWebSocketServer.h"
 #include "http/websocket/WebSocketServer.h"
