@@ -27,7 +27,7 @@ bool parsePortText(const std::string& text, std::uint16_t& port) {
 
 bool parseBusArguments(int argc, const char* const argv[], BusArguments& out, std::string& error) {
     cmdline::parser parser;
-    for (const char* name : {"socket", "tcp", "from"}) {
+    for (const char* name : {"socket", "tcp", "from", "reconnect-for"}) {
         parser.add<std::string>(name, 0, "", false);
     }
     if (!parser.parse(argc, argv)) {
@@ -65,6 +65,15 @@ bool parseBusArguments(int argc, const char* const argv[], BusArguments& out, st
         (out.command != "watch" || !parseCount(parser.get<std::string>("from"), out.from))) {
         error = "--from takes an event id and belongs to watch";
         return false;
+    }
+    std::int64_t seconds = 0;
+    if (parser.exist("reconnect-for") &&
+        (out.command != "watch" || !parseCount(parser.get<std::string>("reconnect-for"), seconds))) {
+        error = "--reconnect-for takes seconds and belongs to watch";
+        return false;
+    }
+    if (parser.exist("reconnect-for")) {
+        out.reconnectSeconds = seconds;
     }
     return true;
 }

@@ -9,11 +9,12 @@ namespace talvern::tools {
 
 /// What an okavel-bus command line asks for.
 struct BusArguments {
-    std::string socketPath;             ///< --socket PATH
-    std::optional<std::uint16_t> port;  ///< --tcp PORT
-    std::string command;                ///< "identify", "push", "watch" or "capacities"
-    std::vector<std::string> operands;  ///< push: TOPIC CONTENT
-    std::int64_t from = 0;              ///< watch --from ID
+    std::string socketPath;                        ///< --socket PATH
+    std::optional<std::uint16_t> port;             ///< --tcp PORT
+    std::string command;                           ///< "identify", "push", "watch" or "capacities"
+    std::vector<std::string> operands;             ///< push: TOPIC CONTENT
+    std::int64_t from = 0;                         ///< watch --from ID
+    std::optional<std::int64_t> reconnectSeconds;  ///< watch --reconnect-for SECONDS
 };
 
 /// A port number 1 to 65535 written in decimal digits only.

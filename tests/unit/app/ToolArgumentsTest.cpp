@@ -57,6 +57,8 @@ TEST(BusArguments, OneTargetACommandWithItsOperandsAndWatchAlone) {
         {{"push", "a|b"}, "push takes 2 operands"},
         {{"capacities", "--from", "1"}, "--from takes an event id and belongs to watch"},
         {{"watch", "--from", "-1"}, "--from takes an event id"},
+        {{"watch", "--reconnect-for", "x"}, "--reconnect-for takes seconds"},
+        {{"push", "a", "b", "--reconnect-for", "5"}, "--reconnect-for takes seconds and belongs to watch"},
         {{"listen"}, "unknown command listen"},
         {{}, "no command given"},
     };
@@ -70,11 +72,13 @@ TEST(BusArguments, OneTargetACommandWithItsOperandsAndWatchAlone) {
             << error;
         EXPECT_EQ(error.substr(0, c.error.size()), c.error);
     }
-    talvern::test::Args args({"okavel-bus", "watch", "--from", "12", "--socket", "/run/x.sock"});
+    talvern::test::Args args(
+        {"okavel-bus", "watch", "--from", "12", "--socket", "/run/x.sock", "--reconnect-for", "0"});
     talvern::tools::BusArguments parsed;
     std::string error;
     ASSERT_TRUE(talvern::tools::parseBusArguments(args.argc(), args.argv(), parsed, error));
     EXPECT_EQ(parsed.from, 12);
     EXPECT_EQ(parsed.socketPath, "/run/x.sock");
     EXPECT_FALSE(parsed.port.has_value());
+    EXPECT_EQ(parsed.reconnectSeconds, 0);
 }
