@@ -16,6 +16,11 @@ if [ "${1:-}" = "--bench" ]; then
     packages+=(wrk nginx-light)
 fi
 
+# "--package" also brings what the Debian package is built and checked with.
+if [ "${1:-}" = "--package" ]; then
+    packages+=(dpkg-dev lintian)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -5,13 +5,14 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "context/RunTimeContext.h"
 #include "controller/EventForwardingRule.h"
-#include "controller/IWebEventSink.h"
 #include "eventbus/SdpBroadcastClient.h"
 #include "eventbus/SdpBroadcastImpl.h"
 #include "eventbus/SdpBroadcastService.h"
+#include "eventcenter/IWebEventSink.h"
 #include "eventcenter/WebSocketEventCenter.h"
 #include "http/HttpOrigin.h"
 #include "http/HttpServer.h"
@@ -38,6 +39,7 @@
 #include "signcheck/SignCheck.h"
 #include "support/Hosts.h"
 #include "support/PortFileStore.h"
+#include "support/TextCase.h"
 #include "support/ThreadPool.h"
 #include "support/Timer.h"
 #include "talvern/IRequest.h"
@@ -55,18 +57,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string lowerCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-bool endsWithNoCase(const std::string& text, const std::string& ending) {
-    std::string lowered = lowerCase(text);
-    std::string wanted = lowerCase(ending);
-    return lowered.size() >= wanted.size() &&
-           lowered.compare(lowered.size() - wanted.size(), wanted.size(), wanted) == 0;
-}
+using utilities::endsWithNoCase;
+using utilities::lowerCase;
 
 // Which plug-in host this process is, from how its plug-in directory ends; the first match wins.
 struct HostIdentity {
@@ -245,6 +237,17 @@ bool SdpAgentController::start() {
                       "unknown exception", "check code logic");
     }
     return false;
+}
+
+bool SdpAgentController::isAlive(std::chrono::milliseconds limit) {
+    if (m_stopped || !m_threadPool) {
+        return false;
+    }
+    auto answered = std::make_shared<std::promise<void>>();
+    std::future<void> answer = answered->get_future();
+    thread_pool::strand probe(m_threadPool);
+    probe.post([answered] { answered->set_value(); });
+    return answer.wait_for(limit) == std::future_status::ready;
 }
 
 void SdpAgentController::stop() {
@@ -526,10 +529,7 @@ void SdpAgentController::notifyModulesWillLoad() {
 void SdpAgentController::initRpcServer() {
     auto* pRpcServer = static_cast<rpc::RpcServerGroup*>(
         static_cast<IRpcServer*>(m_runTimeContext->getService("RpcServer")));
-    OKV_ENSURE(pRpcServer != nullptr, "pRpcServer equal nullptr");
-    if (pRpcServer == nullptr) {
-        return;
-    }
+    OKV_ENSURE_OR_RETURN(pRpcServer != nullptr, "pRpcServer equal nullptr");
     // Only the agent itself and maker-signed processes are served, on both transports.
     pRpcServer->requirePeerAuthentication();
     std::shared_ptr<PluginsManager> plugins = m_pluginsManager;
@@ -623,11 +623,8 @@ void SdpAgentController::service(std::shared_ptr<HttpServerContext>, std::shared
 }
 
 bool SdpAgentController::handleHttpMessage(IRequest* request, IResponse* response) {
-    OKV_ENSURE(request != nullptr, "invalid param request nullptr");
-    OKV_ENSURE(response != nullptr, "invalid param response nullptr");
-    if (request == nullptr || response == nullptr) {
-        return false;
-    }
+    OKV_ENSURE_OR_RETURN(request != nullptr, "invalid param request nullptr", false);
+    OKV_ENSURE_OR_RETURN(response != nullptr, "invalid param response nullptr", false);
     m_router.route(request, response);
     return true;
 }

@@ -16,6 +16,7 @@
 #include "log/Log.h"
 #include "platform/Paths.h"
 #include "platform/Ports.h"
+#include "platform/ThreadSignalStack.h"
 #include "rpcgen/SdpBroadcast.h"
 #include "support/ErrorCategories.h"
 #include "support/ReadFile.h"
@@ -60,7 +61,7 @@ bool SdpBroadcastClient::start() {
     }
     m_stop = false;
     m_distribution->restart();
-    m_distributionThread = std::thread([this] {
+    m_distributionThread = platform::makeThread([this] {
         OKV_LOG_INFO("event distribution thread begins");
         while (!m_distribution->stopped()) {
             try {
@@ -72,8 +73,8 @@ bool SdpBroadcastClient::start() {
             }
         }
     });
-    m_puller = std::thread([this] { pullLoop(); });
-    m_pusher = std::thread([this] { pushLoop(); });
+    m_puller = platform::makeThread([this] { pullLoop(); });
+    m_pusher = platform::makeThread([this] { pushLoop(); });
     m_running = true;
     OKV_LOG_INFO("start the event client end");
     return true;
@@ -99,10 +100,7 @@ void SdpBroadcastClient::stop() {
 }
 
 bool SdpBroadcastClient::setEventHandler(const EventHandler& handler) {
-    OKV_ENSURE(nullptr != handler, "eventhandler is nullptr");
-    if (!handler) {
-        return false;
-    }
+    OKV_ENSURE_OR_RETURN(nullptr != handler, "eventhandler is nullptr", false);
     OKV_LOG_INFO("Register remote event processing function");
     std::lock_guard lock(m_handlerMutex);
     m_handler = handler;

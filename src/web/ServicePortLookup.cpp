@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <iostream>
 
-#include "envprovider/ProcessPath.h"
 #include "platform/Paths.h"
+#include "process/ProcessPath.h"
 #include "process/ProcessUtils.h"
 #include "support/ErrorCategories.h"
 #include "support/ReadFile.h"

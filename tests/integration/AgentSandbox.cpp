@@ -63,14 +63,20 @@ bool AgentProcess::waitForOutput(const std::string& text, std::chrono::milliseco
     return AgentSandbox::waitForFileText(m_out, text, limit);
 }
 
-AgentSandbox::AgentSandbox() : m_portOffset(freePortOffset()) {
+AgentSandbox::AgentSandbox() : AgentSandbox(fs::path()) {}
+
+AgentSandbox::AgentSandbox(const fs::path& installedAgentDir) : m_portOffset(freePortOffset()) {
     fs::create_directories(binDir());
     fs::create_directories(sharedDir());
     fs::create_directories(runtimeDir());
     std::error_code ec;
-    fs::create_hard_link(OKAVEL_AGENT_PATH, agentPath(), ec);
-    if (ec) {
-        fs::copy_file(OKAVEL_AGENT_PATH, agentPath(), fs::copy_options::overwrite_existing);
+    if (installedAgentDir.empty()) {
+        fs::create_hard_link(OKAVEL_AGENT_PATH, agentPath(), ec);
+        if (ec) {
+            fs::copy_file(OKAVEL_AGENT_PATH, agentPath(), fs::copy_options::overwrite_existing);
+        }
+    } else {
+        fs::copy(installedAgentDir, binDir(), fs::copy_options::recursive | fs::copy_options::skip_symlinks);
     }
     std::ofstream(root() / "hosts") << "127.0.0.1 localhost\n";
 }
@@ -89,7 +95,9 @@ std::unique_ptr<AgentProcess> AgentSandbox::startProgram(const fs::path& program
                 {"OKAVEL_SHARED_DATA_DIR", sharedDir().string()},
                 {"OKAVEL_RUNTIME_DIR", runtimeDir().string()},
                 {"OKAVEL_HOSTS_FILE", (root() / "hosts").string()},
-                {"OKAVEL_PORT_OFFSET", std::to_string(m_portOffset)}});
+                {"OKAVEL_PORT_OFFSET", std::to_string(m_portOffset)},
+                // --install and --terminate act on the sandbox's units, never on the machine's service.
+                {"OKAVEL_SYSTEMD_UNIT_DIR", (root() / "units").string()}});
     std::vector<std::string> envText;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;

@@ -56,7 +56,11 @@ private:
 
 class AgentSandbox {
 public:
+    /// The build's agent.
     AgentSandbox();
+    /// A copy of an installed agent's directory (executables, plug-ins); its links to the machine's state
+    /// and log directories are left out, so the sandbox's agents write only inside it.
+    explicit AgentSandbox(const std::filesystem::path& installedAgentDir);
 
     const std::filesystem::path& root() const { return m_dir.path(); }
     std::filesystem::path binDir() const { return m_dir.path() / "bin"; }

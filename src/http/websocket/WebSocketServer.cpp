@@ -71,11 +71,8 @@ void WebSocketServer::setHandshakeGuard(std::shared_ptr<WebSocketHandshakeGuard>
 }
 
 void WebSocketServer::onEvent(engine::mg_connection* nc, int event, void* p) {
-    OKV_ENSURE(nullptr != nc, "nc can not be null");
-    OKV_ENSURE(nullptr != p, "p can not be null");
-    if (nc == nullptr || p == nullptr) {
-        return;
-    }
+    OKV_ENSURE_OR_RETURN(nullptr != nc, "nc can not be null");
+    OKV_ENSURE_OR_RETURN(nullptr != p, "p can not be null");
     switch (event) {
         case engine::MG_EV_WEBSOCKET_HANDSHAKE_REQUEST:
             onHandshakeRequest(nc, p);
