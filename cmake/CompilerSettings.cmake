@@ -29,6 +29,14 @@ if(_san)
     add_link_options(${_san})
 endif()
 
+# The fuzz build: every library carries libFuzzer's coverage and the address and undefined-behaviour
+# checks, so that a fault found deep in the agent stops the run with its stack.
+if(OKAVEL_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+                        -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
 # Helper: a static library of one subsystem folder with our settings.
 function(okavel_library name)
     cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
