@@ -33,7 +33,7 @@ endif()
 # checks, so that a fault found deep in the agent stops the run with its stack.
 if(OKAVEL_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
-                        -fno-omit-frame-pointer)
+                        -fno-omit-frame-pointer -fsanitize-ignorelist=${CMAKE_CURRENT_LIST_DIR}/fuzz-ignorelist.txt)
     add_link_options(-fsanitize=address,undefined)
 endif()
 

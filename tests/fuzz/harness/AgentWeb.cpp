@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 
 #include "controller/SdpAgentController.h"
 #include "controller/WebFront.h"
@@ -94,6 +95,14 @@ AgentWeb::AgentWeb() {
         std::abort();
     }
     p.manager->start();
+    // The loop ends before the statics it may log through are destroyed when libFuzzer exits.
+    std::atexit([] { instance().m_parts->manager->stop(); });
+}
+
+void AgentWeb::awaitLoop() {
+    std::promise<void> done;
+    m_parts->manager->engine()->post([&done] { done.set_value(); });
+    done.get_future().wait();
 }
 
 std::uint16_t AgentWeb::port() const { return m_parts->server->port(); }
@@ -141,6 +150,8 @@ std::string AgentWeb::exchange(std::string_view bytes) {
         reply.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(fd);
+    // The agent closed its side; its close event runs in the same turn of the loop, before this one.
+    awaitLoop();
     return reply;
 }
 

@@ -27,6 +27,8 @@ public:
 
 private:
     AgentWeb();
+    /// Returns once the loop has finished what it was doing.
+    void awaitLoop();
     struct Parts;
     std::unique_ptr<Parts> m_parts;
 };
