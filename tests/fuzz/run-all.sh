@@ -47,7 +47,8 @@ for name in "${programs[@]}"; do
     corpus="$fuzz_dir/corpus/$name"
     artifacts="$fuzz_dir/artifacts/"
     mkdir -p "$corpus" "$artifacts" "$fuzz_dir/logs"
-    args=(-print_final_stats=1 -artifact_prefix="$artifacts" -timeout=25 -rss_limit_mb=2048)
+    # Under `nice` a starved input may take long in wall time without being stuck.
+    args=(-print_final_stats=1 -artifact_prefix="$artifacts" -timeout=$((cpu ? 300 : 25)) -rss_limit_mb=2048)
     [[ -f "$here/dict/$name.dict" ]] && args+=(-dict="$here/dict/$name.dict")
     [[ $cpu -eq 0 ]] && args+=(-max_total_time="$seconds")
     dirs=("$corpus")
