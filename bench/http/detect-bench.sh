@@ -33,6 +33,8 @@ mkdir -p "$work/bin" "$work/shared" "$work/run" "$work/data"
 cp "$agent_bin" "$work/bin/"
 export XDG_DATA_HOME="$work/data" OKAVEL_SHARED_DATA_DIR="$work/shared" OKAVEL_RUNTIME_DIR="$work/run"
 export OKAVEL_HOSTS_FILE="$work/hosts"
+# Beside an installed agent on the default ports: this one's fixed ports move out of their way.
+export OKAVEL_PORT_OFFSET="${OKAVEL_PORT_OFFSET:-$(bash "$here/../../scripts/free-port-offset.sh")}"
 touch "$work/hosts"
 (cd "$work/bin" && exec ./oKavelAgent --plugin plugins >"$work/agent.out" 2>&1) &
 agent_pid=$!

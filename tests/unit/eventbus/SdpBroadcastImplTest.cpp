@@ -13,6 +13,7 @@
 #include "eventbus/SdpBroadcastImpl.h"
 #include "log/Check.h"
 #include "support/LogCapture.h"
+#include "support/ManualClock.h"
 
 using namespace std::chrono_literals;
 using talvern::eventbus::BroadcastIdentify;
@@ -204,16 +205,41 @@ TEST_F(SdpBroadcastImplTest, AnEmptyBusAnswersAPullWithIdZero) {
     EXPECT_TRUE(log.contains("The eventid'7' exception"));
 }
 
-TEST_F(SdpBroadcastImplTest, ATimeoutBelowOneUsesTheDefaultWait) {
+// Long polls on a clock the test moves: a test knows when a pull waits, and time passes only when it says.
+class SdpBroadcastImplWaitTest : public ::testing::Test {
+protected:
+    static SdpBroadcastTimings timingsOn(std::shared_ptr<talvern::test::ManualClock> clock) {
+        SdpBroadcastTimings timings = quick();
+        timings.clock = std::move(clock);
+        return timings;
+    }
+
+    std::shared_ptr<talvern::test::ManualClock> clock = std::make_shared<talvern::test::ManualClock>();
+    SdpBroadcastImpl bus{timingsOn(clock)};
+
+    std::future<BroadcastPullEvent> pullLater(int64_t id, int32_t timeout) {
+        return std::async(std::launch::async, [this, id, timeout] {
+            BroadcastPullEvent out;
+            bus.pull(out, BroadcastIdentify{bus.serverChannel(), id}, timeout);
+            return out;
+        });
+    }
+};
+
+TEST_F(SdpBroadcastImplWaitTest, ATimeoutBelowOneUsesTheDefaultWait) {
+    std::size_t waits = 0;
     for (int32_t timeout : {0, -5}) {
-        EXPECT_TRUE(pullFrom(0, timeout).data.empty());  // after the shortened default wait; never hangs
+        auto waiting = pullLater(0, timeout);
+        ASSERT_TRUE(clock->awaitWaits(++waits));
+        clock->advance(quick().defaultPullTimeout);
+        EXPECT_TRUE(waiting.get().data.empty());
     }
 }
 
-TEST_F(SdpBroadcastImplTest, APushDuringTheWaitIsReturnedByThePull) {
+TEST_F(SdpBroadcastImplWaitTest, APushDuringTheWaitIsReturnedByThePull) {
     bus.push(event("c", 0));
-    auto waiting = std::async(std::launch::async, [&] { return pullFrom(1, 3600 * 1000); });
-    std::this_thread::sleep_for(20ms);  // let the pull start waiting; correctness does not depend on it
+    auto waiting = pullLater(1, 3600 * 1000);
+    ASSERT_TRUE(clock->awaitWaits(1));
     bus.push(event("c", 1));
     auto pulled = waiting.get();
     ASSERT_EQ(pulled.data.size(), 1u);
@@ -221,30 +247,34 @@ TEST_F(SdpBroadcastImplTest, APushDuringTheWaitIsReturnedByThePull) {
     EXPECT_EQ(pulled.identify.eventID, 2);
 }
 
-TEST_F(SdpBroadcastImplTest, AWakeForAnOlderIdDoesNotAnswerThePull) {
+TEST_F(SdpBroadcastImplWaitTest, AWakeForAnOlderIdDoesNotAnswerThePull) {
     bus.push(event("c", 0));
-    auto waiting = std::async(std::launch::async, [&] { return pullFrom(5, 300); });
-    std::this_thread::sleep_for(50ms);
+    auto waiting = pullLater(5, 300);
+    ASSERT_TRUE(clock->awaitWaits(1));
     bus.push(event("c", 1));  // id 1 < 5: wakes the pull, which finds nothing and waits again
+    ASSERT_TRUE(clock->awaitWaits(2));
+    EXPECT_EQ(waiting.wait_for(0s), std::future_status::timeout);
+    clock->advance(300ms);
     auto pulled = waiting.get();
     EXPECT_TRUE(pulled.data.empty());
     EXPECT_EQ(pulled.identify.eventID, 2);
 }
 
-TEST_F(SdpBroadcastImplTest, StopReleasesWaitingPullsAndLaterPullsDoNotWait) {
+TEST_F(SdpBroadcastImplWaitTest, StopReleasesWaitingPullsAndLaterPullsDoNotWait) {
     bus.start();
     bus.push(event("c", 0));
-    auto waiting = std::async(std::launch::async, [&] { return pullFrom(1, 3600 * 1000); });
-    std::this_thread::sleep_for(20ms);  // usually waiting by now; the result is the same either way
+    auto waiting = pullLater(1, 3600 * 1000);
+    ASSERT_TRUE(clock->awaitWaits(1));
     bus.stop();
-    auto released = waiting.get();  // would hang for an hour without the release
+    auto released = waiting.get();
     EXPECT_TRUE(released.data.empty());
     EXPECT_EQ(released.identify.eventID, 1);
-    EXPECT_TRUE(pullFrom(1, 3600 * 1000).data.empty());
-    EXPECT_EQ(pullFrom(0, 3600 * 1000).data.size(), 1u);  // events are still served
+    EXPECT_TRUE(pullLater(1, 3600 * 1000).get().data.empty());
+    EXPECT_EQ(pullLater(0, 3600 * 1000).get().data.size(), 1u);  // events are still served
 
     bus.start();  // waits again once restarted
-    auto again = std::async(std::launch::async, [&] { return pullFrom(1, 3600 * 1000); });
+    auto again = pullLater(1, 3600 * 1000);
+    ASSERT_TRUE(clock->awaitWaits(2));
     bus.push(event("c", 1));
     EXPECT_EQ(again.get().data.size(), 1u);
     bus.stop();

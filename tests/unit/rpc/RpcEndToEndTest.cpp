@@ -494,8 +494,7 @@ TEST(RpcPeerCheck, EveryCallPassesThePeerCheckAndARefusedOneGetsNoReply) {
 
     allow = false;
     EXPECT_THROW(connection.bus()->IsRpcStatusNormal(), TTransportException);
-    EXPECT_TRUE(log.contains("RPC will reject the service; Reason: the Pipe peer " +
-                             std::to_string(::getpid()) + " is refused"));
+    EXPECT_TRUE(log.contains("RPC will reject the service; Reason: the Pipe peer is refused"));
     allow = true;
     EXPECT_TRUE(RpcConnection::unixSocket(group.pipeSocketPath()).bus()->IsRpcStatusNormal());
     group.stop();

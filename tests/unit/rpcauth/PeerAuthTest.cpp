@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <map>
 
-#include "envprovider/EnvProviderErrors.h"
-#include "envprovider/ProcessPath.h"
+#include "process/EnvProviderErrors.h"
+#include "process/ProcessPath.h"
 #include "rpcauth/PeerIdentity.h"
 #include "rpcauth/ProcessSignCache.h"
 #include "support/ErrorCategories.h"

@@ -9,6 +9,7 @@
 
 #include "signcheck/FileDigest.h"
 #include "signcheck/JsonSignChk.h"
+#include "signcheck/Base64.h"
 #include "signcheck/Rsa.h"
 #include "signcheck/SignatureTrailer.h"
 #include "support/TestFiles.h"
