@@ -48,7 +48,8 @@ void addAgentRoutes(HttpRouter& router, const std::shared_ptr<WebSocketEventCent
     router.addRoute(
         "/v1/detect", HttpRouter::Post,
         [](IRequest* req, IResponse* resp) { v1::Detect::handleMessage(req, resp); }, v1::kDetectSchema);
-    router.addRoute("/v1/getServicePort", HttpRouter::Post, std::move(servicePort), v1::kGetServicePortSchema);
+    router.addRoute("/v1/getServicePort", HttpRouter::Post, std::move(servicePort),
+                    v1::kGetServicePortSchema);
     std::weak_ptr<WebSocketEventCenter> weakCenter = center;
     router.addRoute(
         kEventsPath, HttpRouter::Post,
@@ -58,33 +59,35 @@ void addAgentRoutes(HttpRouter& router, const std::shared_ptr<WebSocketEventCent
             }
         },
         v1::kServiceEventsSchema);
-    router.addRoute(".*", HttpRouter::LastResort, [plugins = std::move(plugins)](IRequest* req, IResponse* resp) {
-        if (!plugins->moduleDidRecivedHttpMessage(req, resp)) {
-            v1::unsupportedUrl(req, resp);
-        }
-    });
+    router.addRoute(".*", HttpRouter::LastResort,
+                    [plugins = std::move(plugins)](IRequest* req, IResponse* resp) {
+                        if (!plugins->moduleDidRecivedHttpMessage(req, resp)) {
+                            v1::unsupportedUrl(req, resp);
+                        }
+                    });
 }
 
 // Other messages on the socket are left to the socket's other listeners.
 void subscribeSocketsToEvents(IWebSocketServer& servers, std::weak_ptr<WebSocketEventCenter> center) {
     servers.addListener(IWebSocketServer::NewConnection, [center](std::shared_ptr<IWebSocket> socket) {
-        socket->addListener(IWebSocket::Event::Message, [center](const std::shared_ptr<IWebSocket>& from,
-                                                                 const std::string& data,
-                                                                 const std::string& path) {
-            if (path != kEventsPath) {
-                return;
-            }
-            auto events = center.lock();
-            if (!events) {
-                return;
-            }
-            portal::ws_events_req::WsEventsReq request;
-            if (!portal::from_json(data, request)) {
-                OKV_LOG_WARN("{}; Reason: {}", "websocket event subscription ignored", "the message is not JSON");
-                return;
-            }
-            events->addWebSocket(from, request);
-        });
+        socket->addListener(IWebSocket::Event::Message,
+                            [center](const std::shared_ptr<IWebSocket>& from, const std::string& data,
+                                     const std::string& path) {
+                                if (path != kEventsPath) {
+                                    return;
+                                }
+                                auto events = center.lock();
+                                if (!events) {
+                                    return;
+                                }
+                                portal::ws_events_req::WsEventsReq request;
+                                if (!portal::from_json(data, request)) {
+                                    OKV_LOG_WARN("{}; Reason: {}", "websocket event subscription ignored",
+                                                 "the message is not JSON");
+                                    return;
+                                }
+                                events->addWebSocket(from, request);
+                            });
     });
 }
 

@@ -29,7 +29,8 @@ struct Setup {
         talvern::sdp::SdpOption option;
         option.enableEventBus = true;
         controller = std::make_shared<talvern::sdp::SdpAgentController>(option);
-        plugin = talvern::fuzz::FuzzSandbox::instance().write("plugins/listed.so", "a plug-in the list names");
+        plugin =
+            talvern::fuzz::FuzzSandbox::instance().write("plugins/listed.so", "a plug-in the list names");
     }
     std::string privateKey;
     std::shared_ptr<talvern::sdp::SdpAgentController> controller;

@@ -24,7 +24,8 @@ std::string handshake(std::uint8_t choice) {
         "Origin: https://foreign.example\r\n",
         "",
     };
-    return "GET /v1/service/events HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    return "GET /v1/service/events HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: "
+           "Upgrade\r\n"
            "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
            credentials[choice % credentials.size()] + "\r\n";
 }

@@ -47,7 +47,8 @@ FuzzSandbox::FuzzSandbox() {
 std::string FuzzSandbox::write(const std::string& relative, std::string_view bytes) const {
     const std::filesystem::path file = m_path / relative;
     std::filesystem::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<long>(bytes.size()));
+    std::ofstream(file, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<long>(bytes.size()));
     return file.string();
 }
 
