@@ -1,5 +1,6 @@
-// Feeds WebSocket frames to the agent after an upgrade. The first byte picks the handshake (trusted
-// program, authorised page, foreign page, no credentials); the rest is a list of frames, each
+// Feeds WebSocket frames to the agent after an upgrade. The first byte picks the handshake (bits 0-1:
+// trusted program, authorised page, foreign page, no credentials) and whether the socket stays open
+// for a pushed event (bit 2); the rest is a list of frames, each
 //     [FIN RSV1-3 opcode] [bit 7: leave unmasked, bits 0-1: length form] [length: 2 bytes] [payload]
 // so that the payload (JSON with "seq", "version", "mode" ...) stays readable in the corpus while
 // the harness masks it. Length forms: 0 shortest, 1 16-bit, 2 64-bit, 3 claims 1000 bytes more than follow.
@@ -52,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     static constexpr std::uint8_t kMask[4] = {0x37, 0xfa, 0x21, 0x3d};
-    std::string bytes = handshake(data[0]);
+    std::string bytes;
     for (std::size_t at = 1; at + 4 <= size;) {
         const std::uint8_t head = data[at];
         const std::uint8_t form = data[at + 1];
@@ -70,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         at += length;
     }
-    const std::string reply = AgentWeb::instance().exchange(bytes);
+    const std::string reply = AgentWeb::instance().exchange(handshake(data[0]), (data[0] & 4) != 0, bytes);
     if (!reply.empty() && reply.rfind("HTTP/1.1 ", 0) != 0) {
         std::abort();
     }

@@ -107,7 +107,22 @@ void AgentWeb::awaitLoop() {
 
 std::uint16_t AgentWeb::port() const { return m_parts->server->port(); }
 
-std::string AgentWeb::exchange(std::string_view bytes) {
+namespace {
+
+// The agent may close early (a refused request): what it did not read is simply lost.
+void sendAll(int fd, std::string_view bytes) {
+    for (std::size_t sent = 0; sent < bytes.size();) {
+        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) {
+            return;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+}  // namespace
+
+std::string AgentWeb::exchange(std::string_view bytes, bool linger, std::string_view afterHead) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -117,15 +132,14 @@ std::string AgentWeb::exchange(std::string_view bytes) {
         std::perror("connect to the fuzz listener");
         std::abort();
     }
-    // The agent may close early (a refused request): what it did not read is simply lost.
-    for (std::size_t sent = 0; sent < bytes.size();) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) {
-            break;
-        }
-        sent += static_cast<std::size_t>(n);
+    sendAll(fd, bytes);
+    bool waitingForHead = !afterHead.empty();
+    // The agent ends a connection whose peer closed its side, parked poll or socket included: a lingering
+    // exchange keeps it open until the agent goes quiet and an event has been pushed.
+    bool writing = linger || waitingForHead;
+    if (!writing) {
+        ::shutdown(fd, SHUT_WR);
     }
-    ::shutdown(fd, SHUT_WR);
     std::string reply;
     const auto start = Clock::now();
     char buffer[16384];
@@ -141,6 +155,10 @@ std::string AgentWeb::exchange(std::string_view bytes) {
                 std::abort();
             }
             m_parts->center->broadcast("statusEvent|fuzz", R"({"event":"fuzz"})");
+            if (writing && !waitingForHead) {
+                writing = false;
+                ::shutdown(fd, SHUT_WR);
+            }
             continue;
         }
         const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
@@ -148,6 +166,15 @@ std::string AgentWeb::exchange(std::string_view bytes) {
             break;
         }
         reply.append(buffer, static_cast<std::size_t>(n));
+        // A WebSocket peer speaks once the upgrade is answered.
+        if (waitingForHead && reply.find("\r\n\r\n") != std::string::npos) {
+            waitingForHead = false;
+            sendAll(fd, afterHead);
+            if (!linger) {
+                writing = false;
+                ::shutdown(fd, SHUT_WR);
+            }
+        }
     }
     ::close(fd);
     // The agent closed its side; its close event runs in the same turn of the loop, before this one.
