@@ -10,9 +10,9 @@ packages=(
     openssl clang-14 procps
 )
 
-# "--bench" also brings the tools of the web benchmark (wrk, and nginx as the reference server).
+# "--bench" also brings the tools and peers of the web benchmark (wrk; nginx, Redis and Node as peers).
 if [ "${1:-}" = "--bench" ]; then
-    packages+=(wrk nginx-light)
+    packages+=(wrk nginx-light redis-server nodejs)
 fi
 
 missing=()
