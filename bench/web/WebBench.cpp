@@ -20,6 +20,7 @@
 // processes only.
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <utility>
 
@@ -99,7 +100,8 @@ public:
     explicit BusPusher(std::uint16_t port)
         : m_connection(talvern::test::RpcConnection::tcp(port)), m_bus(m_connection.bus()) {}
     bool push(int n) {
-        auto event = talvern::test::makeEvent("web-bench", ++m_id, kTopic);
+        // Each run is a channel of its own: the bus refuses an event id it has seen from a channel.
+        auto event = talvern::test::makeEvent("web-bench-" + std::to_string(::getpid()), ++m_id, kTopic);
         event.body.content = eventContent(n);
         return m_bus->push(event);
     }
@@ -587,7 +589,7 @@ int hostile(std::uint16_t httpPort, std::uint16_t busPort, int agentPid, int idl
     const auto floodBus = flood.bus();
     const std::string big(16 * 1024, 'x');
     for (int i = 0; i < kFloodEvents; ++i) {
-        auto event = talvern::test::makeEvent("web-bench-hostile", i + 1, kTopic);
+        auto event = talvern::test::makeEvent("web-bench-flood-" + std::to_string(::getpid()), i + 1, kTopic);
         event.body.content = R"({"event":"big","data":")" + big + "\"}";
         floodBus->push(event);
     }

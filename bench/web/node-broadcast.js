@@ -48,7 +48,7 @@ function* messages(state) {
 const server = https.createServer({ cert: pem, key: pem });
 server.on('upgrade', (request, socket) => {
     const accept = crypto.createHash('sha1')
-        .update(request.headers['sec-websocket-key'] + '258EAFA5-E914-47DA-95CA-C5AB0DC11B5B').digest('base64');
+        .update(request.headers['sec-websocket-key'] + '258EAFA5-E914-47DA-95CA-C5AB0DC85B11').digest('base64');
     socket.write('HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n' +
         `Sec-WebSocket-Accept: ${accept}\r\n\r\n`);
     socket.setNoDelay(true);
