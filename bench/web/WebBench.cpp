@@ -617,22 +617,39 @@ int hostile(std::uint16_t httpPort, std::uint16_t busPort, int agentPid, int idl
     std::printf("a subscriber that never reads, %d events of 16 kB pushed: RSS %ld kB, %s after %zu bytes\n",
                 kFloodEvents, floodRss, deafDropped ? "dropped" : "still open", deafBytes.load());
 
-    // One 16 MiB message.
-    std::string closeText = "no answer";
+    // One 16 MiB message: the agent answers with a close, or (a server that takes it) with nothing.
+    std::string closeText = "no answer within 10 s";
     try {
         SyncWebSocket huge(io, tls, httpPort);
+        std::atomic<bool> answered{false};
         std::thread writer([&] {
             try {
                 huge.send(std::string(16 * 1024 * 1024, 'y'));
             } catch (const std::exception&) {
             }
         });
-        try {
-            huge.read();
-        } catch (const beast::system_error& e) {
-            closeText = e.code().message();
+        std::thread reader([&] {
+            try {
+                huge.read();
+                closeText = "a reply";
+            } catch (const beast::system_error& e) {
+                closeText = e.code().message();
+            } catch (const std::exception& e) {
+                closeText = e.what();
+            }
+            answered = true;
+        });
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (!answered && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
+        const bool timedOut = !answered;
+        huge.cut();
         writer.join();
+        reader.join();
+        if (timedOut) {
+            closeText = "no answer within 10 s";
+        }
     } catch (const std::exception& e) {
         closeText = e.what();
     }
@@ -696,6 +713,7 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // the driver shows each step as it comes
     raiseDescriptorLimit();
     const std::vector<std::string> args(argv + 1, argv + argc);
     auto num = [&](std::size_t i) { return std::stoi(args.at(i)); };

@@ -271,6 +271,8 @@ section_hostile() {
     start_agent
     read -r per before held after < <("$client" silent "$agent_port" "$agent_pid" 10000)
     echo "agent, 10000 silent connections: $per bytes each (RSS $before -> $held -> $after kB)"
+    stop_pid "$agent_pid"
+    start_agent
     "$client" hostile "$agent_port" "$bus_port" "$agent_pid" 10000 1000
     stop_pid "$agent_pid"
 }
