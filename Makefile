@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all deps configure build run test test-asan test-tsan fuzz bench bench-http bench-web format clean
+.PHONY: all deps configure build run test test-asan test-tsan fuzz bench bench-http bench-web format clean mutate
 
 all: build
 
@@ -67,3 +67,7 @@ format:
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz build-release
+
+# Applies each fault of scripts/mutations.txt in turn and reports which ones the suite misses (long: run it niced).
+mutate: build
+	bash scripts/mutate.sh build scripts/mutations.txt

@@ -65,9 +65,11 @@ start_agent() {
     cp "$build/bin/oKavelAgent" "$box/bin/"
     cp -r "$build/bin/plugins" "$box/bin/"
     touch "$box/hosts"
+    # Beside an installed agent on the default ports: this one's fixed ports move out of their way.
+    local offset="${OKAVEL_PORT_OFFSET:-$(bash "$here/../../scripts/free-port-offset.sh")}"
     (cd "$box/bin" && exec env XDG_DATA_HOME="$box/data" OKAVEL_SHARED_DATA_DIR="$box/shared" \
-        OKAVEL_RUNTIME_DIR="$box/run" OKAVEL_HOSTS_FILE="$box/hosts" ./oKavelAgent --plugin plugins \
-        >"$box/out" 2>&1) &
+        OKAVEL_RUNTIME_DIR="$box/run" OKAVEL_HOSTS_FILE="$box/hosts" OKAVEL_PORT_OFFSET="$offset" \
+        ./oKavelAgent --plugin plugins >"$box/out" 2>&1) &
     agent_pid=$!
     pids+=("$agent_pid")
     for _ in $(seq 1 200); do

@@ -29,7 +29,7 @@ private:
 
     utilities::Timer& m_timer;
     std::chrono::milliseconds m_period;
-    std::mutex m_mutex;
+    std::mutex m_mutex;  // guards the pending timer id and the two flags below
     std::condition_variable m_idle;
     std::uint32_t m_pending = 0;
     bool m_running = false;

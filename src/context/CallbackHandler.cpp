@@ -4,20 +4,12 @@
 #include <exception>
 
 #include "log/Log.h"
+#include "support/Clock.h"
 
 namespace talvern {
-namespace {
-
-std::uint64_t steadyMilliseconds() {
-    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now().time_since_epoch())
-                                          .count());
-}
-
-}  // namespace
 
 CallbackHandler::CallbackHandler(TickSource ticks, std::chrono::milliseconds slowLimit)
-    : m_ticks(ticks ? std::move(ticks) : TickSource(steadyMilliseconds)),
+    : m_ticks(ticks ? std::move(ticks) : TickSource(utilities::steadyMilliseconds)),
       m_slowLimitMs(static_cast<std::uint64_t>(std::max<std::int64_t>(slowLimit.count(), 0))) {}
 
 CallbackHandler::~CallbackHandler() = default;

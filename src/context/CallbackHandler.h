@@ -32,7 +32,7 @@ public:
 
 private:
     std::vector<CallbackEntry> m_entries;
-    std::mutex m_mutex;
+    std::mutex m_mutex;  // guards the entries, held while they run
     TickSource m_ticks;
     std::uint64_t m_slowLimitMs;
 };

@@ -44,10 +44,7 @@ void* RunTimeContext::getService(const char* name) {
 }
 
 void RunTimeContext::registService(const char* name, void* service) {
-    OKV_ENSURE(name != nullptr, "invalid param");
-    if (name == nullptr) {
-        return;
-    }
+    OKV_ENSURE_OR_RETURN(name != nullptr, "invalid param");
     std::lock_guard lock(m_mutex);
     auto found = m_services2.find(name);
     OKV_ENSURE(found == m_services2.end(), "The service has registed.");

@@ -41,7 +41,7 @@ private:
     std::shared_ptr<IObject> m_rpcServer;
     std::string m_pluginCmd;
     Logger* m_logger = nullptr;
-    std::mutex m_mutex;
+    std::mutex m_mutex;  // guards the two service maps
     std::map<std::string, std::shared_ptr<void>> m_services;
     std::map<std::string, void*> m_services2;
 };

@@ -5,13 +5,14 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "context/RunTimeContext.h"
 #include "controller/EventForwardingRule.h"
-#include "controller/IWebEventSink.h"
 #include "eventbus/SdpBroadcastClient.h"
 #include "eventbus/SdpBroadcastImpl.h"
 #include "eventbus/SdpBroadcastService.h"
+#include "eventcenter/IWebEventSink.h"
 #include "eventcenter/WebSocketEventCenter.h"
 #include "http/HttpOrigin.h"
 #include "http/HttpServer.h"
@@ -26,6 +27,7 @@
 #include "log/Check.h"
 #include "log/Log.h"
 #include "platform/NamedLock.h"
+#include "platform/Ports.h"
 #include "plugins/PluginsManager.h"
 #include "portal/Json.h"
 #include "portal/PortalMessages.h"
@@ -36,6 +38,7 @@
 #include "signcheck/SignCheck.h"
 #include "support/Hosts.h"
 #include "support/PortFileStore.h"
+#include "support/TextCase.h"
 #include "support/ThreadPool.h"
 #include "support/Timer.h"
 #include "talvern/IRequest.h"
@@ -52,18 +55,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string lowerCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-bool endsWithNoCase(const std::string& text, const std::string& ending) {
-    std::string lowered = lowerCase(text);
-    std::string wanted = lowerCase(ending);
-    return lowered.size() >= wanted.size() &&
-           lowered.compare(lowered.size() - wanted.size(), wanted.size(), wanted) == 0;
-}
+using utilities::endsWithNoCase;
+using utilities::lowerCase;
 
 // Which plug-in host this process is, from how its plug-in directory ends; the first match wins.
 struct HostIdentity {
@@ -95,7 +88,8 @@ constexpr const char* kAbandonedPlugins[] = {"oKavelSddn"};
 
 constexpr const char* kPluginsFeatureFile = "plugins_feature.json";
 
-// The loopback web servers: two listeners, each trying every 11th port below 54663.
+// The loopback web servers: two listeners, each trying every 11th port below 54663 (all moved by the
+// port offset).
 constexpr const char* kHttpAddress = "127.0.0.1";
 constexpr std::uint16_t kFirstHttpPort = 54630;
 constexpr std::uint16_t kSecondHttpPort = 54631;
@@ -109,6 +103,20 @@ constexpr const char* kHttpMutex = "Global\\Http_{24C87D85-A6F4-4919-B795-BDDA1A
 constexpr const char* kPluginExtension = ".so";
 constexpr const char* kEventsPath = "/v1/service/events";
 
+// A moved port set is worth a line: it explains every port in the log that is not the usual one.
+void logPortOffset() {
+    std::error_code ec;
+    const std::uint16_t offset = platform::portOffset(ec);
+    if (ec) {
+        OKV_LOG_WARN("{}; Reason: {}; HowTo: {}", "the port offset is ignored",
+                     fmt::format("{} is not a number from 0 to {}", platform::kPortOffsetVariable,
+                                 platform::kMaxPortOffset),
+                     "unset it or give a smaller decimal number");
+    } else if (offset != 0) {
+        OKV_LOG_INFO("the fixed ports are moved by {} ({})", offset, platform::kPortOffsetVariable);
+    }
+}
+
 }  // namespace
 
 // The sequences below write their own log lines (so that the lines carry the name of the constructor, of
@@ -118,6 +126,7 @@ SdpAgentController::SdpAgentController(const SdpOption& option)
     : HttpService(std::make_shared<SdpHttpServerContext>()),
       m_option(option),
       m_pluginsManager(std::make_shared<PluginsManager>()) {
+    logPortOffset();
     OKV_LOG_INFO("create RunTimeContext object begin");
     createRunTimeContext();
     OKV_LOG_INFO("create RunTimeContext object end");
@@ -228,6 +237,17 @@ bool SdpAgentController::start() {
     return false;
 }
 
+bool SdpAgentController::isAlive(std::chrono::milliseconds limit) {
+    if (m_stopped || !m_threadPool) {
+        return false;
+    }
+    auto answered = std::make_shared<std::promise<void>>();
+    std::future<void> answer = answered->get_future();
+    thread_pool::strand probe(m_threadPool);
+    probe.post([answered] { answered->set_value(); });
+    return answer.wait_for(limit) == std::future_status::ready;
+}
+
 void SdpAgentController::stop() {
     if (m_stopped) {
         OKV_LOG_INFO("already stopped");
@@ -317,11 +337,13 @@ void SdpAgentController::addLocalHostEntry() {
 }
 
 void SdpAgentController::createHttpServers() {
-    auto selfSigned = std::make_shared<WebSocketServer>(kHttpAddress, kFirstHttpPort, kHttpEndPort,
-                                                        kHttpPortStep, std::move(m_selfSignedCertificate), 0);
+    using platform::fixedPort;
+    auto selfSigned =
+        std::make_shared<WebSocketServer>(kHttpAddress, fixedPort(kFirstHttpPort), fixedPort(kHttpEndPort),
+                                          kHttpPortStep, std::move(m_selfSignedCertificate), 0);
     auto caOrganization =
-        std::make_shared<WebSocketServer>(kHttpAddress, kSecondHttpPort, kHttpEndPort, kHttpPortStep,
-                                          std::move(m_caOrganizationCertificate), 2);
+        std::make_shared<WebSocketServer>(kHttpAddress, fixedPort(kSecondHttpPort), fixedPort(kHttpEndPort),
+                                          kHttpPortStep, std::move(m_caOrganizationCertificate), 2);
     m_serverGroup = std::make_shared<WebSocketServerGroup>();
     m_serverGroup->addServer("httpServerWithSelfSignCaCert", selfSigned, true);
     m_serverGroup->addServer("httpServerWithCaOrganizationCert", caOrganization, false);
@@ -489,10 +511,7 @@ void SdpAgentController::notifyModulesWillLoad() {
 void SdpAgentController::initRpcServer() {
     auto* pRpcServer = static_cast<rpc::RpcServerGroup*>(
         static_cast<IRpcServer*>(m_runTimeContext->getService("RpcServer")));
-    OKV_ENSURE(pRpcServer != nullptr, "pRpcServer equal nullptr");
-    if (pRpcServer == nullptr) {
-        return;
-    }
+    OKV_ENSURE_OR_RETURN(pRpcServer != nullptr, "pRpcServer equal nullptr");
     // Only the agent itself and maker-signed processes are served, on both transports.
     pRpcServer->requirePeerAuthentication();
     std::shared_ptr<PluginsManager> plugins = m_pluginsManager;
@@ -586,11 +605,8 @@ void SdpAgentController::service(std::shared_ptr<HttpServerContext>, std::shared
 }
 
 bool SdpAgentController::handleHttpMessage(IRequest* request, IResponse* response) {
-    OKV_ENSURE(request != nullptr, "invalid param request nullptr");
-    OKV_ENSURE(response != nullptr, "invalid param response nullptr");
-    if (request == nullptr || response == nullptr) {
-        return false;
-    }
+    OKV_ENSURE_OR_RETURN(request != nullptr, "invalid param request nullptr", false);
+    OKV_ENSURE_OR_RETURN(response != nullptr, "invalid param response nullptr", false);
     m_router.route(request, response);
     return true;
 }
@@ -693,12 +709,13 @@ std::string SdpAgentController::getPipename() {
 
 std::uint16_t SdpAgentController::getRpcStartingPort() {
     if (const HostIdentity* identity = hostOf(m_option.pluginDir)) {
-        OKV_LOG_INFO("The current process is {}. using '{}' as the server port", identity->host,
-                     identity->rpcPort);
-        return identity->rpcPort;
+        const std::uint16_t port = platform::fixedPort(identity->rpcPort);
+        OKV_LOG_INFO("The current process is {}. using '{}' as the server port", identity->host, port);
+        return port;
     }
-    OKV_LOG_INFO("The current process is Unknown. the server port is {}", kUnknownHostRpcPort);
-    return kUnknownHostRpcPort;
+    const std::uint16_t port = platform::fixedPort(kUnknownHostRpcPort);
+    OKV_LOG_INFO("The current process is Unknown. the server port is {}", port);
+    return port;
 }
 
 // ---- plug-in admission --------------------------------------------------------------------------

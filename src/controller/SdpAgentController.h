@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -26,11 +27,10 @@ class SdpHttpServerContext;
 class thread_pool;
 class WebSocketManager;
 class WebSocketServerGroup;
+class IWebEventSink;
 }  // namespace talvern
 
 namespace talvern::sdp {
-
-class IWebEventSink;
 
 /// The agent: builds every service of the process from the construction record, starts them in a fixed
 /// order and stops them again, and joins bus events to the web channels and the modules.
@@ -58,6 +58,9 @@ public:
     bool start();
     /// Takes the services down; a second call only logs "already stopped".
     void stop();
+    /// True when a task handed to the modules' worker pool runs within limit: the agent still works.
+    /// Called from the service's watchdog thread between start and stop.
+    bool isAlive(std::chrono::milliseconds limit);
 
     /// The HTTP entry: hands the request to the router.
     bool handleHttpMessage(IRequest* request, IResponse* response);
@@ -88,12 +91,8 @@ public:
 
     /// Connects the event center that receives forwarded events (done while the HTTP router is built).
     void setEventCenter(std::shared_ptr<IWebEventSink> eventCenter);
-    /// The event bus of this host: hosted here, or joined as a client of the core service's.
-    const std::shared_ptr<EventBusBase>& eventBus() const { return m_eventBus; }
     /// The registry handed to modules.
     std::shared_ptr<RunTimeContext> runTimeContext() const { return m_runTimeContext; }
-    /// The plug-ins of this host.
-    const std::shared_ptr<PluginsManager>& pluginsManager() const { return m_pluginsManager; }
     /// The port of the first HTTP server that bound; 0 until started.
     std::uint16_t httpPort() const { return m_httpPort; }
 

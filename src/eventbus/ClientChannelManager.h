@@ -18,7 +18,7 @@ public:
     void update(const std::string& channel, int64_t eventId);
 
 private:
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex;  // guards the last ids
     std::map<std::string, int64_t, std::less<>> m_lastIds;
 };
 

@@ -37,7 +37,7 @@ public:
     std::size_t capacity() const { return m_ring.size(); }
 
 private:
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex;  // guards the ring and its count; the next id is also read without it
     std::vector<std::shared_ptr<EventRawData>> m_ring;
     std::size_t m_count = 0;
     std::atomic<int64_t> m_nextId{0};

@@ -56,7 +56,7 @@ const std::error_category& jsonchecker_category() {
 struct EventSchemaChecker::Schema {
     explicit Schema(const rapidjson::Document& document) : schema(document), validator(schema) {}
     rapidjson::SchemaDocument schema;
-    std::mutex mutex;
+    std::mutex mutex;  // guards the validator and the reader, which keep state between calls
     rapidjson::SchemaValidator validator;
     rapidjson::Reader reader;
 };

@@ -15,6 +15,8 @@
 #include "log/Check.h"
 #include "log/Log.h"
 #include "platform/Paths.h"
+#include "platform/Ports.h"
+#include "platform/ThreadSignalStack.h"
 #include "rpcgen/SdpBroadcast.h"
 #include "support/ErrorCategories.h"
 #include "support/ReadFile.h"
@@ -59,7 +61,7 @@ bool SdpBroadcastClient::start() {
     }
     m_stop = false;
     m_distribution->restart();
-    m_distributionThread = std::thread([this] {
+    m_distributionThread = platform::makeThread([this] {
         OKV_LOG_INFO("event distribution thread begins");
         while (!m_distribution->stopped()) {
             try {
@@ -71,8 +73,8 @@ bool SdpBroadcastClient::start() {
             }
         }
     });
-    m_puller = std::thread([this] { pullLoop(); });
-    m_pusher = std::thread([this] { pushLoop(); });
+    m_puller = platform::makeThread([this] { pullLoop(); });
+    m_pusher = platform::makeThread([this] { pushLoop(); });
     m_running = true;
     OKV_LOG_INFO("start the event client end");
     return true;
@@ -98,10 +100,7 @@ void SdpBroadcastClient::stop() {
 }
 
 bool SdpBroadcastClient::setEventHandler(const EventHandler& handler) {
-    OKV_ENSURE(nullptr != handler, "eventhandler is nullptr");
-    if (!handler) {
-        return false;
-    }
+    OKV_ENSURE_OR_RETURN(nullptr != handler, "eventhandler is nullptr", false);
     OKV_LOG_INFO("Register remote event processing function");
     std::lock_guard lock(m_handlerMutex);
     m_handler = handler;
@@ -281,8 +280,8 @@ std::uint16_t SdpBroadcastClient::servicePortFromFile(const std::string& path) {
             "failed to access the okavelcore's broadcast service port, but will continue to try to connect "
             "the "
             "broadcast service use default port: {}; Reason: {}@{} --->>> {}",
-            kDefaultPort, reason.value(), reason.category().name(), reason.message());
-        return kDefaultPort;
+            platform::fixedPort(kDefaultPort), reason.value(), reason.category().name(), reason.message());
+        return platform::fixedPort(kDefaultPort);
     }
     std::cout << "rpc port file path:" << path << " port:" << value << std::endl;
     return static_cast<std::uint16_t>(value);

@@ -46,12 +46,12 @@ public:
     bool broadcast(const std::string& topic, const std::string& content) override;
     using EventBusBase::broadcast;
 
-    /// The TCP port of the remote bus: the core service's port file beside this executable, else 56630.
+    /// The TCP port of the remote bus: the core service's port file beside this executable, else 56630
+    /// (moved by the port offset).
     static std::uint16_t getServicePort();
-    /// The port in a port file, or 56630 (with a warning) when the file is missing or wrong.
+    /// The port in a port file, or the moved 56630 (with a warning) when the file is missing or wrong.
     static std::uint16_t servicePortFromFile(const std::string& path);
 
-    const std::string& ownChannel() const { return m_ownChannel; }
 
 private:
     void dispatch(const std::string& topic, const std::string& content);
@@ -65,10 +65,10 @@ private:
     std::string m_ownChannel;
     std::atomic<std::int64_t> m_pushedEventId{0};
     std::unique_ptr<eventbus::EventQueue> m_outgoing;
-    std::mutex m_outgoingMutex;
+    std::mutex m_outgoingMutex;  // pairs with the condition below: the pusher sleeps on it
     std::condition_variable m_outgoingCondition;
     std::atomic<bool> m_stop{false};
-    std::mutex m_handlerMutex;
+    std::mutex m_handlerMutex;  // guards the handler
     EventHandler m_handler;
     std::unique_ptr<eventbus::TaskQueue> m_distribution;
     std::thread m_distributionThread;

@@ -17,6 +17,8 @@
 #include "eventbus/TaskQueue.h"
 #include "log/Check.h"
 #include "log/Log.h"
+#include "platform/ThreadSignalStack.h"
+#include "support/TextCase.h"
 
 namespace talvern::rpc::thrift {
 
@@ -52,25 +54,6 @@ std::optional<std::string> failureOf(Work&& work) {
 
 std::string newChannelName() { return boost::uuids::to_string(boost::uuids::random_generator()()); }
 
-int64_t steadyMilliseconds() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool isQuietQueueTopic(const std::string& topic) {
     for (auto quiet : kQuietQueueTopics) {
         if (topic.find(quiet) != std::string::npos) {
@@ -103,7 +86,8 @@ std::string addSteadyTimestamp(const std::string& content) {
                      kSteadyTimestamp, kSteadyTimestamp, content);
         return content;
     }
-    document.AddMember(rapidjson::StringRef(kSteadyTimestamp), rapidjson::Value(steadyMilliseconds()),
+    document.AddMember(rapidjson::StringRef(kSteadyTimestamp),
+                       rapidjson::Value(static_cast<int64_t>(utilities::steadyMilliseconds())),
                        document.GetAllocator());
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
@@ -138,7 +122,8 @@ bool SdpBroadcastImpl::start() {
         m_stopping = false;
     }
     m_tasks->restart();
-    m_distributionThread = std::make_unique<std::thread>([this] { distributionLoop(); });
+    m_distributionThread =
+        std::make_unique<std::thread>(platform::makeThread([this] { distributionLoop(); }));
     return true;
 }
 
@@ -252,12 +237,12 @@ void SdpBroadcastImpl::pull(BroadcastPullEvent& out, const BroadcastIdentify& id
     std::unique_lock<std::mutex> lock(m_busMutex);
     const auto wait = timeout < 1 ? m_timings.defaultPullTimeout : std::chrono::milliseconds(timeout);
 
-    if (!equalsIgnoringCase(identify.channelID, m_serverChannel)) {
+    if (!utilities::equalsNoCase(identify.channelID, m_serverChannel)) {
         fillIdentify(out.identify);
         BroadcastPushEvent ready;
         ready.body.topic = kReadyTopic;
-        ready.body.content =
-            R"({"event": "eventbus.ready", "steadyTimestamp": )" + std::to_string(steadyMilliseconds()) + "}";
+        ready.body.content = R"({"event": "eventbus.ready", "steadyTimestamp": )" +
+                             std::to_string(utilities::steadyMilliseconds()) + "}";
         ready.origin.channelID = m_serverChannel;
         ready.origin.eventID = 0;
         out.data.push_back(std::move(ready));
@@ -288,8 +273,7 @@ void SdpBroadcastImpl::pull(BroadcastPullEvent& out, const BroadcastIdentify& id
         if (m_stopping) {
             break;  // shutting down: answer now instead of holding the connection
         }
-        timedOut = m_busCondition.wait_until(lock, std::chrono::steady_clock::now() + wait) ==
-                   std::cv_status::timeout;
+        timedOut = m_timings.clock->waitUntil(m_busCondition, lock, m_timings.clock->now() + wait);
     }
 
     auto newest = m_eventQueue->newestId();

@@ -11,6 +11,7 @@
 
 #include "eventbus/EventBusBase.h"
 #include "eventbus/EventTypes.h"
+#include "support/Clock.h"
 
 namespace talvern::eventbus {
 class ClientChannelManager;
@@ -27,6 +28,8 @@ struct SdpBroadcastTimings {
     std::chrono::milliseconds defaultPullTimeout{5000};
     /// The pause after a local handler threw, before the distribution thread goes on.
     std::chrono::milliseconds restartPause{1000};
+    /// What the pulls' waits are measured on.
+    std::shared_ptr<const utilities::IClock> clock = utilities::steadyClock();
 };
 
 /// The event bus hosted by this process. Other processes reach it through the RPC service
@@ -75,9 +78,9 @@ private:
 
     std::string m_broadcastChannel;
     std::atomic<int64_t> m_broadcastEventId{0};
-    std::mutex m_broadcastMutex;
+    std::mutex m_broadcastMutex;  // makes numbering and storing one broadcast a single step
 
-    std::mutex m_busMutex;
+    std::mutex m_busMutex;  // guards the stop flag and pairs with the condition that wakes pulls
     std::condition_variable m_busCondition;
     bool m_stopping = false;  ///< set by stop (under the bus mutex): pulls no longer wait
 
@@ -85,11 +88,11 @@ private:
     std::string m_serverChannel;
     std::shared_ptr<eventbus::ClientChannelManager> m_clientChannels;
 
-    std::mutex m_handlerMutex;
+    std::mutex m_handlerMutex;  // guards the handler
     std::shared_ptr<const EventHandler> m_handler;
 
     std::shared_ptr<eventbus::TaskQueue> m_tasks;
-    std::mutex m_threadMutex;
+    std::mutex m_threadMutex;  // guards the distribution thread
     std::unique_ptr<std::thread> m_distributionThread;
 
     std::unique_ptr<eventbus::EventSchemaChecker> m_schemas;

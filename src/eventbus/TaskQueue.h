@@ -38,7 +38,7 @@ private:
     // How long an idle runner stays awake before it sleeps on the condition.
     static constexpr std::chrono::microseconds kLinger{50};
 
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex;  // guards the tasks and the two flags
     std::condition_variable m_wake;
     std::atomic<std::size_t> m_queued{0};
     bool m_idle = false;

@@ -37,7 +37,7 @@ public:
 private:
     std::shared_ptr<Event> addLocked(const std::string& topic, const std::string& content);
 
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex;  // guards everything below
     std::int64_t m_nextId = 1;
     std::size_t m_capacity;
     std::vector<std::shared_ptr<Event>> m_ring;  // m_capacity slots once full

@@ -33,7 +33,7 @@ public:
     std::size_t size() const;
 
 private:
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex;  // guards the connections
     std::map<std::int64_t, PendingConnection> m_connections;
 };
 

@@ -39,10 +39,7 @@ HttpEventCenter::~HttpEventCenter() {
 }
 
 void HttpEventCenter::handleLongPoll(IRequest* request, IResponse* response) {
-    OKV_ENSURE(request && response, "request or response cann't be null pointer");
-    if (request == nullptr || response == nullptr) {
-        return;
-    }
+    OKV_ENSURE_OR_RETURN(request && response, "request or response cann't be null pointer");
     std::weak_ptr<HttpEventCenter> weak = weak_from_this();
     portal::event_req::EventReq query;
     // A body that is not JSON or has no "data" leaves fromId and timeout at 0: the poll is parked.
@@ -107,10 +104,7 @@ std::shared_ptr<details::Event> HttpEventCenter::broadcast(const std::string& to
 
 void HttpEventCenter::dispatch(IRequest* request, IResponse* response,
                                const std::vector<std::shared_ptr<details::Event>>& events) {
-    OKV_ENSURE(request && response, "request or response cann't be null pointer");
-    if (request == nullptr || response == nullptr) {
-        return;
-    }
+    OKV_ENSURE_OR_RETURN(request && response, "request or response cann't be null pointer");
     reply(request, response, eventsReply(events));
 }
 

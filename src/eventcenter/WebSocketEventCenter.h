@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "controller/IWebEventSink.h"
 #include "eventcenter/HttpEventCenter.h"
+#include "eventcenter/IWebEventSink.h"
 #include "portal/PortalMessages.h"
 
 namespace talvern {
@@ -17,7 +17,7 @@ class IWebSocket;
 /// a WsEventsReq and receives a ready notification (with a replay of stored events when it asks for
 /// one), then one notification per new event. Subscribing and broadcasting are serialised, so a new
 /// subscriber sees each event exactly once: in its replay or as a push.
-class WebSocketEventCenter : public HttpEventCenter, public sdp::IWebEventSink {
+class WebSocketEventCenter : public HttpEventCenter, public IWebEventSink {
 public:
     using HttpEventCenter::HttpEventCenter;
     ~WebSocketEventCenter() override = default;

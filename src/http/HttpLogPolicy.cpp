@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "log/Log.h"
+#include "support/TextCase.h"
 
 namespace talvern {
 
@@ -37,9 +38,7 @@ bool contains(const std::array<std::string_view, N>& list, std::string_view valu
 }
 
 bool isMaskedName(std::string_view name) {
-    std::string lower(name);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string lower = utilities::lowerCase(name);
     if (lower == "tok" || lower == "passport") {
         return true;
     }

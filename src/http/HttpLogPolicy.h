@@ -42,7 +42,7 @@ public:
 private:
     HttpLogPolicy() = default;
 
-    std::mutex m_mutex;
+    std::mutex m_mutex;                                                       // guards the last answers
     std::map<std::string, std::pair<std::string, TimePoint>> m_lastResponse;  // url -> answer, time
 };
 

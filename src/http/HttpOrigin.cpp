@@ -10,10 +10,7 @@
 namespace talvern {
 
 HttpOrigin::HttpOrigin(engine::http_message* message, engine::mg_connection* nc) {
-    OKV_ENSURE(message && nc, "message or nc cann't be null pointer");
-    if (message == nullptr || nc == nullptr) {
-        return;
-    }
+    OKV_ENSURE_OR_RETURN(message && nc, "message or nc cann't be null pointer");
     m_address = nc->localAddress();
     m_port = htons(nc->localPort());
     m_remotePort = htons(nc->remotePort());

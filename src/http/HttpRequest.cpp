@@ -16,10 +16,7 @@ namespace talvern {
 
 HttpRequest::HttpRequest(engine::http_message* message, engine::mg_connection* nc)
     : m_httpMessage(message), m_connection(nc) {
-    OKV_ENSURE(message && nc, "message or nc cann't be null pointer");
-    if (message == nullptr || nc == nullptr) {
-        return;
-    }
+    OKV_ENSURE_OR_RETURN(message && nc, "message or nc cann't be null pointer");
     m_origin = std::make_shared<HttpOrigin>(message, nc);
     if (m_httpMessage->body.p != nullptr) {
         m_content.assign(m_httpMessage->body.p, m_httpMessage->body.len);
@@ -129,7 +126,7 @@ std::string HttpRequest::generateTraceId() {
     // Seeded once per process with the calendar time; requests may also be built off the loop (tests,
     // WebSocket helpers), so the engine is guarded.
     static std::mt19937 engine(static_cast<std::mt19937::result_type>(std::time(nullptr)));
-    static std::mutex mutex;
+    static std::mutex mutex;  // guards the engine
     std::uniform_int_distribution<int> digit(0, 15);
     std::string id(8, '0');
     std::lock_guard<std::mutex> lock(mutex);

@@ -37,8 +37,6 @@ public:
 
     /// The peer as "address:port".
     const std::string& peerAddress() const { return m_peerAddress; }
-    /// The query string (empty when there was none).
-    const std::string& queryString() const { return m_queryString; }
     /// The engine connection (borrowed; valid during dispatch).
     engine::mg_connection* connection() const { return m_connection; }
 

@@ -7,16 +7,11 @@
 #include "http/HttpStatus.h"
 #include "http/engine/Engine.h"
 #include "log/Check.h"
+#include "support/Clock.h"
 
 namespace talvern {
 
 namespace {
-
-std::uint64_t tickCount() {
-    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now().time_since_epoch())
-                                          .count());
-}
 
 /// Head, the body as one chunk (none for an empty body) and the terminating chunk; a bodiless reply is
 /// its head alone.
@@ -63,11 +58,8 @@ void HttpResponse::setStatus(int code) {
 }
 
 void HttpResponse::setHeader(const char* header, const char* value) {
-    OKV_ENSURE(header != nullptr, "header can not be null");
-    OKV_ENSURE(value != nullptr, "value can not be null");
-    if (header == nullptr || value == nullptr) {
-        return;
-    }
+    OKV_ENSURE_OR_RETURN(header != nullptr, "header can not be null");
+    OKV_ENSURE_OR_RETURN(value != nullptr, "value can not be null");
     m_headers[header] = value;
 }
 
@@ -95,7 +87,7 @@ void HttpResponse::send(const char* body, bool finish) {
         const std::string url = m_request != nullptr ? m_request->url() : "unknown url";
         if (HttpLogPolicy::wouldRecord(url)) {
             const auto now = std::chrono::system_clock::now();
-            const auto cost = std::chrono::milliseconds(tickCount() - m_startTick);
+            const auto cost = std::chrono::milliseconds(utilities::steadyMilliseconds() - m_startTick);
             const std::string requestBody = m_request != nullptr ? m_request->content() : "";
             HttpLogPolicy::instance().record(url, m_startTime, now, cost, requestBody, std::string(text));
         }
@@ -143,7 +135,7 @@ void HttpResponse::next(bool flag) {
 
 void HttpResponse::startTiming() {
     m_timed = true;
-    m_startTick = tickCount();
+    m_startTick = utilities::steadyMilliseconds();
     m_startTime = std::chrono::system_clock::now();
 }
 

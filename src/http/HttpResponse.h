@@ -44,7 +44,6 @@ public:
     int status() const { return m_status; }
     const std::map<std::string, std::string>& headers() const { return m_headers; }
     IRequest* request() const { return m_request; }
-    std::uint32_t requestNumber() const { return m_requestNumber; }
 
     /// "HTTP/1.1 <code> <phrase>\r\n", the headers in name order, and the empty line.
     std::string head() const;

@@ -4,23 +4,14 @@
 #include <cctype>
 
 #include "log/Log.h"
+#include "support/TextCase.h"
 #include "talvern/IRequest.h"
 #include "talvern/IResponse.h"
 
 namespace talvern {
 
-namespace {
-
-std::string lowerCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-}  // namespace
-
 int HttpRouter::methodCode(const std::string& method) {
-    const std::string lower = lowerCase(method);
+    const std::string lower = utilities::lowerCase(method);
     if (lower == "get") {
         return Get;
     }
@@ -81,7 +72,7 @@ bool HttpRouter::route(IRequest* request, IResponse* response) {
     if (request == nullptr || response == nullptr) {
         return false;
     }
-    const auto handler = find(methodCode(request->method()), lowerCase(request->url()));
+    const auto handler = find(methodCode(request->method()), utilities::lowerCase(request->url()));
     if (!handler) {
         response->setStatus(503);
         response->send("Service Unavailable", true);

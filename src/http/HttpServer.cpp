@@ -27,6 +27,7 @@
 #include "platform/Paths.h"
 #include "portal/Json.h"
 #include "portal/PortalMessages.h"
+#include "support/TextCase.h"
 
 namespace talvern {
 
@@ -36,12 +37,6 @@ constexpr const char* kTag = "HttpServer";
 constexpr int kBindPasses = 3;
 constexpr int kRefusalCode = 11119003;
 constexpr std::int32_t kInvalidRequestMessage = 6;
-
-std::string lowerCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 /// The first origin of a body's "addr" member; nullopt when the body is not JSON or has no such text.
 std::optional<std::string> addrOrigin(const char* body) {
@@ -87,7 +82,7 @@ HttpServer::HttpServer(std::string address, std::uint16_t firstPort, std::uint16
 HttpServer::~HttpServer() = default;
 
 bool HttpServer::setReferer(const std::string& referer) {
-    auto normalised = lowerCase(HttpServerContext::normaliseRefererText(referer));
+    auto normalised = utilities::lowerCase(HttpServerContext::normaliseRefererText(referer));
     std::lock_guard<std::mutex> lock(m_mutex);
     m_referer = std::move(normalised);
     return true;
@@ -225,11 +220,8 @@ std::uint32_t HttpServer::nextRequestNumber() {
 }
 
 void HttpServer::onEvent(engine::mg_connection* nc, int event, void* p) {
-    OKV_ENSURE(nullptr != nc, "nc can not be null");
-    OKV_ENSURE(nullptr != p, "p can not be null");
-    if (nc == nullptr || p == nullptr) {
-        return;
-    }
+    OKV_ENSURE_OR_RETURN(nullptr != nc, "nc can not be null");
+    OKV_ENSURE_OR_RETURN(nullptr != p, "p can not be null");
     switch (event) {
         case engine::MG_EV_HTTP_REQUEST:
             dispatchRequest(nc, p);
@@ -280,11 +272,8 @@ void HttpServer::dispatchRequest(engine::mg_connection* nc, void* p) {
 }
 
 bool HttpServer::preHandleMessage(IRequest* request, IResponse* response) {
-    OKV_ENSURE(nullptr != request, "invalid param request nullptr");
-    OKV_ENSURE(nullptr != response, "invalid param response nullptr");
-    if (request == nullptr || response == nullptr) {
-        return false;
-    }
+    OKV_ENSURE_OR_RETURN(nullptr != request, "invalid param request nullptr", false);
+    OKV_ENSURE_OR_RETURN(nullptr != response, "invalid param response nullptr", false);
     if (request->origin() == nullptr) {
         OKV_LOG_TAG_ERROR(kTag, "request origin is null");
         commonHandleMessage(request, response);
@@ -330,11 +319,8 @@ std::string http::refusalReply() {
 }
 
 bool HttpServer::commonHandleMessage(IRequest* req, IResponse* resp) {
-    OKV_ENSURE(nullptr != req, "invalid param req nullptr");
-    OKV_ENSURE(nullptr != resp, "invalid param resp nullptr");
-    if (req == nullptr || resp == nullptr) {
-        return false;
-    }
+    OKV_ENSURE_OR_RETURN(nullptr != req, "invalid param req nullptr", false);
+    OKV_ENSURE_OR_RETURN(nullptr != resp, "invalid param resp nullptr", false);
     auto* origin = dynamic_cast<HttpOrigin*>(req->origin());
     if (origin == nullptr) {
         OKV_LOG_TAG_ERROR(kTag, "[traceid:{}] {}", req->traceId(), "request origin is not an http origin");

@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 
+#include "support/TextCase.h"
 #include "support/Url.h"
 
 namespace talvern {
@@ -18,9 +19,7 @@ std::string HttpServerContext::originOf(const std::string& url, int, int) {
     if (parsed.hostKind() == net::Url::kIpv6 && (host.empty() || host.front() != '[')) {
         host = "[" + host + "]";
     }
-    std::string scheme = parsed.scheme();
-    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string scheme = utilities::lowerCase(parsed.scheme());
     std::string port = parsed.port();
     if (port.empty()) {
         if (scheme == "http") {
@@ -31,10 +30,7 @@ std::string HttpServerContext::originOf(const std::string& url, int, int) {
             throw std::runtime_error("Unsupported scheme:" + parsed.scheme() + " with empty port");
         }
     }
-    std::string origin = parsed.scheme() + "://" + host + ":" + port;
-    std::transform(origin.begin(), origin.end(), origin.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return origin;
+    return utilities::lowerCase(parsed.scheme() + "://" + host + ":" + port);
 }
 
 std::string HttpServerContext::normaliseReferer(const std::string& referer) {

@@ -1,6 +1,7 @@
 #include "http/HttpServerManager.h"
 
 #include "log/Log.h"
+#include "platform/ThreadSignalStack.h"
 
 namespace talvern {
 
@@ -37,7 +38,7 @@ void HttpServerManager::start() {
     }
     *m_stop = false;
     m_started = true;
-    m_thread = std::make_shared<std::thread>([this] { run(); });
+    m_thread = std::make_shared<std::thread>(platform::makeThread([this] { run(); }));
     OKV_LOG_TAG_INFO("HttpServer", "HttpServerManager start succ");
 }
 

@@ -32,11 +32,8 @@ HttpService::HttpService(std::shared_ptr<HttpServerContext> context)
 }
 
 bool HttpService::service(IRequest* req, IResponse* resp) {
-    OKV_ENSURE(req != nullptr, "request cann't be empty");
-    OKV_ENSURE(resp != nullptr, "response cann't be empty");
-    if (req == nullptr || resp == nullptr) {
-        return true;
-    }
+    OKV_ENSURE_OR_RETURN(req != nullptr, "request cann't be empty", true);
+    OKV_ENSURE_OR_RETURN(resp != nullptr, "response cann't be empty", true);
     // Borrowed: the response's next-handler chain owns both.
     std::shared_ptr<IRequest> request(req, [](IRequest*) {});
     std::shared_ptr<IResponse> response(resp, [](IResponse*) {});

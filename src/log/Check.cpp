@@ -15,7 +15,7 @@ namespace talvern::check {
 namespace {
 
 struct Settings {
-    std::mutex mutex;
+    std::mutex mutex;  // guards the streams and actions below
     std::ostream* reportStream = nullptr;
     std::istream* consoleInput = nullptr;
     std::function<void()> abortAction;

@@ -59,3 +59,15 @@ void resetIgnoreAll();
 
 /// An argument or state check: a failure aborts the process.
 #define OKV_ENSURE(expr, message) OKV_CHECK_AT(::talvern::check::kLevelEnsure, expr, message)
+
+/// The same check, leaving the function with the given value (none for void) when the failure is ignored
+/// rather than going on with what failed it.
+#define OKV_ENSURE_OR_RETURN(expr, message, ...)                                                             \
+    do {                                                                                                     \
+        if (!(expr)) {                                                                                       \
+            static ::talvern::check::CheckSite okvCheckSite_;                                                \
+            ::talvern::check::fail(::talvern::check::kLevelEnsure, okvCheckSite_, #expr, __FILE__, __LINE__, \
+                                   __PRETTY_FUNCTION__, message);                                            \
+            return __VA_ARGS__;                                                                              \
+        }                                                                                                    \
+    } while (false)

@@ -20,6 +20,7 @@
 
 #include "log/Log.h"
 #include "platform/Paths.h"
+#include "platform/ThreadSignalStack.h"
 
 namespace fs = std::filesystem;
 
@@ -29,6 +30,8 @@ namespace {
 constexpr std::size_t kKeptDumps = 5;
 constexpr std::size_t kPathMax = 4096;
 constexpr const char* kDumpPathMark = "Talvern/oKavel/Dump";
+constexpr std::size_t kOffsetChanges = 32;
+constexpr int kOffsetDays = 5 * 366;
 
 // Everything the handler needs, prepared before any crash so that the handler itself only makes
 // async-signal-safe calls.
@@ -36,12 +39,14 @@ struct CrashSettings {
     char dumpDir[kPathMax] = {};
     char prefix[256] = {};
     char fullModeMark[kPathMax] = {};
-    long utcOffsetSeconds = 0;
+    // The local time's offsets for years ahead, so that a dump named after a daylight-saving change
+    // still carries the local time of the crash.
+    UtcOffsetChange utcOffsets[kOffsetChanges] = {};
+    std::size_t utcOffsetCount = 0;
 };
 
 CrashSettings g_settings;
 std::atomic<bool> g_crashing{false};
-alignas(16) char g_altStack[64 * 1024];
 
 // --- async-signal-safe helpers ----------------------------------------------------------------
 
@@ -203,7 +208,8 @@ void civilFromDays(long days, int& year, int& month, int& day) {
 DumpTime localNowSafe() {
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    long seconds = static_cast<long>(now.tv_sec) + g_settings.utcOffsetSeconds;
+    long seconds = static_cast<long>(now.tv_sec) +
+                   utcOffsetAt(g_settings.utcOffsets, g_settings.utcOffsetCount, now.tv_sec);
     long days = seconds / 86400;
     long rest = seconds % 86400;
     if (rest < 0) {
@@ -331,6 +337,36 @@ std::string dumpFileName(const std::string& prefix, const DumpTime& time) {
     return out.c_str();
 }
 
+std::vector<UtcOffsetChange> utcOffsetChanges(std::int64_t from, int days,
+                                              const std::function<long(std::int64_t)>& offsetAt) {
+    constexpr std::int64_t kStep = 6 * 3600;
+    std::vector<UtcOffsetChange> changes{{from, offsetAt(from)}};
+    const std::int64_t end = from + static_cast<std::int64_t>(days) * 86400;
+    for (std::int64_t before = from; before < end; before += kStep) {
+        const std::int64_t after = before + kStep;
+        if (offsetAt(after) == changes.back().offsetSeconds) {
+            continue;
+        }
+        // The first second of the new offset lies in (low, high].
+        std::int64_t low = before;
+        std::int64_t high = after;
+        while (high - low > 1) {
+            const std::int64_t middle = low + (high - low) / 2;
+            (offsetAt(middle) == changes.back().offsetSeconds ? low : high) = middle;
+        }
+        changes.push_back({high, offsetAt(high)});
+    }
+    return changes;
+}
+
+long utcOffsetAt(const UtcOffsetChange* changes, std::size_t count, std::int64_t at) {
+    long offset = count > 0 ? changes[0].offsetSeconds : 0;
+    for (std::size_t i = 1; i < count && changes[i].since <= at; ++i) {
+        offset = changes[i].offsetSeconds;
+    }
+    return offset;
+}
+
 std::string dumpDirectoryFor(const char* argv0) {
     std::string stem = fs::path(argv0 ? argv0 : "").stem().string();
     return platform::dumpBaseDir() + stem + "/";
@@ -393,16 +429,16 @@ bool installCrashHandler(int argc, char** argv) {
     copyInto(g_settings.prefix, sizeof(g_settings.prefix), dumpPrefixFor(argc, argv));
     copyInto(g_settings.fullModeMark, sizeof(g_settings.fullModeMark),
              platform::dumpBaseDir() + "debug/debug");
-    std::time_t now = std::time(nullptr);
-    struct tm local {};
-    if (::localtime_r(&now, &local) != nullptr) {
-        g_settings.utcOffsetSeconds = local.tm_gmtoff;
-    }
+    auto offsets = utcOffsetChanges(std::time(nullptr), kOffsetDays, [](std::int64_t at) {
+        std::time_t moment = static_cast<std::time_t>(at);
+        struct tm local {};
+        return ::localtime_r(&moment, &local) != nullptr ? local.tm_gmtoff : 0L;
+    });
+    g_settings.utcOffsetCount = std::min(offsets.size(), kOffsetChanges);
+    std::copy_n(offsets.begin(), g_settings.utcOffsetCount, g_settings.utcOffsets);
 
-    stack_t altStack{};
-    altStack.ss_sp = g_altStack;
-    altStack.ss_size = sizeof(g_altStack);
-    ::sigaltstack(&altStack, nullptr);
+    // This thread's stack; every other thread of the agent installs its own when it starts.
+    platform::installThreadSignalStack();
 
     struct sigaction action {};
     action.sa_sigaction = crashHandler;

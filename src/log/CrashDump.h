@@ -1,6 +1,10 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace talvern {
 
@@ -17,6 +21,22 @@ struct DumpTime {
 
 /// "[prefix_]YY.MM.DD.HH.MM.SS.mmm.dmp", e.g. "oKavelCore_24.01.02.13.45.06.123.dmp".
 std::string dumpFileName(const std::string& prefix, const DumpTime& time);
+
+/// A UTC offset (seconds east of UTC) and the moment (seconds since the epoch) from which it holds.
+struct UtcOffsetChange {
+    std::int64_t since;
+    long offsetSeconds;
+};
+
+/// The offsets in force from `from` over the next `days` days: the first holds at `from`, each later one
+/// from the second the offset changes (daylight saving). offsetAt gives the offset of a moment; sampling
+/// is every six hours, so changes closer together than that are missed.
+std::vector<UtcOffsetChange> utcOffsetChanges(std::int64_t from, int days,
+                                              const std::function<long(std::int64_t)>& offsetAt);
+
+/// The offset of `at` in a list made by utcOffsetChanges (its first offset before the list starts).
+/// Async-signal-safe: the crash handler names the dump with it.
+long utcOffsetAt(const UtcOffsetChange* changes, std::size_t count, std::int64_t at);
 
 /// "<dump base>/<stem of argv[0]>/".
 std::string dumpDirectoryFor(const char* argv0);

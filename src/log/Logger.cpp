@@ -4,8 +4,11 @@
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/sinks/stdout_sinks.h>
+#include <spdlog/sinks/systemd_sink.h>
 
 #include <filesystem>
+
+#include "platform/Journal.h"
 
 namespace fs = std::filesystem;
 
@@ -63,7 +66,13 @@ void LogObject::setOptions(LoggerOptions& options) {
         sinks.push_back(std::make_shared<spdlog::sinks::basic_file_sink_mt>(options.filePath));
     }
     if (options.consoleOutput) {
-        auto console = std::make_shared<spdlog::sinks::stderr_sink_mt>();
+        // Under systemd the journal takes them with their priorities, instead of as plain output lines.
+        spdlog::sink_ptr console;
+        if (platform::standardErrorIsJournal()) {
+            console = std::make_shared<spdlog::sinks::systemd_sink_mt>("oKavelAgent");
+        } else {
+            console = std::make_shared<spdlog::sinks::stderr_sink_mt>();
+        }
         console->set_level(spdlog::level::warn);
         sinks.push_back(console);
     }

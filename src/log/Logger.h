@@ -56,7 +56,7 @@ private:
     std::shared_ptr<spdlog::logger> current() const;
     void applyLevel(bool debugOn);
 
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex;  // guards the options, the spdlog logger and the pattern
     LoggerOptions m_options;
     std::shared_ptr<spdlog::logger> m_logger;
     std::string m_pattern;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -14,5 +16,9 @@ bool currentUserName(std::string& name, std::error_code& ec);
 
 /// The current process id.
 int currentProcessId();
+
+/// Calls `visit` with the id of every process the system shows, until it returns false. 0, or the error
+/// number when the process list cannot be read at all.
+int forEachProcessId(const std::function<bool(std::uint32_t pid)>& visit);
 
 }  // namespace talvern::platform

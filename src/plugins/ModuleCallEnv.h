@@ -18,8 +18,6 @@ struct ModuleCallEnv {
 
     /// The steady clock and the process thread pool's strands.
     static std::shared_ptr<const ModuleCallEnv> standard();
-    /// The steady clock in milliseconds.
-    static std::uint64_t steadyMs();
 };
 
 }  // namespace talvern

@@ -6,6 +6,7 @@
 
 #include "log/Check.h"
 #include "log/Log.h"
+#include "support/Clock.h"
 #include "support/ThreadPool.h"
 
 namespace talvern {
@@ -49,16 +50,10 @@ auto timed(const ModuleCallEnv& env, check::CheckSite& site, const char* operati
 
 }  // namespace
 
-std::uint64_t ModuleCallEnv::steadyMs() {
-    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now().time_since_epoch())
-                                          .count());
-}
-
 std::shared_ptr<const ModuleCallEnv> ModuleCallEnv::standard() {
     static const std::shared_ptr<const ModuleCallEnv> env = [] {
         auto made = std::make_shared<ModuleCallEnv>();
-        made->nowMs = &ModuleCallEnv::steadyMs;
+        made->nowMs = &utilities::steadyMilliseconds;
         // Each module guid has one strand of the process pool for the life of the process.
         made->postToStrand = [](const std::string& guid, std::function<void()> task) {
             strand_registry::instance().get(guid)->post(std::move(task));

@@ -3,7 +3,7 @@
 #include <thrift/protocol/TProtocol.h>
 #include <thrift/transport/TSocket.h>
 
-#include "envprovider/ProcessPath.h"
+#include "process/ProcessPath.h"
 #include "log/Log.h"
 #include "rpc/PeerCheck.h"
 #include "rpcauth/PeerIdentity.h"
@@ -94,50 +94,32 @@ std::uint32_t getPidForPipeTransport(const std::shared_ptr<apache::thrift::proto
 
 bool isTalvernProcess(std::uint32_t pid, std::error_code& ec) { return verifier().isTalvernProcess(pid, ec); }
 
+namespace {
+
+PeerRefusalTexts refusalTexts(const char* rejection, const char* carrier) {
+    PeerRefusalTexts texts;
+    texts.rejection = rejection;
+    texts.unknownPeer = std::string("Failure to obtain process number via ") + carrier;
+    texts.refusedPeer = "The process is not a talvern process";
+    return texts;
+}
+
+}  // namespace
+
 AuthTcpProcessor::AuthTcpProcessor(std::shared_ptr<apache::thrift::TProcessor> processor)
-    : m_processor(std::move(processor)) {}
+    : PeerCheckedProcessor(
+          std::move(processor),
+          PeerCheck{getPidForTcpTransport,
+                    [](std::uint32_t pid, std::error_code& ec) { return isTalvernPeer(t_owner, pid, ec); }},
+          refusalTexts("RPC will reject the service", "tcp")) {}
 
-bool AuthTcpProcessor::process(std::shared_ptr<apache::thrift::protocol::TProtocol> in,
-                               std::shared_ptr<apache::thrift::protocol::TProtocol> out,
-                               void* connectionContext) {
-    std::error_code ec;
-    const std::uint32_t pid = getPidForTcpTransport(in, ec);
-    if (pid == 0 || ec) {
-        OKV_LOG_WARN(
-            "RPC will reject the service; Reason: Failure to obtain process number via tcp, {}@{} --->>> {}",
-            ec.value(), ec.category().name(), ec.message());
-        return false;
-    }
-    if (isTalvernPeer(t_owner, pid, ec) && !ec) {
-        return m_processor->process(std::move(in), std::move(out), connectionContext);
-    }
-    OKV_LOG_WARN("RPC will reject the service; Reason: The process is not a talvern process, {}@{} --->>> {}",
-                 ec.value(), ec.category().name(), ec.message());
-    return false;
-}
-
+// The pipe's lines carry a blank before the semicolon, unlike the TCP ones.
 AuthPipeProcessor::AuthPipeProcessor(std::shared_ptr<apache::thrift::TProcessor> processor)
-    : m_processor(std::move(processor)) {}
-
-bool AuthPipeProcessor::process(std::shared_ptr<apache::thrift::protocol::TProtocol> in,
-                                std::shared_ptr<apache::thrift::protocol::TProtocol> out,
-                                void* connectionContext) {
-    std::error_code ec;
-    const std::uint32_t pid = getPidForPipeTransport(in, ec);
-    if (pid == 0 || ec) {
-        OKV_LOG_WARN(
-            "RPC will reject the service ; Reason: Failure to obtain process number via pipe, {}@{} --->>> "
-            "{}",
-            ec.value(), ec.category().name(), ec.message());
-        return false;
-    }
-    if (isTalvernPeer(t_pipeOwner, pid, ec) && !ec) {
-        return m_processor->process(std::move(in), std::move(out), connectionContext);
-    }
-    OKV_LOG_WARN(
-        "RPC will reject the service ; Reason: The process is not a talvern process, {}@{} --->>> {}",
-        ec.value(), ec.category().name(), ec.message());
-    return false;
-}
+    : PeerCheckedProcessor(std::move(processor),
+                           PeerCheck{getPidForPipeTransport,
+                                     [](std::uint32_t pid, std::error_code& ec) {
+                                         return isTalvernPeer(t_pipeOwner, pid, ec);
+                                     }},
+                           refusalTexts("RPC will reject the service ", "pipe")) {}
 
 }  // namespace talvern::rpc

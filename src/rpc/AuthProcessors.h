@@ -4,7 +4,7 @@
 #include <memory>
 #include <system_error>
 
-#include <thrift/TProcessor.h>
+#include "rpc/PeerCheck.h"
 
 namespace talvern::rpc {
 
@@ -24,25 +24,15 @@ bool isTalvernProcess(std::uint32_t pid, std::error_code& ec);
 
 /// Lets a TCP call through to the guarded service only when its caller is a maker-signed process. A refused
 /// call gets no reply and its connection is closed.
-class AuthTcpProcessor : public apache::thrift::TProcessor {
+class AuthTcpProcessor : public PeerCheckedProcessor {
 public:
     explicit AuthTcpProcessor(std::shared_ptr<apache::thrift::TProcessor> processor);
-    bool process(std::shared_ptr<apache::thrift::protocol::TProtocol> in,
-                 std::shared_ptr<apache::thrift::protocol::TProtocol> out, void* connectionContext) override;
-
-private:
-    std::shared_ptr<apache::thrift::TProcessor> m_processor;
 };
 
 /// The same for calls over the local socket.
-class AuthPipeProcessor : public apache::thrift::TProcessor {
+class AuthPipeProcessor : public PeerCheckedProcessor {
 public:
     explicit AuthPipeProcessor(std::shared_ptr<apache::thrift::TProcessor> processor);
-    bool process(std::shared_ptr<apache::thrift::protocol::TProtocol> in,
-                 std::shared_ptr<apache::thrift::protocol::TProtocol> out, void* connectionContext) override;
-
-private:
-    std::shared_ptr<apache::thrift::TProcessor> m_processor;
 };
 
 }  // namespace talvern::rpc

@@ -9,47 +9,34 @@
 
 namespace talvern::rpc {
 
-namespace {
+PeerCheckedProcessor::PeerCheckedProcessor(std::shared_ptr<apache::thrift::TProcessor> inner, PeerCheck check,
+                                           PeerRefusalTexts texts)
+    : m_inner(std::move(inner)), m_check(std::move(check)), m_texts(std::move(texts)) {}
 
-class PeerCheckedProcessor : public apache::thrift::TProcessor {
-public:
-    PeerCheckedProcessor(std::shared_ptr<apache::thrift::TProcessor> inner, PeerCheck check,
-                         std::string transport)
-        : m_inner(std::move(inner)), m_check(std::move(check)), m_transport(std::move(transport)) {}
-
-    bool process(std::shared_ptr<apache::thrift::protocol::TProtocol> in,
-                 std::shared_ptr<apache::thrift::protocol::TProtocol> out, void* connectionContext) override {
-        std::error_code ec;
-        const uint32_t pid = m_check.resolvePid(in, ec);
-        if (pid == 0 || ec) {
-            OKV_LOG_WARN(
-                "RPC will reject the service; Reason: the peer of the {} call is unknown, {}@{} --->>> {}",
-                m_transport, ec.value(), ec.category().name(), ec.message());
-            return false;
-        }
-        if (!m_check.authorize(pid, ec) || ec) {
-            OKV_LOG_WARN("RPC will reject the service; Reason: the {} peer {} is refused, {}@{} --->>> {}",
-                         m_transport, pid, ec.value(), ec.category().name(), ec.message());
-            return false;
-        }
+bool PeerCheckedProcessor::process(std::shared_ptr<apache::thrift::protocol::TProtocol> in,
+                                   std::shared_ptr<apache::thrift::protocol::TProtocol> out,
+                                   void* connectionContext) {
+    std::error_code ec;
+    const uint32_t pid = m_check.resolvePid(in, ec);
+    const bool known = pid != 0 && !ec;
+    if (known && m_check.authorize(pid, ec) && !ec) {
         return m_inner->process(std::move(in), std::move(out), connectionContext);
     }
-
-private:
-    std::shared_ptr<apache::thrift::TProcessor> m_inner;
-    PeerCheck m_check;
-    std::string m_transport;
-};
-
-}  // namespace
+    OKV_LOG_WARN("{}; Reason: {}, {}@{} --->>> {}", m_texts.rejection,
+                 known ? m_texts.refusedPeer : m_texts.unknownPeer, ec.value(), ec.category().name(),
+                 ec.message());
+    return false;
+}
 
 std::shared_ptr<apache::thrift::TProcessor> guardWithPeerCheck(
     std::shared_ptr<apache::thrift::TProcessor> processor, PeerCheck check, std::string transport) {
     if (!check.enabled()) {
         return processor;
     }
-    return std::make_shared<PeerCheckedProcessor>(std::move(processor), std::move(check),
-                                                  std::move(transport));
+    PeerRefusalTexts texts;
+    texts.unknownPeer = "the peer of the " + transport + " call is unknown";
+    texts.refusedPeer = "the " + transport + " peer is refused";
+    return std::make_shared<PeerCheckedProcessor>(std::move(processor), std::move(check), std::move(texts));
 }
 
 std::shared_ptr<apache::thrift::transport::TSocket> callSocket(

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "log/Log.h"
+#include "platform/ThreadSignalStack.h"
 #include "rpc/RpcServer.h"
 #include "rpc/RpcServerViaPipe.h"
 #include "support/PortFileStore.h"
@@ -49,7 +50,7 @@ bool RpcServerGroup::start(const std::string& portFileName, uint16_t startingPor
                            const std::string& pipeName) {
     std::packaged_task<bool()> pipeTask([this, pipeName] { return startPipeServer(pipeName); });
     std::future<bool> pipeResult = pipeTask.get_future();
-    std::thread pipeThread(std::move(pipeTask));
+    std::thread pipeThread = platform::makeThread(std::move(pipeTask));
     bool tcpStarted = false;
     try {
         tcpStarted = startTcpServer(portFileName, startingPort);

@@ -33,7 +33,7 @@ public:
     static std::string socketPathFor(const std::string& pipeName);
 
 private:
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex;  // guards the pipe name and the socket path
     std::string m_pipeName;
     std::string m_socketPath;
 };

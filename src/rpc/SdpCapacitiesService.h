@@ -28,7 +28,7 @@ public:
     bool IsRpcStatusNormal() override;
 
 private:
-    std::mutex m_mutex;
+    std::mutex m_mutex;  // guards the provider
     CapacityProvider m_provider;
 };
 

@@ -30,7 +30,7 @@ public:
 private:
     using Services = std::map<std::string, std::shared_ptr<apache::thrift::TProcessor>, std::less<>>;
 
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex;  // guards the swap of the services map (readers keep their copy)
     std::shared_ptr<const Services> m_services;
 };
 

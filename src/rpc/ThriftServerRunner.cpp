@@ -1,5 +1,6 @@
 #include "rpc/ThriftServerRunner.h"
 
+#include <thrift/concurrency/ThreadFactory.h>
 #include <thrift/protocol/TBinaryProtocol.h>
 #include <thrift/server/TThreadedServer.h>
 #include <thrift/transport/TBufferTransports.h>
@@ -9,10 +10,13 @@
 #include <future>
 
 #include "log/Log.h"
+#include "platform/ThreadSignalStack.h"
 #include "rpc/PreServeEventHandler.h"
 
 namespace talvern::rpc {
 
+using apache::thrift::concurrency::Runnable;
+using apache::thrift::concurrency::ThreadFactory;
 using apache::thrift::protocol::TBinaryProtocolFactory;
 using apache::thrift::server::TThreadedServer;
 using apache::thrift::transport::TBufferedTransportFactory;
@@ -31,7 +35,34 @@ struct StartSignal {
     }
 };
 
+// The server's per-connection threads are the agent's threads too: each gets its own signal stack, so that
+// a crash while serving a call still writes the dump.
+class SignalStackRunnable : public Runnable {
+public:
+    explicit SignalStackRunnable(std::shared_ptr<Runnable> inner) : m_inner(std::move(inner)) {}
+    void run() override {
+        platform::installThreadSignalStack();
+        m_inner->run();
+    }
+
+private:
+    std::shared_ptr<Runnable> m_inner;
+};
+
+class SignalStackThreadFactory : public ThreadFactory {
+public:
+    SignalStackThreadFactory() : ThreadFactory(false) {}
+    std::shared_ptr<apache::thrift::concurrency::Thread> newThread(
+        std::shared_ptr<Runnable> runnable) const override {
+        return ThreadFactory::newThread(std::make_shared<SignalStackRunnable>(std::move(runnable)));
+    }
+};
+
 }  // namespace
+
+std::shared_ptr<ThreadFactory> connectionThreadFactory() {
+    return std::make_shared<SignalStackThreadFactory>();
+}
 
 ThriftServerRunner::~ThriftServerRunner() { stop(); }
 
@@ -48,8 +79,9 @@ bool ThriftServerRunner::start(std::shared_ptr<apache::thrift::transport::TServe
     auto protocolFactory = std::make_shared<TBinaryProtocolFactory>();
     protocolFactory->setStringSizeLimit(kMaxStringBytes);
     protocolFactory->setContainerSizeLimit(kMaxContainerElements);
-    auto server = std::make_shared<TThreadedServer>(
-        processor, transport, std::make_shared<TBufferedTransportFactory>(), protocolFactory);
+    auto server =
+        std::make_shared<TThreadedServer>(processor, transport, std::make_shared<TBufferedTransportFactory>(),
+                                          protocolFactory, connectionThreadFactory());
     server->setConcurrentClientLimit(clientLimit);
 
     auto signal = std::make_shared<StartSignal>();
@@ -61,7 +93,7 @@ bool ThriftServerRunner::start(std::shared_ptr<apache::thrift::transport::TServe
         signal->give(true);
     }));
 
-    m_thread = std::thread([server, signal, beforeServe] {
+    m_thread = platform::makeThread([server, signal, beforeServe] {
         OKV_LOG_INFO("rpc server thread begin");
         if (beforeServe) {
             beforeServe();

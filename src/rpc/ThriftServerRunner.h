@@ -9,6 +9,9 @@
 
 namespace apache::thrift {
 class TProcessor;
+namespace concurrency {
+class ThreadFactory;
+}
 namespace server {
 class TThreadedServer;
 }
@@ -23,6 +26,9 @@ namespace talvern::rpc {
 /// before anything is allocated for it.
 inline constexpr int32_t kMaxStringBytes = 16 * 1024 * 1024;
 inline constexpr int32_t kMaxContainerElements = 65536;
+
+/// The factory of a server's per-connection threads: each runs with its own alternate signal stack.
+std::shared_ptr<apache::thrift::concurrency::ThreadFactory> connectionThreadFactory();
 
 /// Runs one Thrift threaded server (buffered transport, binary protocol, one thread per client) on a
 /// thread of its own. `start` returns only once the server listens, or has failed to.
@@ -50,7 +56,7 @@ public:
 private:
     void joinLocked();
 
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex;  // guards the server and its thread
     std::shared_ptr<apache::thrift::server::TThreadedServer> m_server;
     std::thread m_thread;
 };

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "log/Log.h"
+#include "platform/ProcessInfo.h"
 #include "rpcauth/ProcessSignCache.h"
 #include "support/ErrorCategories.h"
 
@@ -72,25 +73,12 @@ std::uint64_t clientSocketInode(const char* table, std::uint16_t clientPort, std
 // The process holding a descriptor of the socket with this inode; 0 when none can be seen.
 std::uint32_t ownerOfSocketInode(std::uint64_t inode) {
     const std::string wanted = "socket:[" + std::to_string(inode) + "]";
-    DIR* proc = ::opendir("/proc");
-    if (proc == nullptr) {
-        return 0;
-    }
     std::uint32_t owner = 0;
-    while (owner == 0) {
-        dirent* entry = ::readdir(proc);
-        if (entry == nullptr) {
-            break;
-        }
-        char* end = nullptr;
-        unsigned long pid = std::strtoul(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0') {
-            continue;
-        }
-        std::string fdDir = std::string("/proc/") + entry->d_name + "/fd";
+    platform::forEachProcessId([&](std::uint32_t pid) {
+        std::string fdDir = "/proc/" + std::to_string(pid) + "/fd";
         DIR* fds = ::opendir(fdDir.c_str());
         if (fds == nullptr) {
-            continue;  // another user's process: not readable
+            return true;  // another user's process: not readable
         }
         while (dirent* fd = ::readdir(fds)) {
             if (fd->d_name[0] == '.') {
@@ -100,13 +88,13 @@ std::uint32_t ownerOfSocketInode(std::uint64_t inode) {
             std::string link = fdDir + "/" + fd->d_name;
             ssize_t n = ::readlink(link.c_str(), target, sizeof(target) - 1);
             if (n > 0 && wanted.compare(0, std::string::npos, target, static_cast<std::size_t>(n)) == 0) {
-                owner = static_cast<std::uint32_t>(pid);
+                owner = pid;
                 break;
             }
         }
         ::closedir(fds);
-    }
-    ::closedir(proc);
+        return owner == 0;
+    });
     return owner;
 }
 

@@ -52,7 +52,7 @@ private:
     std::int32_t timeLimit;
     std::uint32_t maxSize;
     std::map<Key, Value> m_entries;
-    std::mutex m_mutex;
+    std::mutex m_mutex;  // guards the entries
 };
 
 }  // namespace talvern::rpc

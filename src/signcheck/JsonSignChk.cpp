@@ -8,6 +8,7 @@
 
 #include "log/Log.h"
 #include "signcheck/EmbeddedKeys.h"
+#include "signcheck/Base64.h"
 #include "signcheck/Rsa.h"
 
 namespace talvern::JsonSignChk {

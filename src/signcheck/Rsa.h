@@ -26,13 +26,3 @@ bool rsa_sha256_verify(const std::string& data, const std::string& signature, co
 bool rsa_sha256_sign(const std::string& data, const std::string& privateKey, std::string& signature);
 
 }  // namespace talvern::rsa
-
-namespace talvern::base64 {
-
-/// Standard Base64 with padding, on one line.
-std::string encode(const std::string& bytes);
-
-/// Decodes standard Base64 (white space ignored); false on any other character or a bad length.
-bool decode(const std::string& text, std::string& bytes);
-
-}  // namespace talvern::base64

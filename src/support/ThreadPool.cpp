@@ -15,6 +15,7 @@
 
 #include "log/Check.h"
 #include "log/Log.h"
+#include "platform/ThreadSignalStack.h"
 
 // Pool lines are debug lines of the untagged logger, formatted printf-style first.
 #define OKV_POOL_LOG(...)                                                                \
@@ -49,8 +50,8 @@ public:
     // the last pool reference outlives this object.
     thread(const std::weak_ptr<thread_pool>& pool, std::uint32_t id)
         : m_exiting(std::make_shared<std::atomic<bool>>(false)),
-          m_thread(
-              std::make_shared<std::thread>([pool, id, exiting = m_exiting] { run(pool, id, *exiting); })) {}
+          m_thread(std::make_shared<std::thread>(
+              platform::makeThread([pool, id, exiting = m_exiting] { run(pool, id, *exiting); }))) {}
 
     static void run(const std::weak_ptr<thread_pool>& owner, std::uint32_t id, std::atomic<bool>& exiting);
 

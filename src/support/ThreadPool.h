@@ -66,7 +66,7 @@ private:
 
     const options m_options;
     std::unique_ptr<queue> m_queue;
-    mutable std::mutex m_lock;
+    mutable std::mutex m_lock;  // guards the workers, the retired ones, the counters and the running flag
     std::map<std::uint32_t, std::shared_ptr<thread>> m_threads;
     // Workers that left the map (retired, or the caller of stop) and still have to be joined.
     std::vector<std::shared_ptr<thread>> m_retired;
@@ -111,7 +111,7 @@ public:
 
 private:
     std::weak_ptr<thread_pool> m_pool;
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex;  // guards the count
     std::uint32_t m_count = 0;
 };
 
@@ -150,7 +150,7 @@ public:
 
 private:
     std::shared_ptr<thread_pool> m_pool;
-    std::mutex m_mutex;
+    std::mutex m_mutex;  // guards the strands
     std::map<std::string, std::shared_ptr<thread_pool::strand>> m_strands;
 };
 

@@ -9,17 +9,19 @@
 #include <unordered_map>
 
 #include "log/Log.h"
+#include "platform/ThreadSignalStack.h"
+#include "support/Clock.h"
 
 namespace talvern::utilities {
 
 class CTimerPrivate {
 public:
-    using Clock = std::chrono::steady_clock;
     // Ordered by deadline, then by id, so entries due at the same moment fire in the order they were added.
-    using Key = std::pair<Clock::time_point, std::uint32_t>;
+    using Key = std::pair<IClock::TimePoint, std::uint32_t>;
 
-    explicit CTimerPrivate(Timer& owner) : m_state(std::make_shared<State>(owner)) {
-        m_worker = std::thread([state = m_state] { run(*state); });
+    CTimerPrivate(Timer& owner, std::shared_ptr<const IClock> clock)
+        : m_state(std::make_shared<State>(owner, std::move(clock))) {
+        m_worker = platform::makeThread([state = m_state] { run(*state); });
     }
 
     ~CTimerPrivate() {
@@ -32,8 +34,8 @@ public:
     }
 
     std::uint32_t add(Timer::Callback callback, std::int64_t delayMs) {
-        auto deadline = Clock::now() + std::chrono::milliseconds(delayMs < 0 ? 0 : delayMs);
         State& state = *m_state;
+        auto deadline = state.clock->now() + std::chrono::milliseconds(delayMs < 0 ? 0 : delayMs);
         std::lock_guard lock(state.mutex);
         if (state.stopping) {
             return 0;
@@ -80,10 +82,11 @@ public:
 private:
     // What the worker thread uses: shared with it, so that it outlives a timer destroyed from a callback.
     struct State {
-        explicit State(Timer& timer) : owner(timer) {}
+        State(Timer& timer, std::shared_ptr<const IClock> source) : owner(timer), clock(std::move(source)) {}
 
         Timer& owner;
-        std::mutex mutex;
+        const std::shared_ptr<const IClock> clock;
+        std::mutex mutex;  // guards the queue, its index, the next id and the stop flag
         std::condition_variable wake;
         std::map<Key, Timer::Callback> queue;
         std::unordered_map<std::uint32_t, Key> index;
@@ -100,9 +103,9 @@ private:
             }
             auto first = state.queue.begin();
             // A copy: the entry may be cancelled (and freed) while this thread waits.
-            const Clock::time_point deadline = first->first.first;
-            if (deadline > Clock::now()) {
-                state.wake.wait_until(lock, deadline);
+            const IClock::TimePoint deadline = first->first.first;
+            if (deadline > state.clock->now()) {
+                state.clock->waitUntil(state.wake, lock, deadline);
                 continue;
             }
             std::uint32_t id = first->first.second;
@@ -131,7 +134,10 @@ private:
     std::thread m_worker;
 };
 
-Timer::Timer() : d(std::make_unique<CTimerPrivate>(*this)) {}
+Timer::Timer() : Timer(steadyClock()) {}
+
+Timer::Timer(std::shared_ptr<const IClock> clock)
+    : d(std::make_unique<CTimerPrivate>(*this, std::move(clock))) {}
 
 Timer::~Timer() = default;
 

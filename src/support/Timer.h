@@ -7,14 +7,17 @@
 namespace talvern::utilities {
 
 class CTimerPrivate;
+class IClock;
 
 /// One-shot timers served by one worker thread, earliest deadline first. Ids are handed out from 1 up;
-/// deadlines are taken from the monotonic clock. Callbacks run one at a time on the timer's thread.
+/// deadlines are taken from its clock (the monotonic one unless given another). Callbacks run one at a time
+/// on the timer's thread.
 class Timer {
 public:
     using Callback = std::function<void(Timer& timer, std::uint32_t id)>;
 
     Timer();
+    explicit Timer(std::shared_ptr<const IClock> clock);
     /// Stops the worker; entries that have not fired are dropped.
     ~Timer();
     Timer(const Timer&) = delete;

@@ -4,7 +4,8 @@
 #include <filesystem>
 #include <iostream>
 
-#include "envprovider/ProcessPath.h"
+#include "platform/Paths.h"
+#include "process/ProcessPath.h"
 #include "process/ProcessUtils.h"
 #include "support/ErrorCategories.h"
 #include "support/ReadFile.h"
@@ -13,6 +14,11 @@ namespace talvern::sdp {
 
 std::vector<std::string> runningProcessDirectories(const std::string& processName) {
     std::vector<std::string> directories;
+    // Our own port files first: other copies of the agent (an installed one beside a test's) have theirs.
+    const std::filesystem::path self = platform::executablePath();
+    if (self.filename() == processName) {
+        directories.push_back(self.parent_path().string());
+    }
     process::detail::enumProcess([&](const process::detail::ProcessEntry& entry) {
         if (entry.imageName == processName) {
             std::error_code ec;

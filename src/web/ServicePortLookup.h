@@ -8,7 +8,8 @@
 
 namespace talvern::sdp {
 
-/// The directories of the running executables named processName, in process-table order, without repeats.
+/// The directories of the running executables named processName, without repeats: this executable's own
+/// first when it has that name, then the others in process-table order.
 std::vector<std::string> runningProcessDirectories(const std::string& processName);
 
 /// The port that serviceName publishes in "<directory>/var/run/<serviceName>" for the first directory of

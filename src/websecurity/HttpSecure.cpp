@@ -13,7 +13,7 @@
 #include "http/HttpServerContext.h"
 #include "log/Log.h"
 #include "platform/Paths.h"
-#include "websecurity/TextCase.h"
+#include "support/TextCase.h"
 
 namespace talvern {
 namespace {
@@ -36,7 +36,7 @@ std::string canonicalOrigin(const std::string& text) {
     try {
         return HttpServerContext().originOf(text);
     } catch (const std::exception&) {
-        return security::lowerCase(text);
+        return utilities::lowerCase(text);
     }
 }
 
@@ -60,7 +60,7 @@ struct HttpSecure::State {
     void loadLocked();
 
     const std::string filePath;
-    std::mutex mutex;
+    std::mutex mutex;            // guards everything below
     std::optional<Stamp> stamp;  // of the file the origins come from; empty when none was read
     Problem problem = Problem::none;
     bool reportedNoPath = false;

@@ -29,15 +29,9 @@ std::string headerText(const IRequest& request, const char* name) {
 }  // namespace
 
 std::string toDebugString(std::shared_ptr<IRequest> req) {
-    OKV_ENSURE(req != nullptr, "request cann't be empty");
-    if (req == nullptr) {
-        return {};
-    }
+    OKV_ENSURE_OR_RETURN(req != nullptr, "request cann't be empty", {});
     const IHttpOrigin* origin = httpOriginOf(*req);
-    OKV_ENSURE(origin != nullptr, "Request for non-http requests");
-    if (origin == nullptr) {
-        return {};
-    }
+    OKV_ENSURE_OR_RETURN(origin != nullptr, "Request for non-http requests", {});
     return "IRequest(url = " + std::string(origin->hostPort()) +
            ", referer = " + headerText(*req, "Referer") + ", useragent = " + headerText(*req, "User-Agent") +
            ", traceid = " + headerText(*req, "x-sdp-traceid") + ")";
@@ -45,10 +39,7 @@ std::string toDebugString(std::shared_ptr<IRequest> req) {
 
 void SdpHttpAntiPhishing::doFilter(std::shared_ptr<HttpServerContext> ctx, std::shared_ptr<IRequest> request,
                                    std::shared_ptr<IResponse> resp) {
-    OKV_ENSURE(request != nullptr, "request cann't be empty");
-    if (request == nullptr) {
-        return;
-    }
+    OKV_ENSURE_OR_RETURN(request != nullptr, "request cann't be empty");
     auto context = std::dynamic_pointer_cast<SdpHttpServerContext>(ctx);
     OKV_ENSURE(context != nullptr, "can't get the correct SdpHttpServerContext object");
     const IHttpOrigin* origin = httpOriginOf(*request);

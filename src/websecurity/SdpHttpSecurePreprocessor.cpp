@@ -50,11 +50,8 @@ bool SdpHttpSecurePreprocessor::doPreprocess(std::shared_ptr<HttpServerContext> 
 
 bool SdpHttpSecurePreprocessor::isRefererValid(std::shared_ptr<SdpHttpServerContext> context,
                                                std::shared_ptr<IRequest> request) {
-    OKV_ENSURE(context != nullptr, "can't get the correct SdpHttpServerContext object");
-    OKV_ENSURE(request != nullptr, "the request cann't be empty");
-    if (context == nullptr || request == nullptr) {
-        return false;
-    }
+    OKV_ENSURE_OR_RETURN(context != nullptr, "can't get the correct SdpHttpServerContext object", false);
+    OKV_ENSURE_OR_RETURN(request != nullptr, "the request cann't be empty", false);
     const char* header = request->header("Referer");
     const std::string referer = header != nullptr ? header : "";
 

@@ -1,7 +1,7 @@
 #include "websecurity/SdpHttpServerContext.h"
 
 #include "log/Log.h"
-#include "websecurity/TextCase.h"
+#include "support/TextCase.h"
 
 namespace talvern {
 
@@ -29,7 +29,7 @@ bool SdpHttpServerContext::clearRefererWhitelist() {
 
 bool SdpHttpServerContext::isInRefererWhitelist(const std::string& path) const {
     std::lock_guard lock(m_mutex);
-    return m_whitelist.count(security::lowerCase(path)) != 0;
+    return m_whitelist.count(utilities::lowerCase(path)) != 0;
 }
 
 std::set<std::string> SdpHttpServerContext::refererWhitelist() const {
@@ -39,7 +39,7 @@ std::set<std::string> SdpHttpServerContext::refererWhitelist() const {
 
 void SdpHttpServerContext::insertLocked(const std::string& entry, const std::string& label) {
     // Paths are looked up lower-cased, so entries are kept lower-cased: "/v1/getServicePort" must match.
-    m_whitelist.insert(security::lowerCase(entry));
+    m_whitelist.insert(utilities::lowerCase(entry));
     OKV_LOG_INFO("[{}]Add the refere check whitelist: {}", label, entry);
 }
 

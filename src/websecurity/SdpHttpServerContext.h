@@ -33,7 +33,7 @@ private:
     // Both forms insert here; the caller holds the mutex.
     void insertLocked(const std::string& entry, const std::string& label);
 
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex;  // guards the whitelist
     std::set<std::string> m_whitelist;
 };
 

@@ -10,6 +10,7 @@
 
 #include "signcheck/FileSigner.h"
 #include "support/Args.h"
+#include "support/PortOffset.h"
 #include "support/TestFiles.h"
 
 extern char** environ;
@@ -62,7 +63,7 @@ bool AgentProcess::waitForOutput(const std::string& text, std::chrono::milliseco
     return AgentSandbox::waitForFileText(m_out, text, limit);
 }
 
-AgentSandbox::AgentSandbox() {
+AgentSandbox::AgentSandbox() : m_portOffset(freePortOffset()) {
     fs::create_directories(binDir());
     fs::create_directories(sharedDir());
     fs::create_directories(runtimeDir());
@@ -82,7 +83,8 @@ std::unique_ptr<AgentProcess> AgentSandbox::start(const std::vector<std::string>
     own.insert({{"XDG_DATA_HOME", dataHome().string()},
                 {"OKAVEL_SHARED_DATA_DIR", sharedDir().string()},
                 {"OKAVEL_RUNTIME_DIR", runtimeDir().string()},
-                {"OKAVEL_HOSTS_FILE", (root() / "hosts").string()}});
+                {"OKAVEL_HOSTS_FILE", (root() / "hosts").string()},
+                {"OKAVEL_PORT_OFFSET", std::to_string(m_portOffset)}});
     std::vector<std::string> envText;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;

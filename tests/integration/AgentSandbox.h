@@ -68,6 +68,11 @@ public:
 
     /// Switches the agent's debug lines on (the mark file in the shared data directory).
     void enableDebugLog() const;
+    /// A fixed port of the agent as this sandbox moves it (every sandbox has its own free port offset).
+    std::uint16_t fixedPort(std::uint16_t port) const {
+        return static_cast<std::uint16_t>(port + m_portOffset);
+    }
+    std::uint16_t portOffset() const { return m_portOffset; }
     /// Extra environment for the agent (added to the sandbox's own).
     void setEnv(const std::string& name, const std::string& value) { m_extraEnv[name] = value; }
 
@@ -90,6 +95,7 @@ public:
 private:
     TempDir m_dir;
     std::map<std::string, std::string> m_extraEnv;
+    std::uint16_t m_portOffset;
     mutable int m_counter = 0;
 };
 

@@ -15,6 +15,7 @@
 using talvern::rpc::thrift::BroadcastIdentify;
 using talvern::rpc::thrift::BroadcastPullEvent;
 using talvern::test::AgentSandbox;
+using talvern::test::contains;
 using talvern::test::countOf;
 using talvern::test::RpcConnection;
 
@@ -46,12 +47,13 @@ protected:
     talvern::test::TestPki pki{pkiDir.path()};
     talvern::test::PkiIdentity root;
     talvern::test::PkiIdentity maker;
+    std::int64_t pushed = 0;
 };
 
 }  // namespace
 
 TEST_F(EventBus, ServedOnTheCoreSocketAndItsTcpPort) {
-    EXPECT_EQ(tcpPort(), 56630);
+    EXPECT_EQ(tcpPort(), box.fixedPort(56630));
     for (auto connection : {RpcConnection::unixSocket(socketPath()), RpcConnection::tcp(tcpPort())}) {
         auto bus = connection.bus();
         EXPECT_TRUE(bus->IsRpcStatusNormal());
@@ -164,4 +166,19 @@ TEST_F(EventBus, ManyCallsOfOneProcessCheckItsSignatureOnce) {
     runTool("/usr/bin/timeout", "2 '" + watcher.string() + "' --tcp " + std::to_string(tcpPort()) + " watch");
     std::string log = AgentSandbox::readFile(box.logDir() / "oKavelAgent_plugins_oKavelCore_e.log");
     EXPECT_EQ(countOf(log, "process:" + watcher.string() + " connect to current server"), 1u) << log;
+}
+
+TEST_F(EventBus, ClientModeHostOfTheSameBuildJoinsTheCoreBus) {
+    // No signing step here: every build signs the agent, so the core serves the tunnel host's calls.
+    auto tunnel = box.start({"--plugin", "plugins/oKavelTunnel"});
+    const auto tunnelLog = box.logDir() / "oKavelAgent_plugins_oKavelTunnel.log";
+    auto pusher = RpcConnection::unixSocket(socketPath()).bus();
+    ASSERT_TRUE(talvern::test::eventually([&] {
+        pusher->push(talvern::test::makeEvent("integration-client", ++pushed, "mirnEvent|joined"));
+        return contains(AgentSandbox::readFile(tunnelLog), "mirnEvent|joined");
+    })) << AgentSandbox::readFile(tunnelLog);
+    std::string coreLog = AgentSandbox::readFile(box.logDir() / "oKavelAgent_plugins_oKavelCore_e.log");
+    EXPECT_EQ(countOf(coreLog, "RPC will reject the service"), 0u);
+    EXPECT_EQ(box.run({"--plugin", "plugins/oKavelTunnel", "--plugin-stop-sync"}).exitCode, 0);
+    EXPECT_EQ(tunnel->wait(), 0);
 }

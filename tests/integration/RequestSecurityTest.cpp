@@ -23,11 +23,11 @@ protected:
         // Refusals speak the display language of the configuration.
         writeShared("var/conf/localConfig.json", R"({"lang":"en-US"})");
     }
-    static std::optional<talvern::test::HttpReply> hello(const Headers& headers, std::uint16_t port = 54630) {
-        return HttpClient::once(port, "POST", "/v1/hello", "{}", headers);
+    std::optional<talvern::test::HttpReply> hello(const Headers& headers, std::uint16_t port = 0) {
+        return HttpClient::once(port != 0 ? port : box.fixedPort(54630), "POST", "/v1/hello", "{}", headers);
     }
     /// The status of a hello request; 0 when no reply came.
-    static int helloStatus(const Headers& headers) {
+    int helloStatus(const Headers& headers) {
         auto reply = hello(headers);
         return reply ? reply->status : 0;
     }
@@ -35,7 +35,7 @@ protected:
 
 TEST_F(RequestSecurity, ForeignPageWithoutTrustedAgentIsRefusedOnBothServers) {
     startAgent();
-    for (std::uint16_t port : {54630, 54631}) {
+    for (std::uint16_t port : {box.fixedPort(54630), box.fixedPort(54631)}) {
         auto reply = hello({{"Origin", "https://evil.example"}, {"User-Agent", "Mozilla/5.0 (X11)"}}, port);
         ASSERT_TRUE(reply) << port;
         EXPECT_EQ(reply->statusLine, "HTTP/1.1 403 Forbidden");
@@ -81,12 +81,13 @@ TEST_F(RequestSecurity, AuthorisedOriginIsServedAndFollowsTheFile) {
 
 TEST_F(RequestSecurity, WhitelistedPathsNeedNoMark) {
     startAgent();
-    auto detect = HttpClient::once(54630, "POST", "/v1/detect", "{}", {{"Origin", "https://evil.example"}});
+    auto detect = HttpClient::once(box.fixedPort(54630), "POST", "/v1/detect", "{}",
+                                   {{"Origin", "https://evil.example"}});
     ASSERT_TRUE(detect);
     EXPECT_EQ(detect->status, 200);
     EXPECT_EQ(detect->body, R"({"code":0,"message":"detect successfully","data":{"pubkey":""}})");
-    auto port =
-        HttpClient::once(54630, "POST", "/v1/getServicePort", R"({"data":{"serviceName":"httpserver"}})");
+    auto port = HttpClient::once(box.fixedPort(54630), "POST", "/v1/getServicePort",
+                                 R"({"data":{"serviceName":"httpserver"}})");
     ASSERT_TRUE(port);
     EXPECT_EQ(port->status, 200);
 }

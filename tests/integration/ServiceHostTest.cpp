@@ -1,12 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 
 #include "AgentSandbox.h"
 
 using talvern::test::AgentSandbox;
 using talvern::test::contains;
+using talvern::test::countOf;
 
 namespace {
 
@@ -19,19 +25,82 @@ protected:
 
 }  // namespace
 
-TEST_F(ServiceHost, InstallWritesAnAutomaticNotifyUnitAndUninstallRemovesIt) {
-    auto install = box.run({"--install"});
-    EXPECT_EQ(install.exitCode, 0) << install.err;
-    EXPECT_TRUE(contains(install.out, "exec service application"));
-    std::string unit = AgentSandbox::readFile(unitDir / "oKavelService.service");
-    EXPECT_TRUE(contains(unit, "Type=notify\n"));
-    EXPECT_TRUE(contains(unit, "ExecStart=" + box.agentPath().string() + "\n"));
-    EXPECT_TRUE(contains(unit, "WantedBy=multi-user.target\n"));
+TEST_F(ServiceHost, InstallWritesAnAutomaticNotifyUnitInTheDisplayLanguageAndUninstallRemovesIt) {
+    // Combined short flags mean what they meant to the launch: "-iu" carries install, which comes first.
+    struct Case {
+        std::vector<std::string> install;
+        const char* lang;
+        const char* description;
+    } cases[] = {
+        {{"--install"},
+         "en-US",
+         "Error will occur while using oKavel if you disable its protection function."},
+        {{"-iu"}, "zh-CN", "禁用 oKavel 的防护功能后，使用 oKavel 时将会出现错误。"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lang);
+        std::filesystem::create_directories(box.sharedDir() / "var/conf");
+        std::ofstream(box.sharedDir() / "var/conf/localConfig.json") << R"({"lang":")" << c.lang << R"("})";
+        auto install = box.run(c.install);
+        EXPECT_EQ(install.exitCode, 0) << install.err;
+        EXPECT_TRUE(contains(install.out, "exec service application"));
+        std::string unit = AgentSandbox::readFile(unitDir / "oKavelService.service");
+        EXPECT_TRUE(contains(unit, std::string("\nDescription=") + c.description + "\n")) << unit;
+        for (const char* line :
+             {"Type=notify\n", "Restart=on-failure\n", "WatchdogSec=30s\n", "WantedBy=multi-user.target\n"}) {
+            EXPECT_TRUE(contains(unit, line)) << line;
+        }
+        EXPECT_TRUE(contains(unit, "ExecStart=" + box.agentPath().string() + "\n"));
+        EXPECT_EQ(box.run({"--uninstall"}).exitCode, 0);
+        EXPECT_FALSE(std::filesystem::exists(unitDir / "oKavelService.service"));
+    }
     EXPECT_TRUE(std::filesystem::exists(box.binDir() / "logs" / "oKavelService.log"));
+    EXPECT_EQ(box.run({"-ut"}).exitCode, 255);  // uninstall first: nothing left to remove
+}
 
-    EXPECT_EQ(box.run({"--uninstall"}).exitCode, 0);
-    EXPECT_FALSE(std::filesystem::exists(unitDir / "oKavelService.service"));
-    EXPECT_EQ(box.run({"-u"}).exitCode, 255);  // nothing left to remove
+namespace {
+
+// The service manager's end of NOTIFY_SOCKET: collects what the service tells it.
+class NotifySocket {
+public:
+    explicit NotifySocket(const std::filesystem::path& path) : m_path(path) {
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    ~NotifySocket() { ::close(m_fd); }
+    /// Everything received so far, one message per line.
+    const std::string& messages() {
+        char buffer[512];
+        for (ssize_t n; (n = ::recv(m_fd, buffer, sizeof buffer, 0)) > 0;) {
+            m_messages.append(buffer, static_cast<std::size_t>(n)).append("\n");
+        }
+        return m_messages;
+    }
+
+private:
+    std::filesystem::path m_path;
+    int m_fd;
+    std::string m_messages;
+};
+
+}  // namespace
+
+TEST_F(ServiceHost, TellsTheManagerReadyAliveAndStopping) {
+    NotifySocket manager(box.root() / "notify");
+    box.setEnv("NOTIFY_SOCKET", (box.root() / "notify").string());
+    box.setEnv("WATCHDOG_USEC", "200000");
+    auto service = box.start({});
+    ASSERT_TRUE(talvern::test::eventually([&] { return countOf(manager.messages(), "WATCHDOG=1") >= 3; }))
+        << manager.messages();
+    EXPECT_EQ(manager.messages().rfind("READY=1\n", 0), 0u) << manager.messages();
+    service->signal(SIGTERM);
+    EXPECT_EQ(service->wait(), 0);
+    const std::string& told = manager.messages();
+    EXPECT_EQ(countOf(told, "READY=1"), 1u);
+    EXPECT_EQ(told.substr(told.size() - 11), "STOPPING=1\n") << told;
 }
 
 TEST_F(ServiceHost, RunsInTheForegroundUntilTerminated) {

@@ -61,9 +61,10 @@ private:
 
 TEST_F(WebEndpoints, DetectAnswersWithTheExactReplyOnBothServers) {
     startAgent();
-    EXPECT_EQ(AgentSandbox::readFile(box.binDir() / "var/run/httpserver"), "54630");
+    EXPECT_EQ(AgentSandbox::readFile(box.binDir() / "var/run/httpserver"),
+              std::to_string(box.fixedPort(54630)));
     EXPECT_TRUE(AgentSandbox::waitForFileText(box.root() / "hosts", "127.0.0.1\tlocal.okavel.talvern.com\n"));
-    for (std::uint16_t port : {54630, 54631}) {
+    for (std::uint16_t port : {box.fixedPort(54630), box.fixedPort(54631)}) {
         auto reply = HttpClient::once(port, "POST", "/v1/detect", kDetectBody);
         ASSERT_TRUE(reply) << port;
         EXPECT_EQ(reply->statusLine, "HTTP/1.1 200 OK");
@@ -75,7 +76,7 @@ TEST_F(WebEndpoints, DetectAnswersWithTheExactReplyOnBothServers) {
 
 TEST_F(WebEndpoints, RoutesByMethodAndNormalisedPath) {
     startAgent();
-    HttpClient client(54630);  // one kept-alive connection for every request
+    HttpClient client(box.fixedPort(54630));  // one kept-alive connection for every request
     auto get = client.request("GET", "/v1/detect");
     ASSERT_TRUE(get);
     EXPECT_EQ(get->statusLine, "HTTP/1.1 404 NotFound");
@@ -106,12 +107,12 @@ TEST_F(WebEndpoints, HeadGetsTheHeadOfGetAloneAndTheConnectionServesOn) {
 
 TEST_F(WebEndpoints, PrivateNetworkPreflightAndCrossOriginHeader) {
     startAgent();
-    auto preflight = HttpClient::once(54630, "OPTIONS", "/v1/detect", "",
+    auto preflight = HttpClient::once(box.fixedPort(54630), "OPTIONS", "/v1/detect", "",
                                       {{"Access-Control-Request-Private-Network", "true"}});
     ASSERT_TRUE(preflight);
     EXPECT_EQ(preflight->status, 200);
     EXPECT_EQ(preflight->headers["Access-Control-Allow-Private-Network"], "true");
-    auto detect = HttpClient::once(54630, "POST", "/v1/detect",
+    auto detect = HttpClient::once(box.fixedPort(54630), "POST", "/v1/detect",
                                    R"({"addr":"https://portal.example\r\nhttps://other.example"})");
     ASSERT_TRUE(detect);
     EXPECT_EQ(detect->headers["Access-Control-Allow-Origin"], "https://portal.example");
@@ -120,22 +121,24 @@ TEST_F(WebEndpoints, PrivateNetworkPreflightAndCrossOriginHeader) {
 TEST_F(WebEndpoints, ServicePortOfTheHttpServerAndOfAMissingService) {
     startAgent();
     auto http = HttpClient::once(
-        54630, "POST", "/v1/getServicePort",
+        box.fixedPort(54630), "POST", "/v1/getServicePort",
         R"({"type":"web","lang":"en-US","token":"t","addr":"https://localhost","guid":"g","data":{"serviceName":"httpserver"}})");
     ASSERT_TRUE(http);
-    EXPECT_EQ(http->body, R"({"code":0,"message":"successfully","data":{"addr":"127.0.0.1","port":54630}})");
-    auto missing =
-        HttpClient::once(54630, "POST", "/v1/getServicePort", R"({"data":{"serviceName":"nothing"}})");
+    EXPECT_EQ(http->body, R"({"code":0,"message":"successfully","data":{"addr":"127.0.0.1","port":)" +
+                              std::to_string(box.fixedPort(54630)) + "}}");
+    auto missing = HttpClient::once(box.fixedPort(54630), "POST", "/v1/getServicePort",
+                                    R"({"data":{"serviceName":"nothing"}})");
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->body, R"({"code":0,"message":"successfully","data":{"addr":"127.0.0.1","port":0}})");
 }
 
 TEST_F(WebEndpoints, BusyFirstPortMovesTheFirstServerElevenUp) {
-    PortSquatter squatter(54630);
+    PortSquatter squatter(box.fixedPort(54630));
     ASSERT_TRUE(squatter.bound());
     startAgent();
-    EXPECT_EQ(AgentSandbox::readFile(box.binDir() / "var/run/httpserver"), "54641");
-    auto reply = HttpClient::once(54641, "POST", "/v1/detect", kDetectBody);
+    EXPECT_EQ(AgentSandbox::readFile(box.binDir() / "var/run/httpserver"),
+              std::to_string(box.fixedPort(54641)));
+    auto reply = HttpClient::once(box.fixedPort(54641), "POST", "/v1/detect", kDetectBody);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->body, kDetectReply);
 }
@@ -143,22 +146,22 @@ TEST_F(WebEndpoints, BusyFirstPortMovesTheFirstServerElevenUp) {
 TEST_F(WebEndpoints, BadClientsLeaveTheServerServingOthers) {
     startAgent();
     {
-        HttpClient garbage(54630);
+        HttpClient garbage(box.fixedPort(54630));
         ASSERT_TRUE(garbage.connected());
         auto reply = garbage.request("NOT A", "REQUEST LINE");  // refused, or the connection is closed
         EXPECT_TRUE(!reply || reply->status == 400);
     }
     {
-        HttpClient huge(54630);
+        HttpClient huge(box.fixedPort(54630));
         auto reply = huge.request("POST", "/v1/detect", "", {{"X-Filler", std::string(20 * 1024, 'a')}});
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->status, 413);
     }
     {
-        HttpClient leaver(54630);  // sends half a request and goes
+        HttpClient leaver(box.fixedPort(54630));  // sends half a request and goes
         ASSERT_TRUE(leaver.connected());
     }
-    auto reply = HttpClient::once(54630, "POST", "/v1/detect", kDetectBody);
+    auto reply = HttpClient::once(box.fixedPort(54630), "POST", "/v1/detect", kDetectBody);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->body, kDetectReply);
 }
@@ -166,15 +169,15 @@ TEST_F(WebEndpoints, BadClientsLeaveTheServerServingOthers) {
 TEST_F(WebEndpoints, ExamplePluginAnswersItsPathThroughTheDefaultRoute) {
     addExamplePlugin();
     startAgent();
-    auto hello = HttpClient::once(54630, "POST", "/v1/hello", "{}", kTrayAgent);
+    auto hello = HttpClient::once(box.fixedPort(54630), "POST", "/v1/hello", "{}", kTrayAgent);
     ASSERT_TRUE(hello);
     EXPECT_EQ(hello->status, 200);
     // The module has seen the agent's own "statusEvent|ready" on the bus by now.
     EXPECT_TRUE(talvern::test::eventually([&] {
-        auto again = HttpClient::once(54630, "POST", "/v1/hello", "{}", kTrayAgent);
+        auto again = HttpClient::once(box.fixedPort(54630), "POST", "/v1/hello", "{}", kTrayAgent);
         return again && again->body == R"({"code":0,"message":"hello from a plug-in","data":{"events":1}})";
     }));
-    auto unknown = HttpClient::once(54630, "POST", "/v1/unknown", "{}", kTrayAgent);
+    auto unknown = HttpClient::once(box.fixedPort(54630), "POST", "/v1/unknown", "{}", kTrayAgent);
     ASSERT_TRUE(unknown);
     EXPECT_EQ(unknown->status, 404);
 }
@@ -182,7 +185,7 @@ TEST_F(WebEndpoints, ExamplePluginAnswersItsPathThroughTheDefaultRoute) {
 TEST_F(WebEndpoints, FirstListenerServesTheSelfSignedCertificateForEveryLoopbackName) {
     startAgent();
     for (const char* host : {OKAVEL_AGENT_HOST_NAME, "localhost", "127.0.0.1"}) {
-        HttpClient client(54630, verifying(OKAVEL_TLS_SELF_SIGNED, host));
+        HttpClient client(box.fixedPort(54630), verifying(OKAVEL_TLS_SELF_SIGNED, host));
         ASSERT_TRUE(client.connected()) << host << ": " << client.stream().error();
         EXPECT_EQ(client.stream().peerChain(),
                   std::vector<std::string>{std::string("CN=") + OKAVEL_AGENT_HOST_NAME + ",O=oKavel Agent"});
@@ -191,13 +194,14 @@ TEST_F(WebEndpoints, FirstListenerServesTheSelfSignedCertificateForEveryLoopback
         EXPECT_EQ(reply->body, kDetectReply);
     }
     // Another name is refused by a verifying client.
-    EXPECT_FALSE(LoopbackStream(54630, verifying(OKAVEL_TLS_SELF_SIGNED, "portal.example")).connected());
+    EXPECT_FALSE(LoopbackStream(box.fixedPort(54630), verifying(OKAVEL_TLS_SELF_SIGNED, "portal.example"))
+                     .connected());
 }
 
 TEST_F(WebEndpoints, SecondListenerSendsTheOrganisationChain) {
     startAgent();
     const LoopbackStream::Options options = verifying(OKAVEL_TLS_ORG_CA, OKAVEL_AGENT_HOST_NAME);
-    HttpClient client(54631, options);
+    HttpClient client(box.fixedPort(54631), options);
     ASSERT_TRUE(client.connected()) << client.stream().error();
     const std::vector<std::string> chain = client.stream().peerChain();
     ASSERT_EQ(chain.size(), 2u);
@@ -208,7 +212,7 @@ TEST_F(WebEndpoints, SecondListenerSendsTheOrganisationChain) {
     EXPECT_EQ(reply->body, kDetectReply);
 
     // The organisation's authority does not vouch for the self-signed listener.
-    LoopbackStream first(54630, options);
+    LoopbackStream first(box.fixedPort(54630), options);
     EXPECT_FALSE(first.connected());
     EXPECT_NE(first.error().find("certificate"), std::string::npos) << first.error();
 }
@@ -218,7 +222,7 @@ TEST_F(WebEndpoints, PlainHttpOnATlsListenerGetsNoHttpAnswer) {
     LoopbackStream::Options plainText;
     plainText.tls = false;
     plainText.readTimeout = std::chrono::milliseconds(3000);
-    LoopbackStream plain(54630, plainText);
+    LoopbackStream plain(box.fixedPort(54630), plainText);
     ASSERT_TRUE(plain.connected());
     plain.write(std::string("POST /v1/detect HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\n\r\n{}"));
     std::string received;
@@ -226,7 +230,7 @@ TEST_F(WebEndpoints, PlainHttpOnATlsListenerGetsNoHttpAnswer) {
     }
     EXPECT_EQ(received.find("HTTP/1.1"), std::string::npos);
     // The listener keeps serving TLS clients.
-    auto reply = HttpClient::once(54630, "POST", "/v1/detect", kDetectBody);
+    auto reply = HttpClient::once(box.fixedPort(54630), "POST", "/v1/detect", kDetectBody);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->body, kDetectReply);
 }

@@ -6,7 +6,8 @@
 //   okavel-bus [--socket PATH | --tcp PORT] capacities
 //
 // Without --socket or --tcp it reaches the core service's bus: its local socket in the runtime directory,
-// else the TCP port of its port file beside this tool (56630 when there is none).
+// else the TCP port of its port file beside this tool (56630 when there is none; like the agent's own
+// fixed ports, moved by $OKAVEL_PORT_OFFSET).
 
 #include <signal.h>
 #include <unistd.h>
@@ -30,6 +31,7 @@
 #include <rapidjson/writer.h>
 
 #include "platform/Paths.h"
+#include "platform/Ports.h"
 #include "rpcgen/SdpBroadcast.h"
 #include "rpcgen/SdpCapacitiesService.h"
 
@@ -89,7 +91,7 @@ Target defaultTarget() {
     std::string text;
     portFile >> text;
     if (!parsePort(text, target.port)) {
-        target.port = kCorePort;
+        target.port = talvern::platform::fixedPort(kCorePort);
     }
     return target;
 }

@@ -16,11 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "SignArguments.h"
 #include "signcheck/CmsSignature.h"
 #include "signcheck/FileDigest.h"
 #include "signcheck/FileSigner.h"
 #include "signcheck/JsonSignChk.h"
 #include "signcheck/SignCheck.h"
+#include "support/TextCase.h"
 
 namespace {
 
@@ -40,36 +42,6 @@ constexpr const char* kUsage =
     "  okavel-sign feature-list --key RSA_PRIVATE.pem --out plugins_feature.json FILE...\n"
     "      write the signed plug-in feature list of the FILEs\n";
 
-// "--name value" options followed by positional arguments.
-struct Arguments {
-    std::map<std::string, std::string> options;
-    std::vector<std::string> files;
-};
-
-bool parseArguments(int argc, char** argv, int first, const std::vector<std::string>& known, Arguments& out) {
-    for (int i = first; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg.rfind("--", 0) == 0) {
-            if (std::find(known.begin(), known.end(), arg) == known.end()) {
-                std::cerr << "okavel-sign: unknown option " << arg << "\n";
-                return false;
-            }
-            if (i + 1 >= argc) {
-                std::cerr << "okavel-sign: option " << arg << " needs a value\n";
-                return false;
-            }
-            out.options[arg] = argv[++i];
-        } else {
-            out.files.push_back(arg);
-        }
-    }
-    if (out.files.empty()) {
-        std::cerr << "okavel-sign: no FILE given\n";
-        return false;
-    }
-    return true;
-}
-
 std::string utc(std::time_t time) {
     char text[32];
     struct tm parts {};
@@ -78,7 +50,7 @@ std::string utc(std::time_t time) {
     return text;
 }
 
-int sign(const Arguments& args) {
+int sign(const talvern::tools::SignArguments& args) {
     sc::SignOptions options;
     auto option = [&](const char* name) {
         auto it = args.options.find(name);
@@ -106,7 +78,7 @@ int sign(const Arguments& args) {
     return status;
 }
 
-int verify(const Arguments& args) {
+int verify(const talvern::tools::SignArguments& args) {
     int status = 0;
     for (const auto& file : args.files) {
         // The agent's own check; its log lines on standard error say why a file is refused.
@@ -131,7 +103,7 @@ void printCertificate(const sc::CertContextPtr& certificate, const char* indent)
               << indent << "code signing: " << (info.codeSigningUsage ? "yes" : "no") << "\n";
 }
 
-int show(const Arguments& args) {
+int show(const talvern::tools::SignArguments& args) {
     if (args.files.size() != 1) {
         std::cerr << "okavel-sign show: exactly one FILE\n";
         return 2;
@@ -168,7 +140,7 @@ int show(const Arguments& args) {
     return 0;
 }
 
-int strip(const Arguments& args) {
+int strip(const talvern::tools::SignArguments& args) {
     int status = 0;
     for (const auto& file : args.files) {
         std::error_code ec;
@@ -183,13 +155,7 @@ int strip(const Arguments& args) {
     return status;
 }
 
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-int featureList(const Arguments& args) {
+int featureList(const talvern::tools::SignArguments& args) {
     auto key = args.options.find("--key");
     auto out = args.options.find("--out");
     if (key == args.options.end() || out == args.options.end()) {
@@ -219,7 +185,7 @@ int featureList(const Arguments& args) {
         }
         writer.StartObject();
         writer.Key("name");
-        writer.String(lower(std::filesystem::path(file).filename().string()));
+        writer.String(talvern::utilities::lowerCase(std::filesystem::path(file).filename().string()));
         writer.Key("md5");
         writer.String(md5);
         writer.Key("fileSize");
@@ -258,31 +224,27 @@ int featureList(const Arguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::cerr << kUsage;
+    talvern::tools::SignArguments args;
+    std::string error;
+    if (!talvern::tools::parseSignArguments(argc, argv, args, error)) {
+        std::cerr << "okavel-sign: " << error << "\n" << kUsage;
         return 2;
     }
-    const std::string command = argv[1];
-    if (command == "help" || command == "--help" || command == "-h") {
+    if (args.command == "help") {
         std::cout << kUsage;
         return 0;
     }
-    Arguments args;
-    if (command == "sign") {
-        return parseArguments(argc, argv, 2, {"--cert", "--key", "--chain"}, args) ? sign(args) : 2;
+    if (args.command == "sign") {
+        return sign(args);
     }
-    if (command == "verify") {
-        return parseArguments(argc, argv, 2, {}, args) ? verify(args) : 2;
+    if (args.command == "verify") {
+        return verify(args);
     }
-    if (command == "show") {
-        return parseArguments(argc, argv, 2, {}, args) ? show(args) : 2;
+    if (args.command == "show") {
+        return show(args);
     }
-    if (command == "strip") {
-        return parseArguments(argc, argv, 2, {}, args) ? strip(args) : 2;
+    if (args.command == "strip") {
+        return strip(args);
     }
-    if (command == "feature-list") {
-        return parseArguments(argc, argv, 2, {"--key", "--out"}, args) ? featureList(args) : 2;
-    }
-    std::cerr << "okavel-sign: unknown command " << command << "\n" << kUsage;
-    return 2;
+    return featureList(args);
 }

@@ -116,7 +116,6 @@ public:
     }
 
     const T& get() const { return m_value; }
-    const T& default_value() const { return m_default; }
     static std::string type_name();
 
 private:
@@ -181,8 +180,6 @@ public:
     std::string error_full() const;
     /// "usage: PROGRAM [options] ... " and one line per option under "options:".
     std::string usage() const;
-    /// The program name taken from argv[0].
-    const std::string& program_name() const { return m_programName; }
 
 private:
     void insert(std::unique_ptr<option_base> option);

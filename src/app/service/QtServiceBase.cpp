@@ -10,9 +10,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <vector>
 
+#include "app/service/ServiceUnit.h"
+#include "app/service/ServiceWatchdog.h"
 #include "log/Log.h"
 #include "platform/Paths.h"
 #include "platform/SignalWatcher.h"
@@ -49,17 +52,18 @@ bool systemctl(const std::vector<std::string>& args) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-bool hasOption(int argc, char** argv, const char* longName, const char* shortName) {
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i] != nullptr &&
-            (std::strcmp(argv[i], longName) == 0 || std::strcmp(argv[i], shortName) == 0)) {
+}  // namespace
+
+bool QtServiceBase::requested(const char* longName, const char* shortName) const {
+    const std::string longForm = std::string("--") + longName;
+    const std::string shortForm = std::string("-") + shortName;
+    for (int i = 1; i < m_argc; ++i) {
+        if (m_argv[i] != nullptr && (longForm == m_argv[i] || shortForm == m_argv[i])) {
             return true;
         }
     }
     return false;
 }
-
-}  // namespace
 
 QtServiceBase::QtServiceBase(int argc, char** argv, const std::string& name)
     : m_argc(argc), m_argv(argv), m_name(name) {}
@@ -81,13 +85,13 @@ bool QtServiceBase::systemdManagesUnits() const {
 }
 
 int QtServiceBase::exec() {
-    if (hasOption(m_argc, m_argv, "--install", "-i")) {
+    if (requested("install", "i")) {
         return install();
     }
-    if (hasOption(m_argc, m_argv, "--uninstall", "-u")) {
+    if (requested("uninstall", "u")) {
         return uninstall();
     }
-    if (hasOption(m_argc, m_argv, "--terminate", "-t")) {
+    if (requested("terminate", "t")) {
         return terminate();
     }
     return run();
@@ -97,7 +101,7 @@ int QtServiceBase::run() {
     std::string pidFile = pidFilePath();
     std::ofstream(pidFile) << ::getpid() << "\n";
 
-    std::mutex mutex;
+    std::mutex mutex;  // guards stopRequested
     std::condition_variable stopped;
     bool stopRequested = false;
     platform::SignalWatcher watcher({SIGTERM, SIGINT}, [&](int) {
@@ -112,10 +116,19 @@ int QtServiceBase::run() {
 
     start();
     sd_notify(0, "READY=1");
+    std::unique_ptr<ServiceWatchdog> watchdog;
+    if (auto interval = ServiceWatchdog::requestedInterval(); interval.count() > 0) {
+        OKV_LOG_INFO("the service watchdog is told every {} ms", interval.count());
+        watchdog = std::make_unique<ServiceWatchdog>(
+            interval, [this](std::chrono::milliseconds limit) { return alive(limit); },
+            [] { sd_notify(0, "WATCHDOG=1"); });
+        watchdog->start();
+    }
     {
         std::unique_lock lock(mutex);
         stopped.wait(lock, [&] { return stopRequested; });
     }
+    watchdog.reset();
     sd_notify(0, "STOPPING=1");
     stop();
     watcher.stop();
@@ -128,16 +141,7 @@ int QtServiceBase::install() {
     std::error_code ec;
     fs::create_directories(unitDirectory(), ec);
     std::ofstream unit(unitPath(), std::ios::trunc);
-    unit << "[Unit]\n"
-         << "Description=" << m_description << "\n"
-         << "After=network.target\n\n"
-         << "[Service]\n"
-         << "Type=notify\n"
-         << "ExecStart=" << exe << "\n"
-         << "WorkingDirectory=" << fs::path(exe).parent_path().string() << "\n"
-         << "Restart=on-failure\n\n"
-         << "[Install]\n"
-         << "WantedBy=multi-user.target\n";
+    unit << serviceUnitText(m_description, exe, fs::path(exe).parent_path().string());
     unit.close();
     if (!unit) {
         std::cerr << "install " << m_name << " failed: cannot write " << unitPath() << std::endl;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace talvern {
@@ -31,6 +32,14 @@ public:
 protected:
     virtual void start() = 0;
     virtual void stop() = 0;
+    /// True when the running service still does its work (the watchdog's probe); limit bounds the wait.
+    virtual bool alive(std::chrono::milliseconds limit) {
+        (void)limit;
+        return true;
+    }
+    /// Whether a control option is on the command line. This base compares whole arguments; a host with
+    /// a command-line parser reads them as its parser does (combined short flags such as "-iu").
+    virtual bool requested(const char* longName, const char* shortName) const;
 
 private:
     int run();

@@ -2,8 +2,9 @@
 
 #include <filesystem>
 
-#include "app/PendingIntegrations.h"
 #include "app/SdpParamAdaptor.h"
+#include "app/cmdline/CmdlineParser.h"
+#include "catalogue/MessageCatalogue.h"
 #include "controller/SdpAgentController.h"
 #include "log/Check.h"
 #include "log/Log.h"
@@ -17,12 +18,13 @@ namespace {
 
 const char* const kServiceName = "oKavelService";
 const char* const kInstallerMarker = "Global\\oKavelInst_{ADF9C3F5-EAD6-412B-84A5-EC05688C9914}";
+constexpr std::int32_t kDescriptionMessage = 37;
 
 }  // namespace
 
 SdpService::SdpService(int argc, char** argv, std::shared_ptr<cmdline::parser> parser)
     : QtServiceBase(argc, argv, kServiceName), m_cmdParser(std::move(parser)) {
-    setServiceDescription(serviceDescription());
+    setServiceDescription(utilities::getMessage(kDescriptionMessage));
     setStartupType(AutoStartup);
 }
 
@@ -60,6 +62,12 @@ void SdpService::stop() {
         OKV_LOG_ERROR("An error occurred on the SdpService::stop");
     }
 }
+
+bool SdpService::alive(std::chrono::milliseconds limit) {
+    return m_sdpAgentController != nullptr && m_sdpAgentController->isAlive(limit);
+}
+
+bool SdpService::requested(const char* longName, const char*) const { return m_cmdParser->exist(longName); }
 
 void SdpService::srvKillChildProc() {
     if (!platform::NamedLock::existsHeldByOther(kInstallerMarker)) {

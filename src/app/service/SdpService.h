@@ -23,6 +23,12 @@ public:
     void start() override;
     void stop() override;
 
+protected:
+    /// The controller answers through its worker pool.
+    bool alive(std::chrono::milliseconds limit) override;
+    /// The launch's own parser decides, so that "-iu" means here what it meant when the mode was chosen.
+    bool requested(const char* longName, const char* shortName) const override;
+
 private:
     /// With the installer's marker present, this executable's children go with the service.
     void srvKillChildProc();

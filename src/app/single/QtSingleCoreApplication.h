@@ -26,8 +26,6 @@ public:
     /// Sends message to the master and waits up to timeoutMs for its acknowledgement.
     bool sendMessage(const QString& message, int timeoutMs = 5000);
     QString id() const { return m_id; }
-    /// The lock file this guard uses.
-    QString lockFilePath() const { return m_lockFilePath; }
 
     /// The local socket a master of this id listens on (in the runtime directory).
     static QString serverNameFor(const QString& id);

@@ -92,7 +92,7 @@ private:
     std::shared_ptr<LogObject> m_auditLog;
     std::uint32_t m_id = 0;
     std::atomic<bool> m_closing{false};
-    std::mutex m_listenerMutex;
+    std::mutex m_listenerMutex;  // guards the listeners and the next listener id
     std::list<ListenerEntry> m_listeners;
     std::uint32_t m_nextListenerId = 1;
     std::mutex m_pendingMutex;  // guards the handed-over frames and the scheduled flag

@@ -59,11 +59,8 @@ void WebSocketServer::setFilterChain(std::shared_ptr<WebSocketFilter> head) {
 }
 
 void WebSocketServer::onEvent(engine::mg_connection* nc, int event, void* p) {
-    OKV_ENSURE(nullptr != nc, "nc can not be null");
-    OKV_ENSURE(nullptr != p, "p can not be null");
-    if (nc == nullptr || p == nullptr) {
-        return;
-    }
+    OKV_ENSURE_OR_RETURN(nullptr != nc, "nc can not be null");
+    OKV_ENSURE_OR_RETURN(nullptr != p, "p can not be null");
     switch (event) {
         case engine::MG_EV_WEBSOCKET_HANDSHAKE_DONE:
             onHandshakeDone(nc, p);

@@ -66,10 +66,7 @@ std::uint32_t WebSocketServerImpl::addListener(ListenerType type, Listener callb
 }
 
 void WebSocketServerImpl::callWebSocketListener(int type, const std::shared_ptr<IWebSocket>& websocket) {
-    OKV_ENSURE(websocket != nullptr, "Websocket cannot be empty when notifying event");
-    if (!websocket) {
-        return;
-    }
+    OKV_ENSURE_OR_RETURN(websocket != nullptr, "Websocket cannot be empty when notifying event");
     if (type == CloseConnection) {
         OKV_LOG_TAG_INFO(kTag, "Websocket connection shutdown from {}", websocket->peer());
     } else if (type != NewConnection) {

@@ -1,13 +1,46 @@
 #include "platform/ProcessInfo.h"
 
+#include <dirent.h>
 #include <pwd.h>
 #include <systemd/sd-login.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 namespace talvern::platform {
+namespace {
+
+// A process directory of /proc: digits only, a positive pid_t.
+bool parsePid(const char* name, std::uint32_t& pid) {
+    unsigned long long value = 0;
+    for (const char* c = name; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9' || (value = value * 10 + static_cast<unsigned>(*c - '0')) > INT_MAX) {
+            return false;
+        }
+    }
+    pid = static_cast<std::uint32_t>(value);
+    return pid != 0;
+}
+
+}  // namespace
+
+int forEachProcessId(const std::function<bool(std::uint32_t pid)>& visit) {
+    std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
+    if (!proc) {
+        return errno;
+    }
+    while (dirent* entry = ::readdir(proc.get())) {
+        std::uint32_t pid = 0;
+        if (parsePid(entry->d_name, pid) && !visit(pid)) {
+            break;
+        }
+    }
+    return 0;
+}
 
 bool currentSessionId(std::string& id, std::error_code& ec) {
     ec.clear();

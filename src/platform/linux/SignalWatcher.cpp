@@ -1,4 +1,5 @@
 #include "platform/SignalWatcher.h"
+#include "platform/ThreadSignalStack.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -81,7 +82,7 @@ bool SignalWatcher::start(std::error_code& ec) {
         return false;
     }
     try {
-        m_state->thread = std::thread([state = m_state.get()] { state->run(); });
+        m_state->thread = makeThread([state = m_state.get()] { state->run(); });
     } catch (const std::system_error& e) {
         ec = e.code();
         m_state->closeAll();

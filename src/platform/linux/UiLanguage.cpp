@@ -1,6 +1,5 @@
 #include "platform/UiLanguage.h"
 
-#include <dirent.h>
 #include <systemd/sd-login.h>
 
 #include <array>
@@ -10,6 +9,8 @@
 #include <iterator>
 #include <memory>
 #include <sstream>
+
+#include "platform/ProcessInfo.h"
 
 namespace talvern::platform {
 namespace {
@@ -68,25 +69,18 @@ long sessionLeader(const std::string& session) {
             }
         }
     }
-    std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), &::closedir);
     long lowest = 0;
-    if (!proc) {
-        return 0;
-    }
-    while (dirent* entry = ::readdir(proc.get())) {
-        char* end = nullptr;
-        long pid = std::strtol(entry->d_name, &end, 10);
-        if (pid <= 0 || *end != '\0' || (lowest != 0 && pid >= lowest)) {
-            continue;
-        }
+    forEachProcessId([&](std::uint32_t pid) {
         char* owner = nullptr;
-        if (sd_pid_get_session(static_cast<pid_t>(pid), &owner) >= 0 && owner != nullptr) {
+        if ((lowest == 0 || pid < lowest) && sd_pid_get_session(static_cast<pid_t>(pid), &owner) >= 0 &&
+            owner != nullptr) {
             SdString owned(owner);
             if (session == owned.get()) {
                 lowest = pid;
             }
         }
-    }
+        return true;
+    });
     return lowest;
 }
 

@@ -12,6 +12,7 @@
 
 #include "log/Log.h"
 #include "log/Logger.h"
+#include "platform/ProcessInfo.h"
 #include "process/ProcessUtils.h"
 
 namespace talvern::process {
@@ -81,24 +82,6 @@ std::string readImageName(std::uint32_t pid) {
     return comm;
 }
 
-bool parsePid(const char* name, std::uint32_t& pid) {
-    if (name == nullptr || *name == '\0') {
-        return false;
-    }
-    unsigned long long value = 0;
-    for (const char* c = name; *c != '\0'; ++c) {
-        if (*c < '0' || *c > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<unsigned>(*c - '0');
-        if (value > INT_MAX) {
-            return false;
-        }
-    }
-    pid = static_cast<std::uint32_t>(value);
-    return pid != 0;
-}
-
 std::uint32_t ownPid() { return static_cast<std::uint32_t>(::getpid()); }
 
 }  // namespace
@@ -106,33 +89,24 @@ std::uint32_t ownPid() { return static_cast<std::uint32_t>(::getpid()); }
 namespace detail {
 
 bool enumProcess(const EnumCallback& callback) {
-    std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
-    if (!proc) {
-        int error = errno;
-        OKV_LOG_ERROR("{}; Reason: error code:{}, error message:{}", "CreateToolhelp32Snapshot fail", error,
-                      std::strerror(error));
-        return false;
-    }
     bool any = false;
-    errno = 0;
-    while (dirent* item = ::readdir(proc.get())) {
-        std::uint32_t pid = 0;
-        if (!parsePid(item->d_name, pid)) {
-            continue;
-        }
+    const int failure = platform::forEachProcessId([&](std::uint32_t pid) {
         ProcessEntry entry;
         entry.pid = pid;
         if (!readParentPid(pid, entry.parentPid)) {
-            continue;  // vanished meanwhile
+            return true;  // vanished meanwhile
         }
         entry.imageName = readImageName(pid);
         any = true;
-        if (callback && callback(entry) == CTRL_SEMENTIC::STOP) {
-            break;
-        }
+        return !(callback && callback(entry) == CTRL_SEMENTIC::STOP);
+    });
+    if (failure != 0) {
+        OKV_LOG_ERROR("{}; Reason: error code:{}, error message:{}", "CreateToolhelp32Snapshot fail", failure,
+                      std::strerror(failure));
+        return false;
     }
     if (!any) {
-        int error = errno != 0 ? errno : ENOENT;
+        int error = ENOENT;
         OKV_LOG_ERROR("{}; Reason: error code:{}, error message:{}", "Process32First fail", error,
                       std::strerror(error));
         return false;

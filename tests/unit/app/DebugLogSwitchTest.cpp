@@ -2,26 +2,23 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "log/Log.h"
 #include "log/Logger.h"
-#include "support/Eventually.h"
+#include "support/ManualClock.h"
 #include "support/TempDir.h"
 #include "support/TestFiles.h"
 #include "support/Timer.h"
 
 using namespace std::chrono_literals;
-using talvern::test::eventually;
 
 namespace {
 
 bool debugOn() { return talvern::log::shouldLog(talvern::log::Level::debug); }
 
-// The main logger at warning level, its debug mark in a temporary directory.
+// The main logger at warning level, its debug mark in a temporary directory, a timer on a driven clock.
 class DebugLogSwitch : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -32,24 +29,32 @@ protected:
         talvern::Logger::GetInstance().setOptions(options);
         ASSERT_FALSE(debugOn());
     }
+    void advance(std::chrono::milliseconds step) {
+        ASSERT_TRUE(talvern::test::advanceAndSettle(timer, *clock, step));
+    }
 
     talvern::test::TempDir dir;
     std::filesystem::path mark = dir / "debug";
-    talvern::utilities::Timer timer;
+    std::shared_ptr<talvern::test::ManualClock> clock = std::make_shared<talvern::test::ManualClock>();
+    talvern::utilities::Timer timer{clock};
 };
 
 }  // namespace
 
-TEST_F(DebugLogSwitch, MarkFileTurnsDebugLinesOnAndOffWithinOnePeriod) {
+TEST_F(DebugLogSwitch, MarkFileTurnsDebugLinesOnAndOffAtTheNextPeriod) {
     talvern::DebugLogSwitch debugSwitch(timer, 10ms);
     debugSwitch.start();
 
     std::ofstream(mark) << "";
-    ASSERT_TRUE(eventually(debugOn));
+    advance(9ms);
+    EXPECT_FALSE(debugOn());
+    advance(1ms);
+    ASSERT_TRUE(debugOn());
     OKV_LOG_DEBUG("visible debug line");
 
     std::filesystem::remove(mark);
-    ASSERT_TRUE(eventually([] { return !debugOn(); }));
+    advance(10ms);
+    ASSERT_FALSE(debugOn());
     OKV_LOG_DEBUG("invisible debug line");
     debugSwitch.stop();
 
@@ -64,12 +69,12 @@ TEST_F(DebugLogSwitch, StopEndsTheChecksAndMayBeRepeated) {
         talvern::DebugLogSwitch debugSwitch(timer, 1ms);
         debugSwitch.start();
         debugSwitch.start();  // a second start does not double the checks
-        std::this_thread::sleep_for(5ms);
+        advance(5ms);
         debugSwitch.stop();
         debugSwitch.stop();
     }
     // The switch is gone: the timer no longer calls into it, and the mark is not read any more.
     std::ofstream(mark) << "";
-    std::this_thread::sleep_for(20ms);
+    advance(20ms);
     EXPECT_FALSE(debugOn());
 }

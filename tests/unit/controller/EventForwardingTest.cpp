@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "controller/EventForwardingRule.h"
-#include "controller/IWebEventSink.h"
 #include "controller/SdpAgentController.h"
+#include "eventcenter/IWebEventSink.h"
 #include "support/LogCapture.h"
 #include "unit/controller/RecordingSink.h"
 
@@ -17,7 +17,7 @@ using Verdict = EventForwardingRule::Verdict;
 
 namespace {
 
-class ThrowingSink : public talvern::sdp::IWebEventSink {
+class ThrowingSink : public talvern::IWebEventSink {
 public:
     void broadcast(const std::string&, const std::string&) override {
         throw std::runtime_error("center down");

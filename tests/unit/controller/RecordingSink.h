@@ -4,12 +4,12 @@
 #include <utility>
 #include <vector>
 
-#include "controller/IWebEventSink.h"
+#include "eventcenter/IWebEventSink.h"
 
 namespace talvern::test {
 
 /// Stands for the event center: keeps what the controller forwards.
-class RecordingSink : public sdp::IWebEventSink {
+class RecordingSink : public IWebEventSink {
 public:
     void broadcast(const std::string& topic, const std::string& content) override {
         events.emplace_back(topic, content);

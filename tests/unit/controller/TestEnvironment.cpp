@@ -1,6 +1,7 @@
 // Every controller of these tests edits a hosts file and publishes port files of its own: they are moved
-// into a temporary directory for the whole test program.
+// into a temporary directory for the whole test program, and its fixed ports by a free offset.
 
+#include "support/PortOffset.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -12,6 +13,7 @@ struct ControllerFiles {
     ScopedEnv hosts{"OKAVEL_HOSTS_FILE", (dir.path() / "hosts").string()};
     ScopedEnv runtime{"OKAVEL_RUNTIME_DIR", (dir.path() / "run").string()};
     ScopedEnv shared{"OKAVEL_SHARED_DATA_DIR", (dir.path() / "shared").string()};
+    ScopedEnv ports{"OKAVEL_PORT_OFFSET", std::to_string(talvern::test::freePortOffset())};
 } g_files;
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "plugins/ModuleBroker.h"
 #include "plugins/ModuleErrors.h"
 #include "plugins/PluginsManager.h"
+#include "support/Clock.h"
 #include "support/TempDir.h"
 #include "talvern/IModule.h"
 #include "unit/websecurity/SecurityFakes.h"
@@ -60,7 +61,7 @@ std::shared_ptr<IModule> loadOne(const std::string& path, std::vector<Outcome>& 
 // Immediate environment: events run on the posting thread.
 std::shared_ptr<const talvern::ModuleCallEnv> inlineEnv() {
     auto env = std::make_shared<talvern::ModuleCallEnv>();
-    env->nowMs = &talvern::ModuleCallEnv::steadyMs;
+    env->nowMs = &talvern::utilities::steadyMilliseconds;
     env->postToStrand = [](const std::string&, std::function<void()> task) { task(); };
     return env;
 }

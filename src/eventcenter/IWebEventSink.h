@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace talvern::sdp {
+namespace talvern {
 
 /// Where the controller hands the bus events that web clients may see: the event center, which keeps
 /// them for long polls and pushes them to subscribed WebSockets.
@@ -13,4 +13,4 @@ public:
     virtual void broadcast(const std::string& topic, const std::string& content) = 0;
 };
 
-}  // namespace talvern::sdp
+}  // namespace talvern

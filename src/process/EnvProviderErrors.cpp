@@ -1,4 +1,4 @@
-#include "envprovider/EnvProviderErrors.h"
+#include "process/EnvProviderErrors.h"
 
 #include <array>
 

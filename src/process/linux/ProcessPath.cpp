@@ -1,4 +1,4 @@
-#include "envprovider/ProcessPath.h"
+#include "process/ProcessPath.h"
 
 #include <unistd.h>
 
@@ -8,8 +8,8 @@
 
 #include <fmt/format.h>
 
-#include "envprovider/EnvProviderErrors.h"
 #include "log/Log.h"
+#include "process/EnvProviderErrors.h"
 
 namespace talvern::process {
 namespace {

@@ -1,0 +1,63 @@
+#pragma once
+
+// Tests run their agents with the fixed ports moved by OKAVEL_PORT_OFFSET, so that an agent on the
+// default ports (an installed one, another engineer's) neither blocks them nor gets joined by them.
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <initializer_list>
+
+namespace talvern::test {
+
+/// True when nobody listens on the loopback port (bound as the agent binds it, address reuse on).
+inline bool loopbackPortFree(std::uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) {
+        return false;
+    }
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
+}
+
+/// An offset (1000 or more) under which every fixed port of the agent and its 11-step candidates are
+/// free; 0 when none is found.
+inline std::uint16_t freePortOffset() {
+    auto allFree = [](std::uint16_t offset) {
+        for (std::uint16_t first : {54630, 54631}) {
+            for (int k = 0; k < 3; ++k) {
+                if (!loopbackPortFree(static_cast<std::uint16_t>(first + offset + 11 * k))) {
+                    return false;
+                }
+            }
+        }
+        for (std::uint16_t first : {56630, 57630, 58630}) {
+            for (int k = 0; k < 8; ++k) {
+                if (!loopbackPortFree(static_cast<std::uint16_t>(first + offset + 11 * k))) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    };
+    // Spread by process id, so that test programs running side by side start from different offsets.
+    const int start = static_cast<int>(::getpid() % 53);
+    for (int i = 0; i < 53; ++i) {
+        auto offset = static_cast<std::uint16_t>(1000 + 100 * ((start + i) % 53) + 7);
+        if (allFree(offset)) {
+            return offset;
+        }
+    }
+    return 0;
+}
+
+}  // namespace talvern::test

@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include "SignArguments.h"
+#include "support/Args.h"
+
+using talvern::tools::SignArguments;
+
+TEST(SignArguments, CommandsTakeTheirOwnOptionsAndNeedAFile) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string error;  // empty: accepted
+    };
+    const std::vector<Case> cases = {
+        {{"sign", "--cert", "c.pem", "--key=k.pem", "a.so", "b.so"}, ""},
+        {{"feature-list", "--key", "k.pem", "--out", "f.json", "a.so"}, ""},
+        {{"-h"}, ""},
+        {{"verify", "--cert", "c.pem", "a.so"}, "unknown option --cert for verify"},
+        {{"sign", "--cert"}, "option needs value: --cert"},
+        {{"sign", "--nonsense", "x", "a.so"}, "undefined option: --nonsense"},
+        {{"strip"}, "no FILE given"},
+        {{"publish", "a.so"}, "unknown command publish"},
+        {{}, "no command given"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv{"okavel-sign"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        talvern::test::Args args(argv);
+        SignArguments parsed;
+        std::string error;
+        EXPECT_EQ(talvern::tools::parseSignArguments(args.argc(), args.argv(), parsed, error),
+                  c.error.empty())
+            << c.args.size() << " " << error;
+        EXPECT_EQ(error.substr(0, c.error.size()), c.error);
+    }
+    talvern::test::Args args({"okavel-sign", "sign", "--cert", "c.pem", "--key=k.pem", "a.so", "b.so"});
+    SignArguments parsed;
+    std::string error;
+    ASSERT_TRUE(talvern::tools::parseSignArguments(args.argc(), args.argv(), parsed, error));
+    EXPECT_EQ(parsed.command, "sign");
+    EXPECT_EQ(parsed.options, (std::map<std::string, std::string>{{"--cert", "c.pem"}, {"--key", "k.pem"}}));
+    EXPECT_EQ(parsed.files, (std::vector<std::string>{"a.so", "b.so"}));
+}
