@@ -92,7 +92,7 @@ TEST_F(WebEndpoints, RoutesByMethodAndNormalisedPath) {
 
 TEST_F(WebEndpoints, HeadGetsTheHeadOfGetAloneAndTheConnectionServesOn) {
     startAgent();
-    HttpClient client(54630);
+    HttpClient client(box.fixedPort(54630));
     auto head = client.request("HEAD", "/v1/detect");
     ASSERT_TRUE(head);
     EXPECT_EQ(head->statusLine, "HTTP/1.1 404 NotFound");

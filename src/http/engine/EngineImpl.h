@@ -63,6 +63,18 @@ protected:
     virtual void shutdownTransport() = 0;
     void dispatch(int event, void* data);
     bool closed() const { return m_record->m_closed; }
+    /// True when an operation's completion has nothing left to do: the session closed meanwhile, or the
+    /// operation failed (the session is then closed).
+    bool ended(const boost::system::error_code& ec) {
+        if (closed()) {
+            return true;
+        }
+        if (ec) {
+            close();
+            return true;
+        }
+        return false;
+    }
 
     ManagerImpl& m_mgr;
     std::shared_ptr<mg_connection> m_record;

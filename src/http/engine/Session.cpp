@@ -192,11 +192,7 @@ private:
     }
 
     void onRead(const beast::error_code& ec) {
-        if (closed()) {
-            return;
-        }
-        if (ec) {
-            close();
+        if (ended(ec)) {
             return;
         }
         const auto data = m_buffer.data();
@@ -379,11 +375,7 @@ private:
     tcp::socket& socket() { return m_stream ? beast::get_lowest_layer(*m_stream) : m_socket; }
 
     void onFirstBytes(const beast::error_code& ec) {
-        if (closed()) {
-            return;
-        }
-        if (ec) {
-            close();
+        if (ended(ec)) {
             return;
         }
         if constexpr (kTls) {
