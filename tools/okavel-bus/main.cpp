@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <thrift/TApplicationException.h>
+#include <thrift/TOutput.h>
 #include <thrift/protocol/TBinaryProtocol.h>
 #include <thrift/protocol/TMultiplexedProtocol.h>
 #include <thrift/transport/TBufferTransports.h>
@@ -245,6 +246,8 @@ int main(int argc, char** argv) {
     }
     const bool explicitTarget = !args.socketPath.empty() || args.port.has_value();
     Target target = explicitTarget ? Target{args.socketPath, args.port.value_or(0)} : defaultTarget();
+    // The library's own lines would repeat every failed reconnect; this tool says what happened itself.
+    apache::thrift::GlobalOutput.setOutputFunction([](const char*) {});
     struct sigaction action {};
     action.sa_handler = [](int) { g_interrupted = true; };
     ::sigaction(SIGINT, &action, nullptr);
