@@ -7,8 +7,8 @@
 #include <rapidjson/writer.h>
 
 #include "log/Log.h"
-#include "signcheck/EmbeddedKeys.h"
 #include "signcheck/Base64.h"
+#include "signcheck/EmbeddedKeys.h"
 #include "signcheck/Rsa.h"
 
 namespace talvern::JsonSignChk {
