@@ -11,9 +11,9 @@ packages=(
     chromium chromium-driver  # the browser test of the portal page
 )
 
-# "--bench" also brings the tools of the web benchmark (wrk, and nginx as the reference server).
+# "--bench" also brings the tools and peers of the web benchmark (wrk; nginx, Redis and Node as peers).
 if [ "${1:-}" = "--bench" ]; then
-    packages+=(wrk nginx-light)
+    packages+=(wrk nginx-light redis-server nodejs)
 fi
 
 # "--package" also brings what the Debian package is built and checked with.

@@ -92,6 +92,21 @@ TEST_F(WebEndpoints, RoutesByMethodAndNormalisedPath) {
     EXPECT_EQ(slashes->body, kDetectReply);
 }
 
+TEST_F(WebEndpoints, HeadGetsTheHeadOfGetAloneAndTheConnectionServesOn) {
+    startAgent();
+    HttpClient client(box.fixedPort(54630));
+    auto head = client.request("HEAD", "/v1/detect");
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->statusLine, "HTTP/1.1 404 NotFound");
+    EXPECT_EQ(head->headers["Transfer-Encoding"], "chunked");
+    EXPECT_EQ(head->body, "");
+    // A body after the head would be taken for the next reply's status line.
+    auto next = client.request("POST", "/v1/detect", kDetectBody);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->statusLine, "HTTP/1.1 200 OK");
+    EXPECT_EQ(next->body, kDetectReply);
+}
+
 TEST_F(WebEndpoints, PrivateNetworkPreflightAndCrossOriginHeader) {
     startAgent();
     auto preflight = HttpClient::once(box.fixedPort(54630), "OPTIONS", "/v1/detect", "",
