@@ -8,6 +8,7 @@ packages=(
     libspdlog-dev libfmt-dev libssl-dev libsystemd-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     openssl clang-14 procps
+    chromium chromium-driver  # the browser test of the portal page
 )
 
 # "--bench" also brings the tools of the web benchmark (wrk, and nginx as the reference server).

@@ -19,6 +19,7 @@
 #include "http/HttpServerContext.h"
 #include "http/HttpServerGroup.h"
 #include "http/HttpServerManager.h"
+#include "http/Refusal.h"
 #include "http/tls/Certificate.h"
 #include "http/websocket/IWebSocket.h"
 #include "http/websocket/WebSocketManager.h"
@@ -45,6 +46,7 @@
 #include "talvern/IResponse.h"
 #include "web/ServicePortLookup.h"
 #include "web/v1/MessageHandlers.h"
+#include "websecurity/SdpCorsPreflight.h"
 #include "websecurity/SdpHttpAntiPhishing.h"
 #include "websecurity/SdpHttpSecurePreprocessor.h"
 #include "websecurity/SdpHttpServerContext.h"
@@ -426,8 +428,18 @@ void SdpAgentController::registerHttpMessageHandler() {
 
 void SdpAgentController::installSecurityChain() {
     // For every URL: mark the request, then refuse it unless it is marked or its path is whitelisted.
-    HttpService::addPreprocessor(std::make_shared<SdpHttpSecurePreprocessor>());
+    auto marker = std::make_shared<SdpHttpSecurePreprocessor>();
+    HttpService::addPreprocessor(marker);
     HttpService::addFilter(std::make_shared<SdpHttpAntiPhishing>());
+    // Pages on authorised origins may send JSON from fetch: their preflights are granted.
+    auto preflight = std::make_shared<SdpCorsPreflight>(marker, m_httpContext);
+    for (const auto& [name, server] : m_serverGroup->servers()) {
+        server->setPreflightGrant([preflight](IRequest& request, IResponse& response) {
+            return preflight->grant(request, response);
+        });
+    }
+    // A foreign page gets no socket at all: its upgrade is refused before it happens.
+    m_serverGroup->setHandshakeGuard(std::make_shared<SdpWSHandshakeGuard>(marker), m_httpContext);
     // WebSockets carry the marks of their handshake; messages of unmarked sockets are logged.
     m_serverGroup->setPreprocessorChain(
         WebSocketPreprocessor::chain({std::make_shared<SdpWSSecurePreProcessor>()}), m_httpContext);
@@ -443,24 +455,30 @@ void SdpAgentController::registerWebSocketCallback() {
         std::dynamic_pointer_cast<WebSocketEventCenter>(m_eventCenter);
     m_serverGroup->addListener(
         IWebSocketServer::NewConnection, [weakCenter](std::shared_ptr<IWebSocket> socket) {
-            socket->addListener(IWebSocket::Event::Message,
-                                [weakCenter](const std::shared_ptr<IWebSocket>& from, const std::string& data,
-                                             const std::string& path) {
-                                    if (path != kEventsPath) {
-                                        return;
-                                    }
-                                    auto center = weakCenter.lock();
-                                    if (!center) {
-                                        return;
-                                    }
-                                    portal::ws_events_req::WsEventsReq request;
-                                    if (!portal::from_json(data, request)) {
-                                        OKV_LOG_WARN("{}; Reason: {}", "websocket event subscription ignored",
-                                                     "the message is not JSON");
-                                        return;
-                                    }
-                                    center->addWebSocket(from, request);
-                                });
+            socket->addListener(
+                IWebSocket::Event::Message, [weakCenter](const std::shared_ptr<IWebSocket>& from,
+                                                         const std::string& data, const std::string& path) {
+                    if (path != kEventsPath) {
+                        return;
+                    }
+                    auto center = weakCenter.lock();
+                    if (!center) {
+                        return;
+                    }
+                    portal::ws_events_req::WsEventsReq request;
+                    if (!portal::from_json(data, request)) {
+                        OKV_LOG_WARN("{}; Reason: {}", "websocket event subscription ignored",
+                                     "the message is not JSON");
+                        return;
+                    }
+                    if (!isTrustedSocket(*from)) {
+                        OKV_LOG_WARN("[traceid: {}]Websocket({}) {}; Reason: {}", request.sdpTraceId,
+                                     from->peer(), "event subscription refused", "the connection is untrust");
+                        from->sendText(http::refusalReply());
+                        return;
+                    }
+                    center->addWebSocket(from, request);
+                });
         });
 }
 

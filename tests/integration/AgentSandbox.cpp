@@ -84,6 +84,11 @@ AgentSandbox::AgentSandbox(const fs::path& installedAgentDir) : m_portOffset(fre
 void AgentSandbox::enableDebugLog() const { std::ofstream(sharedDir() / "debug") << ""; }
 
 std::unique_ptr<AgentProcess> AgentSandbox::start(const std::vector<std::string>& args) const {
+    return startProgram(agentPath(), args);
+}
+
+std::unique_ptr<AgentProcess> AgentSandbox::startProgram(const fs::path& program,
+                                                         const std::vector<std::string>& args) const {
     // The test's own environment with the sandbox's directories and the extra variables in place.
     std::map<std::string, std::string> own = m_extraEnv;
     own.insert({{"XDG_DATA_HOME", dataHome().string()},
@@ -103,7 +108,7 @@ std::unique_ptr<AgentProcess> AgentSandbox::start(const std::vector<std::string>
     for (const auto& [name, value] : own) {
         envText.push_back(name + "=" + value);
     }
-    std::vector<std::string> words{"./oKavelAgent"};
+    std::vector<std::string> words{program == agentPath() ? "./oKavelAgent" : program.string()};
     words.insert(words.end(), args.begin(), args.end());
     Args envp(envText);
     Args argv(words);
@@ -117,6 +122,8 @@ std::unique_ptr<AgentProcess> AgentSandbox::start(const std::vector<std::string>
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&actions, binDir().c_str());
+    // Nothing else is inherited: a test run's lock descriptor must not outlive the run in an agent.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     // The test runner may block signals; the agent starts with a clean mask.
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
@@ -125,7 +132,7 @@ std::unique_ptr<AgentProcess> AgentSandbox::start(const std::vector<std::string>
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
-    if (posix_spawn(&pid, agentPath().c_str(), &actions, &attr, argv.argv(), envp.argv()) != 0) {
+    if (posix_spawn(&pid, program.c_str(), &actions, &attr, argv.argv(), envp.argv()) != 0) {
         pid = -1;
     }
     posix_spawn_file_actions_destroy(&actions);

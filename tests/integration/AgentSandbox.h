@@ -85,6 +85,9 @@ public:
                   std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
     /// Starts the agent with args in the background.
     std::unique_ptr<AgentProcess> start(const std::vector<std::string>& args) const;
+    /// Starts another program (a tool) the same way: in the executable's directory, sandbox environment.
+    std::unique_ptr<AgentProcess> startProgram(const std::filesystem::path& program,
+                                               const std::vector<std::string>& args) const;
 
     /// The text of a file in the sandbox (empty when missing).
     static std::string readFile(const std::filesystem::path& file);

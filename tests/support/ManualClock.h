@@ -41,7 +41,7 @@ public:
     }
 
     /// Moves time on and wakes every waiter to look at it.
-    void advance(std::chrono::milliseconds step) {
+    void advance(std::chrono::steady_clock::duration step) {
         std::vector<Waiter> waiters;
         {
             std::lock_guard lock(m_mutex);

@@ -2,12 +2,16 @@
 //
 //   okavel-bus [--socket PATH | --tcp PORT] identify
 //   okavel-bus [--socket PATH | --tcp PORT] push TOPIC CONTENT
-//   okavel-bus [--socket PATH | --tcp PORT] watch [--from ID]
+//   okavel-bus [--socket PATH | --tcp PORT] watch [--from ID] [--reconnect-for SECONDS]
 //   okavel-bus [--socket PATH | --tcp PORT] capacities
 //
 // Without --socket or --tcp it reaches the core service's bus: its local socket in the runtime directory,
 // else the TCP port of its port file beside this tool (56630 when there is none; like the agent's own
 // fixed ports, moved by $OKAVEL_PORT_OFFSET).
+//
+// Exit codes: 0 done (or interrupted), 1 the agent answered with an error, 2 the agent cannot be reached
+// (or went away during a watch and did not come back in time), 3 the agent refused this program (it
+// closed the connection without an answer: the program is not signed by the maker), 64 usage.
 
 #include <signal.h>
 #include <unistd.h>
@@ -21,10 +25,14 @@
 
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <rapidjson/stringbuffer.h>
@@ -51,6 +59,8 @@ constexpr std::uint16_t kCorePort = 56630;
 constexpr int kExitUsage = 64;
 constexpr int kExitUnreachable = 2;
 constexpr int kExitRefused = 3;
+constexpr std::chrono::milliseconds kReconnectPause{200};
+constexpr std::chrono::seconds kDefaultReconnectWindow{60};
 
 std::atomic<bool> g_interrupted{false};
 
@@ -63,9 +73,8 @@ struct Target {
 };
 
 int usage() {
-    std::cerr
-        << "usage: okavel-bus [--socket PATH | --tcp PORT] identify | push TOPIC CONTENT | watch [--from ID]"
-           " | capacities\n";
+    std::cerr << "usage: okavel-bus [--socket PATH | --tcp PORT] identify | push TOPIC CONTENT"
+                 " | watch [--from ID] [--reconnect-for SECONDS] | capacities\n";
     return kExitUsage;
 }
 
@@ -77,6 +86,11 @@ bool parsePort(const std::string& text, std::uint16_t& port) {
     }
     port = static_cast<std::uint16_t>(value);
     return true;
+}
+
+bool parseCount(const std::string& text, std::int64_t& value) {
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size() && value >= 0;
 }
 
 Target defaultTarget() {
@@ -160,17 +174,76 @@ int push(Connection& connection, const std::string& topic, const std::string& co
     return 0;
 }
 
-int watch(Connection& connection, std::int64_t from) {
+bool sleepUnlessInterrupted(std::chrono::milliseconds pause) {
+    const auto until = std::chrono::steady_clock::now() + pause;
+    while (!g_interrupted && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return !g_interrupted;
+}
+
+// Follows the bus for as long as it is not interrupted. A connection that ends after it was served means
+// the agent went away (a restart): the watch reconnects within `reconnectFor` and goes on after the last
+// event it printed; a new bus (another channel) is followed from its first event, so nothing pushed
+// since its start is missed. A connection closed before any answer means this program is refused.
+int watch(const std::function<Target()>& targetOf, std::int64_t from,
+          std::chrono::milliseconds reconnectFor) {
     BroadcastIdentify cursor;
-    connection.bus().identify(cursor);
-    cursor.eventID = from;
+    bool following = false;
+    std::optional<std::chrono::steady_clock::time_point> giveUpAt;
+    bool lastAttemptRefused = false;
     while (!g_interrupted) {
-        BroadcastPullEvent pulled;
-        connection.bus().pull(pulled, cursor, 1000);
-        for (const auto& event : pulled.data) {
-            std::cout << eventJson(event) << std::endl;
+        const Target target = targetOf();
+        bool answered = false;
+        try {
+            Connection connection(target);
+            if (!following) {
+                connection.bus().identify(cursor);
+                cursor.eventID = from;
+                following = true;
+            } else {
+                std::cerr << "okavel-bus: reconnected to " << target.describe() << std::endl;
+            }
+            while (!g_interrupted) {
+                BroadcastPullEvent pulled;
+                connection.bus().pull(pulled, cursor, 1000);
+                answered = true;
+                giveUpAt.reset();
+                const bool newBus = pulled.identify.channelID != cursor.channelID;
+                for (const auto& event : pulled.data) {
+                    std::cout << eventJson(event) << std::endl;
+                }
+                cursor = pulled.identify;
+                if (newBus) {
+                    cursor.eventID = 0;
+                }
+            }
+            return 0;
+        } catch (const TTransportException& e) {
+            if (g_interrupted) {
+                return 0;
+            }
+            if (!following) {
+                throw;  // never served: unreachable or refused, told apart by the caller
+            }
+            lastAttemptRefused = e.getType() != TTransportException::NOT_OPEN && !answered;
+            if (!giveUpAt) {
+                std::cerr << "okavel-bus: the agent went away (" << e.what() << "); reconnecting for up to "
+                          << reconnectFor.count() / 1000 << " s" << std::endl;
+                giveUpAt = std::chrono::steady_clock::now() + reconnectFor;
+            }
         }
-        cursor = pulled.identify;
+        if (std::chrono::steady_clock::now() >= *giveUpAt) {
+            if (lastAttemptRefused) {
+                std::cerr << "okavel-bus: the agent came back but closed the connection without an answer "
+                             "(a tool the agent does not trust is refused)"
+                          << std::endl;
+                return kExitRefused;
+            }
+            std::cerr << "okavel-bus: the agent went away and did not come back" << std::endl;
+            return kExitUnreachable;
+        }
+        sleepUnlessInterrupted(kReconnectPause);
     }
     return 0;
 }
@@ -207,22 +280,27 @@ int main(int argc, char** argv) {
 
     const std::string& command = args[0];
     try {
+        if (command == "watch") {
+            std::int64_t from = 0;
+            std::int64_t reconnectSeconds = kDefaultReconnectWindow.count();
+            for (std::size_t i = 1; i < args.size(); i += 2) {
+                std::int64_t* value = args[i] == "--from"            ? &from
+                                      : args[i] == "--reconnect-for" ? &reconnectSeconds
+                                                                     : nullptr;
+                if (value == nullptr || i + 1 == args.size() || !parseCount(args[i + 1], *value)) {
+                    return usage();
+                }
+            }
+            // Without a named target the core service is looked for again: its port may change.
+            return watch([&] { return explicitTarget ? target : defaultTarget(); }, from,
+                         std::chrono::seconds(reconnectSeconds));
+        }
         Connection connection(target);
         if (command == "identify" && args.size() == 1) {
             return identify(connection);
         }
         if (command == "push" && args.size() == 3) {
             return push(connection, args[1], args[2]);
-        }
-        if (command == "watch" && (args.size() == 1 || (args.size() == 3 && args[1] == "--from"))) {
-            std::int64_t from = 0;
-            if (args.size() == 3) {
-                auto [end, ec] = std::from_chars(args[2].data(), args[2].data() + args[2].size(), from);
-                if (ec != std::errc() || end != args[2].data() + args[2].size() || from < 0) {
-                    return usage();
-                }
-            }
-            return watch(connection, from);
         }
         if (command == "capacities" && args.size() == 1) {
             std::string document;

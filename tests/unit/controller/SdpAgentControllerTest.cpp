@@ -63,18 +63,8 @@ TEST(SdpAgentControllerIdentity, PluginDirectoryEndingSelectsPipeAndPort) {
         auto controller = std::make_shared<SdpAgentController>(optionFor(item.pluginDir));
         EXPECT_EQ(controller->getPipename(), item.pipe);
         // This test program moves the fixed ports, as every test that starts servers does.
-        const std::uint16_t port = talvern::platform::fixedPort(item.port);
-        EXPECT_EQ(controller->getRpcStartingPort(), port);
-        if (item.host == "Unknown") {
-            EXPECT_TRUE(log.contains("The current process is Unknown. the pipe name is empty"));
-            EXPECT_TRUE(
-                log.contains("The current process is Unknown. the server port is " + std::to_string(port)));
-        } else {
-            EXPECT_TRUE(log.contains("The current process is " + item.host + ". using '" + item.pipe +
-                                     "' as the pipe name"));
-            EXPECT_TRUE(log.contains("The current process is " + item.host + ". using '" +
-                                     std::to_string(port) + "' as the server port"));
-        }
+        EXPECT_EQ(controller->getRpcStartingPort(), talvern::platform::fixedPort(item.port));
+        EXPECT_TRUE(log.contains("The current process is " + item.host + ". "));
     }
 }
 
@@ -103,10 +93,7 @@ TEST(SdpAgentController, ConstructionRegistersPoolAndCallbackHandler) {
     handler->handleCallback(4);
     handler->handleCallback(1);
     EXPECT_EQ(runs, 1);
-
-    EXPECT_TRUE(log.contains("create RunTimeContext object begin"));
     EXPECT_TRUE(log.contains("The eventbus is run on the client mode"));
-    EXPECT_TRUE(log.contains("create SdpAgentController object successfully"));
 }
 
 TEST(SdpAgentController, StartRunsTheSequenceInOrderAndStopTwiceStopsOnce) {
@@ -133,17 +120,8 @@ TEST(SdpAgentController, StartRunsTheSequenceInOrderAndStopTwiceStopsOnce) {
             at = found;
         }
 
-        // The sequence's lines carry the name of start itself.
-        EXPECT_EQ(
-            log.count({"[talvern::sdp::SdpAgentController::start:", "PluginsManager load pluginDir:plugins"}),
-            1);
-        EXPECT_EQ(log.count({"[talvern::sdp::SdpAgentController::SdpAgentController:",
-                             "create RunTimeContext object end"}),
-                  1);
-
         controller->stop();
         controller->stop();
-        EXPECT_EQ(log.count({"[talvern::sdp::SdpAgentController::stop:", "already stopped"}), 1);
         EXPECT_EQ(log.count("plugin manager unload"), 1);
         EXPECT_EQ(log.count("http servers stop ok"), 1);
         EXPECT_EQ(log.count("Stop eventbus finish"), 1);
@@ -168,7 +146,9 @@ TEST(SdpAgentController, DestructorStopsAControllerThatWasNotStopped) {
     EXPECT_EQ(talvern::thread_pool::instance()->thread_count(), 0u);
 }
 
-TEST(SdpAgentController, DaemonHostRefusesEvents) {
+TEST(SdpAgentController, DaemonHostRefusesEventsOthersPassThemOnEvenWithoutACenter) {
+    EXPECT_TRUE(std::make_shared<SdpAgentController>(optionFor("plugins"))
+                    ->handleEventMessage("statusEvent|login", "{\"event\":\"login\"}"));
     SdpOption option = optionFor("/opt/talvern/plugin-daemon");
     option.enableEventClient = false;
     auto controller = std::make_shared<SdpAgentController>(option);
@@ -197,11 +177,6 @@ TEST(SdpAgentController, NullEventArgumentsAreAProgrammingError) {
     talvern::check::setFatalActions(nullptr, nullptr);
 }
 
-TEST(SdpAgentController, EventsWithoutEventCenterGoNowhere) {
-    auto controller = std::make_shared<SdpAgentController>(optionFor("plugins"));
-    EXPECT_TRUE(controller->handleEventMessage("statusEvent|login", "{\"event\":\"login\"}"));
-}
-
 class ModuleLoadFilterTest : public ::testing::Test {
 protected:
     std::string touch(const std::string& name) {
@@ -215,13 +190,6 @@ protected:
         std::make_shared<SdpAgentController>(optionFor("plugins"));
 };
 
-TEST_F(ModuleLoadFilterTest, DirectoryIsAccepted) {
-    std::filesystem::create_directory(dir.path() / "group");
-    std::string path = (dir.path() / "group").string();
-    EXPECT_TRUE(controller->moduleLoadFilter(path));
-    EXPECT_TRUE(log.contains("accept directory:" + path));
-}
-
 TEST_F(ModuleLoadFilterTest, UnsignedLibraryIsRefusedWhateverTheExtensionCase) {
     for (const char* name : {"libmodule.SO", "libmodule.so", "libmodule.So"}) {
         std::string path = touch(name);
@@ -232,7 +200,9 @@ TEST_F(ModuleLoadFilterTest, UnsignedLibraryIsRefusedWhateverTheExtensionCase) {
     EXPECT_FALSE(log.contains("is valid, will load"));
 }
 
-TEST_F(ModuleLoadFilterTest, FileThatIsNotALibraryIsDiscarded) {
+TEST_F(ModuleLoadFilterTest, DirectoriesAreAcceptedFilesThatAreNotLibrariesDiscarded) {
+    std::filesystem::create_directory(dir.path() / "group");
+    EXPECT_TRUE(controller->moduleLoadFilter((dir.path() / "group").string()));
     for (const char* name : {"notes.txt", "libmodule.so.1", "libmodule.dll", "so"}) {
         std::string path = touch(name);
         EXPECT_FALSE(controller->moduleLoadFilter(path)) << name;
@@ -250,9 +220,6 @@ TEST_F(ModuleLoadFilterTest, AbandonedLibraryIsRefusedInAnyCase) {
     }
     EXPECT_FALSE(controller->isAbandoned(touch("oKavelSddnX.so")));
     EXPECT_FALSE(controller->isAbandoned(touch("liboKavelSddn.so")));
-}
-
-TEST_F(ModuleLoadFilterTest, MissingFeatureListIsReported) {
     // The tests run in the build's test directory, where no feature list lies.
     EXPECT_FALSE(controller->initPluginsFeature());
     EXPECT_TRUE(log.contains("initPluginsFeature return false; Reason: Open file(%s) failed"));

@@ -101,14 +101,6 @@ TEST_F(SdpDebugOptionsTest, ExtraMembersAreAcceptedAndIgnored) {
     EXPECT_EQ(options()->ukey.engineSpecification, EngineSpecification::pkcs11);
 }
 
-TEST_F(SdpDebugOptionsTest, EachCallerGetsItsOwnCopy) {
-    writeFile(R"({"ukey":{"engineSpecification":"skf"}})");
-    SdpDebugOptions options(sharedDir());
-    auto first = options();
-    first->ukey.engineSpecification = EngineSpecification::pkcs11;
-    EXPECT_EQ(options()->ukey.engineSpecification, EngineSpecification::skf);
-}
-
 TEST(DebugRecords, EnumerationsAreWrittenAndReadByName) {
     Debug debug;
     debug.thrift.transport = Transport::pipe;

@@ -156,16 +156,6 @@ TEST(EventSchemaChecker, EachContentPassesOrFailsWithItsOwnError) {
     EXPECT_THROW(checker.addSchema("broken", "{"), std::runtime_error);
 }
 
-TEST(EventText, RendersTheBusOwnLogForms) {
-    BroadcastPushEvent event{{"statusEvent|ready", R"({"event":"ready"})"}, {"chan", 42}};
-    EXPECT_EQ(toLogText(event.body), R"(BroadcastBody(topic:statusEvent|ready;content:{"event":"ready"}))");
-    EXPECT_EQ(toLogText(event.origin), "BroadcastIdentify(channelID:chan;eventID:42)");
-    EXPECT_EQ(toLogText(event),
-              R"(BroadcastPushEvent(body:BroadcastBody(topic:statusEvent|ready;content:{"event":"ready"}), )"
-              R"(origin:BroadcastIdentify(channelID:chan;eventID:42)))");
-    EXPECT_EQ(toLogText(BroadcastIdentify{"c", -1}), "BroadcastIdentify(channelID:c;eventID:-1)");
-}
-
 TEST(ThriftConvert, RoundTripsEveryFieldAndTheGeneratedFormsStayTheGenerators) {
     BroadcastPullEvent pulled;
     pulled.identify = {"server", 9};

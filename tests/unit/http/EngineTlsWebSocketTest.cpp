@@ -149,20 +149,15 @@ TEST_F(EngineTls, BadMaterialInMemoryIsRefused) {
     }
 }
 
-TEST_F(EngineTls, CertificateAndKeyInTwoFiles) {
+TEST_F(EngineTls, FilesHoldTheCertificateAndKeyApartOrTogetherWithTheChainAndNoneMeansPlainHttp) {
     ASSERT_EQ(serveFiles(harness, file("cert.pem", self.certPem()), file("key.pem", self.keyPem())), "");
     EXPECT_EQ(tlsGet(harness.port, self.certPem()), "secret");
-}
-
-TEST_F(EngineTls, OneFileHoldsTheKeyAndTheChain) {
-    ASSERT_EQ(serveFiles(harness, file("all.pem", leafChainPem()), ""), "");
-    // The intermediate travels with the leaf, so trusting the root is enough.
-    EXPECT_EQ(tlsGet(harness.port, root.certPem()), "secret");
-}
-
-TEST_F(EngineTls, AnEmptyCertificatePathMeansPlainHttp) {
-    ASSERT_EQ(serveFiles(harness, "", file("key.pem", self.keyPem())), "");
-    Client plain(harness.port);
+    EngineHarness together;
+    ASSERT_EQ(serveFiles(together, file("all.pem", leafChainPem()), ""), "");
+    EXPECT_EQ(tlsGet(together.port, root.certPem()), "secret");  // the intermediate travels with the leaf
+    EngineHarness plainHarness;
+    ASSERT_EQ(serveFiles(plainHarness, "", file("key.pem", self.keyPem())), "");
+    Client plain(plainHarness.port);
     plain.write(get("/plain"));
     auto reply = plain.read();
     ASSERT_TRUE(reply);
@@ -191,20 +186,16 @@ TEST_F(EngineTls, EachBadFileNamesWhatIsWrong) {
     }
 }
 
-TEST_F(EngineTls, DheUsesTheBuiltInGroupFromMemoryAndFromFilesWithoutOne) {
+TEST_F(EngineTls, DheUsesTheBuiltInGroupUnlessTheCertificateFileHasOne) {
     const std::string pem = builtinSelfSigned();
-    ASSERT_FALSE(pem.empty());
     ASSERT_TRUE(serveMemory(pem, false));
     EXPECT_EQ(dheGroupBits(harness.port), 2048);
-
     EngineHarness files;
     ASSERT_EQ(serveFiles(files, file("builtin.pem", pem), ""), "");
     EXPECT_EQ(dheGroupBits(files.port), 2048);
-}
-
-TEST_F(EngineTls, DheUsesTheGroupOfTheCertificateFile) {
-    ASSERT_EQ(serveFiles(harness, file("with-dh.pem", builtinSelfSigned() + kFileDhParameters), ""), "");
-    EXPECT_EQ(dheGroupBits(harness.port), 3072);
+    EngineHarness own;
+    ASSERT_EQ(serveFiles(own, file("with-dh.pem", pem + kFileDhParameters), ""), "");
+    EXPECT_EQ(dheGroupBits(own.port), 3072);
 }
 
 /// Upgrade, frames both ways, a close from the server; `tls` runs it all over TLS.

@@ -6,7 +6,6 @@
 #include <map>
 #include <memory>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include "portal/Json.h"
@@ -176,24 +175,4 @@ TEST(PortalJsonRead, EnumerationsContainersAndNestedArrays) {
     EXPECT_EQ(shapes.colours[0], json_test::Colour::green);
     // Reading is not governed by the skip marker: only writing is.
     EXPECT_EQ(shapes.hidden, "seen");
-}
-
-TEST(PortalJsonWrite, ConcurrentWritersOfDistinctRecordsAgree) {
-    std::vector<std::thread> threads;
-    std::vector<std::string> results(4);
-    for (std::size_t t = 0; t < results.size(); ++t) {
-        threads.emplace_back([&results, t] {
-            feature::PluginsFeature list;
-            list.plugins.resize(3);
-            for (int i = 0; i < 200; ++i) {
-                results[t] = to_json(list);
-            }
-        });
-    }
-    for (auto& thread : threads) {
-        thread.join();
-    }
-    for (const auto& text : results) {
-        EXPECT_EQ(text, results[0]);
-    }
 }

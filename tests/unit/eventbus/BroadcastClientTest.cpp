@@ -13,6 +13,7 @@
 #include "eventbus/SdpBroadcastImpl.h"
 #include "eventbus/SdpBroadcastService.h"
 #include "rpc/RpcServerGroup.h"
+#include "support/EventRecorder.h"
 #include "support/Eventually.h"
 #include "support/LogCapture.h"
 #include "support/PortFileStore.h"
@@ -29,26 +30,6 @@ using talvern::test::ScopedEnv;
 using talvern::test::TempDir;
 
 namespace {
-
-// Records what a handler receives.
-class Received {
-public:
-    SdpBroadcastClient::EventHandler handler() {
-        return [this](const char* topic, const char* content) {
-            std::lock_guard lock(m_mutex);
-            m_events.push_back(std::string(topic) + "=" + content);
-            return true;
-        };
-    }
-    std::size_t count(const std::string& event) {
-        std::lock_guard lock(m_mutex);
-        return static_cast<std::size_t>(std::count(m_events.begin(), m_events.end(), event));
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_events;
-};
 
 // A core service of the agent's own code on a socket in a temporary runtime directory and a free TCP port.
 class CoreService {
@@ -106,7 +87,7 @@ protected:
     talvern::test::LogCapture log;
     std::uint16_t port = talvern::test::freeTcpPort();
     std::string pipe = "okavel-client-test";
-    Received received;
+    talvern::test::EventRecorder received;
 };
 
 }  // namespace
@@ -134,11 +115,11 @@ TEST_F(BroadcastClient, StartedBeforeTheServiceItRetriesThenDeliversWhatWasRaise
         return log.count({"Filter event from the service side and generate by this process",
                           "mirnEvent|four"}) == 1;
     }));
-    EXPECT_TRUE(eventually([&] { return received.count(R"(mirnEvent|four={"event":"4"})") == 1; }));
-    EXPECT_EQ(received.count(R"(mirnEvent|one={"event":"1"})"), 1u);
-    EXPECT_EQ(received.count(R"(mirnEvent|three={"event":"3"})"), 1u);
+    EXPECT_TRUE(eventually([&] { return received.count({"mirnEvent|four", R"({"event":"4"})"}) == 1; }));
+    EXPECT_EQ(received.count({"mirnEvent|one", R"({"event":"1"})"}), 1u);
+    EXPECT_EQ(received.count({"mirnEvent|three", R"({"event":"3"})"}), 1u);
     client.stop();  // joins the distribution thread: nothing more can reach the handler
-    EXPECT_EQ(received.count(R"(mirnEvent|four={"event":"4"})"), 1u);
+    EXPECT_EQ(received.count({"mirnEvent|four", R"({"event":"4"})"}), 1u);
 }
 
 TEST_F(BroadcastClient, EventsOfOtherProcessesReachTheHandlerAndARestartedServiceIsAdopted) {
@@ -150,7 +131,9 @@ TEST_F(BroadcastClient, EventsOfOtherProcessesReachTheHandlerAndARestartedServic
         ASSERT_TRUE(eventually([&] { return log.contains("Initialize the event channel"); }));
         auto other = talvern::test::RpcConnection::tcp(port);
         ASSERT_TRUE(other.bus()->push(talvern::test::makeEvent("other-process", 1, "mirnEvent|other")));
-        ASSERT_TRUE(eventually([&] { return received.count(R"(mirnEvent|other={"event":"e2e"})") == 1; }));
+        ASSERT_TRUE(eventually([&] {
+            return received.count({"mirnEvent|other", R"({"event":"e2e"})"}) == 1;
+        }));
         client.broadcast("mirnEvent|before", "{}");
         ASSERT_TRUE(eventually([&] { return log.contains("Push events to the server success"); }));
     }
