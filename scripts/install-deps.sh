@@ -8,7 +8,7 @@ packages=(
     libspdlog-dev libfmt-dev libssl-dev libsystemd-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     openssl clang-14 procps
-    chromium chromium-driver  # the browser test of the portal page
+    chromium chromium-driver iproute2  # the browser test of the portal page (ss: a free port offset)
 )
 
 # "--bench" also brings the tools and peers of the web benchmark (wrk; nginx, Redis and Node as peers).
