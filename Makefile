@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all deps configure build run test test-asan test-tsan fuzz bench bench-http package format clean mutate
+.PHONY: all deps configure build run test test-asan test-tsan fuzz bench bench-http bench-web package format clean mutate
 
 all: build
 
@@ -53,12 +53,14 @@ bench:
 	cmake --build build-release -j $(JOBS)
 	bash bench/run-all.sh build-release
 
-# POST /v1/detect under wrk at 1 and 32 connections, beside nginx (apt-get install wrk nginx-light).
-bench-http:
+# The web path beside nginx, Redis and Node in one run (detect, delivery, fan-out, memory); see
+# bench/web/web-bench.sh. `make bench-http` runs its detect section alone.
+WEB_BENCH_TARGETS = oKavelAgent hello okavel_web_bench okavel_alloc_bench
+bench-web bench-http:
 	@bash scripts/install-deps.sh --bench
 	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
-	cmake --build build-release -j $(JOBS) --target oKavelAgent
-	bash bench/http/detect-bench.sh build-release
+	cmake --build build-release -j $(JOBS) --target $(WEB_BENCH_TARGETS)
+	bash bench/web/web-bench.sh build-release $(if $(filter bench-http,$@),detect,)
 
 # The Debian package okavel-agent_<version>_<arch>.deb in build-package/ (Release, prefix /usr, agent in
 # /usr/lib/okavel), checked with lintian. Release signing material: CMAKE_FLAGS="-DOKAVEL_SIGNING_CERT=...

@@ -92,10 +92,12 @@ std::shared_ptr<details::Event> HttpEventCenter::broadcast(const std::string& to
         }
         parked = m_connectionManager.takeAll();
     }
-    const std::vector<std::shared_ptr<details::Event>> single{event};
-    for (const auto& connection : parked) {
-        m_timer.cancel(connection.timerId);
-        dispatch(connection.request, connection.response, single);
+    if (!parked.empty()) {
+        const std::string text = eventsReply({event});  // the same text for every parked poll
+        for (const auto& connection : parked) {
+            m_timer.cancel(connection.timerId);
+            reply(connection.request, connection.response, text);
+        }
     }
     return event;
 }
@@ -103,9 +105,15 @@ std::shared_ptr<details::Event> HttpEventCenter::broadcast(const std::string& to
 void HttpEventCenter::dispatch(IRequest* request, IResponse* response,
                                const std::vector<std::shared_ptr<details::Event>>& events) {
     OKV_ENSURE_OR_RETURN(request && response, "request or response cann't be null pointer");
-    const std::string reply = eventsReply(events);
+    reply(request, response, eventsReply(events));
+}
+
+void HttpEventCenter::reply(IRequest* request, IResponse* response, const std::string& text) {
+    if (request == nullptr || response == nullptr) {
+        return;
+    }
     OKV_LOG_INFO("http events response");
-    finish(response, reply);
+    finish(response, text);
 }
 
 std::string HttpEventCenter::eventsReply(const std::vector<std::shared_ptr<details::Event>>& events) {

@@ -58,6 +58,9 @@ public:
     std::size_t parkedCount() const { return m_connectionManager.size(); }
 
 private:
+    /// Logs and writes an events reply.
+    void reply(IRequest* request, IResponse* response, const std::string& text);
+
     void onTimeout(std::int64_t number);
 
     details::EventManager m_eventManager;

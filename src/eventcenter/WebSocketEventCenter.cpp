@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <exception>
+#include <map>
+#include <string_view>
+#include <utility>
 
 #include "eventcenter/EventsJson.h"
 #include "http/websocket/IWebSocket.h"
@@ -15,9 +18,9 @@ namespace {
 
 constexpr const char* kReadyTopic = "websocket|ready";
 
-void push(const std::shared_ptr<IWebSocket>& socket, const std::string& text) {
+void push(const std::shared_ptr<IWebSocket>& socket, std::shared_ptr<const std::string> text) {
     try {
-        socket->sendText(text);
+        socket->sendNotification(std::move(text));
     } catch (const std::exception& e) {
         OKV_LOG_ERROR("broadcast event to websocket client:[{}] failed; Reason: exception occured, msg:{}",
                       socket->peer(), e.what());
@@ -65,6 +68,9 @@ void WebSocketEventCenter::dropGoneLocked() {
     m_subscriptions.erase(std::remove_if(m_subscriptions.begin(), m_subscriptions.end(),
                                          [](const Subscription& s) { return s.socket.expired(); }),
                           m_subscriptions.end());
+    if (m_subscriptions.capacity() > 2 * m_subscriptions.size() + 64) {
+        m_subscriptions.shrink_to_fit();  // a crowd that left does not keep its room
+    }
 }
 
 void WebSocketEventCenter::addWebSocket(std::shared_ptr<IWebSocket> socket,
@@ -109,16 +115,23 @@ void WebSocketEventCenter::addWebSocket(std::shared_ptr<IWebSocket> socket,
         notified.push_back(ready);
         notified.insert(notified.end(), replay.begin(), replay.end());
     }
-    push(socket, notification(request, notified));
+    push(socket, std::make_shared<const std::string>(notification(request, notified)));
 }
 
 void WebSocketEventCenter::broadcast(const std::string& topic, const std::string& content) {
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto event = HttpEventCenter::broadcast(topic, content);
     const std::vector<std::shared_ptr<details::Event>> single{event};
+    dropGoneLocked();
+    // The sockets of one page share path and trace id: each text is built once and shared by them.
+    std::map<std::pair<std::string_view, std::string_view>, std::shared_ptr<const std::string>> texts;
     for (const auto& subscription : m_subscriptions) {
         if (auto socket = subscription.socket.lock()) {
-            push(socket, notification(subscription.request, single));
+            auto& text = texts[{subscription.request.path, subscription.request.sdpTraceId}];
+            if (!text) {
+                text = std::make_shared<const std::string>(notification(subscription.request, single));
+            }
+            push(socket, text);
         }
     }
 }

@@ -85,6 +85,10 @@ bool HttpLogPolicy::isIgnoredUrl(const std::string& url) { return contains(kIgno
 
 bool HttpLogPolicy::isRecordedOnChangeUrl(const std::string& url) { return contains(kOnChangeUrls, url); }
 
+bool HttpLogPolicy::wouldRecord(const std::string& url) {
+    return !isIgnoredUrl(url) && log::shouldLog(isDebugUrl(url) ? log::Level::debug : log::Level::info);
+}
+
 std::string HttpLogPolicy::maskBody(const std::string& body) {
     if (body.empty() || body.size() > kMaxLoggedBody) {
         return {};

@@ -22,6 +22,9 @@ public:
     static bool isIgnoredUrl(const std::string& url);
     /// These URLs are recorded only when their answer differs from the last one recorded.
     static bool isRecordedOnChangeUrl(const std::string& url);
+    /// True when a record of this URL would reach the log at its level now (the record is not worth
+    /// building otherwise).
+    static bool wouldRecord(const std::string& url);
 
     /// Records one exchange and writes it to the log; returns the record (a JSON text with "reqTime",
     /// "resTime", "costTime", "reqBody" and "resBody"), or an empty text when the policy skips it.

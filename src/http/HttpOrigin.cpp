@@ -19,6 +19,9 @@ HttpOrigin::HttpOrigin(engine::http_message* message, engine::mg_connection* nc)
 }
 
 std::string HttpOrigin::normalisePath(const std::string& uri) {
+    if (uri.find("//") == std::string::npos) {
+        return uri;  // nothing to collapse: the usual case costs no expression run
+    }
     static const std::regex slashes("/+");
     return std::regex_replace(uri, slashes, "/");
 }

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "http/HttpStatus.h"
+#include "http/SmallJson.h"
 #include "http/engine/Engine.h"
 #include "log/Check.h"
 #include "log/Log.h"
@@ -84,7 +85,8 @@ bool HttpRequest::initTraceIdFromContent() {
         OKV_LOG_TAG_DEBUG("HttpServer", "recv m_content is empty, initTraceIdFromContent return false");
         return false;
     }
-    rapidjson::Document document;
+    http::SmallJson json;
+    auto& document = json.document();
     document.Parse(m_content.c_str(), m_content.size());
     if (document.HasParseError()) {
         OKV_LOG_TAG_DEBUG("HttpServer", "m_content json parse failed, initTraceIdFromContent return false");

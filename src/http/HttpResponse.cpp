@@ -1,5 +1,7 @@
 #include "http/HttpResponse.h"
 
+#include <string_view>
+
 #include "http/HttpLogPolicy.h"
 #include "http/HttpServerManager.h"
 #include "http/HttpStatus.h"
@@ -11,14 +13,22 @@ namespace talvern {
 
 namespace {
 
-/// Head, the body as one chunk (none for an empty body) and the terminating chunk.
-void writeReply(engine::mg_connection* c, const std::string& head, const std::string& body) {
+/// Head, the body as one chunk (none for an empty body) and the terminating chunk; a bodiless reply is
+/// its head alone.
+void writeReply(engine::mg_connection* c, const std::string& head, std::string_view body, bool bodiless) {
     c->send(head);
+    if (bodiless) {
+        c->endHttpReply();
+        return;
+    }
     if (!body.empty()) {
         c->sendHttpChunk(body.data(), body.size());
     }
     c->sendHttpChunk("", 0);
 }
+
+/// Replies that never carry a body: informational ones, 204 and 304.
+bool bodilessStatus(int status) { return (status >= 100 && status < 200) || status == 204 || status == 304; }
 
 }  // namespace
 
@@ -29,7 +39,8 @@ HttpResponse::HttpResponse(IRequest* request, engine::mg_connection* connection,
       m_mgr(manager ? manager->engine() : nullptr),
       m_self(this),
       m_serverManager(manager),
-      m_requestNumber(requestNumber) {
+      m_requestNumber(requestNumber),
+      m_headRequest(request != nullptr && std::string_view(request->method()) == "HEAD") {
     m_headers[http::headerName(http::HeaderName::ContentType)] = "application/json";
     m_headers[http::headerName(http::HeaderName::TransferEncoding)] = "chunked";
     m_nextHandler = [](std::shared_ptr<HttpResponse> response, bool) {
@@ -53,38 +64,52 @@ void HttpResponse::setHeader(const char* header, const char* value) {
 }
 
 std::string HttpResponse::head() const {
-    std::string text = "HTTP/1.1 " + std::to_string(m_status) + " " + http::reasonPhrase(m_status) + "\r\n";
+    std::string text;
+    text.reserve(256);
+    text.append("HTTP/1.1 ").append(std::to_string(m_status)).append(" ");
+    text.append(http::reasonPhrase(m_status)).append("\r\n");
+    // Informational and 204 replies must not announce a transfer coding; 304 announces what GET would.
+    const bool noCoding = m_status < 200 || m_status == 204;
+    const std::string& codingName = http::headerName(http::HeaderName::TransferEncoding);
     for (const auto& [name, value] : m_headers) {
-        text += name + ": " + value + "\r\n";
+        if (noCoding && name == codingName) {
+            continue;
+        }
+        text.append(name).append(": ").append(value).append("\r\n");
     }
-    text += "\r\n";
+    text.append("\r\n");
     return text;
 }
 
 void HttpResponse::send(const char* body, bool finish) {
-    const std::string text = body != nullptr ? body : "";
+    const std::string_view text = body != nullptr ? body : "";
     if (m_timed) {
-        const auto now = std::chrono::system_clock::now();
-        const auto cost = std::chrono::milliseconds(utilities::steadyMilliseconds() - m_startTick);
         const std::string url = m_request != nullptr ? m_request->url() : "unknown url";
-        const std::string requestBody = m_request != nullptr ? m_request->content() : "";
-        HttpLogPolicy::instance().record(url, m_startTime, now, cost, requestBody, text);
+        if (HttpLogPolicy::wouldRecord(url)) {
+            const auto now = std::chrono::system_clock::now();
+            const auto cost = std::chrono::milliseconds(utilities::steadyMilliseconds() - m_startTick);
+            const std::string requestBody = m_request != nullptr ? m_request->content() : "";
+            HttpLogPolicy::instance().record(url, m_startTime, now, cost, requestBody, std::string(text));
+        }
     }
     auto manager = m_serverManager.lock();
     if (!manager) {
         return;
     }
     const std::string headText = head();
+    const bool bodiless = m_headRequest || bodilessStatus(m_status);
     if (manager->isLoopThread()) {
         // A connection that closed meanwhile (or whose record was reused) no longer carries the number.
         if (m_connection != nullptr && m_mgr != nullptr && m_mgr->isOpen(m_connection) &&
             m_connection->request_number == m_requestNumber) {
-            writeReply(m_connection, headText, text);
+            writeReply(m_connection, headText, text, bodiless);
         }
     } else {
-        manager->post([headText, text, number = m_requestNumber](engine::mg_connection* c, int, void*) {
-            if ((c->flags & engine::MG_F_LISTENING) == 0 && c->request_number == number) {
-                writeReply(c, headText, text);
+        // The engine manager runs the task, so it is alive there; the connection may not be.
+        manager->runOnLoop([mgr = m_mgr, c = m_connection, headText, text = std::string(text), bodiless,
+                            number = m_requestNumber] {
+            if (c != nullptr && mgr != nullptr && mgr->isOpen(c) && c->request_number == number) {
+                writeReply(c, headText, text, bodiless);
             }
         });
     }

@@ -59,6 +59,7 @@ private:
     NextHandler m_nextHandler;
     std::weak_ptr<HttpServerManager> m_serverManager;
     std::uint32_t m_requestNumber;
+    bool m_headRequest;  // the reply is the head alone, as a GET's would begin
     std::uint64_t m_startTick = 0;
     bool m_timed = false;
     std::chrono::system_clock::time_point m_startTime;

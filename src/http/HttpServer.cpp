@@ -19,6 +19,7 @@
 #include "http/HttpServerContext.h"
 #include "http/HttpServerManager.h"
 #include "http/Refusal.h"
+#include "http/SmallJson.h"
 #include "http/engine/Engine.h"
 #include "log/Check.h"
 #include "log/Log.h"
@@ -39,7 +40,8 @@ constexpr std::int32_t kInvalidRequestMessage = 6;
 
 /// The first origin of a body's "addr" member; nullopt when the body is not JSON or has no such text.
 std::optional<std::string> addrOrigin(const char* body) {
-    rapidjson::Document document;
+    http::SmallJson json;
+    auto& document = json.document();
     document.Parse(body != nullptr ? body : "");
     if (document.HasParseError() || !document.IsObject()) {
         return std::nullopt;
@@ -48,8 +50,8 @@ std::optional<std::string> addrOrigin(const char* body) {
     if (member == document.MemberEnd() || !member->value.IsString()) {
         return std::nullopt;
     }
-    const std::string addr(member->value.GetString(), member->value.GetStringLength());
-    return addr.substr(0, addr.find("\r\n"));
+    const std::string_view addr(member->value.GetString(), member->value.GetStringLength());
+    return std::string(addr.substr(0, addr.find("\r\n")));
 }
 
 }  // namespace
@@ -129,7 +131,9 @@ void HttpServer::setPreflightGrant(PreflightGrant grant) {
 
 bool HttpServer::registerMessageHandler(MessageHandler handler) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_handlers.push_back(std::move(handler));
+    auto handlers = std::make_shared<std::vector<MessageHandler>>(*m_handlers);
+    handlers->push_back(std::move(handler));
+    m_handlers = std::move(handlers);
     return true;
 }
 
@@ -247,7 +251,7 @@ void HttpServer::dispatchRequest(engine::mg_connection* nc, void* p) {
     if (!preHandleMessage(request, response)) {
         return;
     }
-    std::list<MessageHandler> handlers;
+    std::shared_ptr<const std::vector<MessageHandler>> handlers;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         handlers = m_handlers;
@@ -256,7 +260,7 @@ void HttpServer::dispatchRequest(engine::mg_connection* nc, void* p) {
     if (m_verbose) {
         OKV_LOG_TAG_DEBUG(kTag, "[traceid:{}] {}", traceId, "evtHandler http request begin");
     }
-    for (auto& handler : handlers) {
+    for (const auto& handler : *handlers) {
         try {
             if (handler(request, response)) {
                 break;

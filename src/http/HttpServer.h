@@ -95,7 +95,9 @@ private:
     std::uint16_t m_endPort;
     std::uint16_t m_step;
     int m_certificateMode;
-    std::list<MessageHandler> m_handlers;
+    // Replaced as a whole when a handler is added, so a request takes the list without copying it.
+    std::shared_ptr<const std::vector<MessageHandler>> m_handlers =
+        std::make_shared<std::vector<MessageHandler>>();
     PreflightGrant m_preflightGrant;
     std::vector<unsigned char> m_certificate;
     std::string m_certificatePath;

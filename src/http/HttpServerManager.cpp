@@ -9,8 +9,25 @@ namespace {
 constexpr int kPollMilliseconds = 100;
 }
 
+struct HttpServerManager::WorkQueue {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<ILoopWork>> waiting;  // guarded by the mutex
+    std::vector<std::shared_ptr<ILoopWork>> running;  // loop thread: the batch being run
+
+    void runBatch() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            running.swap(waiting);
+        }
+        for (auto& item : running) {
+            item->runOnLoop();
+        }
+        running.clear();  // keeps its capacity for the next batch
+    }
+};
+
 HttpServerManager::HttpServerManager(engine::EngineLimits limits)
-    : m_mgr(std::make_shared<engine::mg_mgr>(this, limits)) {}
+    : m_mgr(std::make_shared<engine::mg_mgr>(this, limits)), m_workQueue(std::make_shared<WorkQueue>()) {}
 
 HttpServerManager::~HttpServerManager() { stop(); }
 
@@ -67,6 +84,36 @@ void HttpServerManager::post(std::function<void(engine::mg_connection*, int, voi
         return;
     }
     m_mgr->broadcast(std::move(fn));
+}
+
+void HttpServerManager::runOnLoop(std::function<void()> fn) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_started || !fn) {
+        return;
+    }
+    m_mgr->post(std::move(fn));
+}
+
+bool HttpServerManager::schedule(std::shared_ptr<ILoopWork> work) {
+    if (!work) {
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_started || m_stop->load()) {
+            return false;
+        }
+    }
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(m_workQueue->mutex);
+        wake = m_workQueue->waiting.empty();
+        m_workQueue->waiting.push_back(std::move(work));
+    }
+    if (wake) {
+        m_mgr->post([queue = m_workQueue] { queue->runBatch(); });
+    }
+    return true;
 }
 
 }  // namespace talvern

@@ -152,12 +152,13 @@ HttpSecure::~HttpSecure() = default;
 
 bool HttpSecure::isAuthorizdUrl(const std::string& url, std::error_code& error, bool reloadIfChanged) {
     try {
+        // No origin is never authorised: requests without one (native clients) cost no look at the file.
+        if (url.empty()) {
+            return false;
+        }
         std::lock_guard lock(m_state->mutex);
         if (reloadIfChanged) {
             m_state->refreshLocked();
-        }
-        if (url.empty()) {
-            return false;
         }
         return m_state->origins.count(canonicalOrigin(url)) != 0;
     } catch (const std::exception& e) {

@@ -31,8 +31,8 @@ SdpWSHandshakeGuard::SdpWSHandshakeGuard(std::shared_ptr<SdpHttpSecurePreprocess
 bool SdpWSHandshakeGuard::admit(const std::shared_ptr<HttpServerContext>& ctx,
                                 const std::shared_ptr<IRequest>& handshake) {
     auto context = std::dynamic_pointer_cast<SdpHttpServerContext>(ctx);
-    OKV_ENSURE(context != nullptr, "can't get the correct SdpHttpServerContext object");
-    if (context == nullptr || handshake == nullptr || m_marker == nullptr) {
+    OKV_ENSURE_OR_RETURN(context != nullptr, "can't get the correct SdpHttpServerContext object", false);
+    if (handshake == nullptr || m_marker == nullptr) {
         return false;
     }
     if (SdpHttpSecurePreprocessor::isTrustedUserAgent(handshake->header("User-Agent"))) {

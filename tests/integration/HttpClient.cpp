@@ -60,6 +60,10 @@ std::optional<HttpReply> HttpClient::request(const std::string& method, const st
         auto found = reply.headers.find(name);
         return found == reply.headers.end() ? std::string() : found->second;
     };
+    // Replies to HEAD, 1xx, 204 and 304 are their head alone, whatever the head announces.
+    if (method == "HEAD" || reply.status < 200 || reply.status == 204 || reply.status == 304) {
+        return reply;
+    }
     if (header("Transfer-Encoding") != "chunked") {
         const std::string length = header("Content-Length");
         const std::size_t size = length.empty() ? 0 : std::stoul(length);

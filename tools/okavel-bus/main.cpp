@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <thrift/TApplicationException.h>
+#include <thrift/TOutput.h>
 #include <thrift/protocol/TBinaryProtocol.h>
 #include <thrift/protocol/TMultiplexedProtocol.h>
 #include <thrift/transport/TBufferTransports.h>
@@ -38,6 +39,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "BusArguments.h"
 #include "platform/Paths.h"
 #include "platform/Ports.h"
 #include "rpcgen/SdpBroadcast.h"
@@ -78,21 +80,6 @@ int usage() {
     return kExitUsage;
 }
 
-bool parsePort(const std::string& text, std::uint16_t& port) {
-    unsigned value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535) {
-        return false;
-    }
-    port = static_cast<std::uint16_t>(value);
-    return true;
-}
-
-bool parseCount(const std::string& text, std::int64_t& value) {
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size() && value >= 0;
-}
-
 Target defaultTarget() {
     Target target;
     std::string socket = talvern::platform::runtimeDir() + "/" + kCorePipe + ".sock";
@@ -104,7 +91,7 @@ Target defaultTarget() {
     std::ifstream portFile(talvern::platform::executableDir() + "/var/run/plugins/oKavelCore/thrift");
     std::string text;
     portFile >> text;
-    if (!parsePort(text, target.port)) {
+    if (!talvern::tools::parsePortText(text, target.port)) {
         target.port = talvern::platform::fixedPort(kCorePort);
     }
     return target;
@@ -251,58 +238,37 @@ int watch(const std::function<Target()>& targetOf, std::int64_t from,
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    Target target;
-    bool explicitTarget = false;
-    while (!args.empty() && (args[0] == "--socket" || args[0] == "--tcp")) {
-        if (args.size() < 2) {
-            return usage();
-        }
-        if (args[0] == "--socket") {
-            target.socketPath = args[1];
-        } else if (!parsePort(args[1], target.port)) {
-            std::cerr << "okavel-bus: not a port: " << args[1] << std::endl;
-            return kExitUsage;
-        }
-        explicitTarget = true;
-        args.erase(args.begin(), args.begin() + 2);
-    }
-    if (args.empty()) {
+    talvern::tools::BusArguments args;
+    std::string error;
+    if (!talvern::tools::parseBusArguments(argc, argv, args, error)) {
+        std::cerr << "okavel-bus: " << error << std::endl;
         return usage();
     }
-    if (!explicitTarget) {
-        target = defaultTarget();
-    }
+    const bool explicitTarget = !args.socketPath.empty() || args.port.has_value();
+    Target target = explicitTarget ? Target{args.socketPath, args.port.value_or(0)} : defaultTarget();
+    // The library's own lines would repeat every failed reconnect; this tool says what happened itself.
+    apache::thrift::GlobalOutput.setOutputFunction([](const char*) {});
     struct sigaction action {};
     action.sa_handler = [](int) { g_interrupted = true; };
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
 
-    const std::string& command = args[0];
+    const std::string& command = args.command;
     try {
         if (command == "watch") {
-            std::int64_t from = 0;
-            std::int64_t reconnectSeconds = kDefaultReconnectWindow.count();
-            for (std::size_t i = 1; i < args.size(); i += 2) {
-                std::int64_t* value = args[i] == "--from"            ? &from
-                                      : args[i] == "--reconnect-for" ? &reconnectSeconds
-                                                                     : nullptr;
-                if (value == nullptr || i + 1 == args.size() || !parseCount(args[i + 1], *value)) {
-                    return usage();
-                }
-            }
             // Without a named target the core service is looked for again: its port may change.
-            return watch([&] { return explicitTarget ? target : defaultTarget(); }, from,
-                         std::chrono::seconds(reconnectSeconds));
+            return watch(
+                [&] { return explicitTarget ? target : defaultTarget(); }, args.from,
+                std::chrono::seconds(args.reconnectSeconds.value_or(kDefaultReconnectWindow.count())));
         }
         Connection connection(target);
-        if (command == "identify" && args.size() == 1) {
+        if (command == "identify") {
             return identify(connection);
         }
-        if (command == "push" && args.size() == 3) {
-            return push(connection, args[1], args[2]);
+        if (command == "push") {
+            return push(connection, args.operands[0], args.operands[1]);
         }
-        if (command == "capacities" && args.size() == 1) {
+        if (command == "capacities") {
             std::string document;
             connection.capacities().getCapacities(document);
             std::cout << document << std::endl;

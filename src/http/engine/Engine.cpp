@@ -3,6 +3,8 @@
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/post.hpp>
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -18,6 +20,7 @@ using tcp = asio::ip::tcp;
 namespace {
 
 constexpr const char* kTag = "HttpServer";
+constexpr std::size_t kTrimFloor = 256;  // smaller crowds leave too little behind to be worth a trim
 
 /// Splits "address:port" (IPv6 addresses in brackets); false when the text is not of that form.
 bool splitAddress(const std::string& text, std::string& host, std::uint16_t& port) {
@@ -53,7 +56,7 @@ mg_connection::~mg_connection() = default;
 
 void mg_connection::send(const void* data, std::size_t length) {
     if (auto session = m_session.lock(); session && !m_closed) {
-        session->write(std::string(static_cast<const char*>(data), length));
+        session->write(std::string_view(static_cast<const char*>(data), length));
     }
 }
 
@@ -62,14 +65,20 @@ void mg_connection::sendHttpChunk(const void* data, std::size_t length) {
     if (!session || m_closed) {
         return;
     }
-    char size[20];
-    auto [end, ec] = std::to_chars(size, size + sizeof(size), length, 16);
-    std::string chunk(size, end);
-    chunk += "\r\n";
-    chunk.append(static_cast<const char*>(data), length);
-    chunk += "\r\n";
-    session->write(std::move(chunk));
+    char size[24];
+    auto [end, ec] = std::to_chars(size, size + sizeof(size) - 2, length, 16);
+    *end++ = '\r';
+    *end++ = '\n';
+    session->write(std::string_view(size, static_cast<std::size_t>(end - size)));
+    session->write(std::string_view(static_cast<const char*>(data), length));
+    session->write("\r\n");
     if (length == 0) {
+        session->endOfReply();
+    }
+}
+
+void mg_connection::endHttpReply() {
+    if (auto session = m_session.lock(); session && !m_closed) {
         session->endOfReply();
     }
 }
@@ -86,6 +95,16 @@ void mg_connection::sendWebSocketFrameParts(int opcode, const std::vector<std::s
         payload.append(part);
     }
     sendWebSocketFrame(opcode, payload.data(), payload.size());
+}
+
+void mg_connection::sendWebSocketFrameShared(int opcode, std::shared_ptr<const std::string> head,
+                                             std::size_t headLength, std::string tail) {
+    if (!head) {
+        sendWebSocketFrame(opcode, tail.data(), tail.size());
+    } else if (auto session = m_session.lock(); session && !m_closed) {
+        const std::size_t length = std::min(headLength, head->size());
+        session->writeSharedFrame(opcode, std::move(head), length, std::move(tail));
+    }
 }
 
 void mg_connection::closeImmediately() {
@@ -114,6 +133,7 @@ void Session::close() {
     int zero = 0;
     m_mgr.dispatch(m_record.get(), MG_EV_CLOSE, &zero);
     m_mgr.remove(m_record.get());
+    m_mgr.afterClose();
 }
 
 void Session::dispatch(int event, void* data) {
@@ -135,7 +155,7 @@ ManagerImpl::~ManagerImpl() {
     {
         std::lock_guard<std::mutex> lock(mutex);
         ownListeners.swap(listeners);
-        for (auto& c : connections) {
+        for (auto& [key, c] : connections) {
             c->m_closed = true;
             c->m_handler = nullptr;
         }
@@ -171,19 +191,48 @@ void ManagerImpl::dispatch(mg_connection* c, int event, void* data) {
 
 void ManagerImpl::add(const std::shared_ptr<mg_connection>& c) {
     std::lock_guard<std::mutex> lock(mutex);
-    connections.push_back(c);
+    connections.emplace(c.get(), c);
+}
+
+std::size_t ManagerImpl::acceptedCount() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return connections.size() - listeners.size();
 }
 
 void ManagerImpl::remove(const mg_connection* c) {
     std::lock_guard<std::mutex> lock(mutex);
-    connections.erase(std::remove_if(connections.begin(), connections.end(),
-                                     [c](const std::shared_ptr<mg_connection>& e) { return e.get() == c; }),
-                      connections.end());
+    connections.erase(c);
+}
+
+void ManagerImpl::afterClose() {
+    const std::size_t open = acceptedCount();
+    if (peakOpen < kTrimFloor || open > peakOpen / 2) {
+        return;
+    }
+    peakOpen = open;
+    if (trimPosted) {
+        return;
+    }
+    trimPosted = true;
+    asio::post(io, [this] {
+        trimPosted = false;
+#if defined(__GLIBC__)
+        // Freed chunks of a crowd of connections stay with the allocator otherwise: the peak would stay
+        // the process's size for good.
+        ::malloc_trim(0);
+#endif
+        OKV_LOG_TAG_DEBUG(kTag, "free memory handed back, {} connections open", peakOpen);
+    });
 }
 
 std::vector<std::shared_ptr<mg_connection>> ManagerImpl::snapshot() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return connections;
+    std::vector<std::shared_ptr<mg_connection>> all;
+    all.reserve(connections.size());
+    for (const auto& [key, c] : connections) {
+        all.push_back(c);
+    }
+    return all;
 }
 
 std::shared_ptr<ListenerState> ManagerImpl::listenerOf(const mg_connection* c) const {
@@ -303,7 +352,7 @@ mg_connection* mg_mgr::bind(const std::string& address, mg_event_handler_t handl
     {
         std::lock_guard<std::mutex> lock(m_impl->mutex);
         m_impl->listeners.push_back(listener);
-        m_impl->connections.push_back(record);
+        m_impl->connections.emplace(record.get(), record);
     }
     return record.get();
 }
@@ -372,8 +421,8 @@ void mg_mgr::forEachConnection(const std::function<void(mg_connection*)>& fn) {
 
 bool mg_mgr::isOpen(const mg_connection* c) const {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
-    return std::any_of(m_impl->connections.begin(), m_impl->connections.end(),
-                       [c](const std::shared_ptr<mg_connection>& e) { return e.get() == c && !e->m_closed; });
+    const auto it = m_impl->connections.find(c);
+    return it != m_impl->connections.end() && !it->second->m_closed;
 }
 
 }  // namespace talvern::engine

@@ -93,6 +93,13 @@ struct EngineLimits {
     std::chrono::milliseconds requestTimeout{30000};  ///< a started request (or TLS handshake) must complete
     std::chrono::milliseconds idleTimeout{60000};     ///< an idle HTTP connection is closed; a silent
                                                       ///< WebSocket peer is pinged, then dropped
+    /// Open connections at most; one more is closed as soon as it is accepted. A connection costs about
+    /// 2 kB until its first bytes and about 45 kB once TLS is up, so the cap bounds memory near 700 MB.
+    std::size_t maxConnections = 16384;
+    /// Bytes queued for one WebSocket peer at most; a peer that does not read is dropped beyond it.
+    std::size_t maxWebSocketQueueBytes = 4 * 1024 * 1024;
+    /// A larger WebSocket message closes its connection (1009); page messages are small JSON texts.
+    std::size_t maxWebSocketMessageBytes = 1024 * 1024;
 };
 
 class mg_connection;
@@ -147,10 +154,16 @@ public:
     }
     /// Queues one HTTP chunk; an empty chunk terminates the reply.
     void sendHttpChunk(const void* data, std::size_t length);
+    /// Ends a reply that has no body (a reply to HEAD, 1xx, 204, 304) once what is queued is written.
+    void endHttpReply();
     /// Queues one WebSocket frame (text, binary, ping or close with its 2-byte code and reason).
     void sendWebSocketFrame(int opcode, const void* data, std::size_t length);
     /// Queues one WebSocket frame whose payload is the concatenation of the parts.
     void sendWebSocketFrameParts(int opcode, const std::vector<std::string_view>& parts);
+    /// Queues one WebSocket frame whose payload is the first `headLength` bytes of `head` (shared with
+    /// other connections, not copied) followed by `tail`.
+    void sendWebSocketFrameShared(int opcode, std::shared_ptr<const std::string> head, std::size_t headLength,
+                                  std::string tail);
     /// Marks the connection for immediate close; the close event follows after the current handler.
     void closeImmediately();
 

@@ -15,6 +15,8 @@
 #include <boost/beast/websocket/rfc6455.hpp>
 #include <boost/beast/websocket/stream.hpp>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <deque>
 #include <optional>
@@ -38,6 +40,7 @@ namespace {
 
 constexpr const char* kTag = "HttpServer";
 constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kIdleReadChunk = 4 * 1024;
 
 mg_str strOf(std::string_view text) { return mg_str{text.data(), text.size()}; }
 
@@ -99,24 +102,21 @@ public:
         // back, so live but silent pages stay while dead peers go.
         m_ws.set_option(
             websocket::stream_base::timeout{m_mgr.limits.requestTimeout, m_mgr.limits.idleTimeout, true});
+        m_ws.read_message_max(m_mgr.limits.maxWebSocketMessageBytes);
         m_ws.async_accept(m_request, [self = shared()](const beast::error_code& ec) { self->onAccept(ec); });
     }
 
-    void write(std::string) override {
+    void write(std::string_view) override {
         OKV_LOG_TAG_DEBUG(kTag, "raw bytes for WebSocket connection {} dropped", m_record->peerAddress());
     }
 
     void writeFrame(int opcode, std::string payload) override {
-        if (m_closing) {
-            return;
-        }
-        if (opcode == WEBSOCKET_OP_CLOSE) {
-            m_closing = true;
-        }
-        m_queue.emplace_back(opcode, std::move(payload));
-        if (!m_writing && m_accepted) {
-            writeNext();
-        }
+        enqueue(Frame{opcode, nullptr, 0, std::move(payload)});
+    }
+
+    void writeSharedFrame(int opcode, std::shared_ptr<const std::string> head, std::size_t headLength,
+                          std::string tail) override {
+        enqueue(Frame{opcode, std::move(head), headLength, std::move(tail)});
     }
 
 protected:
@@ -126,7 +126,38 @@ protected:
     }
 
 private:
+    /// One queued frame: its payload is the shared head (the same text for many sockets) and its own tail.
+    struct Frame {
+        int opcode;
+        std::shared_ptr<const std::string> head;
+        std::size_t headLength;
+        std::string tail;
+        std::size_t size() const { return headLength + tail.size(); }
+    };
+
     std::shared_ptr<WsSession> shared() { return std::static_pointer_cast<WsSession>(shared_from_this()); }
+
+    void enqueue(Frame frame) {
+        if (m_closing || closed()) {
+            return;
+        }
+        if (frame.opcode == WEBSOCKET_OP_CLOSE) {
+            m_closing = true;
+        } else if (m_queuedBytes + frame.size() > m_mgr.limits.maxWebSocketQueueBytes) {
+            // A peer that does not read would make the queue grow without end.
+            OKV_LOG_TAG_WARN(kTag, "{}; Reason: {} bytes are queued for {}, at most {} are kept",
+                             "websocket connection dropped", m_queuedBytes + frame.size(),
+                             m_record->peerAddress(), m_mgr.limits.maxWebSocketQueueBytes);
+            m_closing = true;
+            m_record->closeImmediately();
+            return;
+        }
+        m_queuedBytes += frame.size();
+        m_queue.push_back(std::move(frame));
+        if (!m_writing && m_accepted) {
+            writeNext();
+        }
+    }
 
     void onAccept(const beast::error_code& ec) {
         if (closed()) {
@@ -142,6 +173,10 @@ private:
         m_record->flags |= MG_F_IS_WEBSOCKET;
         fillMessage(m_message, m_request, m_raw);
         dispatch(MG_EV_WEBSOCKET_HANDSHAKE_DONE, &m_message);
+        // The handler has copied what it keeps of the upgrade request.
+        m_message = http_message{};
+        m_request = Request{};
+        std::string().swap(m_raw);
         doRead();
         if (!m_writing && !m_queue.empty()) {
             writeNext();
@@ -157,11 +192,7 @@ private:
     }
 
     void onRead(const beast::error_code& ec) {
-        if (closed()) {
-            return;
-        }
-        if (ec) {
-            close();
+        if (ended(ec)) {
             return;
         }
         const auto data = m_buffer.data();
@@ -171,6 +202,9 @@ private:
         frame.flags = static_cast<unsigned char>(m_ws.got_text() ? WEBSOCKET_OP_TEXT : WEBSOCKET_OP_BINARY);
         dispatch(MG_EV_WEBSOCKET_FRAME, &frame);
         m_buffer.consume(m_buffer.size());
+        if (m_buffer.capacity() > kIdleReadChunk) {
+            m_buffer.shrink_to_fit();  // a big message does not keep its memory on the socket
+        }
         doRead();
     }
 
@@ -179,10 +213,13 @@ private:
             return;
         }
         m_writing = true;
-        auto& [opcode, payload] = m_queue.front();
+        const Frame& frame = m_queue.front();
         auto done = [self = shared()](const beast::error_code& ec, std::size_t = 0) { self->onWrite(ec); };
-        switch (opcode) {
+        const std::string_view head =
+            frame.head ? std::string_view(frame.head->data(), frame.headLength) : std::string_view();
+        switch (frame.opcode) {
             case WEBSOCKET_OP_CLOSE: {
+                const std::string& payload = frame.tail;
                 websocket::close_reason reason;
                 if (payload.size() >= 2) {
                     reason.code = static_cast<std::uint16_t>((static_cast<unsigned char>(payload[0]) << 8) |
@@ -195,14 +232,16 @@ private:
                 break;
             }
             case WEBSOCKET_OP_PING:
-                m_ws.async_ping(websocket::ping_data(payload.substr(0, 125).c_str()), done);
+                m_ws.async_ping(websocket::ping_data(frame.tail.substr(0, 125).c_str()), done);
                 break;
             case WEBSOCKET_OP_PONG:
-                m_ws.async_pong(websocket::ping_data(payload.substr(0, 125).c_str()), done);
+                m_ws.async_pong(websocket::ping_data(frame.tail.substr(0, 125).c_str()), done);
                 break;
             default:
-                m_ws.text(opcode == WEBSOCKET_OP_TEXT);
-                m_ws.async_write(asio::buffer(payload), done);
+                m_ws.text(frame.opcode == WEBSOCKET_OP_TEXT);
+                m_ws.async_write(std::array<asio::const_buffer, 2>{asio::buffer(head.data(), head.size()),
+                                                                   asio::buffer(frame.tail)},
+                                 done);
                 break;
         }
     }
@@ -212,14 +251,15 @@ private:
         if (closed()) {
             return;
         }
-        const int bytes = static_cast<int>(m_queue.front().second.size());
-        const bool wasClose = m_queue.front().first == WEBSOCKET_OP_CLOSE;
+        const std::size_t bytes = m_queue.front().size();
+        const bool wasClose = m_queue.front().opcode == WEBSOCKET_OP_CLOSE;
+        m_queuedBytes -= std::min(m_queuedBytes, bytes);
         m_queue.pop_front();
         if (ec) {
             close();
             return;
         }
-        int sent = bytes;
+        int sent = static_cast<int>(bytes);
         dispatch(MG_EV_SEND, &sent);
         if (wasClose) {
             // The pending read ends with "closed" once the peer answers; that raises the close event.
@@ -234,7 +274,8 @@ private:
     std::string m_raw;
     http_message m_message;
     beast::flat_buffer m_buffer;
-    std::deque<std::pair<int, std::string>> m_queue;
+    std::deque<Frame> m_queue;
+    std::size_t m_queuedBytes = 0;
     bool m_accepted = false;
     bool m_writing = false;
     bool m_closing = false;
@@ -248,34 +289,45 @@ class HttpSession final : public Session {
 public:
     static constexpr bool kTls = std::is_same_v<Stream, SslStream>;
 
-    HttpSession(ManagerImpl& mgr, std::shared_ptr<mg_connection> record, Stream stream,
+    HttpSession(ManagerImpl& mgr, std::shared_ptr<mg_connection> record, tcp::socket socket,
                 std::shared_ptr<asio::ssl::context> tls)
         : Session(mgr, std::move(record)),
           m_tls(std::move(tls)),
-          m_stream(std::move(stream)),
+          m_socket(std::move(socket)),
           m_timer(mgr.io) {}
 
     void start() override {
+        m_idleSince = Clock::now();
         if constexpr (kTls) {
+            // A TLS stream carries two record buffers of 17 kB: it is made once the peer has sent its
+            // first bytes, so that connections that never start a handshake stay small.
             m_requestStart = Clock::now();
             updateTimer();
-            m_stream.async_handshake(
-                asio::ssl::stream_base::server,
-                [self = shared()](const beast::error_code& ec) { self->onHandshake(ec); });
+            m_socket.async_wait(tcp::socket::wait_read,
+                                [self = shared()](const beast::error_code& ec) { self->onFirstBytes(ec); });
         } else {
+            m_stream.emplace(std::move(m_socket));
             m_ready = true;
             doRead();
             updateTimer();
         }
     }
 
-    void write(std::string bytes) override {
+    void write(std::string_view bytes) override {
         if (closed() || m_upgrading) {
             return;
         }
-        m_out += bytes;
-        if (m_ready && !m_writing) {
-            startWrite();
+        m_out.append(bytes);
+        // Whatever a handler writes in this turn leaves in one write: after the request handler returns,
+        // or at the end of the reply, or else in the loop's next turn.
+        if (m_ready && !m_writing && !m_flushPosted && !m_inHandler) {
+            m_flushPosted = true;
+            asio::post(m_mgr.io, [self = shared()] {
+                self->m_flushPosted = false;
+                if (!self->closed() && !self->m_writing && !self->m_out.empty()) {
+                    self->startWrite();
+                }
+            });
         }
     }
 
@@ -284,8 +336,18 @@ public:
             return;
         }
         m_replyEnded = true;
-        if (!m_writing && m_out.empty()) {
-            onReplyFlushed();
+        if (m_writing || !m_ready) {
+            return;
+        }
+        if (!m_out.empty()) {
+            startWrite();
+        } else {
+            // Continue with a pipelined request outside the handler that ended the reply.
+            asio::post(m_mgr.io, [self = shared()] {
+                if (!self->closed() && self->m_replyEnded && !self->m_writing) {
+                    self->onReplyFlushed();
+                }
+            });
         }
     }
 
@@ -298,7 +360,11 @@ protected:
         ++m_timerGeneration;
         m_timer.cancel();
         beast::error_code ignored;
-        beast::get_lowest_layer(m_stream).close(ignored);
+        if (m_stream) {
+            beast::get_lowest_layer(*m_stream).close(ignored);
+        } else {
+            m_socket.close(ignored);
+        }
     }
 
 private:
@@ -306,6 +372,19 @@ private:
         return std::static_pointer_cast<HttpSession>(shared_from_this());
     }
     const EngineLimits& limits() const { return m_mgr.limits; }
+    tcp::socket& socket() { return m_stream ? beast::get_lowest_layer(*m_stream) : m_socket; }
+
+    void onFirstBytes(const beast::error_code& ec) {
+        if (ended(ec)) {
+            return;
+        }
+        if constexpr (kTls) {
+            m_stream.emplace(std::move(m_socket), *m_tls);
+            m_stream->async_handshake(
+                asio::ssl::stream_base::server,
+                [self = shared()](const beast::error_code& ec) { self->onHandshake(ec); });
+        }
+    }
 
     void onHandshake(const beast::error_code& ec) {
         if (closed()) {
@@ -319,6 +398,7 @@ private:
         }
         m_ready = true;
         m_requestStart.reset();
+        m_idleSince = Clock::now();
         if (!m_out.empty()) {
             startWrite();
         }
@@ -337,9 +417,17 @@ private:
         if (!m_draining && m_buffer.size() >= limits().maxHeaderBytes + limits().maxBodyBytes + kReadChunk) {
             return;
         }
+        // Between requests a connection holds a small buffer; a request that is still arriving reads big.
+        std::size_t chunk = kReadChunk;
+        if (m_buffer.size() == 0) {
+            if (m_buffer.capacity() > kIdleReadChunk) {
+                m_buffer.shrink_to_fit();
+            }
+            chunk = kIdleReadChunk;
+        }
         m_reading = true;
-        m_stream.async_read_some(
-            m_buffer.prepare(kReadChunk),
+        m_stream->async_read_some(
+            m_buffer.prepare(chunk),
             [self = shared()](const beast::error_code& ec, std::size_t n) { self->onRead(ec, n); });
     }
 
@@ -357,6 +445,7 @@ private:
             return;
         }
         m_buffer.commit(n);
+        m_idleSince = Clock::now();
         int received = static_cast<int>(n);
         dispatch(MG_EV_RECV, &received);
         if (m_draining) {
@@ -445,8 +534,12 @@ private:
         m_keepAlive = request.keep_alive();
         m_awaitingReply = true;
         m_replyEnded = false;
-        updateTimer();
+        m_inHandler = true;
         dispatch(MG_EV_HTTP_REQUEST, &m_message);
+        m_inHandler = false;
+        if (m_ready && !m_writing && !m_out.empty() && !closed()) {
+            startWrite();
+        }
         // The handler has copied what it keeps; the request's bytes go.
         m_message = http_message{};
         m_parser.reset();
@@ -463,19 +556,17 @@ private:
     void onReplyFlushed() {
         m_awaitingReply = false;
         m_replyEnded = false;
+        m_idleSince = Clock::now();
+        if (m_inflight.capacity() > kReadChunk) {
+            std::string().swap(m_inflight);  // a big reply does not keep its memory on the connection
+        }
         if (!m_keepAlive) {
             gracefulClose();
             return;
         }
-        // Continue with a pipelined request outside the handler that ended the reply.
-        asio::post(m_mgr.io, [self = shared()] {
-            if (self->closed()) {
-                return;
-            }
-            self->parse();
-            self->doRead();
-            self->updateTimer();
-        });
+        parse();
+        doRead();
+        updateTimer();
     }
 
     // Upgrading -------------------------------------------------------------------------------------
@@ -499,7 +590,7 @@ private:
         if (m_reading) {
             // The pending read ends with "aborted" and then the stream moves on (onRead).
             beast::error_code ignored;
-            beast::get_lowest_layer(m_stream).cancel(ignored);
+            socket().cancel(ignored);
         } else {
             upgrade();
         }
@@ -509,7 +600,7 @@ private:
         std::string raw(static_cast<const char*>(m_buffer.data().data()), m_parsed);
         Request request = m_parser->release();
         m_parser.reset();
-        auto ws = std::make_shared<WsSession<Stream>>(m_mgr, m_record, std::move(m_stream),
+        auto ws = std::make_shared<WsSession<Stream>>(m_mgr, m_record, std::move(*m_stream),
                                                       std::move(request), std::move(raw), m_tls);
         m_record->m_session = ws;
         ws->start();
@@ -522,7 +613,7 @@ private:
         m_out.clear();
         m_writing = true;
         asio::async_write(
-            m_stream, asio::buffer(m_inflight),
+            *m_stream, asio::buffer(m_inflight),
             [self = shared()](const beast::error_code& ec, std::size_t n) { self->onWrite(ec, n); });
     }
 
@@ -536,6 +627,7 @@ private:
             close();
             return;
         }
+        m_idleSince = Clock::now();
         int sent = static_cast<int>(n);
         dispatch(MG_EV_SEND, &sent);
         if (closed()) {
@@ -551,6 +643,7 @@ private:
         }
         if (m_replyEnded) {
             onReplyFlushed();
+            return;
         }
         updateTimer();
     }
@@ -562,7 +655,7 @@ private:
             m_drainDeadline = Clock::now() + limits().requestTimeout;
         }
         beast::error_code ignored;
-        beast::get_lowest_layer(m_stream).shutdown(tcp::socket::shutdown_send, ignored);
+        socket().shutdown(tcp::socket::shutdown_send, ignored);
         m_buffer.consume(m_buffer.size());
         doRead();
         updateTimer();
@@ -570,41 +663,69 @@ private:
 
     // Time limits -----------------------------------------------------------------------------------
 
+    /// When the connection is due to close as things stand; none while a handler owes a reply (long
+    /// polls may take as long as they like; a peer that goes away is still noticed by the read).
+    std::optional<Clock::time_point> deadline() const {
+        if (m_draining) {
+            return m_drainDeadline;
+        }
+        if (m_requestStart) {
+            return *m_requestStart + limits().requestTimeout;
+        }
+        if (m_awaitingReply && !m_replyEnded) {
+            return std::nullopt;
+        }
+        return m_idleSince + limits().idleTimeout;
+    }
+
+    /// The timer is moved only when the deadline comes earlier than it is set for; a later deadline is
+    /// found when it fires. So a busy kept-alive connection costs no timer update per request.
     void updateTimer() {
         if (closed() || m_upgrading) {
             return;
         }
-        Clock::time_point deadline;
-        if (m_draining) {
-            deadline = m_drainDeadline;
-        } else if (m_requestStart) {
-            deadline = *m_requestStart + limits().requestTimeout;
-        } else if (m_awaitingReply && !m_replyEnded) {
-            // The handler may answer as late as it likes (long polls); the peer may still go away.
-            ++m_timerGeneration;
-            m_timer.cancel();
+        const auto due = deadline();
+        if (!due || (m_timerArmed && m_timerExpiry <= *due)) {
             return;
-        } else {
-            deadline = Clock::now() + limits().idleTimeout;
         }
-        m_timer.expires_at(deadline);
+        armTimer(*due);
+    }
+
+    void armTimer(Clock::time_point expiry) {
+        m_timerArmed = true;
+        m_timerExpiry = expiry;
+        m_timer.expires_at(expiry);
         m_timer.async_wait([self = shared(), generation = ++m_timerGeneration](const beast::error_code& ec) {
             if (!ec && generation == self->m_timerGeneration && !self->closed()) {
-                self->onTimeout();
+                self->m_timerArmed = false;
+                self->onTimer();
             }
         });
     }
 
-    void onTimeout() {
-        OKV_LOG_TAG_DEBUG(kTag, "connection {} closed: {}", m_record->peerAddress(),
-                          m_draining ? "closing" : (m_requestStart ? "request timeout" : "idle"));
-        close();
+    void onTimer() {
+        if (m_upgrading) {
+            return;
+        }
+        const auto now = Clock::now();
+        const auto due = deadline();
+        if (due && *due <= now) {
+            OKV_LOG_TAG_DEBUG(kTag, "connection {} closed: {}", m_record->peerAddress(),
+                              m_draining ? "closing" : (m_requestStart ? "request timeout" : "idle"));
+            close();
+            return;
+        }
+        armTimer(due ? *due : now + limits().idleTimeout);
     }
 
     std::shared_ptr<asio::ssl::context> m_tls;  // outlives the stream that uses it
-    Stream m_stream;
+    tcp::socket m_socket;                       // until the stream is made
+    std::optional<Stream> m_stream;
     asio::steady_timer m_timer;
     unsigned m_timerGeneration = 0;
+    bool m_timerArmed = false;
+    Clock::time_point m_timerExpiry;
+    Clock::time_point m_idleSince;
     beast::flat_buffer m_buffer;
     std::optional<http::request_parser<http::string_body>> m_parser;
     std::size_t m_parsed = 0;  // bytes of m_buffer already given to the parser
@@ -616,6 +737,8 @@ private:
     bool m_ready = false;  // TLS handshake done (always true for plain sockets)
     bool m_reading = false;
     bool m_writing = false;
+    bool m_flushPosted = false;
+    bool m_inHandler = false;      // the request handler runs: its writes wait until it returns
     bool m_awaitingReply = false;  // a request was delivered and its reply has not been written
     bool m_replyEnded = false;     // the terminating chunk of the reply is queued
     bool m_keepAlive = true;
@@ -638,6 +761,17 @@ void ManagerImpl::onAccepted(const std::shared_ptr<ListenerState>& listener, tcp
     if (ec) {
         return;  // the peer is already gone
     }
+    if (acceptedCount() >= limits.maxConnections) {
+        if (!reportedAtCap) {
+            OKV_LOG_TAG_WARN(kTag, "{}; Reason: {} connections are open, the most the server keeps",
+                             "new connections are refused", limits.maxConnections);
+            reportedAtCap = true;
+        }
+        socket.close(ec);
+        return;
+    }
+    reportedAtCap = false;
+    peakOpen = std::max(peakOpen, acceptedCount() + 1);
     socket.set_option(tcp::no_delay(true), ec);
     auto record = std::shared_ptr<mg_connection>(new mg_connection());
     record->m_mgr = owner;
@@ -651,8 +785,7 @@ void ManagerImpl::onAccepted(const std::shared_ptr<ListenerState>& listener, tcp
     std::shared_ptr<Session> session;
     if (tls) {
         record->flags |= MG_F_SSL;
-        session =
-            std::make_shared<HttpSession<SslStream>>(*this, record, SslStream(std::move(socket), *tls), tls);
+        session = std::make_shared<HttpSession<SslStream>>(*this, record, std::move(socket), tls);
     } else {
         session = std::make_shared<HttpSession<tcp::socket>>(*this, record, std::move(socket), nullptr);
     }

@@ -109,7 +109,8 @@ std::shared_ptr<asio::ssl::context> newServerContext() {
                      asio::ssl::context::no_sslv3 | asio::ssl::context::single_dh_use);
     SSL_CTX* native = ctx->native_handle();
     SSL_CTX_set_min_proto_version(native, TLS1_2_VERSION);
-    SSL_CTX_set_mode(native, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // Idle connections give their record buffers back (they are taken again for the next record).
+    SSL_CTX_set_mode(native, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_RELEASE_BUFFERS);
     if (!useDhParameters(native, tls::builtinDhParameters())) {
         OKV_LOG_TAG_WARN(kTag, "{}; Reason: {}", "the built-in DH group was refused",
                          "DH is chosen automatically");

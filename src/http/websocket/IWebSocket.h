@@ -36,6 +36,10 @@ public:
     virtual void sendBinaryNow(const std::string& data) = 0;
     /// Sends a binary message (audited as sendText).
     virtual void sendBinary(const std::string& data) = 0;
+    /// Sends a notification, audited as sendText: `object` is a compact JSON object text without "seq"
+    /// and "version" members, shared with other sockets and never changed; a socket of the numbered
+    /// protocol adds its own numbering without copying it.
+    virtual void sendNotification(std::shared_ptr<const std::string> object) { sendText(*object); }
     /// Sends a close frame; the connection ends once the peer answers.
     virtual void close(const CloseFrame& frame) = 0;
     /// Registers a listener; returns its id.

@@ -35,14 +35,22 @@ WebSocket::~WebSocket() {
 
 std::string WebSocket::auditTime() {
     const auto now = std::chrono::system_clock::now();
+    const auto sinceEpoch =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+    // One event to many sockets writes many lines within the same millisecond: the text is made once.
+    thread_local long long cachedMillis = -1;
+    thread_local std::string cachedText;
+    if (sinceEpoch == cachedMillis) {
+        return cachedText;
+    }
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm local{};
     localtime_r(&seconds, &local);
     char text[32];
     std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
-    return fmt::format("{}.{:03}", text, millis);
+    cachedText = fmt::format("{}.{:03}", text, sinceEpoch % 1000);
+    cachedMillis = sinceEpoch;
+    return cachedText;
 }
 
 void WebSocket::audit(const std::string& line) const {
@@ -93,28 +101,89 @@ void WebSocket::close(const CloseFrame& frame) {
     write(engine::WEBSOCKET_OP_CLOSE, payload);
 }
 
+void WebSocket::sendNotification(std::shared_ptr<const std::string> object) {
+    if (!object) {
+        return;
+    }
+    audit(fmt::format("{{\"time\": \"{}\", \"id\": {}, \"to\": \"{}\", \"type\": \"send\", \"content\": {}}}",
+                      auditTime(), m_id, peer(), *object));
+    auto manager = m_manager.lock();
+    if (!manager) {
+        return;
+    }
+    if (manager->isLoopThread()) {
+        if (auto* c = liveConnection(*manager)) {
+            sendNotificationImmediately(c, object);
+        }
+        return;
+    }
+    handOver(PendingFrame{engine::WEBSOCKET_OP_TEXT, std::move(object), {}});
+}
+
+engine::mg_connection* WebSocket::liveConnection(HttpServerManager& manager) {
+    // A connection that closed meanwhile (or whose record was reused) no longer carries the number.
+    engine::mg_connection* c = connection();
+    return c != nullptr && manager.engine()->isOpen(c) && c->request_number == m_id ? c : nullptr;
+}
+
 void WebSocket::write(int opcode, const std::string& data) {
     auto manager = m_manager.lock();
     if (!manager) {
         return;
     }
     if (manager->isLoopThread()) {
-        // A connection that closed meanwhile (or whose record was reused) no longer carries the number.
-        engine::mg_connection* c = connection();
-        if (c != nullptr && manager->engine()->isOpen(c) && c->request_number == m_id) {
+        if (auto* c = liveConnection(*manager)) {
             sendFrameImmediately(c, opcode, data);
         }
         return;
     }
-    std::weak_ptr<WebSocket> weak = weak_from_this();
-    manager->post([weak, opcode, data, number = m_id](engine::mg_connection* c, int, void*) {
-        if ((c->flags & engine::MG_F_LISTENING) != 0 || c->request_number != number) {
-            return;
+    handOver(PendingFrame{opcode, nullptr, data});
+}
+
+void WebSocket::handOver(PendingFrame frame) {
+    auto manager = m_manager.lock();
+    if (!manager) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        m_pending.push_back(std::move(frame));
+        if (m_scheduled) {
+            return;  // the loop writes it with the others of this batch
         }
-        if (auto self = weak.lock()) {
-            self->sendFrameImmediately(c, opcode, data);
+        m_scheduled = true;
+    }
+    if (!manager->schedule(shared_from_this())) {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        m_pending.clear();  // no loop will write them: the server has stopped
+        m_scheduled = false;
+    }
+}
+
+void WebSocket::runOnLoop() {
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        m_writing.swap(m_pending);
+        m_scheduled = false;
+    }
+    auto manager = m_manager.lock();
+    engine::mg_connection* c = manager ? liveConnection(*manager) : nullptr;
+    for (auto& frame : m_writing) {
+        if (c == nullptr) {
+            break;
         }
-    });
+        if (frame.notification) {
+            sendNotificationImmediately(c, frame.notification);
+        } else {
+            sendFrameImmediately(c, frame.opcode, frame.data);
+        }
+    }
+    m_writing.clear();
+}
+
+void WebSocket::sendNotificationImmediately(engine::mg_connection* connection,
+                                            const std::shared_ptr<const std::string>& object) {
+    sendFrameImmediately(connection, engine::WEBSOCKET_OP_TEXT, *object);
 }
 
 void WebSocket::sendFrameImmediately(engine::mg_connection* connection, int opcode, const std::string& data) {

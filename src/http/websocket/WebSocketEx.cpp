@@ -92,13 +92,8 @@ void WebSocketEx::sendFrameImmediately(engine::mg_connection* connection, int op
             "");
         document.EraseMember("seq");  // keeps the order of the other members
     }
-    std::int32_t seq = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_seqMutex);
-        seq = m_sendSeq++;
-    }
     auto& allocator = document.GetAllocator();
-    document.AddMember("seq", seq, allocator);
+    document.AddMember("seq", nextSendSeq(), allocator);
     if (document.HasMember("version")) {
         document.EraseMember("version");
     }
@@ -107,6 +102,25 @@ void WebSocketEx::sendFrameImmediately(engine::mg_connection* connection, int op
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
     document.Accept(writer);
     WebSocket::sendFrameImmediately(connection, opcode, std::string(buffer.GetString(), buffer.GetSize()));
+}
+
+std::int32_t WebSocketEx::nextSendSeq() {
+    std::lock_guard<std::mutex> lock(m_seqMutex);
+    return m_sendSeq++;
+}
+
+void WebSocketEx::sendNotificationImmediately(engine::mg_connection* connection,
+                                              const std::shared_ptr<const std::string>& object) {
+    if (connection == nullptr || !object) {
+        return;
+    }
+    // Anything but a non-empty object goes the way of every other text.
+    if (object->size() < 3 || object->front() != '{' || object->back() != '}') {
+        sendFrameImmediately(connection, engine::WEBSOCKET_OP_TEXT, *object);
+        return;
+    }
+    connection->sendWebSocketFrameShared(engine::WEBSOCKET_OP_TEXT, object, object->size() - 1,
+                                         fmt::format(",\"seq\":{},\"version\":1}}", nextSendSeq()));
 }
 
 }  // namespace talvern

@@ -19,8 +19,13 @@ public:
     void onMessage(const std::string& data) override;
     void sendFrameImmediately(engine::mg_connection* connection, int opcode,
                               const std::string& data) override;
+    /// The object is not parsed again: its closing brace gives way to this socket's "seq" and "version".
+    void sendNotificationImmediately(engine::mg_connection* connection,
+                                     const std::shared_ptr<const std::string>& object) override;
 
 private:
+    std::int32_t nextSendSeq();
+
     std::mutex m_seqMutex;  // guards both counters
     std::int32_t m_sendSeq = 0;
     std::int32_t m_expectedSeq = 0;

@@ -47,13 +47,18 @@ void echo(mg_connection* c, int event, void* data, EventLog& log) {
     }
 }
 
+/// The client gets its "/echo" answered.
+void expectAnswer(Client& client) {
+    client.write(get("/echo"));
+    auto reply = client.read();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+}
+
 /// A fresh client still gets its "/echo" answered.
 void expectServes(std::uint16_t port) {
     Client good(port);
-    good.write(get("/echo"));
-    auto reply = good.read();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->status, 200);
+    expectAnswer(good);
 }
 
 class EngineTest : public ::testing::Test {
@@ -222,6 +227,51 @@ TEST_F(EngineTest, SlowAndIdleClientsAreClosedOthersAreServed) {
 
     EXPECT_TRUE(slow.closedByServer());
     EXPECT_TRUE(idle.closedByServer());
+    expectServes(port);
+}
+
+TEST_F(EngineTest, ConnectionsBeyondTheCapAreClosedAtOnce) {
+    const auto port = start({.maxConnections = 2});
+    std::optional<Client> first(port);
+    Client second(port);
+    expectAnswer(*first);
+    expectAnswer(second);
+    Client third(port);
+    EXPECT_TRUE(third.closedByServer());
+    first.reset();  // room again (the refused one was never a connection of the server)
+    ASSERT_TRUE(log.waitForCloses(1));
+    expectServes(port);
+}
+
+TEST_F(EngineTest, WebSocketPeersAreBoundedInWhatTheyQueueAndSend) {
+    const std::string block(16 * 1024, 'q');
+    const auto port = start({.maxWebSocketQueueBytes = 256 * 1024, .maxWebSocketMessageBytes = 1000},
+                            [&](mg_connection* c, int ev, void* data) {
+                                echo(c, ev, data, log);
+                                if (ev == MG_EV_WEBSOCKET_FRAME) {
+                                    // 8 MiB for a peer that reads nothing: far beyond its queue and the
+                                    // socket buffers.
+                                    for (int i = 0; i < 512; ++i) {
+                                        c->sendWebSocketFrame(WEBSOCKET_OP_TEXT, block.data(), block.size());
+                                    }
+                                }
+                            });
+    Client deaf(port);
+    deaf.write(upgrade("/ws"));
+    const auto deafHead = deaf.read();
+    ASSERT_TRUE(deafHead && deafHead->status == 101);
+    deaf.writeFrame(WEBSOCKET_OP_TEXT, "flood me");
+    ASSERT_TRUE(log.waitForCloses(1));  // dropped, not queued without end
+
+    Client talkative(port);
+    talkative.write(upgrade("/ws"));
+    const auto talkativeHead = talkative.read();
+    ASSERT_TRUE(talkativeHead && talkativeHead->status == 101);
+    talkative.writeFrame(WEBSOCKET_OP_TEXT, std::string(1001, 'm'));
+    auto close = talkative.readFrame();
+    ASSERT_TRUE(close);
+    EXPECT_EQ(close->first, WEBSOCKET_OP_CLOSE);
+    EXPECT_EQ(close->second.substr(0, 2), std::string("\x03\xf1", 2));  // 1009: message too big
     expectServes(port);
 }
 

@@ -116,8 +116,9 @@ public:
         socket().close(ignored);
     }
 
-    /// Reads one reply (chunked or Content-Length); nullopt when the server closed first.
-    std::optional<Reply> read() {
+    /// Reads one reply (chunked or Content-Length; the head alone when `headOnly`, as for HEAD);
+    /// nullopt when the server closed first.
+    std::optional<Reply> read(bool headOnly = false) {
         Reply reply;
         const auto headEnd = until("\r\n\r\n");
         if (!headEnd) {
@@ -126,6 +127,9 @@ public:
         reply.head = m_pending.substr(0, *headEnd);
         m_pending.erase(0, *headEnd + 4);
         reply.status = std::stoi(reply.head.substr(9, 3));
+        if (headOnly) {
+            return reply;
+        }
         if (reply.head.find("Transfer-Encoding: chunked") != std::string::npos) {
             while (true) {
                 const auto lineEnd = until("\r\n");

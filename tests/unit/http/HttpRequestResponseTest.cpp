@@ -304,6 +304,35 @@ TEST(HttpResponseTest, EmptyBodyEndsTheReplyCleanly) {
     EXPECT_EQ(second->status, 200);
 }
 
+TEST(HttpResponseTest, RepliesToHeadAnd204And304AreTheHeadAlone) {
+    struct Case {
+        const char* method;
+        int status;
+        bool announcesCoding;  // headers as for GET, except that a 204 announces no transfer coding
+    };
+    for (const Case& c : {Case{"HEAD", 200, true}, Case{"HEAD", 404, true}, Case{"GET", 204, false},
+                          Case{"GET", 304, true}}) {
+        SCOPED_TRACE(std::string(c.method) + " " + std::to_string(c.status));
+        PairServer server([&](HttpRequest* request, HttpResponse* response) {
+            if (std::string_view(request->url()) == "/a") {
+                response->setStatus(c.status);
+            }
+            response->send(R"({"a":1})", true);
+        });
+        Client client(server.port);
+        client.write(std::string(c.method) + " /a HTTP/1.1\r\nHost: h\r\n\r\n" + get("/b"));
+        auto first = client.read(true);
+        ASSERT_TRUE(first);
+        EXPECT_EQ(first->status, c.status);
+        EXPECT_EQ(first->head.find("Transfer-Encoding: chunked") != std::string::npos, c.announcesCoding);
+        // The next reply follows the head at once: a stray body would be read as its status line.
+        auto second = client.read();
+        ASSERT_TRUE(second);
+        EXPECT_EQ(second->status, 200);
+        EXPECT_EQ(second->body, R"({"a":1})");
+    }
+}
+
 TEST(HttpResponseTest, AReplyForAClosedConnectionIsDropped) {
     std::mutex mutex;
     std::condition_variable cv;

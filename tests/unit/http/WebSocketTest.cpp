@@ -187,6 +187,33 @@ TEST_F(WebSocketServerTest, EveryJsonTextFrameIsNumberedFromZero) {
     EXPECT_EQ(frames[5].second, R"({"c":3,"seq":2,"version":1})");
 }
 
+TEST_F(WebSocketServerTest, SharedNotificationsTakeEachSocketsOwnNumbering) {
+    start();
+    auto first = connect();
+    auto second = connect();
+    ASSERT_TRUE(eventually([&] { return seen.socket(1) != nullptr; }));
+    const auto shared = std::make_shared<const std::string>(R"({"n":1})");
+    seen.socket(0)->sendText(R"({"a":1})");
+    for (int i = 0; i < 2; ++i) {
+        seen.socket(i)->sendNotification(shared);
+    }
+    seen.socket(0)->sendNotification(std::make_shared<const std::string>("[1]"));  // not an object
+    seen.socket(0)->sendText(R"({"b":2})");
+    std::vector<std::string> texts;
+    for (int i = 0; i < 4; ++i) {
+        auto frame = nextFrame(*first);
+        ASSERT_TRUE(frame);
+        texts.push_back(frame->second);
+    }
+    EXPECT_EQ(texts,
+              (std::vector<std::string>{R"({"a":1,"seq":0,"version":1})", R"({"n":1,"seq":1,"version":1})",
+                                        "[1]", R"({"b":2,"seq":2,"version":1})"}));
+    auto other = nextFrame(*second);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->second, R"({"n":1,"seq":0,"version":1})");
+    EXPECT_EQ(*shared, R"({"n":1})");  // shared, never changed
+}
+
 TEST_F(WebSocketServerTest, ARefusingChainClosesWith1008AndRegistersNothing) {
     class Refuse : public WebSocketPreprocessor {
     public:
