@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all deps configure build run test test-asan test-tsan fuzz bench bench-http bench-web format clean mutate
+.PHONY: all deps configure build run test test-asan test-tsan fuzz bench bench-http bench-web package format clean mutate
 
 all: build
 
@@ -62,11 +62,22 @@ bench-web bench-http:
 	cmake --build build-release -j $(JOBS) --target $(WEB_BENCH_TARGETS)
 	bash bench/web/web-bench.sh build-release $(if $(filter bench-http,$@),detect,)
 
+# The Debian package okavel-agent_<version>_<arch>.deb in build-package/ (Release, prefix /usr, agent in
+# /usr/lib/okavel), checked with lintian. Release signing material: CMAKE_FLAGS="-DOKAVEL_SIGNING_CERT=...
+# -DOKAVEL_SIGNING_KEY=... -DOKAVEL_TRUST_ANCHOR_BUNDLE=..." (docs/code-signing.md).
+package:
+	@bash scripts/install-deps.sh --package
+	cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+		-DOKAVEL_PACKAGE=ON -DOKAVEL_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build build-package -j $(JOBS)
+	cd build-package && cpack -G DEB
+	lintian --fail-on error build-package/okavel-agent_*.deb
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-release
+	rm -rf build build-asan build-tsan build-fuzz build-release build-package
 
 # Applies each fault of scripts/mutations.txt in turn and reports which ones the suite misses (long: run it niced).
 mutate: build

@@ -29,6 +29,20 @@ if(_san)
     add_link_options(${_san})
 endif()
 
+# The fuzz build: every library carries libFuzzer's coverage and the address and undefined-behaviour
+# checks, so that a fault found deep in the agent stops the run with its stack.
+if(OKAVEL_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    set(_ignorelist ${CMAKE_CURRENT_LIST_DIR}/fuzz-ignorelist.txt)
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+                        -fno-omit-frame-pointer -fsanitize-ignorelist=${_ignorelist})
+    add_link_options(-fsanitize=address,undefined)
+    if(CCACHE_PROGRAM)
+        # The compiler cache would hand back objects built under an earlier list.
+        set(CMAKE_C_COMPILER_LAUNCHER ${CMAKE_COMMAND} -E env CCACHE_EXTRAFILES=${_ignorelist} ${CCACHE_PROGRAM})
+        set(CMAKE_CXX_COMPILER_LAUNCHER ${CMAKE_C_COMPILER_LAUNCHER})
+    endif()
+endif()
+
 # Helper: a static library of one subsystem folder with our settings.
 function(okavel_library name)
     cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})

@@ -67,6 +67,8 @@ function(okavel_sign_target target)
         set(_chain --chain ${OKAVEL_SIGNING_CHAIN})
     endif()
     add_dependencies(${target} okavel-sign okavel_dev_keys)
+    # An install that rewrote the run path would break the signature: the built file is installed as is.
+    set_target_properties(${target} PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
     # New signing material relinks the target, so that it is signed again with that material.
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${OKAVEL_SIGNING_CERT} ${OKAVEL_SIGNING_KEY})
     add_custom_command(TARGET ${target} POST_BUILD

@@ -8,11 +8,17 @@ packages=(
     libspdlog-dev libfmt-dev libssl-dev libsystemd-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     openssl clang-14 procps
+    chromium chromium-driver  # the browser test of the portal page
 )
 
 # "--bench" also brings the tools and peers of the web benchmark (wrk; nginx, Redis and Node as peers).
 if [ "${1:-}" = "--bench" ]; then
     packages+=(wrk nginx-light redis-server nodejs)
+fi
+
+# "--package" also brings what the Debian package is built and checked with.
+if [ "${1:-}" = "--package" ]; then
+    packages+=(dpkg-dev lintian)
 fi
 
 missing=()

@@ -9,6 +9,7 @@
 
 #include "context/RunTimeContext.h"
 #include "controller/EventForwardingRule.h"
+#include "controller/WebFront.h"
 #include "eventbus/SdpBroadcastClient.h"
 #include "eventbus/SdpBroadcastImpl.h"
 #include "eventbus/SdpBroadcastService.h"
@@ -20,7 +21,6 @@
 #include "http/HttpServerGroup.h"
 #include "http/HttpServerManager.h"
 #include "http/tls/Certificate.h"
-#include "http/websocket/IWebSocket.h"
 #include "http/websocket/WebSocketManager.h"
 #include "http/websocket/WebSocketServer.h"
 #include "http/websocket/WebSocketServerGroup.h"
@@ -44,11 +44,7 @@
 #include "talvern/IRequest.h"
 #include "talvern/IResponse.h"
 #include "web/ServicePortLookup.h"
-#include "web/v1/MessageHandlers.h"
-#include "websecurity/SdpHttpAntiPhishing.h"
-#include "websecurity/SdpHttpSecurePreprocessor.h"
 #include "websecurity/SdpHttpServerContext.h"
-#include "websecurity/SdpWSSecure.h"
 
 namespace talvern::sdp {
 namespace {
@@ -101,7 +97,6 @@ constexpr const char* kAgentHostName = "local.okavel.talvern.com";
 constexpr const char* kAgentProcessName = "oKavelAgent";
 constexpr const char* kHttpMutex = "Global\\Http_{24C87D85-A6F4-4919-B795-BDDA1A45F9A2}";
 constexpr const char* kPluginExtension = ".so";
-constexpr const char* kEventsPath = "/v1/service/events";
 
 // A moved port set is worth a line: it explains every port in the log that is not the usual one.
 void logPortOffset() {
@@ -390,34 +385,15 @@ void SdpAgentController::initHttpRouter() {
     std::lock_guard lock(m_routeMutex);
     auto eventCenter = std::make_shared<WebSocketEventCenter>(utilities::Timer::instance());
     setEventCenter(eventCenter);
-    m_router.addRoute(
-        "/v1/detect", HttpRouter::Post,
-        [](IRequest* req, IResponse* resp) { v1::Detect::handleMessage(req, resp); }, v1::kDetectSchema);
     std::weak_ptr<SdpAgentController> weak = weak_from_this();
-    m_router.addRoute(
-        "/v1/getServicePort", HttpRouter::Post,
+    webfront::addAgentRoutes(
+        m_router, eventCenter,
         [weak](IRequest* req, IResponse* resp) {
             if (auto controller = weak.lock()) {
                 controller->getServicePort(req, resp);
             }
         },
-        v1::kGetServicePortSchema);
-    std::weak_ptr<WebSocketEventCenter> weakCenter = eventCenter;
-    m_router.addRoute(
-        kEventsPath, HttpRouter::Post,
-        [weakCenter](IRequest* req, IResponse* resp) {
-            if (auto center = weakCenter.lock()) {
-                center->handleLongPoll(req, resp);
-            }
-        },
-        v1::kServiceEventsSchema);
-    // Whatever no route took is offered to the modules; a path no module declared is not supported.
-    std::shared_ptr<PluginsManager> plugins = m_pluginsManager;
-    m_router.addRoute(".*", HttpRouter::LastResort, [plugins](IRequest* req, IResponse* resp) {
-        if (!plugins->moduleDidRecivedHttpMessage(req, resp)) {
-            v1::unsupportedUrl(req, resp);
-        }
-    });
+        m_pluginsManager);
 }
 
 void SdpAgentController::registerHttpMessageHandler() {
@@ -425,54 +401,18 @@ void SdpAgentController::registerHttpMessageHandler() {
 }
 
 void SdpAgentController::installSecurityChain() {
-    // For every URL: mark the request, then refuse it unless it is marked or its path is whitelisted.
-    HttpService::addPreprocessor(std::make_shared<SdpHttpSecurePreprocessor>());
-    HttpService::addFilter(std::make_shared<SdpHttpAntiPhishing>());
-    // WebSockets carry the marks of their handshake; messages of unmarked sockets are logged.
-    m_serverGroup->setPreprocessorChain(
-        WebSocketPreprocessor::chain({std::make_shared<SdpWSSecurePreProcessor>()}), m_httpContext);
-    m_serverGroup->setFilterChain(WebSocketFilter::chain({std::make_shared<SdpWSSecureFilter>()}));
+    webfront::installSecurityChain(*this, *m_serverGroup, m_httpContext);
 }
 
 // A web client subscribes to events over its socket: it sends a WsEventsReq whose "path" is the events
-// route ("/v1/service/events"). Each new socket gets a message listener that hands such requests to the
-// event center, which answers with the ready notification (and a replay) and then pushes every event.
-// Other messages on the socket are left to the socket's other listeners.
+// route ("/v1/service/events"); the event center answers with the ready notification (and a replay) and
+// then pushes every event.
 void SdpAgentController::registerWebSocketCallback() {
-    std::weak_ptr<WebSocketEventCenter> weakCenter =
-        std::dynamic_pointer_cast<WebSocketEventCenter>(m_eventCenter);
-    m_serverGroup->addListener(
-        IWebSocketServer::NewConnection, [weakCenter](std::shared_ptr<IWebSocket> socket) {
-            socket->addListener(IWebSocket::Event::Message,
-                                [weakCenter](const std::shared_ptr<IWebSocket>& from, const std::string& data,
-                                             const std::string& path) {
-                                    if (path != kEventsPath) {
-                                        return;
-                                    }
-                                    auto center = weakCenter.lock();
-                                    if (!center) {
-                                        return;
-                                    }
-                                    portal::ws_events_req::WsEventsReq request;
-                                    if (!portal::from_json(data, request)) {
-                                        OKV_LOG_WARN("{}; Reason: {}", "websocket event subscription ignored",
-                                                     "the message is not JSON");
-                                        return;
-                                    }
-                                    center->addWebSocket(from, request);
-                                });
-        });
+    webfront::subscribeSocketsToEvents(*m_serverGroup,
+                                       std::dynamic_pointer_cast<WebSocketEventCenter>(m_eventCenter));
 }
 
-void SdpAgentController::addRefererWhitelist() {
-    // Paths every web page may call without trust marks.
-    m_httpContext->addRefererWhitelist(std::vector<std::string>{"/v1/detect", "/v1/getServicePort"},
-                                       "trustAgent");
-    m_httpContext->addRefererWhitelist(std::vector<std::string>{"/v1/base/printLog"}, "trustBase");
-    m_httpContext->addRefererWhitelist(std::vector<std::string>{"/v1/update/version", "/v1/update/skip",
-                                                                "/v1/update/status", "/v1/update/start"},
-                                       "trustUpdate");
-}
+void SdpAgentController::addRefererWhitelist() { webfront::addRefererWhitelist(*m_httpContext); }
 
 bool SdpAgentController::registerServerManager() {
     m_serverGroup->registerServerManager(m_serverManager);
@@ -720,8 +660,10 @@ std::uint16_t SdpAgentController::getRpcStartingPort() {
 
 // ---- plug-in admission --------------------------------------------------------------------------
 
-bool SdpAgentController::initPluginsFeature() {
-    std::ifstream file(kPluginsFeatureFile, std::ios::binary);
+bool SdpAgentController::initPluginsFeature() { return initPluginsFeature(kPluginsFeatureFile); }
+
+bool SdpAgentController::initPluginsFeature(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
     if (!file) {
         OKV_LOG_WARN("{}; Reason: Open file(%s) failed", "initPluginsFeature return false");
         return false;
@@ -729,8 +671,7 @@ bool SdpAgentController::initPluginsFeature() {
     const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     common::plugins_feature::PluginsFeature feature;
     if (!JsonSignChk::jsonSignCheck(content) || !portal::from_json(content, feature)) {
-        OKV_LOG_WARN("{}; Reason: The json file({}) may be falsify", "initPluginsFeature return false",
-                     kPluginsFeatureFile);
+        OKV_LOG_WARN("{}; Reason: The json file({}) may be falsify", "initPluginsFeature return false", path);
         return false;
     }
     m_pluginsFeature = std::move(feature.plugins);

@@ -83,6 +83,8 @@ public:
     bool isAbandoned(const std::string& path);
     /// Reads the plug-in feature list next to the executable. False when it cannot be used.
     bool initPluginsFeature();
+    /// Reads the plug-in feature list from another file (hosts with their own layout, tests).
+    bool initPluginsFeature(const std::string& path);
 
     /// The RPC pipe name of this host, from how the plug-in directory ends.
     std::string getPipename();

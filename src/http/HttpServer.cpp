@@ -124,6 +124,11 @@ void HttpServer::setCertificateFiles(std::string certificatePath, std::string ke
     m_keyPath = std::move(keyPath);
 }
 
+void HttpServer::setPreflightGrant(PreflightGrant grant) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_preflightGrant = std::move(grant);
+}
+
 bool HttpServer::registerMessageHandler(MessageHandler handler) {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto handlers = std::make_shared<std::vector<MessageHandler>>(*m_handlers);
@@ -289,13 +294,24 @@ bool HttpServer::preHandleMessage(IRequest* request, IResponse* response) {
         response->setHeader("Access-Control-Allow-Origin", getReferer().c_str());
     }
 
-    const char* privateNetwork = request->header("Access-Control-Request-Private-Network");
-    if (std::string_view(request->method()) == "OPTIONS" && privateNetwork != nullptr &&
-        std::string_view(privateNetwork) == "true") {
-        response->setHeader("Access-Control-Allow-Private-Network", "true");
-        response->setStatus(200);
-        response->send("", true);
-        return false;
+    if (std::string_view(request->method()) == "OPTIONS") {
+        const char* privateNetwork = request->header("Access-Control-Request-Private-Network");
+        const bool askedPrivateNetwork =
+            privateNetwork != nullptr && std::string_view(privateNetwork) == "true";
+        PreflightGrant grant;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            grant = m_preflightGrant;
+        }
+        const bool granted = grant && grant(*request, *response);
+        if (askedPrivateNetwork || granted) {
+            if (askedPrivateNetwork) {
+                response->setHeader("Access-Control-Allow-Private-Network", "true");
+            }
+            response->setStatus(200);
+            response->send("", true);
+            return false;
+        }
     }
 
     if (m_verbose) {

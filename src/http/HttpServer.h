@@ -26,6 +26,8 @@ class IResponse;
 class HttpServer : public std::enable_shared_from_this<HttpServer> {
 public:
     using MessageHandler = std::function<bool(IRequest*, IResponse*)>;
+    /// Sets a cross-origin grant's headers on a preflight's answer; true when it granted.
+    using PreflightGrant = std::function<bool(IRequest&, IResponse&)>;
 
     /// Ports from `firstPort` while below `endPort`, `step` apart (0: `firstPort` only). A non-empty
     /// certificate (PEM with key; mode 2: followed by its chain) makes the listener TLS.
@@ -50,7 +52,10 @@ public:
     bool registerServerManager(const std::shared_ptr<HttpServerManager>& pManager, std::string& error);
     /// Appends a handler; handlers are tried in order until one returns true.
     bool registerMessageHandler(MessageHandler handler);
-    /// Cross-origin header, private-network preflight and request logging; false when answered.
+    /// Who grants cross-origin preflights (none: only the private-network answer).
+    void setPreflightGrant(PreflightGrant grant);
+    /// Cross-origin header, preflights (private network, granted origins) and request logging; false
+    /// when answered.
     bool preHandleMessage(IRequest* request, IResponse* response);
     /// The 403 refusal.
     bool commonHandleMessage(IRequest* req, IResponse* resp);
@@ -93,12 +98,13 @@ private:
     // Replaced as a whole when a handler is added, so a request takes the list without copying it.
     std::shared_ptr<const std::vector<MessageHandler>> m_handlers =
         std::make_shared<std::vector<MessageHandler>>();
+    PreflightGrant m_preflightGrant;
     std::vector<unsigned char> m_certificate;
     std::string m_certificatePath;
     std::string m_keyPath;
     engine::mg_connection* m_listener = nullptr;
     std::string m_referer;
-    std::mutex m_mutex;  // guards the Referer, the handler list and the manager handle
+    std::mutex m_mutex;  // guards the Referer, the handler list, the preflight grant and the manager handle
     bool m_verbose = true;
     std::chrono::milliseconds m_bindPassPause{300};
     std::function<void(std::uint16_t)> m_bindObserver;

@@ -5,8 +5,13 @@
 
 namespace talvern::platform {
 
+/// True when path still names the open file fd. A lock file is removed by its last holder while it holds
+/// it: whoever locked the removed file after that holds nothing and must open the name again.
+bool fileStillNamed(int fd, const std::string& path);
+
 /// A machine-wide named lock held for the life of the object: an exclusive advisory lock on
-/// "<runtime directory>/<name>.lock". A "Global\" prefix of the name is dropped.
+/// "<runtime directory>/<name>.lock", whose file goes with the lock. A "Global\" prefix of the name is
+/// dropped.
 class NamedLock {
 public:
     NamedLock() = default;
@@ -26,6 +31,7 @@ public:
 
 private:
     int m_fd = -1;
+    std::string m_path;
 };
 
 }  // namespace talvern::platform

@@ -27,8 +27,9 @@ bool applicationDataDir(std::string& dir, std::error_code& ec);
 std::string dumpBaseDir();
 
 /// The shared data directory (debug.json, localConfig.json, lock files, the debug mark).
-/// $OKAVEL_SHARED_DATA_DIR when set; empty (relative to the working directory) when the executable is
-/// installed under the build's install prefix; otherwise "oKavelAgent" beside the executable's directory.
+/// $OKAVEL_SHARED_DATA_DIR when set; when the executable is installed under the build's install prefix,
+/// empty (relative to the working directory), or the package's state directory (/var/lib/okavel) for a
+/// packaged build; otherwise "oKavelAgent" beside the executable's directory.
 /// A non-empty result ends with '/'.
 bool sharedDataDir(std::string& dir, std::error_code& ec);
 

@@ -1,5 +1,7 @@
 #include "plugins/ModuleBroker.h"
 
+#include <dlfcn.h>
+
 #include <boost/dll/shared_library.hpp>
 
 #include <iostream>
@@ -42,10 +44,14 @@ std::shared_ptr<IModule> loadModuleLibrary(const std::string& path, std::error_c
         return nullptr;
     }
     boost::system::error_code loadEc;
+    ::dlerror();  // the loader's message must be this load's
     loader->library.load(path, boost::dll::load_mode::default_mode, loadEc);
     if (loadEc) {
-        std::cerr << path << "  error: " << loadEc.message() << std::endl;
-        ec = std::error_code(loadEc.value(), std::system_category());
+        // The library wrapper only says "bad file descriptor"; the loader knows what is wrong.
+        const char* reason = ::dlerror();
+        ec = reason != nullptr ? details::makeLoaderError(reason)
+                               : std::error_code(loadEc.value(), std::system_category());
+        std::cerr << path << "  error: " << ec.message() << std::endl;
         return nullptr;
     }
     if (!loader->library.has("CreateInstance")) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <system_error>
 
 namespace talvern::details {
@@ -27,7 +28,18 @@ public:
     std::string message(int code) const override;
 };
 
+/// The system library loader's own words ("…: invalid ELF header"): it gives a text, not a number, so
+/// each distinct text becomes one value of this category.
+class library_loader_category : public std::error_category {
+public:
+    const char* name() const noexcept override { return "library loader"; }
+    std::string message(int code) const override;
+};
+
 const std::error_category& moduleCategory();
+const std::error_category& libraryLoaderCategory();
+/// The code whose message is `loaderMessage`.
+std::error_code makeLoaderError(const std::string& loaderMessage);
 const std::error_category& moduleLoadErrorCategory();
 
 std::error_code make_error_code(module_errc code);

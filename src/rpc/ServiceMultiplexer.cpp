@@ -4,6 +4,9 @@
 #include <thrift/processor/TMultiplexedProcessor.h>
 #include <thrift/protocol/TProtocol.h>
 
+#include <cstring>
+#include <type_traits>
+
 #include "log/Log.h"
 
 namespace talvern::rpc {
@@ -46,9 +49,12 @@ bool ServiceMultiplexer::process(std::shared_ptr<TProtocol> in, std::shared_ptr<
     TMessageType type;
     int32_t seqid = 0;
     in->readMessageBegin(name, type, seqid);
-    if (type != apache::thrift::protocol::T_CALL && type != apache::thrift::protocol::T_ONEWAY) {
-        OKV_LOG_TAG_WARN("thriftLogger", "received invalid message type {} from client",
-                         static_cast<int>(type));
+    // The protocol stores the type byte as the client sent it, which the enumeration cannot always hold:
+    // it is compared as a number.
+    std::underlying_type_t<TMessageType> sent = 0;
+    std::memcpy(&sent, &type, sizeof(sent));
+    if (sent != apache::thrift::protocol::T_CALL && sent != apache::thrift::protocol::T_ONEWAY) {
+        OKV_LOG_TAG_WARN("thriftLogger", "received invalid message type {} from client", sent);
         return false;
     }
     const auto colon = name.find(':');

@@ -35,11 +35,20 @@ std::vector<std::string> runningProcessDirectories(const std::string& processNam
     return directories;
 }
 
+bool isServiceNameSafe(const std::string& serviceName) {
+    constexpr std::size_t kMaxServiceNameLength = 64;
+    return serviceName.size() <= kMaxServiceNameLength &&
+           serviceName.find_first_of(std::string("/\\\0", 3)) == std::string::npos &&
+           serviceName.find("..") == std::string::npos;
+}
+
 std::uint16_t lookupServicePort(
     const std::string& processName, const std::string& serviceName, std::error_code& ec,
     const std::function<std::vector<std::string>(const std::string&)>& directoriesOf) {
     ec.clear();
-    for (const std::string& dir : directoriesOf(processName)) {
+    const auto directories =
+        isServiceNameSafe(serviceName) ? directoriesOf(processName) : std::vector<std::string>{};
+    for (const std::string& dir : directories) {
         const std::string path = dir + "/var/run" + "/" + serviceName;
         std::string content;
         std::error_code readEc;

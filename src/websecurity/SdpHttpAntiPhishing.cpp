@@ -26,6 +26,16 @@ std::string headerText(const IRequest& request, const char* name) {
     return value != nullptr ? value : "";
 }
 
+// The header the client sent (or the one made for the request); a trace id taken from the body's
+// "sdpTraceId" has no header, and the line must still carry it.
+std::string traceIdText(const IRequest& request) {
+    const char* text = request.header("x-sdp-traceid");
+    if (text == nullptr) {
+        text = request.traceId();
+    }
+    return text != nullptr ? text : "";
+}
+
 }  // namespace
 
 std::string toDebugString(std::shared_ptr<IRequest> req) {
@@ -34,7 +44,7 @@ std::string toDebugString(std::shared_ptr<IRequest> req) {
     OKV_ENSURE_OR_RETURN(origin != nullptr, "Request for non-http requests", {});
     return "IRequest(url = " + std::string(origin->hostPort()) +
            ", referer = " + headerText(*req, "Referer") + ", useragent = " + headerText(*req, "User-Agent") +
-           ", traceid = " + headerText(*req, "x-sdp-traceid") + ")";
+           ", traceid = " + traceIdText(*req) + ")";
 }
 
 void SdpHttpAntiPhishing::doFilter(std::shared_ptr<HttpServerContext> ctx, std::shared_ptr<IRequest> request,

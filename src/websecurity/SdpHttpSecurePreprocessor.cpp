@@ -53,8 +53,11 @@ bool SdpHttpSecurePreprocessor::isRefererValid(std::shared_ptr<SdpHttpServerCont
     OKV_ENSURE_OR_RETURN(context != nullptr, "can't get the correct SdpHttpServerContext object", false);
     OKV_ENSURE_OR_RETURN(request != nullptr, "the request cann't be empty", false);
     const char* header = request->header("Referer");
-    const std::string referer = header != nullptr ? header : "";
+    return isUrlAuthorised(context, header != nullptr ? header : "");
+}
 
+bool SdpHttpSecurePreprocessor::isUrlAuthorised(const std::shared_ptr<SdpHttpServerContext>& context,
+                                                const std::string& referer) {
     // A Referer that is no URL of a known scheme has no origin, and the empty origin is never authorised.
     std::string origin;
     try {

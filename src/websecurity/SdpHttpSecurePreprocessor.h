@@ -34,6 +34,9 @@ public:
     /// True when the origin of the request's Referer (or Origin) is authorised, or when the check itself
     /// failed (logged); false without either header.
     bool isRefererValid(std::shared_ptr<SdpHttpServerContext> ctx, std::shared_ptr<IRequest> req);
+    /// True when the origin of `url` (a Referer or an Origin header) is authorised, or when the check
+    /// itself failed (logged); false for an empty text or one that is no URL.
+    bool isUrlAuthorised(const std::shared_ptr<SdpHttpServerContext>& ctx, const std::string& url);
 
     /// "…oKavelTray…", exactly "oKavelCSSDK" or exactly "cpp-httplib/0.9". Null is not trusted.
     static bool isTrustedUserAgent(const char* userAgent);

@@ -11,6 +11,7 @@
 
 #include "eventbus/SdpBroadcastImpl.h"
 #include "eventbus/SdpBroadcastService.h"
+#include "harness/FuzzSandbox.h"
 #include "rpc/SdpCapacitiesService.h"
 #include "rpc/ServiceMultiplexer.h"
 #include "rpc/ThriftServerRunner.h"
@@ -19,6 +20,7 @@ namespace {
 
 std::shared_ptr<talvern::rpc::ServiceMultiplexer> services() {
     static const auto multiplexer = [] {
+        talvern::fuzz::FuzzSandbox::instance();
         auto bus = std::make_shared<talvern::rpc::thrift::SdpBroadcastImpl>();
         // A stopped bus answers pulls at once, whatever time-out the input asks for.
         bus->start();

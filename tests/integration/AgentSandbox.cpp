@@ -63,14 +63,20 @@ bool AgentProcess::waitForOutput(const std::string& text, std::chrono::milliseco
     return AgentSandbox::waitForFileText(m_out, text, limit);
 }
 
-AgentSandbox::AgentSandbox() : m_portOffset(freePortOffset()) {
+AgentSandbox::AgentSandbox() : AgentSandbox(fs::path()) {}
+
+AgentSandbox::AgentSandbox(const fs::path& installedAgentDir) : m_portOffset(freePortOffset()) {
     fs::create_directories(binDir());
     fs::create_directories(sharedDir());
     fs::create_directories(runtimeDir());
     std::error_code ec;
-    fs::create_hard_link(OKAVEL_AGENT_PATH, agentPath(), ec);
-    if (ec) {
-        fs::copy_file(OKAVEL_AGENT_PATH, agentPath(), fs::copy_options::overwrite_existing);
+    if (installedAgentDir.empty()) {
+        fs::create_hard_link(OKAVEL_AGENT_PATH, agentPath(), ec);
+        if (ec) {
+            fs::copy_file(OKAVEL_AGENT_PATH, agentPath(), fs::copy_options::overwrite_existing);
+        }
+    } else {
+        fs::copy(installedAgentDir, binDir(), fs::copy_options::recursive | fs::copy_options::skip_symlinks);
     }
     std::ofstream(root() / "hosts") << "127.0.0.1 localhost\n";
 }
@@ -78,13 +84,20 @@ AgentSandbox::AgentSandbox() : m_portOffset(freePortOffset()) {
 void AgentSandbox::enableDebugLog() const { std::ofstream(sharedDir() / "debug") << ""; }
 
 std::unique_ptr<AgentProcess> AgentSandbox::start(const std::vector<std::string>& args) const {
+    return startProgram(agentPath(), args);
+}
+
+std::unique_ptr<AgentProcess> AgentSandbox::startProgram(const fs::path& program,
+                                                         const std::vector<std::string>& args) const {
     // The test's own environment with the sandbox's directories and the extra variables in place.
     std::map<std::string, std::string> own = m_extraEnv;
     own.insert({{"XDG_DATA_HOME", dataHome().string()},
                 {"OKAVEL_SHARED_DATA_DIR", sharedDir().string()},
                 {"OKAVEL_RUNTIME_DIR", runtimeDir().string()},
                 {"OKAVEL_HOSTS_FILE", (root() / "hosts").string()},
-                {"OKAVEL_PORT_OFFSET", std::to_string(m_portOffset)}});
+                {"OKAVEL_PORT_OFFSET", std::to_string(m_portOffset)},
+                // --install and --terminate act on the sandbox's units, never on the machine's service.
+                {"OKAVEL_SYSTEMD_UNIT_DIR", (root() / "units").string()}});
     std::vector<std::string> envText;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
@@ -95,7 +108,7 @@ std::unique_ptr<AgentProcess> AgentSandbox::start(const std::vector<std::string>
     for (const auto& [name, value] : own) {
         envText.push_back(name + "=" + value);
     }
-    std::vector<std::string> words{"./oKavelAgent"};
+    std::vector<std::string> words{program == agentPath() ? "./oKavelAgent" : program.string()};
     words.insert(words.end(), args.begin(), args.end());
     Args envp(envText);
     Args argv(words);
@@ -109,6 +122,8 @@ std::unique_ptr<AgentProcess> AgentSandbox::start(const std::vector<std::string>
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&actions, binDir().c_str());
+    // Nothing else is inherited: a test run's lock descriptor must not outlive the run in an agent.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     // The test runner may block signals; the agent starts with a clean mask.
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
@@ -117,7 +132,7 @@ std::unique_ptr<AgentProcess> AgentSandbox::start(const std::vector<std::string>
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
-    if (posix_spawn(&pid, agentPath().c_str(), &actions, &attr, argv.argv(), envp.argv()) != 0) {
+    if (posix_spawn(&pid, program.c_str(), &actions, &attr, argv.argv(), envp.argv()) != 0) {
         pid = -1;
     }
     posix_spawn_file_actions_destroy(&actions);

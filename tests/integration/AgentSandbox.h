@@ -56,7 +56,11 @@ private:
 
 class AgentSandbox {
 public:
+    /// The build's agent.
     AgentSandbox();
+    /// A copy of an installed agent's directory (executables, plug-ins); its links to the machine's state
+    /// and log directories are left out, so the sandbox's agents write only inside it.
+    explicit AgentSandbox(const std::filesystem::path& installedAgentDir);
 
     const std::filesystem::path& root() const { return m_dir.path(); }
     std::filesystem::path binDir() const { return m_dir.path() / "bin"; }
@@ -81,6 +85,9 @@ public:
                   std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
     /// Starts the agent with args in the background.
     std::unique_ptr<AgentProcess> start(const std::vector<std::string>& args) const;
+    /// Starts another program (a tool) the same way: in the executable's directory, sandbox environment.
+    std::unique_ptr<AgentProcess> startProgram(const std::filesystem::path& program,
+                                               const std::vector<std::string>& args) const;
 
     /// The text of a file in the sandbox (empty when missing).
     static std::string readFile(const std::filesystem::path& file);

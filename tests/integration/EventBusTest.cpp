@@ -2,6 +2,7 @@
 
 #include <thrift/TApplicationException.h>
 
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -152,10 +153,12 @@ TEST_F(EventBus, OnlyTheSignedToolIsServedAndTheAgentServesOnAfterARefusal) {
     EXPECT_EQ(runTool(tool, overTcp + " identify"), 0);
     EXPECT_EQ(runTool(unsignedTool, overSocket + " identify"), 3);
     EXPECT_EQ(runTool(unsignedTool, overTcp + " identify"), 3);
+    EXPECT_EQ(runTool(unsignedTool, overSocket + " watch"), 3);
     EXPECT_EQ(runTool(tool, overTcp + " push 'mirnEvent|after' '{\"event\":\"x\"}'"), 0);
 
     std::string log = AgentSandbox::readFile(box.logDir() / "oKavelAgent_plugins_oKavelCore_e.log");
-    EXPECT_EQ(countOf(log, "RPC will reject the service ; Reason: The process is not a talvern process"), 1u);
+    // Over the socket: the identify and the watch.
+    EXPECT_EQ(countOf(log, "RPC will reject the service ; Reason: The process is not a talvern process"), 2u);
     EXPECT_EQ(countOf(log, "RPC will reject the service; Reason: The process is not a talvern process"), 1u);
 }
 
@@ -181,4 +184,51 @@ TEST_F(EventBus, ClientModeHostOfTheSameBuildJoinsTheCoreBus) {
     EXPECT_EQ(countOf(coreLog, "RPC will reject the service"), 0u);
     EXPECT_EQ(box.run({"--plugin", "plugins/oKavelTunnel", "--plugin-stop-sync"}).exitCode, 0);
     EXPECT_EQ(tunnel->wait(), 0);
+}
+
+TEST_F(EventBus, WatchFollowsTheBusAcrossARestartAndEndsWhenTheAgentStaysAway) {
+    const std::vector<std::string> host{"--plugin", "plugins/oKavelCore", "-e"};
+    auto watch = [&](const char* reconnectSeconds) {
+        return box.startProgram(OKAVEL_BUS_TOOL,
+                                {"--socket", socketPath(), "watch", "--reconnect-for", reconnectSeconds});
+    };
+    auto pushed = [&](const std::string& topic) {
+        return RpcConnection::unixSocket(socketPath())
+            .bus()
+            ->push(talvern::test::makeEvent("watch", 1, topic));
+    };
+    auto stopAgent = [&] {
+        std::vector<std::string> stop = host;
+        stop.push_back("--plugin-stop-sync");
+        EXPECT_EQ(box.run(stop).exitCode, 0);
+        EXPECT_EQ(agent->wait(), 0);
+    };
+    auto follower = watch("60");
+    ASSERT_TRUE(pushed("mirnEvent|beforeRestart"));
+    ASSERT_TRUE(talvern::test::eventually([&] {
+        return contains(follower->out(), "mirnEvent|beforeRestart");
+    })) << follower->err();
+
+    stopAgent();
+    startAgent(host, kCorePortFile);
+    ASSERT_TRUE(talvern::test::eventually([&] { return std::filesystem::exists(socketPath()); }));
+    ASSERT_TRUE(pushed("mirnEvent|afterRestart"));
+    ASSERT_TRUE(talvern::test::eventually([&] {
+        return contains(follower->out(), "mirnEvent|afterRestart");
+    })) << follower->err();
+    EXPECT_EQ(countOf(follower->out(), "mirnEvent|beforeRestart"), 1u);
+    // The new agent's own announcement came before the watch was back: it is not missed either.
+    EXPECT_EQ(countOf(follower->out(), "statusEvent|ready"), 2u) << follower->out();
+    EXPECT_TRUE(contains(follower->err(), "okavel-bus: the agent went away")) << follower->err();
+    EXPECT_TRUE(contains(follower->err(), "okavel-bus: reconnected to " + socketPath())) << follower->err();
+
+    // An agent that does not come back within the window ends the watch as an unreachable agent does.
+    auto quitter = watch("1");
+    ASSERT_TRUE(
+        talvern::test::eventually([&] { return contains(quitter->out(), "mirnEvent|afterRestart"); }));
+    stopAgent();
+    EXPECT_EQ(quitter->wait(), 2) << quitter->err();
+    EXPECT_TRUE(contains(quitter->err(), "did not come back")) << quitter->err();
+    follower->signal(SIGINT);
+    EXPECT_EQ(follower->wait(), 0);
 }

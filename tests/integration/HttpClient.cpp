@@ -89,13 +89,13 @@ std::optional<HttpReply> HttpClient::request(const std::string& method, const st
     return reply;
 }
 
-bool HttpClient::upgrade(const std::string& path, std::map<std::string, std::string> headers) {
+std::optional<HttpReply> HttpClient::upgradeReply(const std::string& path,
+                                                  std::map<std::string, std::string> headers) {
     headers.insert({{"Upgrade", "websocket"},
                     {"Connection", "Upgrade"},
                     {"Sec-WebSocket-Key", "dGhlIHNhbXBsZSBub25jZQ=="},
                     {"Sec-WebSocket-Version", "13"}});
-    auto reply = request("GET", path, "", headers);
-    return reply && reply->status == 101;
+    return request("GET", path, "", headers);
 }
 
 bool HttpClient::sendFrame(int opcode, const std::string& payload) {

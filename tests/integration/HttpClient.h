@@ -47,7 +47,13 @@ public:
     }
 
     /// Asks for a WebSocket on the connection; true when the server answered 101.
-    bool upgrade(const std::string& path, std::map<std::string, std::string> headers = {});
+    bool upgrade(const std::string& path, std::map<std::string, std::string> headers = {}) {
+        auto reply = upgradeReply(path, std::move(headers));
+        return reply && reply->status == 101;
+    }
+    /// Asks for a WebSocket on the connection; the server's answer (empty when none came).
+    std::optional<HttpReply> upgradeReply(const std::string& path,
+                                          std::map<std::string, std::string> headers);
     /// Sends one masked WebSocket text frame.
     bool sendText(const std::string& text) { return sendFrame(1, text); }
     /// The next WebSocket frame that is not a ping (pings are answered); nothing when the stream ended.

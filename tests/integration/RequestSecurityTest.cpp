@@ -43,9 +43,15 @@ TEST_F(RequestSecurity, ForeignPageWithoutTrustedAgentIsRefusedOnBothServers) {
     }
     // No header at all is no better; the module never sees either request.
     EXPECT_EQ(helloStatus({}), 403);
+    // The refusal names the trace id the page gave in its body.
+    auto traced = HttpClient::once(port(), "POST", "/v1/hello", R"({"sdpTraceId":"0badcafe"})",
+                                   {{"Origin", "https://evil.example"}});
+    ASSERT_TRUE(traced);
+    EXPECT_EQ(traced->status, 403);
     EXPECT_TRUE(talvern::test::eventually([&] {
         return logText().find("referer = https://evil.example, useragent = Mozilla/5.0 (X11), traceid = ") !=
-               std::string::npos;
+                   std::string::npos &&
+               logText().find("useragent = , traceid = 0badcafe)) has been forbidden") != std::string::npos;
     })) << logText();
     EXPECT_NE(
         logText().find("has been forbidden; Reason: Requests are neither trusted nor in the white list"),
@@ -93,3 +99,79 @@ TEST_F(RequestSecurity, WhitelistedPathsNeedNoMark) {
 }
 
 }  // namespace
+
+TEST_F(RequestSecurity, ForeignPagesGetNoWebSocketWhileTrustedClientsDo) {
+    writeShared("var/conf/authorizedUrls.json", R"(["https://portal.example.com"])");
+    startAgent();
+    struct Case {
+        Headers headers;
+        int status;
+    } cases[] = {
+        {{{"Origin", "https://evil.example"}, {"User-Agent", "Mozilla/5.0 (X11)"}}, 403},
+        {{{"Origin", "null"}}, 403},
+        {{{"Origin", "https://portal.example.com"}}, 101},
+        {{{"Origin", "https://evil.example"}, {"User-Agent", "oKavelTray/1.0"}}, 101},
+        {{}, 101},  // a local program names no page
+    };
+    for (const auto& c : cases) {
+        HttpClient client(port());
+        auto reply = client.upgradeReply("/", c.headers);
+        ASSERT_TRUE(reply) << c.status;
+        EXPECT_EQ(reply->status, c.status) << reply->statusLine;
+        if (c.status == 403) {
+            EXPECT_EQ(reply->body, kRefusal);
+            // Refused before the upgrade, and the connection ends with the answer.
+            EXPECT_FALSE(client.request("POST", "/v1/detect", "{}")) << "the connection stayed open";
+        }
+    }
+    EXPECT_TRUE(talvern::test::eventually([&] {
+        return logText().find(
+                   "the websocket handshake(IRequest(url = 127.0.0.1:" + std::to_string(port()) +
+                   ", referer = https://evil.example, useragent = Mozilla/5.0 (X11), traceid = ") !=
+               std::string::npos;
+    })) << logText();
+}
+
+TEST_F(RequestSecurity, PreflightsAreGrantedToAuthorisedOriginsOnly) {
+    writeShared("var/conf/authorizedUrls.json", R"(["https://portal.example.com"])");
+    startAgent();
+    const Headers asked{{"Access-Control-Request-Method", "POST"},
+                        {"Access-Control-Request-Headers", "content-type,x-sdp-traceid"}};
+    struct Case {
+        const char* origin;
+        bool privateNetwork;
+        int status;
+        bool granted;
+    } cases[] = {
+        {"https://portal.example.com", false, 200, true},
+        {"https://portal.example.com", true, 200, true},
+        {"https://evil.example", false, 403, false},
+        {"https://evil.example", true, 200, false},  // the private-network answer alone grants nothing
+    };
+    for (const auto& c : cases) {
+        Headers headers = asked;
+        headers["Origin"] = c.origin;
+        if (c.privateNetwork) {
+            headers["Access-Control-Request-Private-Network"] = "true";
+        }
+        auto reply = HttpClient::once(port(), "OPTIONS", "/v1/hello", "", headers);
+        ASSERT_TRUE(reply) << c.origin;
+        EXPECT_EQ(reply->status, c.status) << c.origin << " " << c.privateNetwork;
+        EXPECT_EQ(reply->headers.count("Access-Control-Allow-Private-Network"), c.privateNetwork ? 1u : 0u);
+        EXPECT_EQ(reply->headers["Access-Control-Allow-Origin"] == c.origin, c.granted) << c.origin;
+        if (c.granted) {
+            EXPECT_EQ(reply->headers["Access-Control-Allow-Methods"], "POST");
+            EXPECT_EQ(reply->headers["Access-Control-Allow-Headers"], "content-type, x-sdp-traceid");
+            EXPECT_EQ(reply->headers["Access-Control-Max-Age"], "600");
+        } else {
+            EXPECT_EQ(reply->headers.count("Access-Control-Allow-Methods"), 0u);
+        }
+    }
+    // What the grant allows: JSON from the portal page's origin.
+    auto json =
+        HttpClient::once(port(), "POST", "/v1/hello", R"({"addr":"https://portal.example.com"})",
+                         {{"Origin", "https://portal.example.com"}, {"Content-Type", "application/json"}});
+    ASSERT_TRUE(json);
+    EXPECT_EQ(json->status, 200);
+    EXPECT_EQ(json->headers["Access-Control-Allow-Origin"], "https://portal.example.com");
+}

@@ -18,9 +18,8 @@ namespace {
 
 class ServiceHost : public ::testing::Test {
 protected:
-    void SetUp() override { box.setEnv("OKAVEL_SYSTEMD_UNIT_DIR", unitDir.string()); }
     AgentSandbox box;
-    std::filesystem::path unitDir = box.root() / "units";
+    std::filesystem::path unitDir = box.root() / "units";  // the sandbox's unit directory
 };
 
 }  // namespace

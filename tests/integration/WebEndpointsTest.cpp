@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -130,6 +132,34 @@ TEST_F(WebEndpoints, ServicePortOfTheHttpServerAndOfAMissingService) {
                                     R"({"data":{"serviceName":"nothing"}})");
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->body, R"({"code":0,"message":"successfully","data":{"addr":"127.0.0.1","port":0}})");
+}
+
+TEST_F(WebEndpoints, ServiceNamesThatCouldLeaveThePortDirectoryAreUnknownServices) {
+    // Files a name could reach: beside the executable, and a port file with a 64-character name.
+    const std::string longest(64, 's');
+    for (const auto& [file, text] : std::map<std::string, std::string>{
+             {"secret", "4242"}, {"var/run/" + longest, "4343"}, {"var/run/frontdoor", "4444"}}) {
+        std::filesystem::create_directories((box.binDir() / file).parent_path());
+        std::ofstream(box.binDir() / file) << text;
+    }
+    startAgent();
+    struct Case {
+        std::string name;  // as JSON text
+        int port;
+    } cases[] = {
+        {"frontdoor", 4444},      {longest, 4343},
+        {longest + "s", 0},       {"../../secret", 0},
+        {R"(..\\..\\secret)", 0}, {"sub/../../../secret", 0},
+        {"frontdoor\\u0000x", 0}, {"..", 0},
+    };
+    for (const auto& c : cases) {
+        auto reply = HttpClient::once(port(), "POST", "/v1/getServicePort",
+                                      R"({"data":{"serviceName":")" + c.name + R"("}})");
+        ASSERT_TRUE(reply) << c.name;
+        EXPECT_EQ(reply->body, R"({"code":0,"message":"successfully","data":{"addr":"127.0.0.1","port":)" +
+                                   std::to_string(c.port) + "}}")
+            << c.name;
+    }
 }
 
 TEST_F(WebEndpoints, BusyFirstPortMovesTheFirstServerElevenUp) {

@@ -60,11 +60,6 @@ public:
         return m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_waitsBegun >= count; });
     }
 
-    std::size_t waitsBegun() const {
-        std::lock_guard lock(m_mutex);
-        return m_waitsBegun;
-    }
-
 private:
     struct Waiter {
         std::condition_variable* wake;

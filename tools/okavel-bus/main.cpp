@@ -2,17 +2,22 @@
 //
 //   okavel-bus [--socket PATH | --tcp PORT] identify
 //   okavel-bus [--socket PATH | --tcp PORT] push TOPIC CONTENT
-//   okavel-bus [--socket PATH | --tcp PORT] watch [--from ID]
+//   okavel-bus [--socket PATH | --tcp PORT] watch [--from ID] [--reconnect-for SECONDS]
 //   okavel-bus [--socket PATH | --tcp PORT] capacities
 //
 // Without --socket or --tcp it reaches the core service's bus: its local socket in the runtime directory,
 // else the TCP port of its port file beside this tool (56630 when there is none; like the agent's own
 // fixed ports, moved by $OKAVEL_PORT_OFFSET).
+//
+// Exit codes: 0 done (or interrupted), 1 the agent answered with an error, 2 the agent cannot be reached
+// (or went away during a watch and did not come back in time), 3 the agent refused this program (it
+// closed the connection without an answer: the program is not signed by the maker), 64 usage.
 
 #include <signal.h>
 #include <unistd.h>
 
 #include <thrift/TApplicationException.h>
+#include <thrift/TOutput.h>
 #include <thrift/protocol/TBinaryProtocol.h>
 #include <thrift/protocol/TMultiplexedProtocol.h>
 #include <thrift/transport/TBufferTransports.h>
@@ -21,15 +26,20 @@
 
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "BusArguments.h"
 #include "platform/Paths.h"
 #include "platform/Ports.h"
 #include "rpcgen/SdpBroadcast.h"
@@ -51,6 +61,8 @@ constexpr std::uint16_t kCorePort = 56630;
 constexpr int kExitUsage = 64;
 constexpr int kExitUnreachable = 2;
 constexpr int kExitRefused = 3;
+constexpr std::chrono::milliseconds kReconnectPause{200};
+constexpr std::chrono::seconds kDefaultReconnectWindow{60};
 
 std::atomic<bool> g_interrupted{false};
 
@@ -63,20 +75,9 @@ struct Target {
 };
 
 int usage() {
-    std::cerr
-        << "usage: okavel-bus [--socket PATH | --tcp PORT] identify | push TOPIC CONTENT | watch [--from ID]"
-           " | capacities\n";
+    std::cerr << "usage: okavel-bus [--socket PATH | --tcp PORT] identify | push TOPIC CONTENT"
+                 " | watch [--from ID] [--reconnect-for SECONDS] | capacities\n";
     return kExitUsage;
-}
-
-bool parsePort(const std::string& text, std::uint16_t& port) {
-    unsigned value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535) {
-        return false;
-    }
-    port = static_cast<std::uint16_t>(value);
-    return true;
 }
 
 Target defaultTarget() {
@@ -90,7 +91,7 @@ Target defaultTarget() {
     std::ifstream portFile(talvern::platform::executableDir() + "/var/run/plugins/oKavelCore/thrift");
     std::string text;
     portFile >> text;
-    if (!parsePort(text, target.port)) {
+    if (!talvern::tools::parsePortText(text, target.port)) {
         target.port = talvern::platform::fixedPort(kCorePort);
     }
     return target;
@@ -160,17 +161,76 @@ int push(Connection& connection, const std::string& topic, const std::string& co
     return 0;
 }
 
-int watch(Connection& connection, std::int64_t from) {
+bool sleepUnlessInterrupted(std::chrono::milliseconds pause) {
+    const auto until = std::chrono::steady_clock::now() + pause;
+    while (!g_interrupted && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return !g_interrupted;
+}
+
+// Follows the bus for as long as it is not interrupted. A connection that ends after it was served means
+// the agent went away (a restart): the watch reconnects within `reconnectFor` and goes on after the last
+// event it printed; a new bus (another channel) is followed from its first event, so nothing pushed
+// since its start is missed. A connection closed before any answer means this program is refused.
+int watch(const std::function<Target()>& targetOf, std::int64_t from,
+          std::chrono::milliseconds reconnectFor) {
     BroadcastIdentify cursor;
-    connection.bus().identify(cursor);
-    cursor.eventID = from;
+    bool following = false;
+    std::optional<std::chrono::steady_clock::time_point> giveUpAt;
+    bool lastAttemptRefused = false;
     while (!g_interrupted) {
-        BroadcastPullEvent pulled;
-        connection.bus().pull(pulled, cursor, 1000);
-        for (const auto& event : pulled.data) {
-            std::cout << eventJson(event) << std::endl;
+        const Target target = targetOf();
+        bool answered = false;
+        try {
+            Connection connection(target);
+            if (!following) {
+                connection.bus().identify(cursor);
+                cursor.eventID = from;
+                following = true;
+            } else {
+                std::cerr << "okavel-bus: reconnected to " << target.describe() << std::endl;
+            }
+            while (!g_interrupted) {
+                BroadcastPullEvent pulled;
+                connection.bus().pull(pulled, cursor, 1000);
+                answered = true;
+                giveUpAt.reset();
+                const bool newBus = pulled.identify.channelID != cursor.channelID;
+                for (const auto& event : pulled.data) {
+                    std::cout << eventJson(event) << std::endl;
+                }
+                cursor = pulled.identify;
+                if (newBus) {
+                    cursor.eventID = 0;
+                }
+            }
+            return 0;
+        } catch (const TTransportException& e) {
+            if (g_interrupted) {
+                return 0;
+            }
+            if (!following) {
+                throw;  // never served: unreachable or refused, told apart by the caller
+            }
+            lastAttemptRefused = e.getType() != TTransportException::NOT_OPEN && !answered;
+            if (!giveUpAt) {
+                std::cerr << "okavel-bus: the agent went away (" << e.what() << "); reconnecting for up to "
+                          << reconnectFor.count() / 1000 << " s" << std::endl;
+                giveUpAt = std::chrono::steady_clock::now() + reconnectFor;
+            }
         }
-        cursor = pulled.identify;
+        if (std::chrono::steady_clock::now() >= *giveUpAt) {
+            if (lastAttemptRefused) {
+                std::cerr << "okavel-bus: the agent came back but closed the connection without an answer "
+                             "(a tool the agent does not trust is refused)"
+                          << std::endl;
+                return kExitRefused;
+            }
+            std::cerr << "okavel-bus: the agent went away and did not come back" << std::endl;
+            return kExitUnreachable;
+        }
+        sleepUnlessInterrupted(kReconnectPause);
     }
     return 0;
 }
@@ -178,53 +238,37 @@ int watch(Connection& connection, std::int64_t from) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    Target target;
-    bool explicitTarget = false;
-    while (!args.empty() && (args[0] == "--socket" || args[0] == "--tcp")) {
-        if (args.size() < 2) {
-            return usage();
-        }
-        if (args[0] == "--socket") {
-            target.socketPath = args[1];
-        } else if (!parsePort(args[1], target.port)) {
-            std::cerr << "okavel-bus: not a port: " << args[1] << std::endl;
-            return kExitUsage;
-        }
-        explicitTarget = true;
-        args.erase(args.begin(), args.begin() + 2);
-    }
-    if (args.empty()) {
+    talvern::tools::BusArguments args;
+    std::string error;
+    if (!talvern::tools::parseBusArguments(argc, argv, args, error)) {
+        std::cerr << "okavel-bus: " << error << std::endl;
         return usage();
     }
-    if (!explicitTarget) {
-        target = defaultTarget();
-    }
+    const bool explicitTarget = !args.socketPath.empty() || args.port.has_value();
+    Target target = explicitTarget ? Target{args.socketPath, args.port.value_or(0)} : defaultTarget();
+    // The library's own lines would repeat every failed reconnect; this tool says what happened itself.
+    apache::thrift::GlobalOutput.setOutputFunction([](const char*) {});
     struct sigaction action {};
     action.sa_handler = [](int) { g_interrupted = true; };
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
 
-    const std::string& command = args[0];
+    const std::string& command = args.command;
     try {
+        if (command == "watch") {
+            // Without a named target the core service is looked for again: its port may change.
+            return watch(
+                [&] { return explicitTarget ? target : defaultTarget(); }, args.from,
+                std::chrono::seconds(args.reconnectSeconds.value_or(kDefaultReconnectWindow.count())));
+        }
         Connection connection(target);
-        if (command == "identify" && args.size() == 1) {
+        if (command == "identify") {
             return identify(connection);
         }
-        if (command == "push" && args.size() == 3) {
-            return push(connection, args[1], args[2]);
+        if (command == "push") {
+            return push(connection, args.operands[0], args.operands[1]);
         }
-        if (command == "watch" && (args.size() == 1 || (args.size() == 3 && args[1] == "--from"))) {
-            std::int64_t from = 0;
-            if (args.size() == 3) {
-                auto [end, ec] = std::from_chars(args[2].data(), args[2].data() + args[2].size(), from);
-                if (ec != std::errc() || end != args[2].data() + args[2].size() || from < 0) {
-                    return usage();
-                }
-            }
-            return watch(connection, from);
-        }
-        if (command == "capacities" && args.size() == 1) {
+        if (command == "capacities") {
             std::string document;
             connection.capacities().getCapacities(document);
             std::cout << document << std::endl;

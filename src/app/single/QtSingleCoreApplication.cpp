@@ -11,6 +11,7 @@
 
 #include <filesystem>
 
+#include "platform/NamedLock.h"
 #include "platform/Paths.h"
 #include "platform/ProcessInfo.h"
 
@@ -78,6 +79,12 @@ QtSingleCoreApplication::~QtSingleCoreApplication() {
     if (m_server) {
         m_server->close();
     }
+    // The last holder removes the lock file while it holds it, so no stale file stays behind; a query
+    // that created the file for nothing takes the free lock and removes it too.
+    if (m_lockFile.isOpen() && (m_lockFile.isLocked() || m_lockFile.lock(QtLockedFile::WriteLock, false)) &&
+        talvern::platform::fileStillNamed(m_lockFile.handle(), m_lockFilePath.toStdString())) {
+        QFile::remove(m_lockFilePath);
+    }
 }
 
 bool QtSingleCoreApplication::isRunning() {
@@ -89,6 +96,12 @@ bool QtSingleCoreApplication::isRunning() {
     }
     if (!m_lockFile.lock(QtLockedFile::WriteLock, false)) {
         return true;
+    }
+    if (!talvern::platform::fileStillNamed(m_lockFile.handle(), m_lockFilePath.toStdString())) {
+        // The master before us removed the file as it left: the lock of the new file is the one that counts.
+        m_lockFile.unlock();
+        m_lockFile.close();
+        return isRunning();
     }
     // This process is the master now: a socket left by a master that died is stale.
     QString name = serverNameFor(m_id);

@@ -36,9 +36,11 @@ inline constexpr int MG_EV_RECV = 3;            ///< data: int* (bytes received)
 inline constexpr int MG_EV_SEND = 4;            ///< data: int* (bytes written)
 inline constexpr int MG_EV_CLOSE = 5;           ///< data: int* (always 0)
 inline constexpr int MG_EV_HTTP_REQUEST = 100;  ///< data: http_message*
-inline constexpr int MG_EV_WEBSOCKET_HANDSHAKE_REQUEST = 111;  ///< data: http_message*
-inline constexpr int MG_EV_WEBSOCKET_HANDSHAKE_DONE = 112;     ///< data: http_message* (the upgrade request)
-inline constexpr int MG_EV_WEBSOCKET_FRAME = 113;              ///< data: websocket_message*
+/// data: http_message*. A handler that writes an answer and sets MG_F_SEND_AND_CLOSE refuses the upgrade:
+/// the answer goes, then the connection.
+inline constexpr int MG_EV_WEBSOCKET_HANDSHAKE_REQUEST = 111;
+inline constexpr int MG_EV_WEBSOCKET_HANDSHAKE_DONE = 112;  ///< data: http_message* (the upgrade request)
+inline constexpr int MG_EV_WEBSOCKET_FRAME = 113;           ///< data: websocket_message*
 
 // Connection flags.
 inline constexpr unsigned long MG_F_LISTENING = 1UL << 0;

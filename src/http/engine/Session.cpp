@@ -512,6 +512,13 @@ private:
     void refuse(const beast::error_code& ec) {
         OKV_LOG_TAG_WARN(kTag, "{}; Reason: {} from {}", "http request refused", ec.message(),
                          m_record->peerAddress());
+        closeAfterAnswer();
+        write(refusalFor(ec));
+    }
+
+    /// Nothing more is parsed: what is queued (and what is written next) goes, then the connection.
+    void closeAfterAnswer() {
+        m_message = http_message{};
         m_parser.reset();
         m_requestStart.reset();
         m_buffer.consume(m_buffer.size());
@@ -519,7 +526,6 @@ private:
         m_closeAfterWrite = true;
         m_draining = true;  // whatever else arrives is read and dropped until the peer closes
         m_drainDeadline = Clock::now() + limits().requestTimeout;
-        write(refusalFor(ec));
     }
 
     void onRequest() {
@@ -574,6 +580,14 @@ private:
     void beginUpgrade() {
         dispatch(MG_EV_WEBSOCKET_HANDSHAKE_REQUEST, &m_message);
         if (closed() || (m_record->flags & MG_F_CLOSE_IMMEDIATELY) != 0) {
+            return;
+        }
+        if ((m_record->flags & MG_F_SEND_AND_CLOSE) != 0) {
+            // The handler refused the upgrade with an answer of its own: no WebSocket comes of it.
+            closeAfterAnswer();
+            if (!m_writing && m_out.empty()) {
+                gracefulClose();
+            }
             return;
         }
         m_upgrading = true;

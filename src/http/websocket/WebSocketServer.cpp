@@ -5,9 +5,13 @@
 #include <exception>
 #include <string>
 
+#include "http/HttpRequest.h"
+#include "http/HttpResponse.h"
+#include "http/Refusal.h"
 #include "http/engine/Engine.h"
 #include "http/websocket/WebSocketEx.h"
 #include "http/websocket/WebSocketFilter.h"
+#include "http/websocket/WebSocketHandshakeGuard.h"
 #include "http/websocket/WebSocketManager.h"
 #include "http/websocket/WebSocketPreprocessor.h"
 #include "http/websocket/WebSocketServerImpl.h"
@@ -19,7 +23,8 @@ namespace talvern {
 
 namespace {
 constexpr const char* kTag = "HttpServer";
-}
+constexpr int kForbiddenStatus = 403;
+}  // namespace
 
 WebSocketServer::~WebSocketServer() = default;
 
@@ -58,10 +63,20 @@ void WebSocketServer::setFilterChain(std::shared_ptr<WebSocketFilter> head) {
     m_filterHead = std::move(head);
 }
 
+void WebSocketServer::setHandshakeGuard(std::shared_ptr<WebSocketHandshakeGuard> guard,
+                                        std::shared_ptr<HttpServerContext> context) {
+    std::lock_guard<std::mutex> lock(m_chainMutex);
+    m_guard = std::move(guard);
+    m_guardContext = std::move(context);
+}
+
 void WebSocketServer::onEvent(engine::mg_connection* nc, int event, void* p) {
     OKV_ENSURE_OR_RETURN(nullptr != nc, "nc can not be null");
     OKV_ENSURE_OR_RETURN(nullptr != p, "p can not be null");
     switch (event) {
+        case engine::MG_EV_WEBSOCKET_HANDSHAKE_REQUEST:
+            onHandshakeRequest(nc, p);
+            break;
         case engine::MG_EV_WEBSOCKET_HANDSHAKE_DONE:
             onHandshakeDone(nc, p);
             break;
@@ -81,6 +96,40 @@ void WebSocketServer::onEvent(engine::mg_connection* nc, int event, void* p) {
             HttpServer::onEvent(nc, event, p);
             break;
     }
+}
+
+void WebSocketServer::onHandshakeRequest(engine::mg_connection* nc, void* p) {
+    std::shared_ptr<WebSocketHandshakeGuard> guard;
+    std::shared_ptr<HttpServerContext> context;
+    {
+        std::lock_guard<std::mutex> lock(m_chainMutex);
+        guard = m_guard;
+        context = m_guardContext;
+    }
+    auto manager = this->manager();
+    if (!guard || !manager) {
+        return;
+    }
+    nc->request_number = nextRequestNumber();
+    // The pair is owned by the response's next-handler chain, as for any HTTP request.
+    auto* request = new HttpRequest(static_cast<engine::http_message*>(p), nc);
+    auto* response = new HttpResponse(request, nc, nc->request_number, manager);
+    bool admitted = false;
+    try {
+        admitted = guard->admit(context, std::shared_ptr<IRequest>(request, [](IRequest*) {}));
+    } catch (const std::exception& e) {
+        OKV_LOG_TAG_ERROR(kTag, "[traceid:{}] {}; Reason: {}", request->traceId(),
+                          "websocket handshake guard failed", e.what());
+    }
+    if (admitted) {
+        response->next(false);
+        return;
+    }
+    const std::string body = http::refusalReply();
+    nc->flags |= engine::MG_F_SEND_AND_CLOSE;
+    response->setStatus(kForbiddenStatus);
+    response->setHeader("Connection", "close");
+    response->send(body.c_str(), true);
 }
 
 void WebSocketServer::onHandshakeDone(engine::mg_connection* nc, void* p) {

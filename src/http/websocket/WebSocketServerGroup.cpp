@@ -41,4 +41,10 @@ void WebSocketServerGroup::setFilterChain(const std::shared_ptr<WebSocketFilter>
     forEach([&](const std::shared_ptr<WebSocketServer>& server) { server->setFilterChain(head); });
 }
 
+void WebSocketServerGroup::setHandshakeGuard(const std::shared_ptr<WebSocketHandshakeGuard>& guard,
+                                             const std::shared_ptr<HttpServerContext>& context) {
+    forEach(
+        [&](const std::shared_ptr<WebSocketServer>& server) { server->setHandshakeGuard(guard, context); });
+}
+
 }  // namespace talvern

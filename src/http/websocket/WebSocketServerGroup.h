@@ -10,6 +10,7 @@ namespace talvern {
 
 class HttpServerContext;
 class WebSocketFilter;
+class WebSocketHandshakeGuard;
 class WebSocketPreprocessor;
 class WebSocketServer;
 
@@ -31,6 +32,9 @@ public:
                               const std::shared_ptr<HttpServerContext>& context);
     /// Installs the same message filter chain on every server.
     void setFilterChain(const std::shared_ptr<WebSocketFilter>& head);
+    /// Installs the same handshake guard on every server.
+    void setHandshakeGuard(const std::shared_ptr<WebSocketHandshakeGuard>& guard,
+                           const std::shared_ptr<HttpServerContext>& context);
 };
 
 }  // namespace talvern

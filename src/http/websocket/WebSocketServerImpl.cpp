@@ -32,7 +32,9 @@ void guarded(const std::shared_ptr<IWebSocket>& socket, Step&& step) {
 
 void WebSocketServerImpl::broadcast(const std::string& data) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (const auto& [number, socket] : m_sockets) {
+    // Lambdas capture no structured bindings under clang 14 (the fuzz build).
+    for (const auto& entry : m_sockets) {
+        const auto& socket = entry.second;
         guarded(socket, [&] { socket->sendText(data); });
     }
 }
@@ -43,7 +45,8 @@ void WebSocketServerImpl::resetWebsocketConn() {
         std::lock_guard<std::mutex> lock(m_mutex);
         sockets.swap(m_sockets);
     }
-    for (const auto& [number, socket] : sockets) {
+    for (const auto& entry : sockets) {
+        const auto& socket = entry.second;
         guarded(socket, [&] {
             callWebSocketListener(CloseConnection, socket);
             socket->close(CloseFrame{1001, "Server reset"});

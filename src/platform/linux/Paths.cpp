@@ -102,10 +102,11 @@ bool sharedDataDir(std::string& dir, std::error_code& ec) {
         return false;
     }
 #ifdef OKAVEL_INSTALL_PREFIX
-    // An installed agent keeps its shared files relative to its working directory (its own directory).
+    // An installed agent keeps its shared files relative to its working directory (its own directory),
+    // or, packaged, in the state directory the package names.
     std::string prefix = withSlash(OKAVEL_INSTALL_PREFIX);
     if (withSlash(exeDir).rfind(prefix, 0) == 0) {
-        dir.clear();
+        dir = withSlash(OKAVEL_INSTALLED_SHARED_DATA_DIR);
         return true;
     }
 #endif

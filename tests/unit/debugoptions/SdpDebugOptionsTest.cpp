@@ -126,15 +126,23 @@ TEST(SdpDebugOptionsShared, UsesTheSharedDataDirectoryFromTheEnvironment) {
 }
 
 TEST_F(SdpDebugOptionsTest, NestingBeyondTheLimitIsAFormatError) {
-    auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
-    // 127 array levels inside the top-level object: 128 in all, still accepted.
-    writeFile(R"({"extra":)" + nested(127) + R"(,"thrift":{"transport":"tcp"}})");
-    {
+    auto arrays = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    auto objects = [](int depth) {
+        std::string text;
+        for (int i = 0; i < depth; ++i) {
+            text += R"({"a":)";
+        }
+        return text + "1" + std::string(depth, '}');
+    };
+    // 127 levels inside the top-level object: 128 in all, still accepted.
+    for (const std::string& deepest : {arrays(127), objects(127)}) {
+        writeFile(R"({"extra":)" + deepest + R"(,"thrift":{"transport":"tcp"}})");
         SdpDebugOptions options(sharedDir());
         EXPECT_EQ(options()->thrift.transport, Transport::tcp);
     }
-    for (int depth : {128, 1000000}) {
-        writeFile(R"({"extra":)" + nested(depth) + R"(,"thrift":{"transport":"tcp"}})");
+    for (const std::string& tooDeep : {arrays(128), objects(128), arrays(1000000)}) {
+        const auto depth = tooDeep.size();
+        writeFile(R"({"extra":)" + tooDeep + R"(,"thrift":{"transport":"tcp"}})");
         talvern::test::LogCapture log;
         SdpDebugOptions options(sharedDir());
         EXPECT_EQ(options()->thrift.transport, Transport::all) << depth;

@@ -66,6 +66,7 @@ TEST(HttpServerChainTest, UrlPatternRule) {
     EXPECT_TRUE(urlPatternApplies("/a/b", "/a"));
     EXPECT_FALSE(urlPatternApplies("/a/b", "/a/b/c"));
     EXPECT_FALSE(urlPatternApplies("/a/b", "/x"));
+    EXPECT_FALSE(urlPatternApplies("/a/b", "/b"));  // a prefix, not any part
 }
 
 /// Records its name; when told to, answers 403 itself and so ends the chain.
@@ -168,6 +169,7 @@ TEST(HttpRouterTest, ThreePassesThenServiceUnavailable) {
     ASSERT_TRUE(router.addRoute("/v1/detect", HttpRouter::Post, take("detect")));
     ASSERT_TRUE(router.addRoute("/v1/getServicePort", HttpRouter::Post, take("port")));
     ASSERT_TRUE(router.addRoute("/v1/any/.*", HttpRouter::AnyMethod, take("any")));
+    ASSERT_TRUE(router.addRoute("/v1/head", HttpRouter::Head, take("head")));
     ASSERT_TRUE(router.addRoute(".*", HttpRouter::LastResort, take("second default")));
     EXPECT_FALSE(router.addRoute("([", HttpRouter::Get, take("bad")));
     EXPECT_FALSE(router.addRoute("/x", 7, take("bad")));
@@ -177,7 +179,7 @@ TEST(HttpRouterTest, ThreePassesThenServiceUnavailable) {
         {"GET", "/v1/detect", "default"},        // registered for POST only
         {"POST", "/v1/detect/more", "default"},  // the whole URL must match
         {"POST", "/v1/getserviceport", "port"}, {"DELETE", "/v1/any/thing", "any"},
-        {"OPTIONS", "/nowhere", "default"},
+        {"OPTIONS", "/nowhere", "default"},     {"HEAD", "/v1/head", "head"},
     };
     for (const auto& [method, url, expected] : cases) {
         FakeRequest request(method, url);
@@ -408,8 +410,20 @@ TEST(HttpServerBindTest, AListenerLeftBehindNoLongerReachesItsServer) {
     EXPECT_NE(server->port(), 0);  // bound, but it never accepts in plain text
     server.reset();
     manager->start();
-    // The listener still gets poll events; they must not reach the destroyed server.
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    // The listener still gets poll events; they must not reach the destroyed server. A task that has run
+    // shows the loop inside a poll; the wake-up ends it, which hands every connection its poll event, and a
+    // second task runs only in the next poll.
+    auto loopRan = [&] {
+        auto ran = std::make_shared<std::promise<void>>();
+        auto once = std::make_shared<std::once_flag>();
+        manager->post([ran, once](engine::mg_connection*, int, void*) {
+            std::call_once(*once, [&] { ran->set_value(); });
+        });
+        return ran->get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    };
+    ASSERT_TRUE(loopRan());
+    manager->engine()->wakeUp();
+    ASSERT_TRUE(loopRan());
     manager->stop();
 }
 

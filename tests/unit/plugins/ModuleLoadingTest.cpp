@@ -114,17 +114,25 @@ TEST(ModuleLoading, BrokenLibrariesReportTheirCodeOnce) {
     }
 }
 
-TEST(ModuleLoading, UnloadableFileIsASystemErrorWrittenToStandardError) {
+TEST(ModuleLoading, UnloadableFileReportsTheLoadersOwnMessage) {
     TempDir dir;
-    std::ofstream(dir / "junk.so") << "not an ELF file";
-    std::vector<Outcome> outcomes;
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(loadOne((dir / "junk.so").string(), outcomes), nullptr);
-    std::string err = ::testing::internal::GetCapturedStderr();
-    ASSERT_EQ(outcomes.size(), 1u);
-    EXPECT_TRUE(outcomes[0].code);
-    EXPECT_EQ(&outcomes[0].code.category(), &std::system_category());
-    EXPECT_NE(err.find((dir / "junk.so").string() + "  error: "), std::string::npos) << err;
+    std::ofstream(dir / "junk.so") << std::string(128, 'x');  // long enough to have a header to read
+    struct Case {
+        std::string path;
+        const char* reason;
+    } cases[] = {{(dir / "junk.so").string(), "invalid ELF header"},
+                 {(dir / "missing.so").string(), "No such file or directory"}};
+    for (const auto& c : cases) {
+        std::vector<Outcome> outcomes;
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(loadOne(c.path, outcomes), nullptr);
+        std::string err = ::testing::internal::GetCapturedStderr();
+        ASSERT_EQ(outcomes.size(), 1u);
+        EXPECT_EQ(&outcomes[0].code.category(), &talvern::details::libraryLoaderCategory());
+        EXPECT_NE(outcomes[0].code.message().find(c.reason), std::string::npos) << outcomes[0].code.message();
+        EXPECT_NE(err.find(c.path + "  error: " + c.path), std::string::npos) << err;
+        EXPECT_NE(err.find(c.reason), std::string::npos) << err;
+    }
 }
 
 TEST(ModuleLoading, FilteredPathLoadsNothingAndStillReportsOnce) {

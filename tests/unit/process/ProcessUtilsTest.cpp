@@ -1,5 +1,8 @@
 #include "process/ProcessUtils.h"
 
+#include "process/EnvProviderErrors.h"
+#include "process/ProcessPath.h"
+
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
@@ -272,4 +275,37 @@ TEST_F(ProcessTest, StartRefusesWhatCannotRun) {
     EXPECT_FALSE(startwithCurrentUser("", true));
     EXPECT_FALSE(fs::exists(witness));
     EXPECT_TRUE(log.contains("command substitution is not allowed"));
+}
+
+TEST(ProcessPath, ErrorCategorySpotCheck) {
+    EXPECT_EQ(envProviderCategory().message(-65521), "get process path failed");
+    EXPECT_EQ(envProviderCategory().message(-65509), "bad argument");
+}
+
+TEST(ProcessPath, OwnExecutable) {
+    std::error_code ec;
+    std::string path = talvern::process::processpath(static_cast<std::uint32_t>(::getpid()), ec);
+    EXPECT_FALSE(ec);
+    EXPECT_EQ(path, std::filesystem::read_symlink("/proc/self/exe").string());
+}
+
+TEST(ProcessPath, DeletedExecutableFails) {
+    talvern::test::TempDir dir;
+    auto copy = dir / "sleeper";
+    std::filesystem::copy_file("/bin/sleep", copy);
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::execl(copy.c_str(), "sleeper", "30", nullptr);
+        ::_exit(127);
+    }
+    // Wait until the child runs the copy, then delete it under the running process.
+    ASSERT_TRUE(eventually([&] { return exeOf(child) == copy.string(); }));
+    std::filesystem::remove(copy);
+    std::error_code ec;
+    std::string path = talvern::process::processpath(static_cast<std::uint32_t>(child), ec);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(ec.value(), -65521);
+    EXPECT_EQ(path, "");
 }

@@ -11,7 +11,6 @@
 #include <map>
 
 #include "process/EnvProviderErrors.h"
-#include "process/ProcessPath.h"
 #include "rpcauth/PeerIdentity.h"
 #include "rpcauth/ProcessSignCache.h"
 #include "support/ErrorCategories.h"
@@ -80,8 +79,6 @@ int loopbackListener(sockaddr_in& address) {
 TEST(AuthErrors, CategoriesSpotCheck) {
     EXPECT_EQ(talvern::rpc::generalCategory().message(6), "call system api failed");
     EXPECT_EQ(talvern::rpc::innerCategory().message(-10), "Illegal parameter");
-    EXPECT_EQ(talvern::process::envProviderCategory().message(-65521), "get process path failed");
-    EXPECT_EQ(talvern::process::envProviderCategory().message(-65509), "bad argument");
 }
 
 TEST_F(VerifierTest, SignedProcessIsCheckedOnceWithinThePeriodAndAgainAtItsEnd) {
@@ -232,35 +229,4 @@ TEST(UnixPeer, SocketPairPeerIsThisProcess) {
     ::close(fds[1]);
     EXPECT_EQ(talvern::rpc::unixPeerPid(-1, ec), 0u);
     EXPECT_TRUE(ec);
-}
-
-TEST(ProcessPath, OwnExecutable) {
-    std::error_code ec;
-    std::string path = talvern::process::processpath(static_cast<std::uint32_t>(::getpid()), ec);
-    EXPECT_FALSE(ec);
-    EXPECT_EQ(path, std::filesystem::read_symlink("/proc/self/exe").string());
-}
-
-TEST(ProcessPath, DeletedExecutableFails) {
-    talvern::test::TempDir dir;
-    auto copy = dir / "sleeper";
-    std::filesystem::copy_file("/bin/sleep", copy);
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::execl(copy.c_str(), "sleeper", "30", nullptr);
-        ::_exit(127);
-    }
-    // Wait until the child runs the copy, then delete it under the running process.
-    std::string exe = "/proc/" + std::to_string(child) + "/exe";
-    for (int i = 0; i < 500 && std::filesystem::read_symlink(exe).string() != copy.string(); ++i) {
-        ::usleep(2000);
-    }
-    std::filesystem::remove(copy);
-    std::error_code ec;
-    std::string path = talvern::process::processpath(static_cast<std::uint32_t>(child), ec);
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_EQ(ec.value(), -65521);
-    EXPECT_EQ(path, "");
 }

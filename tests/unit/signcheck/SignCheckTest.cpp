@@ -2,6 +2,8 @@
 // must agree on every file.
 
 #include <gtest/gtest.h>
+#include <openssl/cms.h>
+#include <openssl/pem.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -267,6 +269,33 @@ TEST_F(SignCheckTest, DamagedTrailersAreRefusedWithoutCrashing) {
         EXPECT_TRUE(ec) << "case " << n;
         ++n;
     }
+}
+
+TEST_F(SignCheckTest, ASignatureOverASha1DigestIsRefused) {
+    const std::string content = someContent(500);
+    BIO* certText = BIO_new_mem_buf(m_maker.certificatePem.data(), -1);
+    BIO* keyText = BIO_new_mem_buf(m_maker.keyPem.data(), -1);
+    X509* certificate = PEM_read_bio_X509(certText, nullptr, nullptr, nullptr);
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(keyText, nullptr, nullptr, nullptr);
+    BIO* data = BIO_new_mem_buf(content.data(), static_cast<int>(content.size()));
+    const int flags = CMS_DETACHED | CMS_BINARY;
+    CMS_ContentInfo* cms = CMS_sign(nullptr, nullptr, nullptr, nullptr, flags | CMS_PARTIAL);
+    ASSERT_NE(CMS_add1_signer(cms, certificate, key, EVP_sha1(), flags), nullptr);
+    ASSERT_EQ(CMS_final(cms, data, nullptr, flags), 1);
+    unsigned char* der = nullptr;
+    const int length = i2d_CMS_ContentInfo(cms, &der);
+    ASSERT_GT(length, 0);
+    const auto path = m_dir.path() / "sha1.so";
+    writeFile(path, content + std::string(reinterpret_cast<char*>(der), static_cast<std::size_t>(length)) +
+                        sc::makeTrailer(static_cast<std::uint32_t>(length)));
+    EXPECT_FALSE(accepted(path));
+    OPENSSL_free(der);
+    CMS_ContentInfo_free(cms);
+    for (BIO* bio : {certText, keyText, data}) {
+        BIO_free(bio);
+    }
+    X509_free(certificate);
+    EVP_PKEY_free(key);
 }
 
 TEST_F(SignCheckTest, ResigningReplacesTheSignature) {

@@ -60,6 +60,8 @@ TEST(Url, HostKinds) {
     EXPECT_EQ(Url("http://999.1.2/").hostKind(), Url::kIpv4);
     // Too short for the IPv4 test: still a valid registered name.
     EXPECT_EQ(Url("http://999.1/").hostKind(), Url::kRegisteredName);
+    EXPECT_EQ(Url("http://" + std::string(254, '1') + "/").hostKind(), Url::kIpv4);
+    EXPECT_EQ(Url("http://" + std::string(255, '1') + "/").hostKind(), Url::kRegisteredName);
     EXPECT_EQ(Url("http://a|b/").hostKind(), Url::kRegisteredName);
     EXPECT_EQ(Url("/only/a/path").hostKind(), Url::kNoHost);
 
@@ -130,8 +132,8 @@ TEST(Url, PercentDecoding) {
     EXPECT_EQ(Url::decode("%41%6a%4A+"), "AjJ+");
     EXPECT_EQ(Url::decodeQuery("%41+b"), "A b");
     EXPECT_EQ(Url::decode("%00").size(), 1u);
-    for (const char* text :
-         {"http://h/x%4", "http://h/x%", "http://h/x%g1", "http://h/?a=%2", "http://h/#%zz"}) {
+    for (const char* text : {"http://h/x%4", "http://h/x%", "http://h/x%g1", "http://h/x%1g",
+                             "http://h/?a=%2", "http://h/#%zz"}) {
         EXPECT_EQ(errorOf(text), "Invalid percent encoding") << text;
     }
 }

@@ -312,9 +312,13 @@ TEST_F(AntiPhishingTest, ProgrammingErrorsAreFatalChecksAndNothingGetsThrough) {
     EXPECT_EQ(response->sends, 0);
 }
 
-TEST(RequestDebugStringTest, AbsentHeadersGiveEmptyTexts) {
+TEST(RequestDebugStringTest, AbsentHeadersGiveEmptyTextsAndTheTraceIdComesFromTheRequest) {
+    // Without an x-sdp-traceid header (its id came from the body) the request's own id is named.
     EXPECT_EQ(toDebugString(std::make_shared<SecRequest>("/v1/hello")),
-              "IRequest(url = 127.0.0.1:54630, referer = , useragent = , traceid = )");
+              "IRequest(url = 127.0.0.1:54630, referer = , useragent = , traceid = 00000000)");
+    EXPECT_EQ(toDebugString(std::make_shared<SecRequest>(
+                  "/v1/hello", std::map<std::string, std::string>{{"x-sdp-traceid", "0badcafe"}})),
+              "IRequest(url = 127.0.0.1:54630, referer = , useragent = , traceid = 0badcafe)");
 }
 
 // Modules change the whitelist and the authorised origins change on disk while requests are tested: a

@@ -1,0 +1,185 @@
+#include "harness/AgentWeb.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+
+#include "controller/SdpAgentController.h"
+#include "controller/WebFront.h"
+#include "eventcenter/WebSocketEventCenter.h"
+#include "harness/FuzzSandbox.h"
+#include "http/HttpRouter.h"
+#include "http/HttpService.h"
+#include "http/websocket/WebSocketManager.h"
+#include "http/websocket/WebSocketServer.h"
+#include "http/websocket/WebSocketServerGroup.h"
+#include "plugins/PluginsManager.h"
+#include "support/Timer.h"
+#include "websecurity/SdpHttpServerContext.h"
+
+namespace talvern::fuzz {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+// Quiet time after which parked polls are answered by an event, and the longest an exchange may take.
+constexpr int kQuietMs = 20;
+constexpr auto kHangLimit = std::chrono::seconds(60);
+// Polls that name no time-out are answered by it rather than by the harness.
+constexpr std::chrono::milliseconds kDefaultPollTimeout{50};
+
+// The controller's service slot: the router after every chain node let the request through.
+class RoutedService : public HttpService {
+public:
+    explicit RoutedService(std::shared_ptr<HttpServerContext> context) : HttpService(std::move(context)) {}
+    void service(std::shared_ptr<HttpServerContext>, std::shared_ptr<IRequest> request,
+                 std::shared_ptr<IResponse> response) override {
+        router.route(request.get(), response.get());
+    }
+    HttpRouter router;
+};
+
+}  // namespace
+
+struct AgentWeb::Parts {
+    std::shared_ptr<SdpHttpServerContext> context = std::make_shared<SdpHttpServerContext>();
+    std::shared_ptr<RoutedService> service = std::make_shared<RoutedService>(context);
+    std::shared_ptr<WebSocketManager> manager = std::make_shared<WebSocketManager>();
+    std::shared_ptr<WebSocketServer> server = std::make_shared<WebSocketServer>("127.0.0.1", 0, 0, 0);
+    std::shared_ptr<WebSocketServerGroup> group = std::make_shared<WebSocketServerGroup>();
+    std::shared_ptr<WebSocketEventCenter> center =
+        std::make_shared<WebSocketEventCenter>(utilities::Timer::instance(), kDefaultPollTimeout);
+    // Answers "/v1/getServicePort" as the agent does; no HTTP, bus or plug-ins of its own.
+    std::shared_ptr<sdp::SdpAgentController> controller = [] {
+        sdp::SdpOption option;
+        option.enableEventBus = true;
+        return std::make_shared<sdp::SdpAgentController>(option);
+    }();
+};
+
+AgentWeb& AgentWeb::instance() {
+    // Never destroyed: libFuzzer ends the process from inside a run.
+    static AgentWeb* web = new AgentWeb();
+    return *web;
+}
+
+AgentWeb::AgentWeb() {
+    const FuzzSandbox& sandbox = FuzzSandbox::instance();
+    sandbox.write("OKAVEL_SHARED_DATA_DIR/var/conf/authorizedUrls.json",
+                  std::string("[\"") + kAuthorisedOrigin + "\"]");
+    m_parts = std::make_unique<Parts>();
+    Parts& p = *m_parts;
+    p.group->addServer("fuzz", p.server, true);
+    std::weak_ptr<sdp::SdpAgentController> controller = p.controller;
+    sdp::webfront::addAgentRoutes(
+        p.service->router, p.center,
+        [controller](IRequest* req, IResponse* resp) {
+            if (auto agent = controller.lock()) {
+                agent->getServicePort(req, resp);
+            }
+        },
+        std::make_shared<PluginsManager>());
+    p.group->registerMessageHandler(p.service->messageHandler());
+    sdp::webfront::installSecurityChain(*p.service, *p.group, p.context);
+    sdp::webfront::subscribeSocketsToEvents(*p.group, p.center);
+    sdp::webfront::addRefererWhitelist(*p.context);
+    if (!p.group->registerServerManager(p.manager) || !p.group->start()) {
+        std::fprintf(stderr, "the fuzz listener did not start\n");
+        std::abort();
+    }
+    p.manager->start();
+    // The loop ends before the statics it may log through are destroyed when libFuzzer exits.
+    std::atexit([] { instance().m_parts->manager->stop(); });
+}
+
+void AgentWeb::awaitLoop() {
+    std::promise<void> done;
+    m_parts->manager->engine()->post([&done] { done.set_value(); });
+    done.get_future().wait();
+}
+
+std::uint16_t AgentWeb::port() const { return m_parts->server->port(); }
+
+namespace {
+
+// The agent may close early (a refused request): what it did not read is simply lost.
+void sendAll(int fd, std::string_view bytes) {
+    for (std::size_t sent = 0; sent < bytes.size();) {
+        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) {
+            return;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+}  // namespace
+
+std::string AgentWeb::exchange(std::string_view bytes, bool linger, std::string_view afterHead) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        std::perror("connect to the fuzz listener");
+        std::abort();
+    }
+    sendAll(fd, bytes);
+    bool waitingForHead = !afterHead.empty();
+    // The agent ends a connection whose peer closed its side, parked poll or socket included: a lingering
+    // exchange keeps it open until the agent goes quiet and an event has been pushed.
+    bool writing = linger || waitingForHead;
+    if (!writing) {
+        ::shutdown(fd, SHUT_WR);
+    }
+    std::string reply;
+    const auto start = Clock::now();
+    char buffer[16384];
+    for (;;) {
+        pollfd readable{fd, POLLIN, 0};
+        const int ready = ::poll(&readable, 1, kQuietMs);
+        if (ready < 0) {
+            continue;
+        }
+        if (ready == 0) {
+            if (Clock::now() - start > kHangLimit) {
+                std::fprintf(stderr, "the agent kept the connection open after the peer closed its side\n");
+                std::abort();
+            }
+            m_parts->center->broadcast("statusEvent|fuzz", R"({"event":"fuzz"})");
+            if (writing && !waitingForHead) {
+                writing = false;
+                ::shutdown(fd, SHUT_WR);
+            }
+            continue;
+        }
+        const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+        if (n <= 0) {
+            break;
+        }
+        reply.append(buffer, static_cast<std::size_t>(n));
+        // A WebSocket peer speaks once the upgrade is answered.
+        if (waitingForHead && reply.find("\r\n\r\n") != std::string::npos) {
+            waitingForHead = false;
+            sendAll(fd, afterHead);
+            if (!linger) {
+                writing = false;
+                ::shutdown(fd, SHUT_WR);
+            }
+        }
+    }
+    ::close(fd);
+    // The agent closed its side; its close event runs in the same turn of the loop, before this one.
+    awaitLoop();
+    return reply;
+}
+
+}  // namespace talvern::fuzz
