@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <future>
 #include <memory>
 #include <thread>
 
 #include "eventcenter/HttpEventCenter.h"
 #include "support/Eventually.h"
+#include "support/ManualClock.h"
 #include "support/Timer.h"
 #include "unit/eventcenter/EventCenterFakes.h"
 
@@ -29,8 +29,9 @@ struct Poll {
 
 class HttpEventCenterTest : public ::testing::Test {
 protected:
-    // The default wait is shortened; the timer is this test's own.
-    utilities::Timer timer;
+    // The default wait is shortened; the timer is this test's own, on a clock the test moves.
+    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    utilities::Timer timer{clock};
     std::shared_ptr<HttpEventCenter> center = std::make_shared<HttpEventCenter>(timer, 50ms);
 
     std::unique_ptr<Poll> poll(std::int64_t fromId, std::int64_t timeout) {
@@ -43,12 +44,8 @@ protected:
             center->broadcast("mirnEvent|n", eventContent("e" + std::to_string(i)));
         }
     }
-    /// Returns once every timer entry due before `delay` from now has run (the timer is earliest-first).
-    void drainTimer(std::chrono::milliseconds delay) {
-        std::promise<void> fired;
-        timer.add([&fired](utilities::Timer&, std::uint32_t) { fired.set_value(); }, delay.count());
-        fired.get_future().wait();
-    }
+    /// Moves the clock on and returns once every timer entry due by then has run.
+    void advance(std::chrono::milliseconds step) { ASSERT_TRUE(advanceAndSettle(timer, *clock, step)); }
 };
 
 TEST_F(HttpEventCenterTest, ReplyFormatsAreExact) {
@@ -84,7 +81,10 @@ TEST_F(HttpEventCenterTest, PollsWithoutStoredMatchesWaitForTheDefaultTimeOut) {
                                     std::string(R"({"data":{"fromId":"abc"}})"), std::string("[1,2]")}) {
         Poll p(body);
         center->handleLongPoll(&p.request, &p.response);
-        ASSERT_TRUE(eventually([&] { return p.response.finished() == 1; })) << body;
+        advance(49ms);
+        EXPECT_EQ(p.response.finished(), 0) << body;
+        advance(1ms);
+        ASSERT_EQ(p.response.finished(), 1) << body;
         EXPECT_EQ(p.response.bodies().at(0), R"({"code":0,"message":"OK","data":{"id":0}})") << body;
     }
 
@@ -93,8 +93,8 @@ TEST_F(HttpEventCenterTest, PollsWithoutStoredMatchesWaitForTheDefaultTimeOut) {
     // time-out reply (it has no "events"), so neither was answered from the store.
     auto fromZero = poll(0, 0);
     auto fromFuture = poll(8, 0);
-    ASSERT_TRUE(eventually(
-        [&] { return fromZero->response.finished() == 1 && fromFuture->response.finished() == 1; }));
+    advance(50ms);
+    ASSERT_EQ(fromZero->response.finished() + fromFuture->response.finished(), 2);
     EXPECT_EQ(fromZero->response.bodies().at(0), R"({"code":0,"message":"OK","data":{"id":8}})");
     EXPECT_EQ(fromFuture->response.bodies().at(0), R"({"code":0,"message":"OK","data":{"id":8}})");
 }
@@ -110,7 +110,7 @@ TEST_F(HttpEventCenterTest, ABroadcastAnswersEveryParkedPollOnceAndTheirTimersTh
         EXPECT_EQ(reply.events, std::vector<std::string>{"new"});
         EXPECT_EQ(reply.id, 4);
     }
-    drainTimer(700ms);  // past both time-outs
+    advance(700ms);  // past both time-outs
     EXPECT_EQ(first->response.bodies().size(), 1u);
     EXPECT_EQ(second->response.bodies().size(), 1u);
     EXPECT_EQ(center->parkedCount(), 0u);
@@ -146,8 +146,14 @@ TEST_F(HttpEventCenterTest, BroadcastAndTimeOutRacingAnswerEachPollExactlyOnce) 
             std::this_thread::yield();
         }
     });
+    std::thread ticker([&] {  // time-outs fall due while broadcasts run
+        while (!done.load()) {
+            clock->advance(1ms);
+            std::this_thread::yield();
+        }
+    });
     for (int i = 0; i < 400; ++i) {
-        polls.push_back(poll(0, i % 3));  // 0: the default, 1 and 2 ms: due while broadcasts run
+        polls.push_back(poll(0, i % 3));  // 0: the default, 1 and 2 ms
     }
     ASSERT_TRUE(eventually([&] {
         for (const auto& p : polls) {
@@ -159,7 +165,8 @@ TEST_F(HttpEventCenterTest, BroadcastAndTimeOutRacingAnswerEachPollExactlyOnce) 
     }));
     done = true;
     broadcaster.join();
-    drainTimer(100ms);
+    ticker.join();
+    advance(100ms);
     for (const auto& p : polls) {
         EXPECT_EQ(p->response.finished(), 1);
         EXPECT_EQ(p->response.bodies().size(), 1u);
