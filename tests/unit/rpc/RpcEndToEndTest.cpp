@@ -11,15 +11,13 @@
 #include <map>
 #include <thread>
 
-#include "eventbus/SdpBroadcastImpl.h"
-#include "eventbus/SdpBroadcastService.h"
 #include "rpc/PeerCheck.h"
-#include "rpc/RpcServerGroup.h"
 #include "rpc/SdpCapacitiesService.h"
 #include "rpcauth/PeerIdentity.h"
+#include "support/EventRecorder.h"
 #include "support/LogCapture.h"
-#include "support/PortFileStore.h"
 #include "support/TempDir.h"
+#include "unit/rpc/BusServer.h"
 #include "unit/rpc/RpcTestSupport.h"
 
 using namespace std::chrono_literals;
@@ -71,37 +69,24 @@ void beginPushEvent(TProtocol& out) {
 
 class RpcServices : public ::testing::Test {
 protected:
-    TempDir dir;
-    ScopedEnv runtime{"OKAVEL_RUNTIME_DIR", (dir / "run").string()};
-    talvern::test::LogCapture log;
-    std::shared_ptr<SdpBroadcastImpl> bus;
-    std::shared_ptr<RpcServerGroup> group;
-    uint16_t port = 0;
-
     void SetUp() override {
-        thrift::SdpBroadcastTimings timings;
-        timings.defaultPullTimeout = 50ms;
-        bus = std::make_shared<SdpBroadcastImpl>(timings);
-        group = std::make_shared<RpcServerGroup>(
-            std::make_shared<talvern::utilities::PortFileStore>((dir / "var" / "run").string()));
-        group->registerProcessor("SdpBroadcastService", thrift::createSdpBroadcastProcessor(bus));
+        ASSERT_TRUE(server.started);
         group->registerProcessor(
             "SdpCapacitiesService",
             talvern::createSdpCapacitiesProcessor(std::make_shared<talvern::SdpCapacitiesService>(
                 [] { return std::vector<std::string>{R"({"name":"m","version":"1"})"}; })));
-        port = talvern::test::freeTcpPort();
-        ASSERT_TRUE(group->start("thrift", port, "okavel-e2e"));
-        ASSERT_TRUE(bus->start());
     }
-    void TearDown() override {
-        bus->stop();  // releases waiting pulls first, as the agent does
-        group->stop();
-    }
-
     RpcConnection connect(Transport transport) const {
         return transport == Transport::Pipe ? RpcConnection::unixSocket(group->pipeSocketPath())
-                                            : RpcConnection::tcp(port);
+                                            : RpcConnection::tcp(group->tcpPort());
     }
+
+    TempDir dir;
+    ScopedEnv runtime{"OKAVEL_RUNTIME_DIR", (dir / "run").string()};
+    talvern::test::LogCapture log;
+    talvern::test::BusServer server{dir / "var", talvern::test::freeTcpPort(), "okavel-e2e"};
+    std::shared_ptr<SdpBroadcastImpl>& bus = server.bus;
+    std::shared_ptr<RpcServerGroup>& group = server.group;
 };
 
 class RpcEndToEnd : public RpcServices, public ::testing::WithParamInterface<Transport> {};
@@ -270,11 +255,14 @@ TEST_F(RpcServices, TheLocalSocketServesAtMost32ClientsAtOnceAndSurvivesARush) {
     EXPECT_TRUE(RpcConnection::unixSocket(group->pipeSocketPath()).bus()->IsRpcStatusNormal());
 }
 
-// Pushers and pullers on both transports: every puller sees the events pushed over the other one too.
-TEST_F(RpcServices, ConcurrentPushersAndPullersOverBothTransportsSeeEveryEventOnceInOrder) {
+// Pushers and pullers on both transports and the agent's own broadcasts: every puller sees every event once,
+// in order per channel, and so does the local handler.
+TEST_F(RpcServices, ConcurrentPushersBroadcastsAndPullersOverBothTransportsLoseNothing) {
     constexpr int kClients = 8;
-    constexpr int kPerPusher = 30;  // 240 events: all stay in the ring
-    constexpr std::size_t kTotal = kClients * kPerPusher;
+    constexpr int kPerPusher = 25;
+    constexpr std::size_t kTotal = (kClients + 1) * kPerPusher;  // all stay in the ring
+    talvern::test::EventRecorder handled;
+    bus->setEventHandler(handled.handler());
     std::vector<std::vector<BroadcastPushEvent>> received(kClients);
     std::atomic<int> ready{0};
     std::atomic<int> refused{0};
@@ -303,16 +291,23 @@ TEST_F(RpcServices, ConcurrentPushersAndPullersOverBothTransportsSeeEveryEventOn
             }
         });
     }
+    threads.emplace_back([&] {
+        for (int i = 0; i < kPerPusher; ++i) {
+            bus->broadcast("a|mine", "{}");
+        }
+    });
     for (auto& thread : threads) {
         thread.join();
     }
     EXPECT_EQ(refused.load(), 0);
+    EXPECT_EQ(handled.waitFor(kTotal).size(), kTotal);
     for (int p = 0; p < kClients; ++p) {
         ASSERT_EQ(received[p].size(), kTotal) << "puller " << p;
         std::map<std::string, int64_t> next;
         for (const auto& event : received[p]) {
             EXPECT_EQ(event.origin.eventID, next[event.origin.channelID]++) << "puller " << p;
         }
+        EXPECT_EQ(next.size(), static_cast<std::size_t>(kClients + 1));
     }
 }
 
