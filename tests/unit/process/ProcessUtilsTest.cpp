@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <boost/process/child.hpp>
 
 #include <climits>
 #include <filesystem>
@@ -21,6 +22,7 @@
 #include "support/LogCapture.h"
 #include "support/TestFiles.h"
 
+namespace bp = boost::process;
 namespace fs = std::filesystem;
 using talvern::test::eventually;
 using talvern::test::LogCapture;
@@ -34,54 +36,14 @@ std::string exeOf(pid_t pid) {
     return fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).string();
 }
 
-// Children started by the test; whatever is still running at the end is killed and reaped.
-class Children {
-public:
-    ~Children() {
-        for (pid_t pid : m_pids) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
+std::uint32_t pidOf(const bp::child& child) { return static_cast<std::uint32_t>(child.id()); }
 
-    // Starts program with the arguments and waits until the new image runs.
-    pid_t start(const std::string& program, std::vector<std::string> args) {
-        args.insert(args.begin(), program);
-        talvern::test::Args argv(args);
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            ::execv(program.c_str(), argv.argv());
-            ::_exit(127);
-        }
-        m_pids.push_back(pid);
-        std::string expected = fs::canonical(program).string();
-        // The new image and then its arguments appear in /proc.
-        EXPECT_TRUE(eventually([&] {
-            std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
-            std::string first;
-            return exeOf(pid) == expected && std::getline(cmdline, first, '\0') && first == program;
-        })) << program;
-        return pid;
-    }
-
-    // True when the child was ended by SIGKILL (and reaps it).
-    bool killedBySignal(pid_t pid) {
-        int status = 0;
-        if (::waitpid(pid, &status, 0) != pid) {
-            return false;
-        }
-        std::erase(m_pids, pid);
-        return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-    }
-
-    static bool running(pid_t pid) {
-        int status = 0;
-        return ::waitpid(pid, &status, WNOHANG) == 0;
-    }
-
-private:
-    std::vector<pid_t> m_pids;
-};
+// True when the child was ended by SIGKILL (and reaps it).
+bool killedBySignal(bp::child& child) {
+    child.wait();
+    const int status = child.native_exit_code();
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
 
 class ProcessTest : public ::testing::Test {
 protected:
@@ -95,7 +57,6 @@ protected:
 
     TempDir dir;
     LogCapture log;
-    Children children;
 };
 
 }  // namespace
@@ -115,13 +76,13 @@ TEST(ProcessCommandLine, NormalisationKeepsWordsAndReducesTheProgram) {
 }
 
 TEST_F(ProcessTest, EnumerationAndCommandLineSeeChildrenAndEnumerationStopsWhenAsked) {
-    pid_t pid = children.start(sleeper("okv-enum"), {"300", "1"});
-    EXPECT_EQ(detail::getProcessCommandLine(static_cast<std::uint32_t>(pid)), "okv-enum 300 1");
+    bp::child child(sleeper("okv-enum"), "300", "1");
+    EXPECT_EQ(detail::getProcessCommandLine(pidOf(child)), "okv-enum 300 1");
     EXPECT_EQ(detail::getProcessCommandLine(static_cast<std::uint32_t>(INT_MAX)), "");
     bool seen = false;
     bool sawSelf = false;
     ASSERT_TRUE(detail::enumProcess([&](const detail::ProcessEntry& entry) {
-        if (entry.pid == static_cast<std::uint32_t>(pid)) {
+        if (entry.pid == pidOf(child)) {
             seen = true;
             EXPECT_EQ(entry.parentPid, static_cast<std::uint32_t>(::getpid()));
             EXPECT_EQ(entry.imageName, "okv-enum");
@@ -144,37 +105,37 @@ TEST_F(ProcessTest, TerminateByCommandLineKillsOnlyTheMatchingProcess) {
     // The name is this run's own: a look-up by command line reaches every process of the machine.
     const std::string name = "okv-target-" + std::to_string(::getpid());
     std::string program = sleeper(name);
-    pid_t match = children.start(program, {"300"});
-    pid_t otherArgument = children.start(program, {"301"});
-    pid_t longer = children.start(program, {"300", "1"});
-    pid_t otherProgram = children.start("/bin/sleep", {"300"});
+    bp::child match(program, "300");
+    bp::child otherArgument(program, "301");
+    bp::child longer(program, "300", "1");
+    bp::child otherProgram("/bin/sleep", "300");
 
     std::string result = windows::terminateProcessByCmdLine("/somewhere/else/" + name + "   300");
-    EXPECT_TRUE(children.killedBySignal(match));
-    EXPECT_TRUE(Children::running(otherArgument));
-    EXPECT_TRUE(Children::running(longer));
-    EXPECT_TRUE(Children::running(otherProgram));
+    EXPECT_TRUE(killedBySignal(match));
+    EXPECT_TRUE(otherArgument.running());
+    EXPECT_TRUE(longer.running());
+    EXPECT_TRUE(otherProgram.running());
     EXPECT_NE(
-        result.find("terminated 1 process(es) running '" + name + " 300': pid " + std::to_string(match)),
+        result.find("terminated 1 process(es) running '" + name + " 300': pid " + std::to_string(match.id())),
         std::string::npos)
         << result;
 
     EXPECT_EQ(windows::terminateProcessByCmdLine(name + " 302"), "no process runs '" + name + " 302'");
     EXPECT_EQ(windows::terminateProcessByCmdLine("   "), "nothing terminated: the command line is empty");
-    EXPECT_TRUE(Children::running(otherArgument));
+    EXPECT_TRUE(otherArgument.running());
 }
 
 TEST_F(ProcessTest, KillSameNameChildrenLeavesOthersAlone) {
     std::string program = sleeper("okv-child");
-    pid_t first = children.start(program, {"300"});
-    pid_t second = children.start(program, {"301"});
-    pid_t unrelated = children.start("/bin/sleep", {"300"});
+    bp::child first(program, "300");
+    bp::child second(program, "301");
+    bp::child unrelated("/bin/sleep", "300");
     // A process of the same name whose parent is not us: a grandchild under a shell.
-    pid_t shell = children.start("/bin/sh", {"-c", program + " 302 & wait"});
+    bp::child shell("/bin/sh", "-c", program + " 302 & wait");
     std::uint32_t grandchild = 0;
     ASSERT_TRUE(eventually([&] {
         detail::enumProcess([&](const detail::ProcessEntry& entry) {
-            if (entry.parentPid == static_cast<std::uint32_t>(shell) && entry.imageName == "okv-child") {
+            if (entry.parentPid == pidOf(shell) && entry.imageName == "okv-child") {
                 grandchild = entry.pid;
                 return detail::CTRL_SEMENTIC::STOP;
             }
@@ -184,9 +145,9 @@ TEST_F(ProcessTest, KillSameNameChildrenLeavesOthersAlone) {
     }));
 
     EXPECT_TRUE(windows::killSameNameChildProc("okv-child", static_cast<std::uint32_t>(::getpid())));
-    EXPECT_TRUE(children.killedBySignal(first));
-    EXPECT_TRUE(children.killedBySignal(second));
-    EXPECT_TRUE(Children::running(unrelated));
+    EXPECT_TRUE(killedBySignal(first));
+    EXPECT_TRUE(killedBySignal(second));
+    EXPECT_TRUE(unrelated.running());
     EXPECT_EQ(::kill(static_cast<pid_t>(grandchild), 0), 0) << "the grandchild still runs";
     // The name is compared exactly.
     EXPECT_TRUE(windows::killSameNameChildProc("OKV-CHILD", static_cast<std::uint32_t>(::getpid())));
@@ -200,9 +161,9 @@ TEST_F(ProcessTest, KillProcessRefusesIdsThatAreNotOneProcess) {
     EXPECT_FALSE(windows::killProcess(static_cast<std::uint32_t>(INT_MAX)));
     EXPECT_EQ(log.count("TerminateProcess fail; Reason: error code:"), 3);
 
-    pid_t pid = children.start(sleeper("okv-kill"), {"300"});
-    EXPECT_TRUE(windows::killProcess(static_cast<std::uint32_t>(pid)));
-    EXPECT_TRUE(children.killedBySignal(pid));
+    bp::child child(sleeper("okv-kill"), "300");
+    EXPECT_TRUE(windows::killProcess(pidOf(child)));
+    EXPECT_TRUE(killedBySignal(child));
 }
 
 TEST(ProcessKillSelf, OwnProcessEndsWithTheGivenExitCode) {

@@ -5,9 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
+#include <future>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -22,33 +21,22 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Holds tasks until opened; counts how many tasks are waiting in it.
-class Gate {
-public:
+// Holds tasks until opened; counts the tasks that reached it.
+struct Gate {
     std::function<void()> task() {
         return [this] {
-            std::unique_lock lock(m_mutex);
-            ++m_waiting;
-            m_changed.notify_all();
-            m_changed.wait(lock, [&] { return m_open; });
-            --m_waiting;
+            ++arrived;
+            opened.wait();
         };
     }
     bool waitForWaiting(int count) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, 10s, [&] { return m_waiting >= count; });
+        return eventually([&] { return arrived >= count; });
     }
-    void open() {
-        std::lock_guard lock(m_mutex);
-        m_open = true;
-        m_changed.notify_all();
-    }
+    void open() { opening.set_value(); }
 
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_waiting = 0;
-    bool m_open = false;
+    std::promise<void> opening;
+    std::shared_future<void> opened = opening.get_future().share();
+    std::atomic<int> arrived{0};
 };
 
 std::shared_ptr<thread_pool> makePool(std::chrono::milliseconds idle = 120s) {
