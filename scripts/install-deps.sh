@@ -7,7 +7,8 @@ packages=(
     libboost-all-dev qtbase5-dev libthrift-dev thrift-compiler rapidjson-dev librttr-dev
     libspdlog-dev libfmt-dev libssl-dev libsystemd-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    openssl clang-14 procps
+    openssl procps python3
+    clang-14 libclang-rt-14-dev  # libFuzzer and the sanitizers' runtimes (only recommended by clang-14)
     chromium chromium-driver iproute2  # the browser test of the portal page (ss: a free port offset)
 )
 
@@ -18,7 +19,7 @@ fi
 
 # "--package" also brings what the Debian package is built and checked with.
 if [ "${1:-}" = "--package" ]; then
-    packages+=(dpkg-dev lintian)
+    packages+=(dpkg-dev lintian systemd man-db)  # systemd-analyze rates the unit; man checks the pages
 fi
 
 missing=()

@@ -5,8 +5,9 @@
 //     okavel_web_bench delivery-poll  HTTP_PORT BUS_PORT SAMPLES   push on the bus -> long-poll reply
 //     okavel_web_bench delivery-redis REDIS_PORT SAMPLES           PUBLISH -> subscriber
 //     okavel_web_bench fanout-agent   HTTP_PORT BUS_PORT SOCKETS ROUNDS   one push, the last socket reached
-//     okavel_web_bench fanout-node    NODE_PORT SOCKETS ROUNDS            one trigger, the last socket reached
-//     okavel_web_bench hold           HTTP_PORT SOCKETS            opens and subscribes SOCKETS, prints
+//     okavel_web_bench fanout-node    NODE_PORT SOCKETS ROUNDS            one trigger, the last socket
+//     reached okavel_web_bench hold           HTTP_PORT SOCKETS            opens and subscribes SOCKETS,
+//     prints
 //                                                                  "held", closes them when stdin ends
 //     okavel_web_bench hostile HTTP_PORT BUS_PORT AGENT_PID IDLE OTHERS   IDLE silent connections, OTHERS
 //              slow heads, parked polls and WebSockets each, a subscriber that never reads, a 16 MiB
@@ -167,7 +168,8 @@ int deliveryWebSocket(std::uint16_t httpPort, std::uint16_t busPort, int samples
 /// One long poll on a kept-alive TLS connection; returns the reply's "id".
 class LongPoller {
 public:
-    LongPoller(asio::io_context& io, ssl::context& tls, std::uint16_t port) : m_stream(io, tls), m_port(port) {
+    LongPoller(asio::io_context& io, ssl::context& tls, std::uint16_t port)
+        : m_stream(io, tls), m_port(port) {
         beast::get_lowest_layer(m_stream).connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
         m_stream.handshake(ssl::stream_base::client);
     }
@@ -286,9 +288,9 @@ public:
             asio::post(m_io, [this] { openNext(); });
         }
         std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(300),
-                                  [this] { return m_ready + m_failed == m_size; }) &&
-               m_failed == 0;
+        return m_changed.wait_for(lock, std::chrono::seconds(300), [this] {
+            return m_ready + m_failed == m_size;
+        }) && m_failed == 0;
     }
     int failed() const { return m_failed; }
 
@@ -335,9 +337,8 @@ private:
                     if (ec) {
                         return fail(ec);
                     }
-                    ws->set_option(websocket::stream_base::decorator([](websocket::request_type& r) {
-                        r.set(http::field::user_agent, kUserAgent);
-                    }));
+                    ws->set_option(websocket::stream_base::decorator(
+                        [](websocket::request_type& r) { r.set(http::field::user_agent, kUserAgent); }));
                     ws->async_handshake("127.0.0.1", "/", [this, ws](beast::error_code ec) {
                         if (ec) {
                             return fail(ec);
@@ -493,7 +494,8 @@ private:
                 asio::io_context io;
                 TlsStream stream(io, tls);
                 beast::get_lowest_layer(stream).expires_after(std::chrono::seconds(5));
-                beast::get_lowest_layer(stream).connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), m_port));
+                beast::get_lowest_layer(stream).connect(
+                    tcp::endpoint(asio::ip::make_address("127.0.0.1"), m_port));
                 stream.handshake(ssl::stream_base::client);
                 http::request<http::string_body> request{http::verb::post, "/v1/detect", 11};
                 request.set(http::field::host, "127.0.0.1");
@@ -503,7 +505,8 @@ private:
                 beast::flat_buffer buffer;
                 http::response<http::string_body> reply;
                 http::read(stream, buffer, reply);
-                if (reply.result_int() == 200 && reply.body().find("detect successfully") != std::string::npos) {
+                if (reply.result_int() == 200 &&
+                    reply.body().find("detect successfully") != std::string::npos) {
                     ++m_ok;
                 } else {
                     ++m_failed;
@@ -566,7 +569,8 @@ int hostile(std::uint16_t httpPort, std::uint16_t busPort, int agentPid, int idl
     std::vector<std::unique_ptr<TlsStream>> slow;
     for (int i = 0; i < others; ++i) {
         auto stream = std::make_unique<TlsStream>(io, tls);
-        beast::get_lowest_layer(*stream).connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), httpPort));
+        beast::get_lowest_layer(*stream).connect(
+            tcp::endpoint(asio::ip::make_address("127.0.0.1"), httpPort));
         stream->handshake(ssl::stream_base::client);
         slow.push_back(std::move(stream));
     }
@@ -617,38 +621,37 @@ int hostile(std::uint16_t httpPort, std::uint16_t busPort, int agentPid, int idl
     std::printf("a subscriber that never reads, %d events of 16 kB pushed: RSS %ld kB, %s after %zu bytes\n",
                 kFloodEvents, floodRss, deafDropped ? "dropped" : "still open", deafBytes.load());
 
-    // One 16 MiB message: the agent answers with a close, or (a server that takes it) with nothing.
-    std::string closeText = "no answer within 10 s";
+    // One 16 MiB message: the agent refuses it while it comes, or (a server that takes it) says nothing.
+    std::string closeText;
     try {
         SyncWebSocket huge(io, tls, httpPort);
-        std::atomic<bool> answered{false};
-        std::thread writer([&] {
-            try {
-                huge.send(std::string(16 * 1024 * 1024, 'y'));
-            } catch (const std::exception&) {
-            }
-        });
-        std::thread reader([&] {
-            try {
-                huge.read();
-                closeText = "a reply";
-            } catch (const beast::system_error& e) {
-                closeText = e.code().message();
-            } catch (const std::exception& e) {
-                closeText = e.what();
-            }
-            answered = true;
-        });
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (!answered && Clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        try {
+            huge.send(std::string(16 * 1024 * 1024, 'y'));
+        } catch (const beast::system_error& e) {
+            closeText = "refused while it was sent (" + e.code().message() + ")";
         }
-        const bool timedOut = !answered;
-        huge.cut();
-        writer.join();
-        reader.join();
-        if (timedOut) {
-            closeText = "no answer within 10 s";
+        if (closeText.empty()) {
+            // All of it was taken: an answer (a close) may still come; one thread uses the stream at a time.
+            std::atomic<bool> answered{false};
+            std::thread reader([&] {
+                try {
+                    huge.read();
+                    closeText = "a reply";
+                } catch (const beast::system_error& e) {
+                    closeText = "answered with " + e.code().message();
+                }
+                answered = true;
+            });
+            const auto deadline = Clock::now() + std::chrono::seconds(10);
+            while (!answered && Clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            const bool timedOut = !answered;
+            huge.cut();
+            reader.join();
+            if (timedOut) {
+                closeText = "taken whole, no answer within 10 s";
+            }
         }
     } catch (const std::exception& e) {
         closeText = e.what();

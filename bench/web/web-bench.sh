@@ -52,6 +52,8 @@ trap cleanup EXIT
 # --- helpers -------------------------------------------------------------------------------------------
 
 rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
+# Shared library pages counted once per process that maps them: a fairer sum for several processes.
+pss_kb() { awk '/^Pss:/ {print $2}' "/proc/$1/smaps_rollup"; }
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 median() { sort -g | awk '{a[NR]=$1} END {print (NR ? a[int((NR+1)/2)] : 0)}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
@@ -241,6 +243,13 @@ section_memory() {
     echo "== memory (kB)"
     row "idle RSS: agent / nginx (master+worker)" "$idle" "$ng" "$(ratio "$idle" "$ng")x"
     row "idle RSS: agent / redis" "$idle" "$rd" "$(ratio "$idle" "$rd")x"
+    local idlePss ngPss rdPss
+    idlePss=$(pss_kb "$agent_pid")
+    ngPss=$(( $(pss_kb "$nginx_pid") + $(pss_kb "$nginx_worker") ))
+    rdPss=$(pss_kb "$redis_pid")
+    row "idle PSS: agent / nginx (master+worker)" "$idlePss" "$ngPss" "$(ratio "$idlePss" "$ngPss")x"
+    row "idle PSS: agent / redis" "$idlePss" "$rdPss" "$(ratio "$idlePss" "$rdPss")x"
+    echo "agent idle RSS by kind: $(awk '/^(Anonymous|Pss_File|Pss_Anon):/ {printf "%s %s kB  ", $1, $2}' "/proc/$agent_pid/smaps_rollup")"
     stop_pid "$nginx_pid"
     stop_pid "$redis_pid"
     local n

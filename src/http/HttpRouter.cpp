@@ -40,6 +40,10 @@ bool HttpRouter::addRoute(const std::string& url, int method, Handler handler, s
         return false;
     }
     route.url = url;
+    // Most routes are plain paths: they are compared as text, which is what their expression would do.
+    if (url.find_first_of("\\^$.|?*+()[]{}") == std::string::npos) {
+        route.literal = utilities::lowerCase(url);
+    }
     route.method = method;
     route.handler = std::move(handler);
     route.schema = std::move(schema);
@@ -51,12 +55,12 @@ bool HttpRouter::addRoute(const std::string& url, int method, Handler handler, s
 HttpRouter::Handler HttpRouter::find(int method, const std::string& url) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (const auto& route : m_routes) {
-        if (method != 0 && route.method == method && std::regex_match(url, route.expression)) {
+        if (method != 0 && route.method == method && route.matches(url)) {
             return route.handler;
         }
     }
     for (const auto& route : m_routes) {
-        if (route.method == AnyMethod && std::regex_match(url, route.expression)) {
+        if (route.method == AnyMethod && route.matches(url)) {
             return route.handler;
         }
     }
@@ -66,6 +70,10 @@ HttpRouter::Handler HttpRouter::find(int method, const std::string& url) const {
         }
     }
     return nullptr;
+}
+
+bool HttpRouter::Route::matches(const std::string& lowerUrl) const {
+    return literal.empty() ? std::regex_match(lowerUrl, expression) : literal == lowerUrl;
 }
 
 bool HttpRouter::route(IRequest* request, IResponse* response) {

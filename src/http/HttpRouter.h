@@ -34,6 +34,8 @@ private:
     struct Route {
         std::string url;
         std::regex expression;
+        std::string literal;  // the lower-cased url when it holds no pattern character, else empty
+        bool matches(const std::string& lowerUrl) const;
         int method;
         Handler handler;
         std::string schema;

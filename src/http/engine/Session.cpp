@@ -378,6 +378,12 @@ private:
         if (ended(ec)) {
             return;
         }
+        // Readable with nothing to read: the peer went away without a word, and needs no TLS state.
+        beast::error_code availableError;
+        if (m_socket.available(availableError) == 0) {
+            close();
+            return;
+        }
         if constexpr (kTls) {
             m_stream.emplace(std::move(m_socket), *m_tls);
             m_stream->async_handshake(

@@ -103,6 +103,8 @@ bool installPem(SSL_CTX* ctx, const std::vector<unsigned char>& pem, bool chainF
 
 }  // namespace
 
+constexpr long kSessionCacheSize = 256;
+
 std::shared_ptr<asio::ssl::context> newServerContext() {
     auto ctx = std::make_shared<asio::ssl::context>(asio::ssl::context::tls_server);
     ctx->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
@@ -111,6 +113,8 @@ std::shared_ptr<asio::ssl::context> newServerContext() {
     SSL_CTX_set_min_proto_version(native, TLS1_2_VERSION);
     // Idle connections give their record buffers back (they are taken again for the next record).
     SSL_CTX_set_mode(native, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_RELEASE_BUFFERS);
+    // Loopback clients seldom resume; a crowd of them must not leave thousands of sessions in the cache.
+    SSL_CTX_sess_set_cache_size(native, kSessionCacheSize);
     if (!useDhParameters(native, tls::builtinDhParameters())) {
         OKV_LOG_TAG_WARN(kTag, "{}; Reason: {}", "the built-in DH group was refused",
                          "DH is chosen automatically");
