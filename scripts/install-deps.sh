@@ -17,9 +17,10 @@ if [ "${1:-}" = "--bench" ]; then
     packages+=(wrk nginx-light redis-server nodejs)
 fi
 
-# "--package" also brings what the Debian package is built and checked with.
+# "--package" also brings what the Debian package is built and checked with (CI also reads the unit's
+# exposure, the man pages and the listening ports).
 if [ "${1:-}" = "--package" ]; then
-    packages+=(dpkg-dev lintian systemd man-db)  # systemd-analyze rates the unit; man checks the pages
+    packages+=(dpkg-dev lintian man-db systemd iproute2)
 fi
 
 missing=()
