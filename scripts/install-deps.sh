@@ -7,8 +7,9 @@ packages=(
     libboost-all-dev qtbase5-dev libthrift-dev thrift-compiler rapidjson-dev librttr-dev
     libspdlog-dev libfmt-dev libssl-dev libsystemd-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    openssl clang-14 procps
-    chromium chromium-driver  # the browser test of the portal page
+    openssl procps python3
+    clang-14 libclang-rt-14-dev  # libFuzzer and the sanitizers' runtimes (only recommended by clang-14)
+    chromium chromium-driver iproute2  # the browser test of the portal page (ss: a free port offset)
 )
 
 # "--bench" also brings the tools and peers of the web benchmark (wrk; nginx, Redis and Node as peers).
@@ -16,9 +17,10 @@ if [ "${1:-}" = "--bench" ]; then
     packages+=(wrk nginx-light redis-server nodejs)
 fi
 
-# "--package" also brings what the Debian package is built and checked with.
+# "--package" also brings what the Debian package is built and checked with (CI also reads the unit's
+# exposure, the man pages and the listening ports).
 if [ "${1:-}" = "--package" ]; then
-    packages+=(dpkg-dev lintian)
+    packages+=(dpkg-dev lintian man-db systemd iproute2)
 fi
 
 missing=()

@@ -3,8 +3,6 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <boost/algorithm/string/predicate.hpp>
-
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -25,6 +23,7 @@
 #include "platform/ProcessInfo.h"
 #include "process/ProcessUtils.h"
 #include "signcheck/SignCheck.h"
+#include "support/TextCase.h"
 #include "support/Timer.h"
 
 namespace fs = std::filesystem;
@@ -148,7 +147,7 @@ void SdpSingleApplicationImpl::loadProtectionModule() {
         return;
     }
     if (m_cmdParser->exist("plugin") &&
-        boost::algorithm::iequals(m_cmdParser->get<std::string>("plugin"), "plugins/oKavelCore")) {
+        utilities::equalsNoCase(m_cmdParser->get<std::string>("plugin"), "plugins/oKavelCore")) {
         OKV_LOG_INFO("The anti-phishing feature is enabled in the okavelcore process ");
         m_antiPhishingMutex = std::make_unique<platform::NamedLock>();
         std::error_code ec;

@@ -52,7 +52,6 @@ public:
     /// The port in a port file, or the moved 56630 (with a warning) when the file is missing or wrong.
     static std::uint16_t servicePortFromFile(const std::string& path);
 
-
 private:
     void dispatch(const std::string& topic, const std::string& content);
     void pullLoop();

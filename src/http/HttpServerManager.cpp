@@ -10,8 +10,8 @@ constexpr int kPollMilliseconds = 100;
 }
 
 struct HttpServerManager::WorkQueue {
-    std::mutex mutex;
-    std::vector<std::shared_ptr<ILoopWork>> waiting;  // guarded by the mutex
+    std::mutex mutex;  // guards the waiting work
+    std::vector<std::shared_ptr<ILoopWork>> waiting;
     std::vector<std::shared_ptr<ILoopWork>> running;  // loop thread: the batch being run
 
     void runBatch() {

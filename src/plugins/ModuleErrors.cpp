@@ -30,7 +30,7 @@ namespace {
 // Loader messages seen so far; a code is its message's position plus 1. Bounded: a host loads a fixed
 // set of libraries, and a runaway set of texts must not grow without end.
 constexpr std::size_t kMaxLoaderMessages = 256;
-std::mutex g_loaderMutex;
+std::mutex g_loaderMutex;  // guards the loader messages
 std::vector<std::string> g_loaderMessages;
 
 }  // namespace

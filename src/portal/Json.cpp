@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <iostream>
+#include <string>
 #include <string_view>
 
 namespace talvern::portal {
@@ -24,45 +25,55 @@ void writeKey(std::string_view key, Writer& writer) {
     writer.Key(key.data(), static_cast<rapidjson::SizeType>(key.size()), true);
 }
 
+// The value as T when the variant holds exactly T. The common scalar types are read so rather than through
+// the reflection library's conversions, which recognise only the library's own built-in types: a clang
+// build names some of them differently from the g++ build of the library (the fuzz build is clang).
+template <typename T, typename Write>
+bool writeExact(const rttr::type& t, const rttr::variant& value, Write write) {
+    if (t != rttr::type::get<T>()) {
+        return false;
+    }
+    write(value.get_value<T>());
+    return true;
+}
+
 // Numbers, booleans, enumerations and strings. False when the type is none of these.
 bool writeAtomic(const rttr::type& t, const rttr::variant& value, Writer& writer) {
+    if (writeExact<bool>(t, value, [&](bool v) { writer.Bool(v); }) ||
+        writeExact<std::int32_t>(t, value, [&](std::int32_t v) { writer.Int(v); }) ||
+        writeExact<std::int64_t>(t, value, [&](std::int64_t v) { writer.Int64(v); }) ||
+        writeExact<std::uint32_t>(t, value, [&](std::uint32_t v) { writer.Uint(v); }) ||
+        writeExact<std::uint64_t>(t, value, [&](std::uint64_t v) { writer.Uint64(v); }) ||
+        writeExact<double>(t, value, [&](double v) { writer.Double(v); }) ||
+        writeExact<std::string>(t, value, [&](const std::string& v) { writer.String(v); })) {
+        return true;
+    }
     if (t.is_arithmetic()) {
-        if (t == rttr::type::get<bool>() || t == rttr::type::get<char>()) {
+        if (t == rttr::type::get<char>()) {
             writer.Bool(value.to_bool());
-        } else if (t == rttr::type::get<std::int8_t>() || t == rttr::type::get<std::int16_t>() ||
-                   t == rttr::type::get<std::int32_t>()) {
+        } else if (t == rttr::type::get<std::int8_t>() || t == rttr::type::get<std::int16_t>()) {
             writer.Int(value.to_int32());
-        } else if (t == rttr::type::get<std::int64_t>()) {
-            writer.Int64(value.to_int64());
-        } else if (t == rttr::type::get<std::uint8_t>() || t == rttr::type::get<std::uint16_t>() ||
-                   t == rttr::type::get<std::uint32_t>()) {
+        } else if (t == rttr::type::get<std::uint8_t>() || t == rttr::type::get<std::uint16_t>()) {
             writer.Uint(value.to_uint32());
-        } else if (t == rttr::type::get<std::uint64_t>()) {
-            writer.Uint64(value.to_uint64());
         } else {
-            // float, double and any other arithmetic type the compiler knows (long, long double ...)
+            // float and any other arithmetic type the compiler knows (long long, long double ...)
             writer.Double(value.to_double());
         }
         return true;
     }
     if (t.is_enumeration()) {
-        bool ok = false;
-        std::string name = value.to_string(&ok);
-        if (ok) {
-            writer.String(name);
+        const rttr::string_view name = t.get_enumeration().value_to_name(value);
+        if (!name.empty()) {
+            writer.String(name.data(), static_cast<rapidjson::SizeType>(name.size()));
             return true;
         }
-        ok = false;
+        bool ok = false;
         std::uint64_t number = value.to_uint64(&ok);
         if (ok) {
             writer.Uint64(number);
         } else {
             writer.Null();
         }
-        return true;
-    }
-    if (t == rttr::type::get<std::string>()) {
-        writer.String(value.to_string());
         return true;
     }
     return false;
@@ -199,10 +210,46 @@ rttr::variant takeScalar(const rapidjson::Value& json) {
     return {};
 }
 
+// The JSON value as T when it is exactly representable so (the value the library's conversion gives,
+// without the conversion; see writeExact).
+template <typename T, typename Is, typename Get>
+bool takeExact(const rapidjson::Value& json, const rttr::type& target, Is is, Get get, rttr::variant& out) {
+    if (target != rttr::type::get<T>() || !(json.*is)()) {
+        return false;
+    }
+    out = static_cast<T>((json.*get)());
+    return true;
+}
+
+// A JSON scalar as the target type; empty when it does not convert.
+rttr::variant takeScalarAs(const rapidjson::Value& json, const rttr::type& target) {
+    using V = rapidjson::Value;
+    rttr::variant out;
+    if (takeExact<bool>(json, target, &V::IsBool, &V::GetBool, out) ||
+        takeExact<std::int32_t>(json, target, &V::IsInt, &V::GetInt, out) ||
+        takeExact<std::int64_t>(json, target, &V::IsInt64, &V::GetInt64, out) ||
+        takeExact<std::uint32_t>(json, target, &V::IsUint, &V::GetUint, out) ||
+        takeExact<std::uint64_t>(json, target, &V::IsUint64, &V::GetUint64, out) ||
+        takeExact<double>(json, target, &V::IsNumber, &V::GetDouble, out)) {
+        return out;
+    }
+    if (target == rttr::type::get<std::string>() && json.IsString()) {
+        return std::string(json.GetString(), json.GetStringLength());
+    }
+    if (target.is_enumeration() && json.IsString()) {
+        out = target.get_enumeration().name_to_value(
+            rttr::string_view(json.GetString(), json.GetStringLength()));
+        if (out) {
+            return out;
+        }
+    }
+    out = takeScalar(json);
+    return out.convert(target) ? out : rttr::variant();
+}
+
 // A scalar converted to the target type, or an object filled into a new instance of it.
 rttr::variant takeValue(rapidjson::Value& json, const rttr::type& target) {
-    rttr::variant value = takeScalar(json);
-    if (value.convert(target)) {
+    if (rttr::variant value = takeScalarAs(json, target)) {
         return value;
     }
     if (!json.IsObject()) {
@@ -236,8 +283,7 @@ void fillSequence(rttr::variant_sequential_view& view, rapidjson::Value& array) 
             fillObject(element, item);
             view.set_value(i, element);
         } else {
-            rttr::variant element = takeScalar(item);
-            if (element.convert(elementType)) {
+            if (rttr::variant element = takeScalarAs(item, elementType)) {
                 view.set_value(i, element);
             }
         }
@@ -259,8 +305,7 @@ void fillAssociative(rttr::variant_associative_view& view, rapidjson::Value& arr
                 view.insert(keyValue, mappedValue);
             }
         } else {
-            rttr::variant keyValue = takeScalar(item);
-            if (keyValue && keyValue.convert(view.get_key_type())) {
+            if (rttr::variant keyValue = takeScalarAs(item, view.get_key_type())) {
                 view.insert(keyValue);
             }
         }
@@ -312,8 +357,7 @@ void fillObject(rttr::instance wrappedObject, rapidjson::Value& json) {
             case rapidjson::kNullType:
                 break;
             default: {
-                rttr::variant taken = takeScalar(value);
-                if (taken.convert(propertyType)) {
+                if (rttr::variant taken = takeScalarAs(value, propertyType)) {
                     property.set_value(object, taken);
                 }
                 break;

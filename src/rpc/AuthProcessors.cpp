@@ -3,8 +3,8 @@
 #include <thrift/protocol/TProtocol.h>
 #include <thrift/transport/TSocket.h>
 
-#include "process/ProcessPath.h"
 #include "log/Log.h"
+#include "process/ProcessPath.h"
 #include "rpc/PeerCheck.h"
 #include "rpcauth/PeerIdentity.h"
 #include "rpcauth/ProcessSignCache.h"

@@ -4,7 +4,7 @@
 #include <memory>
 #include <system_error>
 
-#include "rpc/PeerCheck.h"
+#include "rpc/PeerCheckedProcessor.h"
 
 namespace talvern::rpc {
 

@@ -1,4 +1,4 @@
-#include "rpc/PeerCheck.h"
+#include "rpc/PeerCheckedProcessor.h"
 
 #include <thrift/TProcessor.h>
 #include <thrift/protocol/TProtocol.h>

@@ -7,8 +7,8 @@
 #include <rapidjson/writer.h>
 
 #include "log/Log.h"
-#include "signcheck/EmbeddedKeys.h"
 #include "signcheck/Base64.h"
+#include "signcheck/EmbeddedKeys.h"
 #include "signcheck/Rsa.h"
 
 namespace talvern::JsonSignChk {
@@ -24,8 +24,12 @@ std::string compact(const rapidjson::Value& value) {
     return std::string(buffer.GetString(), buffer.GetSize());
 }
 
-// Removes "sign" keeping the order of the other members (RemoveMember would move the last one).
-void eraseSign(rapidjson::Document& document) { document.EraseMember(kSignMember); }
+// Removes every "sign" keeping the order of the other members (RemoveMember would move the last one): a
+// document that names it twice is signed and checked without either, so signer and checker agree on it.
+void eraseSign(rapidjson::Document& document) {
+    while (document.EraseMember(kSignMember)) {
+    }
+}
 
 }  // namespace
 

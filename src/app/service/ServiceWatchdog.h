@@ -33,7 +33,7 @@ private:
     const std::chrono::milliseconds m_interval;
     const Probe m_probe;
     const Notify m_notify;
-    std::mutex m_mutex;
+    std::mutex m_mutex;  // guards the stop flag; pairs with the wake-up below
     std::condition_variable m_wake;
     bool m_stopping = false;
     std::thread m_thread;

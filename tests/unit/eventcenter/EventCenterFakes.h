@@ -16,35 +16,6 @@
 
 namespace talvern::test {
 
-/// Records every reply; a long poll must be answered exactly once.
-class RecordingResponse : public IResponse {
-public:
-    void setStatus(int) override {}
-    void setHeader(const char*, const char*) override {}
-    void send(const char* text, bool finish) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_bodies.emplace_back(text);
-        if (finish) {
-            ++m_finished;
-        }
-    }
-    void next(bool) override {}
-
-    std::vector<std::string> bodies() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_bodies;
-    }
-    int finished() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_finished;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<std::string> m_bodies;
-    int m_finished = 0;
-};
-
 /// A socket that keeps what it was sent (or throws, when asked to).
 class RecordingSocket : public IWebSocket {
 public:

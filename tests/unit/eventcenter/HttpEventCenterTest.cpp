@@ -24,7 +24,7 @@ std::string pollBody(std::int64_t fromId, std::int64_t timeout) {
 struct Poll {
     explicit Poll(const std::string& body) : request("POST", "/v1/service/events", body) {}
     FakeRequest request;
-    RecordingResponse response;
+    FakeResponse response;
 };
 
 class HttpEventCenterTest : public ::testing::Test {

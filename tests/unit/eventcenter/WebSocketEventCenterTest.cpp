@@ -126,7 +126,7 @@ TEST_F(WebSocketEventCenterTest, AClosedSocketIsForgottenAtOnceAndTheOthersKeepT
 
 TEST_F(WebSocketEventCenterTest, BroadcastAlsoAnswersLongPolls) {
     FakeRequest request("POST", "/v1/service/events", R"({"data":{"fromId":0,"timeout":60000}})");
-    RecordingResponse response;
+    FakeResponse response;
     center->handleLongPoll(&request, &response);
     center->broadcast("mirnEvent|x", eventContent("x"));
     ASSERT_EQ(response.finished(), 1);

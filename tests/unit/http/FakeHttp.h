@@ -2,7 +2,9 @@
 
 // Plain request and response objects for tests of code that only sees the interfaces.
 
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "talvern/IRequest.h"
 #include "talvern/IResponse.h"
@@ -42,14 +44,36 @@ private:
     bool* m_destroyed;
 };
 
+/// Keeps the status, the last body, and every body sent with how many finished the reply (a long poll
+/// must be answered exactly once); sends may come from any thread.
 class FakeResponse : public IResponse {
 public:
     void setStatus(int code) override { status = code; }
     void setHeader(const char*, const char*) override {}
-    void send(const char* text, bool) override { body = text; }
+    void send(const char* text, bool finish) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        body = text;
+        m_bodies.emplace_back(text);
+        m_finished += finish ? 1 : 0;
+    }
     void next(bool) override {}
+
+    std::vector<std::string> bodies() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_bodies;
+    }
+    int finished() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_finished;
+    }
+
     int status = 200;
     std::string body;
+
+private:
+    mutable std::mutex m_mutex;  // guards the bodies and the count
+    std::vector<std::string> m_bodies;
+    int m_finished = 0;
 };
 
 }  // namespace talvern::test

@@ -21,3 +21,4 @@ TEST(PortOffset, OnlyDecimalOffsetsThatKeepEveryFixedPortInRangeAreTaken) {
         EXPECT_EQ(offset, c.offset) << c.text;
     }
 }
+

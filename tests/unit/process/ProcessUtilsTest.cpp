@@ -141,22 +141,25 @@ TEST_F(ProcessTest, EnumerationAndCommandLineSeeChildrenAndEnumerationStopsWhenA
 }
 
 TEST_F(ProcessTest, TerminateByCommandLineKillsOnlyTheMatchingProcess) {
-    std::string program = sleeper("okv-target");
+    // The name is this run's own: a look-up by command line reaches every process of the machine.
+    const std::string name = "okv-target-" + std::to_string(::getpid());
+    std::string program = sleeper(name);
     pid_t match = children.start(program, {"300"});
     pid_t otherArgument = children.start(program, {"301"});
     pid_t longer = children.start(program, {"300", "1"});
     pid_t otherProgram = children.start("/bin/sleep", {"300"});
 
-    std::string result = windows::terminateProcessByCmdLine("/somewhere/else/okv-target   300");
+    std::string result = windows::terminateProcessByCmdLine("/somewhere/else/" + name + "   300");
     EXPECT_TRUE(children.killedBySignal(match));
     EXPECT_TRUE(Children::running(otherArgument));
     EXPECT_TRUE(Children::running(longer));
     EXPECT_TRUE(Children::running(otherProgram));
-    EXPECT_NE(result.find("terminated 1 process(es) running 'okv-target 300': pid " + std::to_string(match)),
-              std::string::npos)
+    EXPECT_NE(
+        result.find("terminated 1 process(es) running '" + name + " 300': pid " + std::to_string(match)),
+        std::string::npos)
         << result;
 
-    EXPECT_EQ(windows::terminateProcessByCmdLine("okv-target 302"), "no process runs 'okv-target 302'");
+    EXPECT_EQ(windows::terminateProcessByCmdLine(name + " 302"), "no process runs '" + name + " 302'");
     EXPECT_EQ(windows::terminateProcessByCmdLine("   "), "nothing terminated: the command line is empty");
     EXPECT_TRUE(Children::running(otherArgument));
 }

@@ -98,6 +98,12 @@ TEST_F(JsonSignChkTest, EditedReorderedOrUpperCasedListsFail) {
     EXPECT_FALSE(check(size));
 }
 
+TEST_F(JsonSignChkTest, ASignNamedTwiceIsLeftOutBySignerAndChecker) {
+    const std::string text = signedList(R"({"plugins":[],"sign":["old"],"sign":"AAAA"})");
+    EXPECT_EQ(text.find(R"("sign")"), text.rfind(R"("sign")")) << text;
+    EXPECT_TRUE(check(text));
+}
+
 TEST_F(JsonSignChkTest, MalformedDocumentsFail) {
     const std::string text = signedList(kList);
     const std::string sign = text.substr(text.find(R"("sign":")") + 8);

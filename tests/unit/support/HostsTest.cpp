@@ -115,3 +115,15 @@ TEST(HostsRetry, AnUnwritableFileIsRetriedTenTimesThenGivenUp) {
     EXPECT_EQ(log.count("try again..."), 10);
     EXPECT_TRUE(log.contains("After 11 time retry, stop add."));
 }
+
+TEST_F(HostsFile, AHundredRecordsOfTheDomainAreLookedAtButNotOneMore) {
+    std::string records;
+    for (int i = 1; i <= 100; ++i) {
+        records += "10.0.0." + std::to_string(i) + " " + kDomain + "\n";
+    }
+    write(records);
+    EXPECT_TRUE(Hosts::addHost("127.0.0.1", kDomain));
+    write(records + "10.0.1.1 " + kDomain + "\n");
+    EXPECT_FALSE(Hosts::addHost("127.0.0.1", kDomain));
+    EXPECT_TRUE(log.contains("There are already 100 record of domain:" + std::string(kDomain)));
+}

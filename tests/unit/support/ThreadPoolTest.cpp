@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/Eventually.h"
+#include "support/LogCapture.h"
 
 using talvern::strand_registry;
 using talvern::thread_pool;
@@ -167,6 +168,7 @@ TEST_F(ThreadPool, StrandRunsInPostingOrderWithoutOverlap) {
 }
 
 TEST_F(ThreadPool, IdleWorkersRetireDownToTheMinimum) {
+    talvern::test::LogCapture log;  // the workers report each idle period at debug level
     pool = makePool(20ms);
     pool->start();
     Gate gate;
@@ -181,8 +183,9 @@ TEST_F(ThreadPool, IdleWorkersRetireDownToTheMinimum) {
     gate.open();
 
     EXPECT_TRUE(eventually([&] { return pool->thread_count() == 2; }));
-    // Many idle periods later the two last workers are still there, and they serve work.
-    std::this_thread::sleep_for(200ms);
+    // Several idle periods later the two last workers are still there, and they serve work.
+    const int idle = log.count("Complete 0 task");
+    ASSERT_TRUE(eventually([&] { return log.count("Complete 0 task") >= idle + 6; }));
     EXPECT_EQ(pool->thread_count(), 2u);
     EXPECT_TRUE(runs(first));
 }

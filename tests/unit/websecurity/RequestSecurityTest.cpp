@@ -64,7 +64,7 @@ int marksFor(const std::map<std::string, std::string>& headers, bool authorised,
     auto request = std::make_shared<SecRequest>("/v1/hello", headers);
     request->setTag(initialTag);
     EXPECT_TRUE(preprocessor.doPreprocess(std::make_shared<SdpHttpServerContext>(), request,
-                                          std::make_shared<SecResponse>()));
+                                          std::make_shared<FakeResponse>()));
     return request->tag();
 }
 
@@ -191,7 +191,7 @@ protected:
     }
 
     // Runs the filter; true when the request got through.
-    bool filtered(const std::shared_ptr<SecRequest>& request, const std::shared_ptr<SecResponse>& response) {
+    bool filtered(const std::shared_ptr<SecRequest>& request, const std::shared_ptr<FakeResponse>& response) {
         int before = after->passed;
         filter->doFilter(context, request, response);
         return after->passed == before + 1;
@@ -211,12 +211,12 @@ TEST_F(AntiPhishingTest, UnmarkedRequestOutsideTheWhitelistIs403) {
         "/v1/hello", std::map<std::string, std::string>{{"Origin", "https://evil.example"},
                                                         {"User-Agent", "Mozilla/5.0"},
                                                         {"x-sdp-traceid", "0badcafe"}});
-    auto response = std::make_shared<SecResponse>();
+    auto response = std::make_shared<FakeResponse>();
     EXPECT_FALSE(filtered(request, response));
     EXPECT_EQ(response->status, 403);
     EXPECT_EQ(response->body, R"({"code":11119003,"message":"Invalid request."})");
-    EXPECT_TRUE(response->finished);
-    EXPECT_EQ(response->sends, 1);
+    EXPECT_EQ(response->finished(), 1);
+    EXPECT_EQ(response->bodies().size(), 1u);
     EXPECT_EQ(
         log.count({"[warning]",
                    "the request(IRequest(url = 127.0.0.1:54630, referer = https://evil.example, useragent = "
@@ -227,7 +227,7 @@ TEST_F(AntiPhishingTest, UnmarkedRequestOutsideTheWhitelistIs403) {
 
     // The refusal speaks the display language of the moment.
     setLanguage("zh-CN");
-    auto again = std::make_shared<SecResponse>();
+    auto again = std::make_shared<FakeResponse>();
     EXPECT_FALSE(filtered(request, again));
     EXPECT_EQ(again->body, R"({"code":11119003,"message":"请求非法"})");
 }
@@ -236,21 +236,21 @@ TEST_F(AntiPhishingTest, EitherMarkOrTheWhitelistLetsTheRequestThrough) {
     for (int tag : {kTrustedUserAgentMark, kValidRefererMark, kTrustMarks, 0x111}) {
         auto request = std::make_shared<SecRequest>("/v1/hello");
         request->setTag(tag);
-        auto response = std::make_shared<SecResponse>();
+        auto response = std::make_shared<FakeResponse>();
         EXPECT_TRUE(filtered(request, response)) << tag;
-        EXPECT_EQ(response->sends, 0);
+        EXPECT_TRUE(response->bodies().empty());
     }
     auto otherBits = std::make_shared<SecRequest>("/v1/hello");
     otherBits->setTag(0x100 | 0x02 | 0x20);
-    EXPECT_FALSE(filtered(otherBits, std::make_shared<SecResponse>()));
+    EXPECT_FALSE(filtered(otherBits, std::make_shared<FakeResponse>()));
 
     context->addRefererWhitelist(std::string("/v1/update/status"), "trustUpdate");
     auto upper = std::make_shared<SecRequest>("/V1/Update/STATUS");
-    auto response = std::make_shared<SecResponse>();
+    auto response = std::make_shared<FakeResponse>();
     EXPECT_TRUE(filtered(upper, response));
-    EXPECT_EQ(response->sends, 0);
+    EXPECT_TRUE(response->bodies().empty());
     EXPECT_FALSE(
-        filtered(std::make_shared<SecRequest>("/v1/update/status/x"), std::make_shared<SecResponse>()));
+        filtered(std::make_shared<SecRequest>("/v1/update/status/x"), std::make_shared<FakeResponse>()));
 }
 
 TEST_F(AntiPhishingTest, TheWholeChainMarksBeforeItFilters) {
@@ -275,7 +275,7 @@ TEST_F(AntiPhishingTest, TheWholeChainMarksBeforeItFilters) {
     SecRequest tray("/v1/hello", {{"User-Agent", "oKavelTray/1.0 (x)"}});
     SecRequest browser("/v1/hello", {{"User-Agent", "Mozilla/5.0"}, {"Origin", "https://evil.example"}});
     SecRequest detect("/v1/detect");
-    SecResponse trayReply, browserReply, detectReply;
+    FakeResponse trayReply, browserReply, detectReply;
     service.service(&tray, &trayReply);
     service.service(&browser, &browserReply);
     service.service(&detect, &detectReply);
@@ -289,7 +289,7 @@ TEST_F(AntiPhishingTest, TheWholeChainMarksBeforeItFilters) {
 TEST_F(AntiPhishingTest, ProgrammingErrorsAreFatalChecksAndNothingGetsThrough) {
     int aborts = 0;
     check::setFatalActions([&] { ++aborts; }, nullptr);
-    auto response = std::make_shared<SecResponse>();
+    auto response = std::make_shared<FakeResponse>();
     filter->doFilter(context, nullptr, response);  // no request
     filter->doFilter(std::make_shared<HttpServerContext>(), std::make_shared<SecRequest>("/"),
                      response);  // plain context
@@ -309,7 +309,7 @@ TEST_F(AntiPhishingTest, ProgrammingErrorsAreFatalChecksAndNothingGetsThrough) {
     check::setFatalActions(nullptr, nullptr);
     EXPECT_EQ(aborts, 8);
     EXPECT_EQ(after->passed, 0);
-    EXPECT_EQ(response->sends, 0);
+    EXPECT_TRUE(response->bodies().empty());
 }
 
 TEST(RequestDebugStringTest, AbsentHeadersGiveEmptyTextsAndTheTraceIdComesFromTheRequest) {
@@ -354,7 +354,7 @@ TEST(RequestSecurityConcurrency, WhitelistAndOriginsChangeWhileRequestsAreFilter
             auto request = std::make_shared<SecRequest>(
                 path, std::map<std::string, std::string>{{"Origin", "https://b.example"},
                                                          {"User-Agent", userAgent}});
-            auto response = std::make_shared<SecResponse>();
+            auto response = std::make_shared<FakeResponse>();
             preprocessor->doPreprocess(context, request, response);
             filter->doFilter(context, request, response);
             const bool refused = response->status == 403;
@@ -376,9 +376,9 @@ TEST(RequestSecurityConcurrency, WhitelistAndOriginsChangeWhileRequestsAreFilter
     EXPECT_GE(through->passed, kRounds);
     // Once the modules are done, the list answers for what is on it.
     context->addRefererWhitelist(std::string("/v1/toggled"), "module");
-    auto response = std::make_shared<SecResponse>();
+    auto response = std::make_shared<FakeResponse>();
     filter->doFilter(context, std::make_shared<SecRequest>("/V1/TOGGLED"), response);
-    EXPECT_EQ(response->sends, 0);
+    EXPECT_TRUE(response->bodies().empty());
 }
 
 }  // namespace

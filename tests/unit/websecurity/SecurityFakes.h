@@ -54,16 +54,4 @@ private:
     std::atomic<int> m_tag{0};
 };
 
-class SecResponse : public FakeResponse {
-public:
-    void send(const char* text, bool finish) override {
-        FakeResponse::send(text, finish);
-        finished = finish;
-        ++sends;
-    }
-
-    bool finished = false;
-    int sends = 0;
-};
-
 }  // namespace talvern::test
