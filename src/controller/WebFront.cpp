@@ -112,6 +112,11 @@ void subscribeSocketsToEvents(IWebSocketServer& servers, std::weak_ptr<WebSocket
                 events->addWebSocket(from, request);
             });
     });
+    servers.addListener(IWebSocketServer::CloseConnection, [center](std::shared_ptr<IWebSocket> socket) {
+        if (auto events = center.lock()) {
+            events->removeWebSocket(socket);
+        }
+    });
 }
 
 }  // namespace talvern::sdp::webfront
