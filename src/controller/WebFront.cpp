@@ -50,6 +50,8 @@ void installSecurityChain(HttpService& service, WebSocketServerGroup& servers,
     servers.setPreprocessorChain(WebSocketPreprocessor::chain({std::make_shared<SdpWSSecurePreProcessor>()}),
                                  context);
     servers.setFilterChain(WebSocketFilter::chain({std::make_shared<SdpWSSecureFilter>()}));
+    // A plug-in's broadcast reaches trusted sockets only, as the event center's events do.
+    servers.setAudience([](const IWebSocket& socket) { return isTrustedSocket(socket); });
 }
 
 void addRefererWhitelist(SdpHttpServerContext& context) {
