@@ -5,12 +5,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "portal/Json.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
-using talvern::Debug;
 using talvern::EngineSpecification;
 using talvern::SdpDebugOptions;
 using talvern::Transport;
@@ -35,44 +33,46 @@ constexpr const char* kDefaultsText =
 
 }  // namespace
 
-TEST_F(SdpDebugOptionsTest, NoFileKeepsTheDefaultsAndNamesThePath) {
-    talvern::test::LogCapture log;
-    SdpDebugOptions options(sharedDir());
-    EXPECT_EQ(options.filePath(), filePath());
-    auto debug = options();
-    EXPECT_EQ(debug->thrift.transport, Transport::all);
-    EXPECT_EQ(debug->ukey.engineSpecification, EngineSpecification::all);
-    EXPECT_TRUE(log.hasLine("[info]", "[SdpDebugOptions]", "talvern::SdpDebugOptions::SdpDebugOptions",
-                            "The '" + filePath() +
-                                "' file does not exist and USES the default configuration, the using options "
-                                "is: " +
-                                kDefaultsText));
-}
-
-TEST_F(SdpDebugOptionsTest, EmptyFileKeepsTheDefaults) {
-    writeFile("");
-    talvern::test::LogCapture log;
-    SdpDebugOptions options(sharedDir());
-    EXPECT_EQ(options()->thrift.transport, Transport::all);
-    EXPECT_TRUE(
-        log.hasLine("[info]", "[SdpDebugOptions]",
-                    std::string("The debug.json file content is empty and the default configuration is "
-                                "used, the using options is: ") +
-                        kDefaultsText));
-}
-
-TEST_F(SdpDebugOptionsTest, PartialFileOverridesOnlyWhatItNames) {
-    const std::string content = R"({"thrift":{"transport":"pipe"}})";
-    writeFile(content);
-    talvern::test::LogCapture log;
-    SdpDebugOptions options(sharedDir());
-    EXPECT_EQ(options()->thrift.transport, Transport::pipe);
-    EXPECT_EQ(options()->ukey.engineSpecification, EngineSpecification::all);
-    EXPECT_TRUE(log.hasLine("[debug]", "[SdpDebugOptions]", "debug config file content:" + content));
-    EXPECT_TRUE(log.hasLine(
-        "[info]", "[SdpDebugOptions]",
-        "Parsing the external debugging configuration successfully from '" + filePath() +
-            R"(', the using options is: {"thrift":{"transport":"pipe"},"ukey":{"engineSpecification":"all"}})"));
+// No file, an empty one, one naming a single member, one with members the schema does not know: each
+// file's options and the line that says where they came from.
+TEST_F(SdpDebugOptionsTest, MissingEmptyPartialAndExtendedFiles) {
+    const std::string partial = R"({"thrift":{"transport":"pipe"}})";
+    struct Case {
+        const char* content;  // nullptr: no file
+        Transport transport;
+        EngineSpecification engine;
+        std::string logged;
+    };
+    const Case cases[] = {
+        {nullptr, Transport::all, EngineSpecification::all,
+         "The '" + filePath() +
+             "' file does not exist and USES the default configuration, the using options is: " +
+             kDefaultsText},
+        {"", Transport::all, EngineSpecification::all,
+         std::string("The debug.json file content is empty and the default configuration is used, the using "
+                     "options is: ") +
+             kDefaultsText},
+        {partial.c_str(), Transport::pipe, EngineSpecification::all,
+         "Parsing the external debugging configuration successfully from '" + filePath() +
+             R"(', the using options is: {"thrift":{"transport":"pipe"},"ukey":{"engineSpecification":"all"}})"},
+        {R"({"$schema":"./debug.schema.json","thrift":{"transport":"tcp","retries":3},"extra":{"a":[1]},)"
+         R"("ukey":{"engineSpecification":"pkcs11"}})",
+         Transport::tcp, EngineSpecification::pkcs11, "Parsing the external debugging configuration"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.content ? c.content : "no file");
+        fs::remove(filePath());
+        if (c.content) {
+            writeFile(c.content);
+        }
+        talvern::test::LogCapture log;
+        SdpDebugOptions options(sharedDir());
+        EXPECT_EQ(options.filePath(), filePath());
+        EXPECT_EQ(options()->thrift.transport, c.transport);
+        EXPECT_EQ(options()->ukey.engineSpecification, c.engine);
+        EXPECT_TRUE(log.hasLine("[info]", "[SdpDebugOptions]", "talvern::SdpDebugOptions::SdpDebugOptions",
+                                c.logged));
+    }
 }
 
 TEST_F(SdpDebugOptionsTest, SchemaViolationsAndBadJsonKeepTheDefaults) {
@@ -90,28 +90,6 @@ TEST_F(SdpDebugOptionsTest, SchemaViolationsAndBadJsonKeepTheDefaults) {
                                     "debug.schema.json"))
             << content;
     }
-}
-
-TEST_F(SdpDebugOptionsTest, ExtraMembersAreAcceptedAndIgnored) {
-    writeFile(
-        R"({"$schema":"./debug.schema.json","thrift":{"transport":"tcp","retries":3},"extra":{"a":[1]},)"
-        R"("ukey":{"engineSpecification":"pkcs11"}})");
-    SdpDebugOptions options(sharedDir());
-    EXPECT_EQ(options()->thrift.transport, Transport::tcp);
-    EXPECT_EQ(options()->ukey.engineSpecification, EngineSpecification::pkcs11);
-}
-
-TEST(DebugRecords, EnumerationsAreWrittenAndReadByName) {
-    Debug debug;
-    debug.thrift.transport = Transport::pipe;
-    debug.ukey.engineSpecification = EngineSpecification::pkcs11;
-    EXPECT_EQ(talvern::portal::to_json(debug),
-              R"({"thrift":{"transport":"pipe"},"ukey":{"engineSpecification":"pkcs11"}})");
-    Debug read;
-    ASSERT_TRUE(talvern::portal::from_json(
-        R"({"thrift":{"transport":"tcp"},"ukey":{"engineSpecification":"bad"}})", read));
-    EXPECT_EQ(read.thrift.transport, Transport::tcp);
-    EXPECT_EQ(read.ukey.engineSpecification, EngineSpecification::all);
 }
 
 TEST(SdpDebugOptionsShared, UsesTheSharedDataDirectoryFromTheEnvironment) {

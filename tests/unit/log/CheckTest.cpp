@@ -47,14 +47,6 @@ protected:
 
 }  // namespace
 
-TEST_F(CheckTest, ReportNamesExpressionFileLineFunctionAndMessage) {
-    std::string report = check::buildReport("a == b", "x.cpp", 12, "void f()", "they differ", "0# f\n");
-    EXPECT_EQ(report,
-              "basic information:\nExpression: 'a == b' failed\nFile: x.cpp\nLine: 12\nFunction: void f()\n"
-              "Message: they differ\nstack:\n0# f\n");
-    EXPECT_EQ(check::buildReport("e", "f", 1, "g", "m", "").find("stack:"), std::string::npos);
-}
-
 TEST_F(CheckTest, Level300ThrowsTheReport) {
     try {
         OKV_CHECK_AT(check::kLevelThrow, sizeof(int) == 1, "int too wide");
@@ -62,6 +54,7 @@ TEST_F(CheckTest, Level300ThrowsTheReport) {
     } catch (const std::runtime_error& e) {
         std::string what = e.what();
         EXPECT_NE(what.find("Expression: 'sizeof(int) == 1' failed"), std::string::npos);
+        EXPECT_NE(what.find("\nFunction: "), std::string::npos);
         EXPECT_NE(what.find("Message: int too wide\nstack:\n"), std::string::npos);
     }
 }
@@ -113,16 +106,8 @@ TEST_F(CheckTest, IgnoreAllSilencesEveryCheckEvenFatalOnes) {
     EXPECT_EQ(aborts, 0);
 }
 
-TEST_F(CheckTest, EnsureReportsOnStandardErrorAndAborts) {
-    ::testing::internal::CaptureStderr();
-    OKV_ENSURE(1 > 2, "m_sdpService should be null");
-    std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(aborts, 1);
-    EXPECT_NE(err.find("ENSURE failed"), std::string::npos);
-    EXPECT_NE(err.find("Message: m_sdpService should be null"), std::string::npos);
-}
-
 TEST(CheckDeath, EnsureAbortsTheProcessForReal) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(OKV_ENSURE(false, "argc must more than 0"), "argc must more than 0");
+    EXPECT_DEATH(OKV_ENSURE(1 > 2, "argc must more than 0"),
+                 "ENSURE failed(.|\n)*Expression: '1 > 2' failed(.|\n)*Message: argc must more than 0");
 }

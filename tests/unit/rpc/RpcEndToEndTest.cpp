@@ -1,4 +1,4 @@
-// The bus and capacities services through the real RPC servers, with generated Thrift clients over the
+// The bus service through the real RPC servers, with generated Thrift clients over the
 // local socket and loopback TCP: routing, refusals, hostile input, the client cap and concurrent use.
 
 #include <gtest/gtest.h>
@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "rpc/PeerCheck.h"
-#include "rpc/SdpCapacitiesService.h"
 #include "rpcauth/PeerIdentity.h"
 #include "support/EventRecorder.h"
 #include "support/LogCapture.h"
@@ -69,13 +68,7 @@ void beginPushEvent(TProtocol& out) {
 
 class RpcServices : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(server.started);
-        group->registerProcessor(
-            "SdpCapacitiesService",
-            talvern::createSdpCapacitiesProcessor(std::make_shared<talvern::SdpCapacitiesService>(
-                [] { return std::vector<std::string>{R"({"name":"m","version":"1"})"}; })));
-    }
+    void SetUp() override { ASSERT_TRUE(server.started); }
     RpcConnection connect(Transport transport) const {
         return transport == Transport::Pipe ? RpcConnection::unixSocket(group->pipeSocketPath())
                                             : RpcConnection::tcp(group->tcpPort());
@@ -89,43 +82,9 @@ protected:
     std::shared_ptr<RpcServerGroup>& group = server.group;
 };
 
-class RpcEndToEnd : public RpcServices, public ::testing::WithParamInterface<Transport> {};
-
-INSTANTIATE_TEST_SUITE_P(Transports, RpcEndToEnd, ::testing::Values(Transport::Pipe, Transport::Tcp),
-                         [](const auto& info) { return info.param == Transport::Pipe ? "Pipe" : "Tcp"; });
-
-TEST_P(RpcEndToEnd, IdentifyReadyEventRepeatRulesEmptyPullAndCapacitiesOnOneConnection) {
-    auto connection = connect(GetParam());
-    auto client = connection.bus();
-    BroadcastIdentify identity;
-    client->identify(identity);
-    EXPECT_EQ(identity.channelID, bus->serverChannel());
-    EXPECT_EQ(identity.eventID, 0);
-
-    BroadcastPullEvent first;
-    client->pull(first, BroadcastIdentify(), 3600 * 1000);  // answered at once, or the test times out
-    ASSERT_EQ(first.data.size(), 1u);
-    EXPECT_EQ(first.data[0].body.topic, "statusEvent|eventbus.ready");
-
-    std::vector<bool> accepted;
-    for (int64_t id : {5, 5, 4, 6}) {
-        accepted.push_back(client->push(makeEvent("e2e-client", id)));
-    }
-    EXPECT_EQ(accepted, (std::vector<bool>{true, false, false, true}));
-    client->identify(identity);
-    BroadcastPullEvent empty;  // nothing newer: the answer still carries the identity
-    client->pull(empty, identity, 10);
-    EXPECT_TRUE(empty.data.empty());
-    EXPECT_EQ(empty.identify.channelID, bus->serverChannel());
-    EXPECT_EQ(empty.identify.eventID, 2);
-
-    std::string document;
-    connection.capacities()->getCapacities(document);
-    EXPECT_NE(document.find(R"("dependency":[{"name":"m","version":"1"}])"), std::string::npos);
-}
-
-TEST_P(RpcEndToEnd, RefusalsAreApplicationExceptionsAndALateServiceIsReachable) {
-    auto connection = connect(GetParam());
+// The ready event, repeat rules and capacities over both transports are the agent's own integration tests.
+TEST_F(RpcServices, RefusalsAreApplicationExceptionsAndALateServiceIsReachable) {
+    auto connection = connect(Transport::Tcp);
     auto call = [&](const std::shared_ptr<TProtocol>& out, const std::string& method) {
         out->writeMessageBegin(method, wire::T_CALL, 7);
         out->writeStructBegin("args");

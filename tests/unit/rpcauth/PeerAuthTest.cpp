@@ -219,14 +219,3 @@ TEST(TcpOwner, PortWithoutARowIsNotFound) {
     EXPECT_TRUE(ec);
     EXPECT_TRUE(log.contains("get Rpc Client Port Failed"));
 }
-
-TEST(UnixPeer, SocketPairPeerIsThisProcess) {
-    int fds[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    std::error_code ec;
-    EXPECT_EQ(talvern::rpc::unixPeerPid(fds[0], ec), static_cast<std::uint32_t>(::getpid()));
-    ::close(fds[0]);
-    ::close(fds[1]);
-    EXPECT_EQ(talvern::rpc::unixPeerPid(-1, ec), 0u);
-    EXPECT_TRUE(ec);
-}
