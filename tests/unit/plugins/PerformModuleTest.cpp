@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "log/Check.h"
-#include "plugins/SdpModuleStategy.h"
+#include "plugins/SdpModuleStategy.h"  // HandlerChain
 
 using talvern::PerformModule;
 
@@ -184,15 +184,4 @@ TEST_F(HandlerChainTest, PriorityDecidesWhereNextGoes) {
             EXPECT_EQ(name(chain.advance(steps[i].first)), steps[i].second) << priorities.size() << " " << i;
         }
     }
-}
-
-TEST_F(HandlerChainTest, LifeCycleOrderIsAscendingPriority) {
-    auto chain = chainOf({3, -1, 0});
-    talvern::SdpModuleGroupStategy group(m_env);
-    group.moduleWillLoadFinished(*chain.modules, nullptr);
-    std::vector<std::string> guids;
-    for (auto& broker : *chain.modules) {
-        guids.emplace_back(broker.module()->guid());
-    }
-    EXPECT_EQ(guids, (std::vector<std::string>{"m1", "m2", "m0"}));
 }
