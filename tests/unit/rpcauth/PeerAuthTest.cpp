@@ -89,21 +89,21 @@ TEST_F(VerifierTest, SignedProcessIsCheckedOnceWithinThePeriodAndAgainAtItsEnd) 
     clock->advance(1s);  // 300 s old: aged out
     EXPECT_TRUE(allowed(100));
     EXPECT_EQ(checks, 2);
+    paths[100] = "/opt/other/tool";  // a reused pid with another executable is checked afresh
+    EXPECT_FALSE(allowed(100));
+    EXPECT_EQ(checks, 3);
 }
 
-TEST_F(VerifierTest, UnsignedProcessIsRefusedEveryTimeAndNeverCached) {
+TEST_F(VerifierTest, UnsignedProcessIsRefusedEveryTimeOwnProcessNeverAndVanishedOneWithoutACheck) {
     std::error_code ec;
     EXPECT_FALSE(verifier.isTalvernProcess(200, ec));
     EXPECT_EQ(ec.message(), "sign error");
     EXPECT_FALSE(allowed(200));
     EXPECT_EQ(checks, 2);
     EXPECT_EQ(cache.size(), 0u);
-}
-
-TEST_F(VerifierTest, ReusedPidWithAnotherExecutableIsCheckedAfresh) {
-    EXPECT_TRUE(allowed(100));
-    paths[100] = "/opt/other/tool";
-    EXPECT_FALSE(allowed(100));
+    EXPECT_TRUE(allowed(static_cast<std::uint32_t>(::getpid())));
+    EXPECT_FALSE(verifier.isTalvernProcess(999, ec));
+    EXPECT_EQ(ec.value(), -65521);
     EXPECT_EQ(checks, 2);
 }
 
@@ -138,14 +138,6 @@ TEST_F(VerifierTest, ConnectionStillLooksTheVerdictUpOnEveryCall) {
     EXPECT_TRUE(slowRereads.isTalvernPeer(peer, ec));
     EXPECT_EQ(pathReads, 1);
     EXPECT_EQ(checks, 2);
-}
-
-TEST_F(VerifierTest, OwnProcessNeedsNoCheckAndVanishedProcessIsRefused) {
-    EXPECT_TRUE(allowed(static_cast<std::uint32_t>(::getpid())));
-    std::error_code ec;
-    EXPECT_FALSE(verifier.isTalvernProcess(999, ec));
-    EXPECT_EQ(ec.value(), -65521);
-    EXPECT_EQ(checks, 0);
 }
 
 TEST(ProcessSignCacheTest, FiftyFirstEntryEvictsTheOldest) {
