@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
+#include "support/TestFiles.h"
 
 namespace fs = std::filesystem;
 using talvern::EngineSpecification;
@@ -20,10 +20,7 @@ protected:
     std::string sharedDir() const { return m_dir.str() + "/"; }
     std::string filePath() const { return sharedDir() + "var/conf/debug.json"; }
 
-    void writeFile(const std::string& content) const {
-        fs::create_directories(m_dir / "var" / "conf");
-        std::ofstream(filePath(), std::ios::binary) << content;
-    }
+    void writeFile(const std::string& content) const { talvern::test::writeFile(filePath(), content); }
 
     talvern::test::TempDir m_dir;
 };
@@ -95,8 +92,7 @@ TEST_F(SdpDebugOptionsTest, SchemaViolationsAndBadJsonKeepTheDefaults) {
 TEST(SdpDebugOptionsShared, UsesTheSharedDataDirectoryFromTheEnvironment) {
     talvern::test::TempDir dir;
     talvern::test::ScopedEnv env("OKAVEL_SHARED_DATA_DIR", dir.str());
-    fs::create_directories(dir / "var/conf");
-    std::ofstream(dir / "var/conf/debug.json") << R"({"thrift":{"transport":"tcp"}})";
+    talvern::test::writeFile(dir / "var/conf/debug.json", R"({"thrift":{"transport":"tcp"}})");
     SdpDebugOptions& shared = SdpDebugOptions::shared();
     EXPECT_EQ(&shared, &SdpDebugOptions::shared());
     EXPECT_EQ(shared.filePath(), dir.str() + "/var/conf/debug.json");
