@@ -1,10 +1,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <boost/process/child.hpp>
 
 #include <chrono>
 #include <filesystem>
@@ -159,45 +159,25 @@ TEST(TcpOwner, FindsTheProcessAtTheClientEndOfARealLoopbackConnectionOnly) {
     sockaddr_in server{}, elsewhere{};
     const int listener = loopbackListener(server);
     const int other = loopbackListener(elsewhere);
-    int portPipe[2], holdPipe[2];
-    ASSERT_EQ(::pipe(portPipe), 0);
-    ASSERT_EQ(::pipe(holdPipe), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        // The client: connects, tells its port, and keeps the connection until the test lets it go.
-        ::close(holdPipe[1]);
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof(server)) != 0) {
-            ::_exit(1);
-        }
-        sockaddr_in own{};
-        socklen_t length = sizeof(own);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&own), &length);
-        const std::uint16_t port = ntohs(own.sin_port);
-        char done = 0;
-        if (::write(portPipe[1], &port, sizeof(port)) != sizeof(port) || ::read(holdPipe[0], &done, 1) < 0) {
-            ::_exit(2);
-        }
-        ::_exit(0);
-    }
-    ::close(holdPipe[0]);
-    std::uint16_t clientPort = 0;
-    ASSERT_EQ(::read(portPipe[0], &clientPort, sizeof(clientPort)), static_cast<ssize_t>(sizeof(clientPort)));
+    // The client is another process: a shell that connects and then becomes a sleep holding the socket.
+    boost::process::child client(
+        "/bin/bash", "-c",
+        "exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(ntohs(server.sin_port)) + "; exec sleep 30");
     const int accepted = ::accept(listener, nullptr, nullptr);  // this process now holds the server's end
+    sockaddr_in peer{};
+    socklen_t length = sizeof(peer);
+    ASSERT_EQ(::getpeername(accepted, reinterpret_cast<sockaddr*>(&peer), &length), 0);
+    const std::uint16_t clientPort = ntohs(peer.sin_port);
 
     std::error_code ec;
     EXPECT_EQ(talvern::rpc::tcpPortOwnerPid(clientPort, ntohs(server.sin_port), ec),
-              static_cast<std::uint32_t>(child));
+              static_cast<std::uint32_t>(client.id()));
     EXPECT_FALSE(ec);
     // The same client port towards another server is not this connection.
     EXPECT_EQ(talvern::rpc::tcpPortOwnerPid(clientPort, ntohs(elsewhere.sin_port), ec), 0u);
     EXPECT_TRUE(ec);
-
-    ::close(holdPipe[1]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    for (int fd : {accepted, listener, other, portPipe[0], portPipe[1]}) {
+    client.terminate();
+    for (int fd : {accepted, listener, other}) {
         ::close(fd);
     }
 }
