@@ -30,11 +30,6 @@ using namespace talvern::process;
 
 namespace {
 
-std::string exeOf(pid_t pid) {
-    std::error_code ec;
-    return fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).string();
-}
-
 std::uint32_t pidOf(const bp::child& child) { return static_cast<std::uint32_t>(child.id()); }
 
 // True when the child was ended by SIGKILL (and reaps it).
@@ -243,20 +238,11 @@ TEST(ProcessPath, OwnExecutable) {
 TEST(ProcessPath, DeletedExecutableFails) {
     talvern::test::TempDir dir;
     auto copy = dir / "sleeper";
-    std::filesystem::copy_file("/bin/sleep", copy);
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::execl(copy.c_str(), "sleeper", "30", nullptr);
-        ::_exit(127);
-    }
-    // Wait until the child runs the copy, then delete it under the running process.
-    ASSERT_TRUE(eventually([&] { return exeOf(child) == copy.string(); }));
-    std::filesystem::remove(copy);
+    fs::copy_file("/bin/sleep", copy);
+    bp::child child(copy.string(), "30");  // runs the copy once constructed
+    fs::remove(copy);                      // deleted under the running process
     std::error_code ec;
-    std::string path = talvern::process::processpath(static_cast<std::uint32_t>(child), ec);
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    std::string path = talvern::process::processpath(pidOf(child), ec);
     EXPECT_EQ(ec.value(), -65521);
     EXPECT_EQ(path, "");
 }
