@@ -57,7 +57,10 @@ void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::fre
 void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 
 int main(int argc, char** argv) {
-    const long requests = argc > 1 ? std::atol(argv[1]) : 20000;
+    long requests = argc > 1 ? std::atol(argv[1]) : 0;
+    if (requests <= 0) {
+        requests = 20000;  // also when run with another benchmark's flags
+    }
     auto manager = std::make_shared<talvern::HttpServerManager>();
     auto server = std::make_shared<talvern::HttpServer>("127.0.0.1", 0, 1, 0);
     server->registerMessageHandler([](talvern::IRequest*, talvern::IResponse* response) {

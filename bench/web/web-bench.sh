@@ -29,7 +29,7 @@ connections=${CONNECTIONS:-1 32 128 1024}
 fanout_sizes=${FANOUT:-100 1000 10000}
 samples=${SAMPLES:-2000}
 here=$(cd "$(dirname "$0")" && pwd)
-client="$build/bench/okavel_web_bench"
+client="$build/bench/web/okavel_web_bench"
 certificate="$build/tlsmaterial/self-signed.pem"  # certificate and key, made by the build
 
 for tool in wrk nginx redis-server node; do

@@ -50,6 +50,8 @@ void installSecurityChain(HttpService& service, WebSocketServerGroup& servers,
     servers.setPreprocessorChain(WebSocketPreprocessor::chain({std::make_shared<SdpWSSecurePreProcessor>()}),
                                  context);
     servers.setFilterChain(WebSocketFilter::chain({std::make_shared<SdpWSSecureFilter>()}));
+    // A plug-in's broadcast reaches trusted sockets only, as the event center's events do.
+    servers.setAudience([](const IWebSocket& socket) { return isTrustedSocket(socket); });
 }
 
 void addRefererWhitelist(SdpHttpServerContext& context) {
@@ -111,6 +113,11 @@ void subscribeSocketsToEvents(IWebSocketServer& servers, std::weak_ptr<WebSocket
                 }
                 events->addWebSocket(from, request);
             });
+    });
+    servers.addListener(IWebSocketServer::CloseConnection, [center](std::shared_ptr<IWebSocket> socket) {
+        if (auto events = center.lock()) {
+            events->removeWebSocket(socket);
+        }
     });
 }
 

@@ -65,9 +65,19 @@ std::string WebSocketEventCenter::notification(const portal::ws_events_req::WsEv
 }
 
 void WebSocketEventCenter::dropGoneLocked() {
-    m_subscriptions.erase(std::remove_if(m_subscriptions.begin(), m_subscriptions.end(),
-                                         [](const Subscription& s) { return s.socket.expired(); }),
-                          m_subscriptions.end());
+    const auto gone = std::remove_if(m_subscriptions.begin(), m_subscriptions.end(),
+                                     [](const Subscription& s) { return s.socket.expired(); });
+    if (gone != m_subscriptions.end()) {
+        m_subscriptions.erase(gone, m_subscriptions.end());
+        m_index.clear();
+        for (std::size_t i = 0; i < m_subscriptions.size(); ++i) {
+            m_index.emplace(m_subscriptions[i].key, i);
+        }
+    }
+    shrinkLocked();
+}
+
+void WebSocketEventCenter::shrinkLocked() {
     if (m_subscriptions.capacity() > 2 * m_subscriptions.size() + 64) {
         m_subscriptions.shrink_to_fit();  // a crowd that left does not keep its room
     }
@@ -80,14 +90,13 @@ void WebSocketEventCenter::addWebSocket(std::shared_ptr<IWebSocket> socket,
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     dropGoneLocked();
-    const bool subscribed = std::any_of(m_subscriptions.begin(), m_subscriptions.end(),
-                                        [&](const Subscription& s) { return s.socket.lock() == socket; });
-    if (subscribed) {
+    if (m_index.count(socket.get()) != 0) {
         OKV_LOG_WARN("[traceid: {}]Websocket({}) multiple requests for event connection, no processing{}",
                      request.sdpTraceId, socket->peer(), "");
         return;
     }
-    m_subscriptions.push_back(Subscription{socket, request});
+    m_index.emplace(socket.get(), m_subscriptions.size());
+    m_subscriptions.push_back(Subscription{socket, socket.get(), request});
 
     std::int64_t fromId = request.data.fromId;
     const std::int64_t currentPid = static_cast<std::int64_t>(::getpid());
@@ -116,6 +125,23 @@ void WebSocketEventCenter::addWebSocket(std::shared_ptr<IWebSocket> socket,
         notified.insert(notified.end(), replay.begin(), replay.end());
     }
     push(socket, std::make_shared<const std::string>(notification(request, notified)));
+}
+
+void WebSocketEventCenter::removeWebSocket(const std::shared_ptr<IWebSocket>& socket) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto found = m_index.find(socket.get());
+    if (found == m_index.end()) {
+        return;
+    }
+    // The last subscription takes the place of the one that goes.
+    const std::size_t at = found->second;
+    m_index.erase(found);
+    if (at + 1 != m_subscriptions.size()) {
+        m_subscriptions[at] = std::move(m_subscriptions.back());
+        m_index[m_subscriptions[at].key] = at;
+    }
+    m_subscriptions.pop_back();
+    shrinkLocked();
 }
 
 void WebSocketEventCenter::broadcast(const std::string& topic, const std::string& content) {

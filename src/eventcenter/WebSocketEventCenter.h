@@ -3,6 +3,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "eventcenter/HttpEventCenter.h"
@@ -24,6 +25,8 @@ public:
 
     /// Subscribes the socket (a second subscription of the same socket is only logged).
     void addWebSocket(std::shared_ptr<IWebSocket> socket, const portal::ws_events_req::WsEventsReq& request);
+    /// Forgets a socket that closed (a weak reference would hold its memory until the next broadcast).
+    void removeWebSocket(const std::shared_ptr<IWebSocket>& socket);
     /// Stores the event, answers parked polls, then pushes it to every live subscriber.
     void broadcast(const std::string& topic, const std::string& content) override;
 
@@ -38,12 +41,16 @@ public:
 private:
     struct Subscription {
         std::weak_ptr<IWebSocket> socket;
+        const IWebSocket* key;  // the socket's address while it lives: its place in the index
         portal::ws_events_req::WsEventsReq request;
     };
     void dropGoneLocked();
+    void shrinkLocked();
 
     std::mutex m_mutex;  // serialises addWebSocket and broadcast
     std::vector<Subscription> m_subscriptions;
+    // Where each socket's subscription sits, so that a crowd subscribes and leaves without a scan per socket.
+    std::unordered_map<const IWebSocket*, std::size_t> m_index;
 };
 
 }  // namespace talvern

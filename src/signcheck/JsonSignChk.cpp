@@ -16,6 +16,9 @@ namespace {
 
 constexpr const char* kTag = "Tag null";
 constexpr const char* kSignMember = "sign";
+// Numbers are read correctly rounded: the quick reading can land on a neighbouring value whose shortest text
+// reads back as another, so a signed "3e23" would not verify.
+constexpr unsigned kParseFlags = rapidjson::kParseFullPrecisionFlag;
 
 std::string compact(const rapidjson::Value& value) {
     rapidjson::StringBuffer buffer;
@@ -40,7 +43,7 @@ bool jsonSignCheck(const std::string& text) { return jsonSignCheck(text, program
 bool jsonSignCheck(const std::string& text, const std::string& publicKey) {
     try {
         rapidjson::Document document;
-        document.Parse(text.c_str(), text.size());
+        document.Parse<kParseFlags>(text.c_str(), text.size());
         if (document.HasParseError()) {
             OKV_LOG_TAG_ERROR(kTag, "{}; Reason: please check json:{} corret",
                               "jsonSignCheck parse json str failed", text);
@@ -73,7 +76,7 @@ bool jsonSignCheck(const std::string& text, const std::string& publicKey) {
 bool jsonSign(const std::string& text, const std::string& privateKey, bool pretty, std::string& signedText,
               std::string& reason) {
     rapidjson::Document document;
-    document.Parse(text.c_str(), text.size());
+    document.Parse<kParseFlags>(text.c_str(), text.size());
     if (document.HasParseError() || !document.IsObject()) {
         reason = document.HasParseError() ? rapidjson::GetParseError_En(document.GetParseError())
                                           : "the document is not a JSON object";

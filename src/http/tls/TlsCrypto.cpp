@@ -2,7 +2,6 @@
 
 #include <openssl/evp.h>
 
-#include <charconv>
 #include <memory>
 
 namespace talvern::tls {
@@ -48,9 +47,16 @@ bool runCbc(bool encrypt, const AesKey& key, std::span<const unsigned char> iv,
 
 /// The value of one hexadecimal digit of either case, or -1.
 int hexValue(char c) {
-    int value = -1;
-    const auto [end, ec] = std::from_chars(&c, &c + 1, value, 16);
-    return ec == std::errc() && end == &c + 1 ? value : -1;
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
 }
 
 }  // namespace

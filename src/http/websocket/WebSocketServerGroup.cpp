@@ -41,6 +41,10 @@ void WebSocketServerGroup::setFilterChain(const std::shared_ptr<WebSocketFilter>
     forEach([&](const std::shared_ptr<WebSocketServer>& server) { server->setFilterChain(head); });
 }
 
+void WebSocketServerGroup::setAudience(const WebSocketServerImpl::Audience& audience) {
+    forEach([&](const std::shared_ptr<WebSocketServer>& server) { server->registry().setAudience(audience); });
+}
+
 void WebSocketServerGroup::setHandshakeGuard(const std::shared_ptr<WebSocketHandshakeGuard>& guard,
                                              const std::shared_ptr<HttpServerContext>& context) {
     forEach(

@@ -5,6 +5,7 @@
 
 #include "http/HttpServerGroup.h"
 #include "http/websocket/IWebSocketServer.h"
+#include "http/websocket/WebSocketServerImpl.h"
 
 namespace talvern {
 
@@ -32,6 +33,8 @@ public:
                               const std::shared_ptr<HttpServerContext>& context);
     /// Installs the same message filter chain on every server.
     void setFilterChain(const std::shared_ptr<WebSocketFilter>& head);
+    /// Installs the same broadcast audience on every server.
+    void setAudience(const WebSocketServerImpl::Audience& audience);
     /// Installs the same handshake guard on every server.
     void setHandshakeGuard(const std::shared_ptr<WebSocketHandshakeGuard>& guard,
                            const std::shared_ptr<HttpServerContext>& context);

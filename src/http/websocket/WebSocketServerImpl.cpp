@@ -35,8 +35,17 @@ void WebSocketServerImpl::broadcast(const std::string& data) {
     // Lambdas capture no structured bindings under clang 14 (the fuzz build).
     for (const auto& entry : m_sockets) {
         const auto& socket = entry.second;
-        guarded(socket, [&] { socket->sendText(data); });
+        guarded(socket, [&] {
+            if (!m_audience || m_audience(*socket)) {
+                socket->sendText(data);
+            }
+        });
     }
+}
+
+void WebSocketServerImpl::setAudience(Audience audience) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_audience = std::move(audience);
 }
 
 void WebSocketServerImpl::resetWebsocketConn() {

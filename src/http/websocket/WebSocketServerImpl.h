@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -15,12 +16,18 @@ namespace talvern {
 /// Listeners are always called outside the registry mutex.
 class WebSocketServerImpl : public IWebSocketServer {
 public:
+    /// Decides whether a socket may receive what `broadcast` sends.
+    using Audience = std::function<bool(const IWebSocket&)>;
+
     WebSocketServerImpl() = default;
     ~WebSocketServerImpl() override = default;
     WebSocketServerImpl(const WebSocketServerImpl&) = delete;
     WebSocketServerImpl& operator=(const WebSocketServerImpl&) = delete;
 
+    /// Sends to every registered socket the audience admits (all of them while none is set).
     void broadcast(const std::string& data) override;
+    /// Installs the audience of `broadcast`; the security layer admits trusted sockets only.
+    void setAudience(Audience audience);
     void resetWebsocketConn() override;
     std::uint32_t addListener(ListenerType type, Listener callback) override;
 
@@ -42,9 +49,10 @@ private:
         Listener callback;
     };
 
-    mutable std::mutex m_mutex;  // guards the sockets, the listeners and the next id
+    mutable std::mutex m_mutex;  // guards the sockets, the listeners, the audience and the next id
     std::map<std::uint32_t, std::shared_ptr<IWebSocket>> m_sockets;
     std::list<ListenerEntry> m_listeners;
+    Audience m_audience;
     std::uint32_t m_nextListenerId = 1;
 };
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <thread>
 
 #include "controller/SdpAgentController.h"
 #include "controller/WebFront.h"
@@ -17,6 +18,7 @@
 #include "harness/FuzzSandbox.h"
 #include "http/HttpRouter.h"
 #include "http/HttpService.h"
+#include "http/engine/Engine.h"
 #include "http/websocket/WebSocketManager.h"
 #include "http/websocket/WebSocketServer.h"
 #include "http/websocket/WebSocketServerGroup.h"
@@ -95,14 +97,35 @@ AgentWeb::AgentWeb() {
         std::abort();
     }
     p.manager->start();
-    // The loop ends before the statics it may log through are destroyed when libFuzzer exits.
+    // The loop ends before the statics it may log through are destroyed when libFuzzer exits; each exchange
+    // leaves nothing in flight (see awaitQuiet) for the same reason.
     std::atexit([] { instance().m_parts->manager->stop(); });
 }
 
-void AgentWeb::awaitLoop() {
-    std::promise<void> done;
-    m_parts->manager->engine()->post([&done] { done.set_value(); });
-    done.get_future().wait();
+void AgentWeb::awaitQuiet() {
+    // A poll whose connection went is still parked with its timer: an event takes it and cancels that.
+    if (m_parts->center->parkedCount() > 0) {
+        m_parts->center->broadcast("statusEvent|fuzz", R"({"event":"fuzz"})");
+    }
+    engine::mg_mgr& engine = *m_parts->manager->engine();
+    const auto start = Clock::now();
+    for (;;) {
+        std::promise<int> open;
+        engine.post([&engine, &open] {
+            int accepted = 0;
+            engine.forEachConnection(
+                [&accepted](engine::mg_connection* c) { accepted += c->listener() != nullptr; });
+            open.set_value(accepted);
+        });
+        if (open.get_future().get() == 0) {
+            return;
+        }
+        if (Clock::now() - start > kHangLimit) {
+            std::fprintf(stderr, "the agent kept a connection open after its peer left\n");
+            std::abort();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 std::uint16_t AgentWeb::port() const { return m_parts->server->port(); }
@@ -178,11 +201,10 @@ std::string AgentWeb::exchange(std::string_view bytes, bool linger, std::string_
     }
     // An abortive close leaves no TIME_WAIT behind: thousands of exchanges a minute would otherwise hold
     // ephemeral ports, the agent's fixed ports among them, which tests on this machine bind.
-    const struct linger abort{1, 0};
+    const struct linger abort { 1, 0 };
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof(abort));
     ::close(fd);
-    // The agent closed its side; its close event runs in the same turn of the loop, before this one.
-    awaitLoop();
+    awaitQuiet();
     return reply;
 }
 

@@ -30,8 +30,9 @@ public:
 
 private:
     AgentWeb();
-    /// Returns once the loop has finished what it was doing.
-    void awaitLoop();
+    /// Returns once no poll is parked and no accepted connection is open: an exchange leaves nothing in
+    /// flight to the next one, or to the process's exit.
+    void awaitQuiet();
     struct Parts;
     std::unique_ptr<Parts> m_parts;
 };

@@ -106,6 +106,24 @@ TEST_F(WebSocketEventCenterTest, BroadcastReachesLiveSubscribersWithTheirOwnHead
     EXPECT_EQ(center->subscriberCount(), 3u) << "the socket that went is dropped";
 }
 
+TEST_F(WebSocketEventCenterTest, AClosedSocketIsForgottenAtOnceAndTheOthersKeepTheirPlace) {
+    auto a = std::make_shared<RecordingSocket>("a:1");
+    auto b = std::make_shared<RecordingSocket>("b:1");
+    auto c = std::make_shared<RecordingSocket>("c:1");
+    for (const auto& socket : {a, b, c}) {
+        center->addWebSocket(socket, subscription(0));
+    }
+    center->removeWebSocket(a);  // the last one takes its place
+    center->removeWebSocket(a);
+    EXPECT_EQ(center->subscriberCount(), 2u);
+    center->broadcast("mirnEvent|x", eventContent("x"));
+    EXPECT_EQ(a->sent().size(), 1u);  // its ready notification only
+    EXPECT_EQ(b->sent().size(), 2u);
+    EXPECT_EQ(c->sent().size(), 2u);
+    center->addWebSocket(c, subscription(0));  // still known where it moved: a second request is ignored
+    EXPECT_EQ(c->sent().size(), 2u);
+}
+
 TEST_F(WebSocketEventCenterTest, BroadcastAlsoAnswersLongPolls) {
     FakeRequest request("POST", "/v1/service/events", R"({"data":{"fromId":0,"timeout":60000}})");
     FakeResponse response;

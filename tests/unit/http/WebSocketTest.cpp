@@ -293,6 +293,18 @@ TEST(WebSocketServerImplTest, BroadcastGoesOnPastASocketThatThrows) {
     EXPECT_EQ(c->sent(), std::vector<std::string>{"hello"});
 }
 
+TEST(WebSocketServerImplTest, BroadcastReachesOnlyTheSocketsTheAudienceAdmits) {
+    WebSocketServerImpl registry;
+    auto trusted = std::make_shared<RecordingSocket>("trusted:1");
+    auto untrusted = std::make_shared<RecordingSocket>("other:1");
+    registry.add(1, trusted);
+    registry.add(2, untrusted);
+    registry.setAudience([](const IWebSocket& socket) { return socket.peer() == "trusted:1"; });
+    registry.broadcast("event");
+    EXPECT_EQ(trusted->sent(), std::vector<std::string>{"event"});
+    EXPECT_TRUE(untrusted->sent().empty());
+}
+
 TEST(WebSocketServerImplTest, ListenersRunOutsideTheRegistryAndByType) {
     WebSocketServerImpl registry;
     auto socket = std::make_shared<RecordingSocket>();
