@@ -85,23 +85,37 @@ TEST_F(WebEndpoints, PrivateNetworkPreflightAndCrossOriginHeader) {
     EXPECT_EQ(detect["Access-Control-Allow-Origin"], "https://portal.example");
 }
 
-TEST_F(WebEndpoints, ServicePortsOfPortFilesBesideTheExecutableOnly) {
-    // A name that could leave the port directory is an unknown service, even where a port file waits.
-    std::ofstream(box.binDir() / "secret") << 4001;
-    std::filesystem::create_directories(box.binDir() / "var/run");
-    std::ofstream(box.binDir() / "var/run/frontdoor") << 4002;
-    startAgent();
-    const std::pair<std::string, int> cases[] = {
-        {"httpserver", box.fixedPort(54630)},
-        {"nothing", 0},
-        {"frontdoor", 4002},
-        {"../../secret", 0},
-        {"frontdoor\\u0000x", 0},  // the file system would see "frontdoor"
+TEST_F(WebEndpoints, ServiceNamesThatCouldLeaveThePortDirectoryAreUnknownServices) {
+    // Each refused name would reach a file holding a port: every rule is needed on its own.
+    const std::string longest(64, 's');
+    struct Case {
+        std::string name;  // as JSON text
+        std::string file;  // beside the executable
+        int port;
+    } cases[] = {
+        {"httpserver", "", box.fixedPort(54630)},
+        {"nothing", "", 0},
+        {"frontdoor", "var/run/frontdoor", 4001},
+        {longest, "var/run/" + longest, 4002},
+        {longest + "s", "var/run/" + longest + "s", 0},
+        {"../../secret", "secret", 0},
+        {"sub/port", "var/run/sub/port", 0},
+        {R"(a\\b)", R"(var/run/a\b)", 0},
+        {"..hidden", "var/run/..hidden", 0},
+        {"frontdoor\\u0000x", "", 0},  // the file system would see "frontdoor"
     };
-    for (const auto& [name, port] : cases) {
-        auto reply = HttpClient::once(box.fixedPort(54630), "POST", "/v1/getServicePort",
-                                      R"({"data":{"serviceName":")" + name + R"("}})");
-        EXPECT_EQ(reply.body(), servicePortReply(port)) << name;
+    int text = 4000;
+    for (const auto& c : cases) {
+        if (!c.file.empty()) {
+            std::filesystem::create_directories((box.binDir() / c.file).parent_path());
+            std::ofstream(box.binDir() / c.file) << ++text;
+        }
+    }
+    startAgent();
+    for (const auto& c : cases) {
+        auto reply = HttpClient::once(port(), "POST", "/v1/getServicePort",
+                                      R"({"data":{"serviceName":")" + c.name + R"("}})");
+        EXPECT_EQ(reply.body(), servicePortReply(c.port)) << c.name;
     }
 }
 
