@@ -7,8 +7,6 @@
 
 #include <rapidjson/document.h>
 
-#include <sys/wait.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <list>
@@ -69,10 +67,7 @@ protected:
 
     // Runs the installed okavel-bus of the sandbox; its exit status.
     int bus(const std::string& args) const {
-        const std::string command =
-            "'" + (box.binDir() / "okavel-bus").string() + "' " + args + " >/dev/null 2>&1";
-        int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return talvern::test::shell("'" + (box.binDir() / "okavel-bus").string() + "' " + args);
     }
 
     talvern::test::TempDir pkiDir;
