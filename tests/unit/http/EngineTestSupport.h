@@ -174,7 +174,10 @@ public:
     SSL* ssl() { return m_stream.native_handle(); }
 
     /// Sends one masked WebSocket frame (payload under 64 KiB).
-    void writeFrame(int opcode, const std::string& payload) {
+    void writeFrame(int opcode, const std::string& payload) { write(frame(opcode, payload)); }
+
+    /// One masked WebSocket frame as a client sends it (payload under 64 KiB).
+    static std::string frame(int opcode, const std::string& payload) {
         std::string frame;
         frame += static_cast<char>(0x80 | opcode);
         if (payload.size() < 126) {
@@ -189,7 +192,7 @@ public:
         for (std::size_t i = 0; i < payload.size(); ++i) {
             frame += static_cast<char>(payload[i] ^ mask[i % 4]);
         }
-        write(frame);
+        return frame;
     }
 
     /// Reads one unmasked frame from the server: (opcode, payload); nullopt when the stream ends.
