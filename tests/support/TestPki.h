@@ -43,7 +43,7 @@ struct RsaKeyPair {
     std::string publicPem;
 };
 
-/// Makes keys (P-256) and certificates with the crypto library and writes them into one directory.
+/// Makes keys (P-256) and certificates with the openssl command (tests/support/test-pki.sh) in one directory.
 class TestPki {
 public:
     explicit TestPki(std::filesystem::path directory);
@@ -63,8 +63,10 @@ public:
     static RsaKeyPair createRsaKeyPair(int bits = 2048);
 
 private:
+    PkiIdentity make(const CertOptions& options, const std::string& stem, const PkiIdentity* issuer);
+
     std::filesystem::path m_directory;
-    long m_serial = 1;
+    int m_roots = 0;
 };
 
 }  // namespace talvern::test
