@@ -108,7 +108,9 @@ CertPtr makeCertificate(EVP_PKEY* key, X509* issuerCert, EVP_PKEY* issuerKey, co
         addExtension(cert.get(), issuer, NID_basic_constraints, "critical,CA:FALSE");
         addExtension(cert.get(), issuer, NID_key_usage, "critical,digitalSignature");
         addExtension(cert.get(), issuer, NID_ext_key_usage,
-                     options.codeSigning ? "codeSigning" : "emailProtection");
+                     options.codeSigning  ? "codeSigning"
+                     : options.serverAuth ? "serverAuth"
+                                          : "emailProtection");
     }
     if (X509_sign(cert.get(), issuerKey, EVP_sha256()) == 0) {
         fail("cannot sign certificate");
