@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <boost/asio/read.hpp>
 #include <condition_variable>
+
 #include <future>
-#include <random>
 
 #include "support/Eventually.h"
 #include "unit/http/EngineTestSupport.h"
@@ -188,34 +189,6 @@ TEST_F(EngineTest, ExpectContinueIsAnsweredBeforeTheBody) {
     EXPECT_EQ(reply->body, "POST /echo? body");
 }
 
-TEST_F(EngineTest, RandomBytesNeverStopTheServer) {
-    const auto port = start(
-        {.maxHeaderBytes = 2048, .maxBodyBytes = 4096, .requestTimeout = std::chrono::milliseconds(500)});
-    std::mt19937 random(12345);
-    const std::vector<std::string> seeds = {get("/echo"), post("/echo", "{\"a\":1}"),
-                                            "POST /x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab"};
-    for (int round = 0; round < 200; ++round) {
-        // Mutated requests and plain noise, of every size up to a little over the header limit.
-        std::string bytes = seeds[round % seeds.size()];
-        const int flips = std::uniform_int_distribution<int>(0, 8)(random);
-        for (int i = 0; i < flips && !bytes.empty(); ++i) {
-            bytes[std::uniform_int_distribution<std::size_t>(0, bytes.size() - 1)(random)] =
-                static_cast<char>(random() & 0xff);
-        }
-        if (round % 5 == 0) {
-            bytes.assign(std::uniform_int_distribution<std::size_t>(1, 2500)(random), '\0');
-            for (auto& b : bytes) {
-                b = static_cast<char>(random() & 0xff);
-            }
-        }
-        Client client(port);
-        client.write(bytes);
-        client.socket().shutdown(boost::asio::socket_base::shutdown_send);
-        EXPECT_TRUE(client.closedByServer());
-    }
-    expectServes(port);
-}
-
 TEST_F(EngineTest, SlowAndIdleClientsAreClosedOthersAreServed) {
     const auto port = start(
         {.requestTimeout = std::chrono::milliseconds(150), .idleTimeout = std::chrono::milliseconds(300)});
@@ -256,22 +229,14 @@ TEST_F(EngineTest, WebSocketPeersAreBoundedInWhatTheyQueueAndSend) {
                                     }
                                 }
                             });
-    Client deaf(port);
-    deaf.write(upgrade("/ws"));
-    const auto deafHead = deaf.read();
-    ASSERT_TRUE(deafHead && deafHead->status == 101);
-    deaf.writeFrame(WEBSOCKET_OP_TEXT, "flood me");
+    WsClient deaf(port);
+    deaf.send("flood me");
     ASSERT_TRUE(log.waitForCloses(1));  // dropped, not queued without end
 
-    Client talkative(port);
-    talkative.write(upgrade("/ws"));
-    const auto talkativeHead = talkative.read();
-    ASSERT_TRUE(talkativeHead && talkativeHead->status == 101);
-    talkative.writeFrame(WEBSOCKET_OP_TEXT, std::string(1001, 'm'));
-    auto close = talkative.readFrame();
-    ASSERT_TRUE(close);
-    EXPECT_EQ(close->first, WEBSOCKET_OP_CLOSE);
-    EXPECT_EQ(close->second.substr(0, 2), std::string("\x03\xf1", 2));  // 1009: message too big
+    WsClient talkative(port);
+    talkative.send(std::string(1001, 'm'));
+    EXPECT_EQ(talkative.receive(), std::nullopt);
+    EXPECT_EQ(talkative.closeReason().first, 1009);  // message too big
     expectServes(port);
 }
 
