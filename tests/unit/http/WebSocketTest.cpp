@@ -7,7 +7,6 @@
 #include "http/websocket/WebSocketServer.h"
 #include "http/websocket/WebSocketServerGroup.h"
 #include "http/websocket/WebSocketServerImpl.h"
-#include "log/Check.h"
 #include "log/Logger.h"
 #include "support/Eventually.h"
 #include "support/TestFiles.h"
@@ -259,21 +258,6 @@ TEST(WebSocketServerImplTest, ListenersRunOutsideTheRegistryAndByType) {
     EXPECT_EQ(socket->closes[0].code, 1000);
     EXPECT_EQ(socket->closes[0].reason, "Passive shutdown");
     EXPECT_EQ(registry.find(7), nullptr);
-}
-
-TEST(WebSocketServerGroupTest, APlainHttpServerInTheGroupIsAProgrammingError) {
-    struct FatalStop {};
-    WebSocketServerGroup group;
-    group.addServer("ws", std::make_shared<WebSocketServer>("127.0.0.1", 0, 0, 0), true);
-    group.addServer("plain", std::make_shared<HttpServer>("127.0.0.1", 0, 0, 0), false);
-    check::setFatalActions([] { throw FatalStop(); }, [] {});
-    EXPECT_THROW(group.resetWebsocketConn(), FatalStop);
-    // With the check ignored, the WebSocket servers are still served and the plain one is skipped.
-    check::setFatalActions([] {}, [] {});
-    int visited = 0;
-    group.forEach([&](const std::shared_ptr<WebSocketServer>&) { ++visited; });
-    EXPECT_EQ(visited, 1);
-    check::setFatalActions(nullptr, nullptr);
 }
 
 }  // namespace
