@@ -273,12 +273,11 @@ TEST_F(EngineTest, ClientLeavingMidReplyIsClosedAndOthersAreServed) {
     expectServes(port);
 }
 
-TEST_F(EngineTest, PostAndBroadcastRunOnTheLoopThread) {
+TEST_F(EngineTest, BroadcastVisitsTheListenerAndEachConnectionOnceOnTheLoopThread) {
     const auto port = start({}, [](mg_connection*, int, void*) {});
     Client a(port);
     Client b(port);
-    // Let the loop accept both connections.
-    ASSERT_TRUE(eventually([&] {
+    auto openConnections = [&] {  // counted on the loop
         std::promise<int> open;
         harness->mgr.post([&] {
             int count = 0;
@@ -286,28 +285,20 @@ TEST_F(EngineTest, PostAndBroadcastRunOnTheLoopThread) {
                 [&](mg_connection* c) { count += (c->flags & MG_F_LISTENING) == 0; });
             open.set_value(count);
         });
-        return open.get_future().get() == 2;
-    }));
-
-    std::promise<std::thread::id> posted;
-    std::thread other([&] { harness->mgr.post([&] { posted.set_value(std::this_thread::get_id()); }); });
-    other.join();
-    EXPECT_EQ(posted.get_future().get(), harness->loopThread.load());
-
-    std::promise<std::vector<bool>> visited;
-    std::thread another([&] {
-        auto seen = std::make_shared<std::vector<bool>>();
-        harness->mgr.broadcast([this, seen](mg_connection* c, int event, void*) {
-            EXPECT_EQ(event, MG_EV_POLL);
-            EXPECT_EQ(std::this_thread::get_id(), harness->loopThread.load());
-            seen->push_back((c->flags & MG_F_LISTENING) != 0);
-        });
-        harness->mgr.post([seen, &visited] { visited.set_value(*seen); });
+        return open.get_future().get();
+    };
+    ASSERT_TRUE(eventually([&] { return openConnections() == 2; }));
+    auto seen = std::make_shared<std::vector<bool>>();
+    harness->mgr.broadcast([this, seen](mg_connection* c, int event, void*) {
+        EXPECT_EQ(event, MG_EV_POLL);
+        EXPECT_EQ(std::this_thread::get_id(), harness->loopThread.load());
+        seen->push_back((c->flags & MG_F_LISTENING) != 0);
     });
-    another.join();
-    const auto seen = visited.get_future().get();
-    ASSERT_EQ(seen.size(), 3u);  // the listener and both connections, once each
-    EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 1);
+    std::promise<std::vector<bool>> visited;
+    harness->mgr.post([seen, &visited] { visited.set_value(*seen); });
+    const auto all = visited.get_future().get();
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(std::count(all.begin(), all.end(), true), 1);
 }
 
 TEST_F(EngineTest, CloseImmediatelyEndsTheConnectionAfterTheHandler) {

@@ -7,6 +7,7 @@
 #include "log/Check.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
+#include "support/TestFiles.h"
 #include "unit/websecurity/SecurityFakes.h"
 #include "websecurity/HttpSecure.h"
 #include "websecurity/RequestDebugString.h"
@@ -18,11 +19,6 @@ namespace talvern::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-void writeFile(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
 
 /// Answers with a fixed result, or fails.
 class ScriptedSecure : public HttpSecure {
