@@ -80,19 +80,13 @@ std::time_t boundOf(const std::string& pem, bool notAfter) {
     return timegm(&tm);
 }
 
-/// The private key of `keyPem` encrypted under a pass phrase.
-std::string encryptedKey(const std::string& keyPem) {
-    std::unique_ptr<BIO, decltype(&BIO_free)> in(
-        BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size())), BIO_free);
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
-        PEM_read_bio_PrivateKey(in.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
-    std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new(BIO_s_mem()), BIO_free);
-    char phrase[] = "pass phrase";
-    PEM_write_bio_PKCS8PrivateKey(out.get(), key.get(), EVP_aes_128_cbc(), phrase, sizeof(phrase) - 1,
-                                  nullptr, nullptr);
-    char* data = nullptr;
-    const long size = BIO_get_mem_data(out.get(), &data);
-    return std::string(data, static_cast<std::size_t>(size));
+/// The private key in `keyFile` encrypted under a pass phrase.
+std::string encryptedKey(const std::filesystem::path& keyFile) {
+    const std::string out = keyFile.string() + ".encrypted";
+    const std::string command =
+        "openssl pkcs8 -topk8 -v2 aes-128-cbc -passout pass:phrase -in " + keyFile.string() + " -out " + out;
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return readFile(out);
 }
 
 class CertificateValidity : public ::testing::Test {
@@ -305,7 +299,7 @@ TEST_F(CertificateFile, WithoutADeviceKeyNothingIsReadOrWritten) {
 TEST_F(CertificateFile, ADownloadNeedsACertificateWithItsKeyAndAWritablePlace) {
     LogCapture log;
     CertSourceFormDownload refused;
-    const std::string locked = root.certificatePem + encryptedKey(root.keyPem);  // never asks for a phrase
+    const std::string locked = root.certificatePem + encryptedKey(root.key);  // never asks for a phrase
     ASSERT_NE(locked.find("ENCRYPTED PRIVATE KEY"), std::string::npos);
     for (const std::string& bad :
          {std::string(), std::string("garbage"), root.certificatePem,

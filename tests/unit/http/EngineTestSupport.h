@@ -93,6 +93,12 @@ struct Reply {
     int status = 0;
     std::string head;  ///< status line and header lines as received
     std::string body;  ///< decoded
+    beast::http::fields fields;
+
+    std::string header(const std::string& name) const {
+        const auto found = fields.find(name);
+        return found != fields.end() ? std::string(found->value()) : "<none>";
+    }
 };
 
 /// A blocking loopback client, plain or (given a client context) TLS, that sends raw bytes.
@@ -126,7 +132,8 @@ public:
         }
         std::ostringstream head;
         head << parser.get().base();
-        return Reply{static_cast<int>(parser.get().result_int()), head.str(), parser.get().body()};
+        return Reply{static_cast<int>(parser.get().result_int()), head.str(), parser.get().body(),
+                     parser.get().base()};
     }
 
     /// True when the server closed the connection (reads until end of stream).

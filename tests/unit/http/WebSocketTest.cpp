@@ -206,20 +206,6 @@ TEST_F(WebSocketServerTest, StoppingTheGroupResetsEverySocket) {
     EXPECT_EQ(seen.closed, 2);
 }
 
-TEST_F(WebSocketServerTest, PlainHttpStillWorksOnTheSameListener) {
-    server->registerMessageHandler([](IRequest*, IResponse* response) {
-        response->send(R"({"ok":true})", true);
-        return true;
-    });
-    start();
-    Client client(server->port());
-    client.write(post("/x", "{}"));
-    auto reply = client.read();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->status, 200);
-    EXPECT_EQ(reply->body, R"({"ok":true})");
-}
-
 TEST(WebSocketServerImplTest, BroadcastGoesOnPastASocketThatThrowsAndReachesOnlyTheAudience) {
     WebSocketServerImpl registry;
     auto a = std::make_shared<RecordingSocket>("a:1");
