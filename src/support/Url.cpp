@@ -3,8 +3,12 @@
 #include <array>
 #include <string_view>
 
+#include "support/HexDigit.h"
+
 namespace talvern::net {
 namespace {
+
+using utilities::hexValue;
 
 // Character classes, one bit each.
 constexpr std::uint8_t kUnreserved = 0x01;  // letters, digits, -._~!$&'()*+,;= and '|'
@@ -54,19 +58,6 @@ bool inMask(std::string_view text, std::uint8_t mask) {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
-int hexValue(char c) {
-    if (isDigit(c)) {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 // These tests look at the alphabet and the length only; the socket layer rejects impossible values.
 bool looksLikeIpv4(std::string_view host) {

@@ -93,17 +93,18 @@ public:
               std::string raw, std::shared_ptr<asio::ssl::context> tls)
         : Session(mgr, std::move(record)),
           m_tls(std::move(tls)),
-          m_ws(std::move(stream)),
+          m_ws(std::in_place, std::move(stream)),
+          m_closeTimer(mgr.io),
           m_request(std::move(request)),
           m_raw(std::move(raw)) {}
 
     void start() override {
         // A quiet peer is pinged half-way through the idle time and dropped when nothing at all comes
         // back, so live but silent pages stay while dead peers go.
-        m_ws.set_option(
+        m_ws->set_option(
             websocket::stream_base::timeout{m_mgr.limits.requestTimeout, m_mgr.limits.idleTimeout, true});
-        m_ws.read_message_max(m_mgr.limits.maxWebSocketMessageBytes);
-        m_ws.async_accept(m_request, [self = shared()](const beast::error_code& ec) { self->onAccept(ec); });
+        m_ws->read_message_max(m_mgr.limits.maxWebSocketMessageBytes);
+        m_ws->async_accept(m_request, [self = shared()](const beast::error_code& ec) { self->onAccept(ec); });
     }
 
     void write(std::string_view) override {
@@ -121,8 +122,11 @@ public:
 
 protected:
     void shutdownTransport() override {
-        beast::error_code ignored;
-        beast::get_lowest_layer(m_ws).close(ignored);
+        m_closeTimer.cancel();
+        if (m_ws) {
+            beast::error_code ignored;
+            beast::get_lowest_layer(*m_ws).close(ignored);
+        }
     }
 
 private:
@@ -187,8 +191,8 @@ private:
         if (closed()) {
             return;
         }
-        m_ws.async_read(m_buffer,
-                        [self = shared()](const beast::error_code& ec, std::size_t) { self->onRead(ec); });
+        m_ws->async_read(m_buffer,
+                         [self = shared()](const beast::error_code& ec, std::size_t) { self->onRead(ec); });
     }
 
     void onRead(const beast::error_code& ec) {
@@ -199,7 +203,7 @@ private:
         websocket_message frame;
         frame.data = static_cast<const unsigned char*>(data.data());
         frame.size = data.size();
-        frame.flags = static_cast<unsigned char>(m_ws.got_text() ? WEBSOCKET_OP_TEXT : WEBSOCKET_OP_BINARY);
+        frame.flags = static_cast<unsigned char>(m_ws->got_text() ? WEBSOCKET_OP_TEXT : WEBSOCKET_OP_BINARY);
         dispatch(MG_EV_WEBSOCKET_FRAME, &frame);
         m_buffer.consume(m_buffer.size());
         if (m_buffer.capacity() > kIdleReadChunk) {
@@ -228,20 +232,21 @@ private:
                 } else {
                     reason.code = websocket::close_code::normal;
                 }
-                m_ws.async_close(reason, done);
+                m_ws->async_close(reason, done);
+                awaitClosingHandshake();
                 break;
             }
             case WEBSOCKET_OP_PING:
-                m_ws.async_ping(websocket::ping_data(frame.tail.substr(0, 125).c_str()), done);
+                m_ws->async_ping(websocket::ping_data(frame.tail.substr(0, 125).c_str()), done);
                 break;
             case WEBSOCKET_OP_PONG:
-                m_ws.async_pong(websocket::ping_data(frame.tail.substr(0, 125).c_str()), done);
+                m_ws->async_pong(websocket::ping_data(frame.tail.substr(0, 125).c_str()), done);
                 break;
             default:
-                m_ws.text(frame.opcode == WEBSOCKET_OP_TEXT);
-                m_ws.async_write(std::array<asio::const_buffer, 2>{asio::buffer(head.data(), head.size()),
-                                                                   asio::buffer(frame.tail)},
-                                 done);
+                m_ws->text(frame.opcode == WEBSOCKET_OP_TEXT);
+                m_ws->async_write(std::array<asio::const_buffer, 2>{asio::buffer(head.data(), head.size()),
+                                                                    asio::buffer(frame.tail)},
+                                  done);
                 break;
         }
     }
@@ -268,8 +273,26 @@ private:
         writeNext();
     }
 
-    std::shared_ptr<asio::ssl::context> m_tls;  // outlives the stream that uses it
-    websocket::stream<Stream> m_ws;
+    /// Bounds the closing handshake. Beast can wait on itself there: its close waits for the pending
+    /// read, and a read that fails on a bad frame meanwhile waits for the close to finish writing. The
+    /// stream's own timer then closes the socket but wakes neither, so the connection would never end
+    /// and the suspended operations would keep this session alive for good.
+    void awaitClosingHandshake() {
+        m_closeTimer.expires_after(m_mgr.limits.requestTimeout);
+        m_closeTimer.async_wait([self = shared()](const beast::error_code& ec) {
+            if (ec || self->closed()) {
+                return;
+            }
+            OKV_LOG_TAG_DEBUG(kTag, "WebSocket connection {} did not finish its closing handshake",
+                              self->m_record->peerAddress());
+            self->close();
+            self->m_ws.reset();  // frees the operations the stream keeps suspended, and their hold on us
+        });
+    }
+
+    std::shared_ptr<asio::ssl::context> m_tls;      // outlives the stream that uses it
+    std::optional<websocket::stream<Stream>> m_ws;  // reset only when a closing handshake is stuck
+    asio::steady_timer m_closeTimer;
     Request m_request;
     std::string m_raw;
     http_message m_message;

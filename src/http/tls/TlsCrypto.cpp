@@ -4,9 +4,13 @@
 
 #include <memory>
 
+#include "support/HexDigit.h"
+
 namespace talvern::tls {
 
 namespace {
+
+using utilities::hexValue;
 
 struct CipherContextDeleter {
     void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
@@ -43,20 +47,6 @@ bool runCbc(bool encrypt, const AesKey& key, std::span<const unsigned char> iv,
     return EVP_CipherUpdate(ctx.get(), output, &written, input.data(), static_cast<int>(input.size())) == 1 &&
            EVP_CipherFinal_ex(ctx.get(), output + written, &last) == 1 &&
            static_cast<std::size_t>(written + last) == input.size();
-}
-
-/// The value of one hexadecimal digit of either case, or -1.
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 }  // namespace

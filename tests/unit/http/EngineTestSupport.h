@@ -193,6 +193,16 @@ private:
     beast::websocket::stream<asio::ip::tcp::socket> m_ws;
 };
 
+/// One masked WebSocket frame as a client sends it (payload under 126 bytes), for peers that misbehave.
+inline std::string maskedFrame(int opcode, const std::string& payload) {
+    std::string frame{
+        static_cast<char>(0x80 | opcode), static_cast<char>(0x80 | payload.size()), 0x12, 0x34, 0x56, 0x78};
+    for (std::size_t i = 0; i < payload.size(); ++i) {
+        frame += static_cast<char>(payload[i] ^ frame[2 + i % 4]);
+    }
+    return frame;
+}
+
 inline std::string get(const std::string& uri, const std::string& extra = {}) {
     return "GET " + uri + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
 }

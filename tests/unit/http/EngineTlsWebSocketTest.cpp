@@ -290,5 +290,27 @@ TEST(EngineWebSocketTest, ASilentPeerIsPingedThenDropped) {
     EXPECT_EQ(closed.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
 }
 
+TEST(EngineWebSocketTest, ABadFrameDuringTheClosingHandshakeStillEndsTheConnection) {
+    // The server starts closing; the peer answers with invalid UTF-8 instead of its close frame.
+    EngineLimits limits;
+    limits.requestTimeout = std::chrono::milliseconds(200);
+    std::promise<void> closed;
+    EngineHarness harness(limits);
+    harness.start([&](mg_connection* c, int ev, void*) {
+        if (ev == MG_EV_WEBSOCKET_FRAME) {
+            const char payload[] = {0x03, static_cast<char>(0xef)};
+            c->sendWebSocketFrame(WEBSOCKET_OP_CLOSE, payload, sizeof(payload));
+        } else if (ev == MG_EV_CLOSE) {
+            closed.set_value();
+        }
+    });
+    harness.run();
+    WsClient client(harness.port);
+    // Both frames in one write: the bad one is read while the server's close frame is still going out.
+    asio::write(client.socket(), asio::buffer(maskedFrame(WEBSOCKET_OP_TEXT, "{\"seq\":5}") +
+                                              maskedFrame(WEBSOCKET_OP_TEXT, "\xff")));
+    EXPECT_EQ(closed.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+}
+
 }  // namespace
 }  // namespace talvern::test
