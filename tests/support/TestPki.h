@@ -35,6 +35,7 @@ struct CertOptions {
     /// Validity relative to now.
     std::chrono::seconds notBefore = std::chrono::hours(-72);
     std::chrono::seconds notAfter = std::chrono::hours(24 * 30);
+    bool serverAuth = false;  ///< extended key usage TLS server (when not code signing)
 };
 
 /// An RSA key pair as PEM texts: PKCS #8 private key and SubjectPublicKeyInfo public key.
