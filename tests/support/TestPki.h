@@ -29,12 +29,13 @@ struct PkiIdentity {
 /// What a certificate made by TestPki says.
 struct CertOptions {
     std::string commonName = "Talvern Technologies Ltd";  ///< empty: no CN
-    std::string organization;                             ///< empty: no O
+    std::string organization{};                           ///< empty: no O
     bool codeSigning = true;  ///< extended key usage code signing (1.3.6.1.5.5.7.3.3)
     bool isCa = false;        ///< a CA (basic constraints CA:TRUE, certificate signing)
     /// Validity relative to now.
     std::chrono::seconds notBefore = std::chrono::hours(-72);
     std::chrono::seconds notAfter = std::chrono::hours(24 * 30);
+    bool serverAuth = false;  ///< extended key usage TLS server (when not code signing)
 };
 
 /// An RSA key pair as PEM texts: PKCS #8 private key and SubjectPublicKeyInfo public key.
