@@ -14,9 +14,11 @@ inline std::string readFile(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-/// Writes bytes as the whole file, making its directory first.
+/// Writes `bytes`, making the directories on the way.
 inline void writeFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::filesystem::create_directories(path.parent_path());
+    if (path.has_parent_path()) {
+        std::filesystem::create_directories(path.parent_path());
+    }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
 }

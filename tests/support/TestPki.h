@@ -35,6 +35,7 @@ struct CertOptions {
     /// Validity relative to now.
     std::chrono::seconds notBefore = std::chrono::hours(-72);
     std::chrono::seconds notAfter = std::chrono::hours(24 * 30);
+    bool serverAuth = false;  ///< extended key usage TLS server (when not code signing)
 };
 
 /// An RSA key pair as PEM texts: PKCS #8 private key and SubjectPublicKeyInfo public key.
@@ -43,7 +44,7 @@ struct RsaKeyPair {
     std::string publicPem;
 };
 
-/// Makes keys (P-256) and certificates with the crypto library and writes them into one directory.
+/// Makes keys (P-256) and certificates with the openssl command (tests/support/test-pki.sh) in one directory.
 class TestPki {
 public:
     explicit TestPki(std::filesystem::path directory);
@@ -63,8 +64,10 @@ public:
     static RsaKeyPair createRsaKeyPair(int bits = 2048);
 
 private:
+    PkiIdentity make(const CertOptions& options, const std::string& stem, const PkiIdentity* issuer);
+
     std::filesystem::path m_directory;
-    long m_serial = 1;
+    int m_roots = 0;
 };
 
 }  // namespace talvern::test

@@ -1,26 +1,25 @@
 // TLS of the listeners (from memory and from files, and the Diffie-Hellman group they offer) and
-// WebSocket upgrades, plain and over TLS.
+// WebSocket upgrades.
 
 #include <gtest/gtest.h>
 
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 
-#include <boost/asio/ssl.hpp>
+#include <boost/asio/read.hpp>
 
 #include <future>
 
 #include "http/tls/CertSources.h"
 #include "support/TempDir.h"
 #include "support/TestFiles.h"
+#include "support/TestPki.h"
 #include "unit/http/EngineTestSupport.h"
-#include "unit/http/TestCertificates.h"
 
 namespace talvern::test {
 namespace {
 
 using namespace talvern::engine;
-namespace asio = boost::asio;
 
 // A published 3072-bit group (ffdhe3072), to tell a file's own group from the built-in 2048-bit one.
 constexpr const char* kFileDhParameters =
@@ -91,7 +90,7 @@ std::string builtinSelfSigned() {
     return source.text();
 }
 
-class EngineTls : public ::testing::Test, protected TestChain {
+class EngineTls : public ::testing::Test {
 protected:
     /// Serves `pem` loaded from memory (in the chain form when `chain`); false when it is refused.
     bool serveMemory(const std::string& pem, bool chain) {
@@ -106,30 +105,47 @@ protected:
         writeFile(dir / name, text);
         return (dir / name).string();
     }
+    /// A TLS server certificate for 127.0.0.1, or an intermediate authority; files named `stem`.
+    PkiIdentity issue(const PkiIdentity& issuer, const std::string& stem, bool isCa = false) {
+        CertOptions options;
+        options.commonName = isCa ? stem : "127.0.0.1";
+        options.codeSigning = false;
+        options.serverAuth = true;
+        options.isCa = isCa;
+        return pki.issue(issuer, options, stem);
+    }
 
     TempDir dir;
+    TestPki pki{dir.path()};
+    PkiIdentity root = pki.createRootCa("Test Root");
+    PkiIdentity intermediate = issue(root, "intermediate", true);
+    PkiIdentity leaf = issue(intermediate, "leaf");  // under the intermediate
+    PkiIdentity direct = issue(root, "direct");      // right under the root
+    const std::string directPem = direct.certificatePem + direct.keyPem;
+    const std::string leafChainPem = leaf.certificatePem + leaf.keyPem + intermediate.certificatePem;
     EngineHarness harness;
 };
 
 TEST_F(EngineTls, ServesTlsWithACertificateFromMemory) {
-    ASSERT_TRUE(serveMemory(self.certPem() + self.keyPem(), false));
-    EXPECT_EQ(tlsGet(harness.port, self.certPem()), "secret");
+    ASSERT_TRUE(serveMemory(directPem, false));
+    EXPECT_EQ(tlsGet(harness.port, root.certificatePem), "secret");
 
     // A plain-text client is dropped without disturbing the listener.
     Client plain(harness.port);
     plain.write(get("/tls"));
     EXPECT_TRUE(plain.closedByServer());
-    EXPECT_EQ(tlsGet(harness.port, self.certPem()), "secret");
+    EXPECT_EQ(tlsGet(harness.port, root.certificatePem), "secret");
 }
 
-TEST_F(EngineTls, ChainFormFromMemorySendsTheIntermediates) {
-    ASSERT_TRUE(serveMemory(leafChainPem(), true));
-    EXPECT_EQ(tlsGet(harness.port, root.certPem()), "secret");
-}
-
-TEST_F(EngineTls, WithoutChainFormTheClientCannotVerify) {
-    ASSERT_TRUE(serveMemory(leafChainPem(), false));
-    EXPECT_NE(tlsGet(harness.port, root.certPem()).find("failed"), std::string::npos);
+TEST_F(EngineTls, OnlyTheChainFormFromMemorySendsTheIntermediates) {
+    for (const bool chain : {true, false}) {
+        EngineHarness fresh;
+        fresh.start(answer);
+        std::string error;
+        ASSERT_TRUE(fresh.mgr.setSslFromMemory(fresh.listener, bytes(leafChainPem), chain, error));
+        fresh.run();
+        EXPECT_EQ(tlsGet(fresh.port, root.certificatePem).find("failed") == std::string::npos, chain);
+    }
 }
 
 TEST_F(EngineTls, BadMaterialInMemoryIsRefused) {
@@ -139,8 +155,8 @@ TEST_F(EngineTls, BadMaterialInMemoryIsRefused) {
         std::string pem;
         bool chain;
     };
-    for (const Case& c : {Case{"empty", "", false}, Case{"no key", self.certPem(), false},
-                          Case{"a key of another certificate", self.certPem() + leaf.keyPem(), false},
+    for (const Case& c : {Case{"empty", "", false}, Case{"no key", direct.certificatePem, false},
+                          Case{"a key of another certificate", direct.certificatePem + leaf.keyPem, false},
                           Case{"a broken chain", "-----BEGIN CERTIFICATE-----\nxx\n", true}}) {
         SCOPED_TRACE(c.name);
         std::string error;
@@ -150,13 +166,14 @@ TEST_F(EngineTls, BadMaterialInMemoryIsRefused) {
 }
 
 TEST_F(EngineTls, FilesHoldTheCertificateAndKeyApartOrTogetherWithTheChainAndNoneMeansPlainHttp) {
-    ASSERT_EQ(serveFiles(harness, file("cert.pem", self.certPem()), file("key.pem", self.keyPem())), "");
-    EXPECT_EQ(tlsGet(harness.port, self.certPem()), "secret");
+    ASSERT_EQ(serveFiles(harness, direct.certificate.string(), direct.key.string()), "");
+    EXPECT_EQ(tlsGet(harness.port, root.certificatePem), "secret");
     EngineHarness together;
-    ASSERT_EQ(serveFiles(together, file("all.pem", leafChainPem()), ""), "");
-    EXPECT_EQ(tlsGet(together.port, root.certPem()), "secret");  // the intermediate travels with the leaf
+    ASSERT_EQ(serveFiles(together, file("all.pem", leafChainPem), ""), "");
+    EXPECT_EQ(tlsGet(together.port, root.certificatePem),
+              "secret");  // the intermediate travels with the leaf
     EngineHarness plainHarness;
-    ASSERT_EQ(serveFiles(plainHarness, "", file("key.pem", self.keyPem())), "");
+    ASSERT_EQ(serveFiles(plainHarness, "", direct.key.string()), "");
     Client plain(plainHarness.port);
     plain.write(get("/plain"));
     auto reply = plain.read();
@@ -165,10 +182,9 @@ TEST_F(EngineTls, FilesHoldTheCertificateAndKeyApartOrTogetherWithTheChainAndNon
 }
 
 TEST_F(EngineTls, EachBadFileNamesWhatIsWrong) {
-    const TestKeyPair other = makeCertificate("127.0.0.1", nullptr, false);
-    const std::string cert = file("cert.pem", self.certPem());
+    const std::string cert = direct.certificate.string();
     const std::string broken =
-        self.certPem() + "-----BEGIN CERTIFICATE-----\nnot base64!\n-----END CERTIFICATE-----\n";
+        direct.certificatePem + "-----BEGIN CERTIFICATE-----\nnot base64!\n-----END CERTIFICATE-----\n";
     struct Case {
         std::string cert;
         std::string key;
@@ -178,8 +194,8 @@ TEST_F(EngineTls, EachBadFileNamesWhatIsWrong) {
              Case{(dir / "missing.pem").string(), "", "Invalid SSL cert"},
              Case{file("garbage.pem", "garbage"), "", "Invalid SSL cert"},
              Case{cert, "", "Invalid SSL key"},  // the certificate file has no key
-             Case{cert, file("other.key", other.keyPem()), "Invalid SSL key"},
-             Case{file("broken.pem", broken), file("self.key", self.keyPem()), "Invalid CA bundle"},
+             Case{cert, leaf.key.string(), "Invalid SSL key"},
+             Case{file("broken.pem", broken), direct.key.string(), "Invalid CA bundle"},
          }) {
         EngineHarness fresh;
         EXPECT_EQ(serveFiles(fresh, c.cert, c.key), c.error) << c.cert << " " << c.key;
@@ -198,8 +214,7 @@ TEST_F(EngineTls, DheUsesTheBuiltInGroupUnlessTheCertificateFileHasOne) {
     EXPECT_EQ(dheGroupBits(own.port), 3072);
 }
 
-/// Upgrade, frames both ways, a close from the server; `tls` runs it all over TLS.
-void webSocketConversation(bool tls) {
+TEST(EngineWebSocketTest, UpgradeDeliversHandshakeAndFramesBothWays) {
     std::mutex mutex;
     std::vector<int> events;
     std::string handshakeUri;
@@ -229,36 +244,20 @@ void webSocketConversation(bool tls) {
             closed.set_value();
         }
     });
-    const TestKeyPair self = makeCertificate("127.0.0.1", nullptr, false);
-    asio::ssl::context clientContext(asio::ssl::context::tls_client);
-    if (tls) {
-        std::string error;
-        ASSERT_TRUE(harness.mgr.setSslFromMemory(harness.listener, bytes(self.certPem() + self.keyPem()),
-                                                 false, error));
-        clientContext.add_certificate_authority(asio::buffer(self.certPem()));
-        clientContext.set_verify_mode(asio::ssl::verify_peer);
-    }
     harness.run();
 
-    Client client(harness.port, tls ? &clientContext : nullptr);
-    client.write(upgrade("/ws?x=1"));
-    auto reply = client.read();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->status, 101);
-    EXPECT_NE(reply->head.find("s3pPLMBiTxaQ9kYGzzhZRbK+xOo="), std::string::npos);
-    EXPECT_EQ(client.readFrame(), std::make_pair(WEBSOCKET_OP_TEXT, std::string("hello")));
-
-    client.writeFrame(WEBSOCKET_OP_TEXT, "{\"seq\":0}");
-    EXPECT_EQ(client.readFrame(), std::make_pair(WEBSOCKET_OP_TEXT, std::string("echo:{\"seq\":0}")));
+    WsClient client(harness.port, "/ws?x=1");  // Beast checks the accept key
+    EXPECT_EQ(client.receive(), "hello");
+    client.send("{\"seq\":0}");
+    EXPECT_EQ(client.receive(), "echo:{\"seq\":0}");
     const std::string large(1000, 'L');
-    client.writeFrame(WEBSOCKET_OP_BINARY, large);
-    EXPECT_EQ(client.readFrame(), std::make_pair(WEBSOCKET_OP_BINARY, "echo:" + large));
+    client.send(large, true);
+    EXPECT_EQ(client.receive(), "echo:" + large);
+    EXPECT_TRUE(client.gotBinary());
 
-    client.writeFrame(WEBSOCKET_OP_TEXT, "bye");
-    EXPECT_EQ(client.readFrame(), std::make_pair(WEBSOCKET_OP_CLOSE, std::string("\x03\xe8") + "bye"));
-    client.writeFrame(WEBSOCKET_OP_CLOSE, std::string("\x03\xe8", 2));
-    EXPECT_TRUE(client.closedByServer());  // the server ends its side first, then waits for ours
-    client.close();
+    client.send("bye");
+    EXPECT_EQ(client.receive(), std::nullopt);  // answered the close and saw the server end its side
+    EXPECT_EQ(client.closeReason(), std::make_pair(1000, std::string("bye")));
     ASSERT_EQ(closed.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
     std::lock_guard<std::mutex> lock(mutex);
     EXPECT_EQ(handshakeUri, "/ws");
@@ -266,10 +265,6 @@ void webSocketConversation(bool tls) {
                                         MG_EV_WEBSOCKET_FRAME, MG_EV_WEBSOCKET_FRAME, MG_EV_WEBSOCKET_FRAME,
                                         MG_EV_CLOSE}));
 }
-
-TEST(EngineWebSocketTest, UpgradeDeliversHandshakeAndFramesBothWays) { webSocketConversation(false); }
-
-TEST(EngineWebSocketTest, UpgradeOverTls) { webSocketConversation(true); }
 
 TEST(EngineWebSocketTest, ASilentPeerIsPingedThenDropped) {
     EngineLimits limits;
@@ -282,15 +277,16 @@ TEST(EngineWebSocketTest, ASilentPeerIsPingedThenDropped) {
         }
     });
     harness.run();
-    Client client(harness.port);
-    client.write(upgrade("/ws"));
-    auto reply = client.read();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->status, 101);
-    auto ping = client.readFrame();  // never answered
-    ASSERT_TRUE(ping);
-    EXPECT_EQ(ping->first, WEBSOCKET_OP_PING);
-    EXPECT_TRUE(client.closedByServer());
+    WsClient client(harness.port);
+    // Read below the WebSocket layer, so that the ping is never answered.
+    unsigned char ping[2] = {};
+    asio::read(client.socket(), asio::buffer(ping));
+    EXPECT_EQ(ping[0] & 0x0f, WEBSOCKET_OP_PING);
+    beast::error_code ec;
+    while (!ec) {
+        client.socket().read_some(asio::buffer(ping), ec);
+    }
+    EXPECT_EQ(ec, asio::error::eof);
     EXPECT_EQ(closed.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
 }
 
@@ -309,14 +305,10 @@ TEST(EngineWebSocketTest, ABadFrameDuringTheClosingHandshakeStillEndsTheConnecti
         }
     });
     harness.run();
-    Client client(harness.port);
-    client.write(upgrade("/ws"));
-    ASSERT_TRUE(client.read());
+    WsClient client(harness.port);
     // Both frames in one write: the bad one is read while the server's close frame is still going out.
-    client.write(Client::frame(WEBSOCKET_OP_TEXT, "{\"seq\":5}") + Client::frame(WEBSOCKET_OP_TEXT, "\xff"));
-    auto close = client.readFrame();
-    ASSERT_TRUE(close);
-    EXPECT_EQ(close->first, WEBSOCKET_OP_CLOSE);
+    asio::write(client.socket(), asio::buffer(maskedFrame(WEBSOCKET_OP_TEXT, "{\"seq\":5}") +
+                                              maskedFrame(WEBSOCKET_OP_TEXT, "\xff")));
     EXPECT_EQ(closed.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
 }
 

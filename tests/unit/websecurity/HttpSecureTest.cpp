@@ -81,17 +81,5 @@ TEST_F(HttpSecureFile, ChangedFileIsPickedUp) {
     EXPECT_TRUE(authorised("https://two.example:443"));
 }
 
-TEST(HttpSecureDefaultFile, LivesInTheSharedDataDirectory) {
-    TempDir dir;
-    ScopedEnv shared("OKAVEL_SHARED_DATA_DIR", dir.str() + "/");
-    HttpSecure secure;
-    EXPECT_EQ(secure.filePath(), dir.str() + "/var/conf/authorizedUrls.json");
-    fs::create_directories(dir / "var/conf");
-    std::ofstream(dir / "var/conf/authorizedUrls.json") << R"(["https://portal.example.com"])";
-    std::error_code error;
-    EXPECT_TRUE(secure.isAuthorizdUrl("https://portal.example.com:443", error, true));
-    EXPECT_FALSE(error);
-}
-
 }  // namespace
 }  // namespace talvern::test
