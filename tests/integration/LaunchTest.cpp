@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "AgentSandbox.h"
+#include "support/Eventually.h"
 
 using talvern::test::AgentSandbox;
 using talvern::test::contains;
@@ -77,8 +78,10 @@ TEST(Launch, OnlyASignedProtectionLibraryIsLoadedAndTheCoreHostThenTakesTheAntiP
     log = AgentSandbox::readFile(logFile);
     EXPECT_FALSE(contains(log, "signature is abnormal"));
     EXPECT_FALSE(contains(log, "return failed, errcode="));
-    EXPECT_TRUE(
-        std::filesystem::exists(box.runtimeDir() / "Core_{8BAF866D-42D1-4A16-B32C-D5831E8D6EF2}.lock"));
+    // The lock is taken just after that line is logged.
+    EXPECT_TRUE(talvern::test::eventually([&] {
+        return std::filesystem::exists(box.runtimeDir() / "Core_{8BAF866D-42D1-4A16-B32C-D5831E8D6EF2}.lock");
+    }));
     EXPECT_EQ(box.run({"--plugin", "plugins/oKavelCore", "--plugin-stop-sync"}).exitCode, 0);
     EXPECT_EQ(core->wait(), 0);
 }
