@@ -50,8 +50,7 @@ void echo(mg_connection* c, int event, void* data, EventLog& log) {
 
 /// The client gets its "/echo" answered.
 void expectAnswer(Client& client) {
-    client.write(get("/echo"));
-    auto reply = client.read();
+    auto reply = client.ask(get("/echo"));
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->status, 200);
 }
@@ -81,20 +80,17 @@ protected:
 
 TEST_F(EngineTest, KeepAliveCarriesSeveralChunkedRepliesOnOneConnection) {
     Client client(start());
-    client.write(get("/echo?a=1"));
-    auto first = client.read();
+    auto first = client.ask(get("/echo?a=1"));
     ASSERT_TRUE(first);
     EXPECT_EQ(first->status, 200);
     EXPECT_EQ(first->body, "GET /echo?a=1 ");
 
-    client.write(post("/echo", "{\"k\":\"%s %d\"}"));
-    auto second = client.read();
+    auto second = client.ask(post("/echo", "{\"k\":\"%s %d\"}"));
     ASSERT_TRUE(second);
     EXPECT_EQ(second->body, "POST /echo? {\"k\":\"%s %d\"}");
 
     // Two requests in one write: answered one after the other, in order.
-    client.write(get("/echo?n=1") + post("/echo?n=2", "xyz"));
-    auto third = client.read();
+    auto third = client.ask(get("/echo?n=1") + post("/echo?n=2", "xyz"));
     auto fourth = client.read();
     ASSERT_TRUE(third && fourth);
     EXPECT_EQ(third->body, "GET /echo?n=1 ");
@@ -161,8 +157,7 @@ TEST_F(EngineTest, BadRequestsAreRefusedAndTheServerKeepsServing) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Client bad(port);
-        bad.write(c.request);
-        auto reply = bad.read();
+        auto reply = bad.ask(c.request);
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->status, c.status);
         EXPECT_TRUE(bad.closedByServer());
@@ -171,20 +166,18 @@ TEST_F(EngineTest, BadRequestsAreRefusedAndTheServerKeepsServing) {
     }
     // Exactly at the body limit is still accepted.
     Client edge(port);
-    edge.write(post("/echo", std::string(4096, 'd')));
-    auto reply = edge.read();
+    auto reply = edge.ask(post("/echo", std::string(4096, 'd')));
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->status, 200);
 }
 
 TEST_F(EngineTest, ExpectContinueIsAnsweredBeforeTheBody) {
     Client client(start());
-    client.write("POST /echo HTTP/1.1\r\nHost: h\r\nExpect: 100-continue\r\nContent-Length: 4\r\n\r\n");
-    auto interim = client.read();
+    auto interim =
+        client.ask("POST /echo HTTP/1.1\r\nHost: h\r\nExpect: 100-continue\r\nContent-Length: 4\r\n\r\n");
     ASSERT_TRUE(interim);
     EXPECT_EQ(interim->status, 100);
-    client.write("body");
-    auto reply = client.read();
+    auto reply = client.ask("body");
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->body, "POST /echo? body");
 }
@@ -245,8 +238,7 @@ TEST_F(EngineTest, ConnectionCloseAndHttp10EndTheConnectionAfterTheReply) {
     for (const std::string& request :
          {get("/echo", "Connection: close\r\n"), std::string("GET /echo HTTP/1.0\r\n\r\n")}) {
         Client client(port);
-        client.write(request);
-        auto reply = client.read();
+        auto reply = client.ask(request);
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->body, "GET /echo? ");
         EXPECT_TRUE(client.closedByServer());

@@ -136,6 +136,12 @@ public:
                      parser.get().base()};
     }
 
+    /// Writes `request` and reads its reply.
+    std::optional<Reply> ask(const std::string& request) {
+        write(request);
+        return read();
+    }
+
     /// True when the server closed the connection (reads until end of stream).
     bool closedByServer() {
         beast::error_code ec;

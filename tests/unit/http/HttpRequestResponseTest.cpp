@@ -258,8 +258,7 @@ TEST(HttpResponseTest, BodiesWithConversionCharactersGoUnchangedOnAndOffTheLoopT
             }
         });
         Client client(server.port);
-        client.write(get("/a"));
-        auto first = client.read();
+        auto first = client.ask(get("/a"));
         ASSERT_TRUE(first);
         EXPECT_EQ(first->status, 404);
         EXPECT_NE(first->head.find("HTTP/1.1 404 NotFound\r\n"), std::string::npos);

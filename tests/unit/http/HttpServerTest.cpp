@@ -240,16 +240,16 @@ TEST_F(ServerFixture, CrossOriginHeaderFromAddrOrReferer) {
 
 TEST_F(ServerFixture, PrivateNetworkPreflightIsAnsweredBeforeTheHandlers) {
     Client client(server->port());
-    client.write("OPTIONS /echo HTTP/1.1\r\nHost: h\r\nAccess-Control-Request-Private-Network: true\r\n\r\n");
-    auto reply = client.read();
+    auto reply = client.ask(
+        "OPTIONS /echo HTTP/1.1\r\nHost: h\r\nAccess-Control-Request-Private-Network: true\r\n\r\n");
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->status, 200);
     EXPECT_EQ(reply->header("Access-Control-Allow-Private-Network"), "true");
     EXPECT_EQ(reply->body, "");
     EXPECT_EQ(handled.load(), 0);
 
-    client.write("OPTIONS /echo HTTP/1.1\r\nHost: h\r\nAccess-Control-Request-Private-Network: yes\r\n\r\n");
-    reply = client.read();
+    reply = client.ask(
+        "OPTIONS /echo HTTP/1.1\r\nHost: h\r\nAccess-Control-Request-Private-Network: yes\r\n\r\n");
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->header("Access-Control-Allow-Private-Network"), "<none>");
     EXPECT_EQ(handled.load(), 1);
@@ -257,8 +257,7 @@ TEST_F(ServerFixture, PrivateNetworkPreflightIsAnsweredBeforeTheHandlers) {
 
 TEST_F(ServerFixture, RefusalIs403WithTheGeneralAnswer) {
     Client client(server->port());
-    client.write(get("/refuse"));
-    auto reply = client.read();
+    auto reply = client.ask(get("/refuse"));
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->status, 403);
     EXPECT_NE(reply->head.find("HTTP/1.1 403 Forbidden\r\n"), std::string::npos);
