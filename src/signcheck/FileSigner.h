@@ -9,12 +9,13 @@
 
 namespace talvern::signCheck {
 
+// Every member has an initialiser, so that callers may name only the ones they set.
 struct SignOptions {
-    std::string certificatePath;  ///< PEM signer certificate
-    std::string keyPath;          ///< PEM private key of that certificate
-    std::string chainPath;        ///< optional PEM intermediates to carry in the signature
+    std::string certificatePath{};  ///< PEM signer certificate
+    std::string keyPath{};          ///< PEM private key of that certificate
+    std::string chainPath{};        ///< optional PEM intermediates to carry in the signature
     /// The signing-time attribute; now when not given.
-    std::optional<std::time_t> signingTime;
+    std::optional<std::time_t> signingTime{};
 };
 
 /// Signs path in place: its content (without any signature it already carries) followed by a detached

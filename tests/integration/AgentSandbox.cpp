@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 
 #include "signcheck/FileSigner.h"
@@ -28,6 +29,11 @@ std::string signWith(const fs::path& file, const fs::path& certificate, const fs
     std::error_code ec;
     std::string detail;
     return signCheck::signFile(file.string(), options, ec, detail) ? "" : ec.message() + " " + detail;
+}
+
+int shell(const std::string& command) {
+    const int status = std::system((command + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 AgentProcess::AgentProcess(pid_t pid, fs::path out, fs::path err)

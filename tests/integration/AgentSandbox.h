@@ -115,6 +115,9 @@ inline bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+/// The exit status of a shell command whose output is dropped (-1 when it did not exit).
+int shell(const std::string& command);
+
 /// How often part occurs in text.
 inline std::size_t countOf(const std::string& text, const std::string& part) {
     std::size_t n = 0;

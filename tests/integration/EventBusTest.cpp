@@ -3,9 +3,6 @@
 #include <thrift/TApplicationException.h>
 
 #include <signal.h>
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
 
 #include "WebAgentTest.h"
@@ -68,7 +65,22 @@ TEST_F(EventBus, ServedOnTheCoreSocketAndItsTcpPort) {
         ASSERT_EQ(first.data.size(), 1u);
         EXPECT_EQ(first.data[0].body.topic, "statusEvent|eventbus.ready");
         EXPECT_EQ(first.identify.channelID, identity.channelID);
+
+        std::string capacities;
+        connection.capacities()->getCapacities(capacities);
+        EXPECT_TRUE(contains(capacities, R"("name":"oKavelAgent")")) << capacities;
+        EXPECT_TRUE(contains(capacities, R"("dependency":[{"name":"hello","version":"1.0.0"}])"));
+
+        talvern::rpc::thrift::SdpBroadcastClient stranger(connection.service("NoSuchService"));
+        try {
+            stranger.IsRpcStatusNormal();
+            ADD_FAILURE() << "an unknown service answered";
+        } catch (const apache::thrift::TApplicationException& e) {
+            EXPECT_STREQ(e.what(), "Unknown service: NoSuchService");
+        }
     }
+    // The refusals left the agent serving.
+    EXPECT_TRUE(RpcConnection::tcp(tcpPort()).bus()->IsRpcStatusNormal());
 }
 
 TEST_F(EventBus, RepeatRulesAndDeliveryAcrossTransports) {
@@ -105,33 +117,11 @@ TEST_F(EventBus, RepeatRulesAndDeliveryAcrossTransports) {
     EXPECT_EQ(std::vector<std::int64_t>(ids.begin() + 1, ids.end()), (std::vector<std::int64_t>{5, 6}));
 }
 
-TEST_F(EventBus, CapacitiesNameTheAgentAndTheLoadedPlugin) {
-    auto connection = RpcConnection::unixSocket(socketPath());
-    std::string document;
-    connection.capacities()->getCapacities(document);
-    EXPECT_NE(document.find(R"("name":"oKavelAgent")"), std::string::npos) << document;
-    EXPECT_NE(document.find(R"("dependency":[{"name":"hello","version":"1.0.0"}])"), std::string::npos)
-        << document;
-}
-
-TEST_F(EventBus, UnknownServiceIsRefusedAndTheAgentServesOn) {
-    auto connection = RpcConnection::tcp(tcpPort());
-    talvern::rpc::thrift::SdpBroadcastClient stranger(connection.service("NoSuchService"));
-    try {
-        stranger.IsRpcStatusNormal();
-        FAIL() << "an unknown service answered";
-    } catch (const apache::thrift::TApplicationException& e) {
-        EXPECT_STREQ(e.what(), "Unknown service: NoSuchService");
-    }
-    EXPECT_TRUE(RpcConnection::tcp(tcpPort()).bus()->IsRpcStatusNormal());
-}
-
 namespace {
 
 // Runs okavel-bus (a copy at toolPath) with args; its exit status.
 int runTool(const std::filesystem::path& toolPath, const std::string& args) {
-    int status = std::system(("'" + toolPath.string() + "' " + args + " >/dev/null 2>&1").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return talvern::test::shell("'" + toolPath.string() + "' " + args);
 }
 
 }  // namespace
@@ -165,8 +155,13 @@ TEST_F(EventBus, OnlyTheSignedToolIsServedAndTheAgentServesOnAfterARefusal) {
 TEST_F(EventBus, ManyCallsOfOneProcessCheckItsSignatureOnce) {
     auto watcher = box.root() / "watcher";
     std::filesystem::copy_file(OKAVEL_BUS_TOOL, watcher);
-    // identify, then pulls until the time-out ends it: several calls from one process
-    runTool("/usr/bin/timeout", "2 '" + watcher.string() + "' --tcp " + std::to_string(tcpPort()) + " watch");
+    // identify, then a pull per event: several calls from one process
+    auto watch = box.startProgram(watcher, {"--tcp", std::to_string(tcpPort()), "watch"});
+    ASSERT_TRUE(talvern::test::eventually([&] { return contains(watch->out(), "statusEvent|ready"); }));
+    ASSERT_TRUE(RpcConnection::tcp(tcpPort()).bus()->push(talvern::test::makeEvent("c", 1, "mirnEvent|n")));
+    ASSERT_TRUE(talvern::test::eventually([&] { return contains(watch->out(), "mirnEvent|n"); }));
+    watch->signal(SIGINT);
+    EXPECT_EQ(watch->wait(), 0);
     std::string log = AgentSandbox::readFile(box.logDir() / "oKavelAgent_plugins_oKavelCore_e.log");
     EXPECT_EQ(countOf(log, "process:" + watcher.string() + " connect to current server"), 1u) << log;
 }

@@ -1,76 +1,76 @@
 #pragma once
 
-// An HTTP/1.1 client for tests, over TLS like the agent's listeners (the peer is not verified unless the
-// options ask for it): one request on a fresh loopback connection (or several on one kept-alive
-// connection), the whole reply read back, chunked bodies decoded. A connection upgraded to a WebSocket
-// then carries frames.
+// A client of the agent's loopback listeners for tests: HTTP/1.1 requests over TLS on one kept-alive
+// connection (the peer verified only when the options name trusted certificates), which may then be
+// upgraded to a WebSocket. Every step gives up after a time-out instead of hanging a test.
 
+#include <utility>
+
+#include <boost/asio/ssl/host_name_verification.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include <chrono>
 #include <cstdint>
 #include <map>
-#include <optional>
 #include <string>
-
-#include "LoopbackStream.h"
+#include <vector>
 
 namespace talvern::test {
 
-struct WsFrame {
-    int opcode = 0;  ///< 1 text, 2 binary, 8 close, 9 ping, 10 pong
-    std::string payload;
-    /// The code of a close frame (0 for others).
-    int closeCode() const;
-};
-
-struct HttpReply {
-    std::string statusLine;
-    int status = 0;
-    std::map<std::string, std::string> headers;  ///< names as sent
-    std::string body;                            ///< decoded
-};
+/// A reply; its status is 0 when none came.
+using HttpReply = boost::beast::http::response<boost::beast::http::string_body>;
+using Headers = std::map<std::string, std::string>;
 
 class HttpClient {
 public:
-    explicit HttpClient(std::uint16_t port, const LoopbackStream::Options& options = {})
-        : m_stream(port, options) {}
+    struct Options {
+        /// PEM file of trust anchors; when set the peer's chain must verify against it and name expectedHost
+        /// (a DNS name or an IP address).
+        std::string trustedCertificates;
+        std::string expectedHost;
+        std::chrono::milliseconds timeout{10000};
+    };
 
-    bool connected() const { return m_stream.connected(); }
-    /// Sends a request and reads its reply; empty when the connection failed or closed first.
-    std::optional<HttpReply> request(const std::string& method, const std::string& path,
-                                     const std::string& body = {},
-                                     const std::map<std::string, std::string>& headers = {});
+    explicit HttpClient(std::uint16_t port) : HttpClient(port, Options{}) {}
+    HttpClient(std::uint16_t port, const Options& options);
 
+    /// True once connected and the TLS handshake (and any verification) succeeded.
+    bool connected() const { return m_error.empty(); }
+    /// Why the connection failed (empty when connected).
+    const std::string& error() const { return m_error; }
+    /// The certificates the peer sent, leaf first, each as its subject ("/CN=.../O=...").
+    std::vector<std::string> peerChain();
+
+    /// Sends a request and reads its reply.
+    HttpReply request(const std::string& method, const std::string& path, const std::string& body = {},
+                      const Headers& headers = {});
     /// One request on its own connection.
-    static std::optional<HttpReply> once(std::uint16_t port, const std::string& method,
-                                         const std::string& path, const std::string& body = {},
-                                         const std::map<std::string, std::string>& headers = {}) {
+    static HttpReply once(std::uint16_t port, const std::string& method, const std::string& path,
+                          const std::string& body = {}, const Headers& headers = {}) {
         return HttpClient(port).request(method, path, body, headers);
     }
 
-    /// Asks for a WebSocket on the connection; true when the server answered 101.
-    bool upgrade(const std::string& path, std::map<std::string, std::string> headers = {}) {
-        auto reply = upgradeReply(path, std::move(headers));
-        return reply && reply->status == 101;
-    }
-    /// Asks for a WebSocket on the connection; the server's answer (empty when none came).
-    std::optional<HttpReply> upgradeReply(const std::string& path,
-                                          std::map<std::string, std::string> headers);
-    /// Sends one masked WebSocket text frame.
-    bool sendText(const std::string& text) { return sendFrame(1, text); }
-    /// The next WebSocket frame that is not a ping (pings are answered); nothing when the stream ended.
-    std::optional<WsFrame> readFrame();
-
-    /// The connection under the client (its TLS peer, or raw bytes for other protocols).
-    LoopbackStream& stream() { return m_stream; }
+    /// Asks for a WebSocket on the connection: the server's answer (101 when granted).
+    HttpReply upgrade(const std::string& path, const Headers& headers = {});
+    bool sendText(const std::string& text);
+    /// The next message (pings are answered); empty once the socket closed, closeCode() then says how.
+    std::string readText();
+    int closeCode() const { return m_socket.reason().code; }
 
 private:
-    bool sendFrame(int opcode, const std::string& payload);
-    /// Reads until m_buffer holds `size` bytes; false when the stream ends first.
-    bool fill(std::size_t size);
-    /// Reads until m_buffer holds `text`; its position, or npos when the stream ends first.
-    std::size_t fillUntil(const std::string& text);
+    /// Runs the asynchronous operation start begins to its end or the time-out; its result.
+    template <class Start>
+    boost::system::error_code await(Start start);
 
-    LoopbackStream m_stream;
-    std::string m_buffer;
+    std::chrono::milliseconds m_timeout;
+    boost::asio::io_context m_io;
+    boost::asio::ssl::context m_tls{boost::asio::ssl::context::tls_client};
+    boost::beast::websocket::stream<boost::beast::ssl_stream<boost::beast::tcp_stream>> m_socket{m_io, m_tls};
+    boost::beast::flat_buffer m_buffer;
+    std::string m_error;
 };
 
 }  // namespace talvern::test

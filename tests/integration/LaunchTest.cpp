@@ -8,55 +8,52 @@
 using talvern::test::AgentSandbox;
 using talvern::test::contains;
 
-TEST(Launch, HelpPrintsUsageAndExits255WithoutALogFile) {
+TEST(Launch, CommandLinesThatEndBeforeAHostRunPrintWhyAndWriteNoLogUnlessAsked) {
     AgentSandbox box;
-    auto r = box.run({"--help"});
-    EXPECT_EQ(r.exitCode, 255);
-    EXPECT_TRUE(contains(r.out, "usage: oKavelAgent [options] ... \noptions:\n"));
-    EXPECT_TRUE(contains(r.err, "initCmdline fail"));
-    EXPECT_TRUE(AgentSandbox::listFiles(box.root() / "data").empty());
-    EXPECT_TRUE(AgentSandbox::listFiles(box.binDir() / "logs").empty());
-}
-
-TEST(Launch, UnknownOptionPrintsErrorsOnStandardError) {
-    AgentSandbox box;
-    auto r = box.run({"--plugin", "plugins", "--frobnicate"});
-    EXPECT_EQ(r.exitCode, 255);
-    EXPECT_TRUE(contains(r.err, "parse cmd param fail\nusage: oKavelAgent [options] ... "));
-    EXPECT_TRUE(contains(r.err, "undefined option: --frobnicate\n"));
-    EXPECT_FALSE(contains(r.out, "usage:"));
-    EXPECT_TRUE(AgentSandbox::listFiles(box.root() / "data").empty());
-}
-
-TEST(Launch, PluginPathsThatClimbOutAreRefused) {
-    AgentSandbox box;
-    for (std::string bad : {"../x", "a/../b", "a\\..\\b"}) {
-        auto r = box.run({"--plugin", bad});
-        EXPECT_EQ(r.exitCode, 255) << bad;
-        EXPECT_TRUE(contains(r.out, "Path '" + bad + "' has the risk of crossing\n")) << r.out;
+    const std::string usage = "usage: oKavelAgent [options] ... ";
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::vector<std::string> out;
+        std::vector<std::string> err;
+    } cases[] = {
+        // Nothing is written before the command line is understood.
+        {{"--help"}, 255, {usage + "\noptions:\n"}, {"initCmdline fail"}},
+        {{"--plugin", "plugins", "--frobnicate"},
+         255,
+         {},
+         {"parse cmd param fail\n" + usage, "undefined option: --frobnicate\n"}},
+        {{"--plugin", "../x"}, 255, {"Path '../x' has the risk of crossing\n"}, {}},
+        {{"--plugin", "a/../b"}, 255, {"Path 'a/../b' has the risk of crossing\n"}, {}},
+        {{"--plugin", "a\\..\\b"}, 255, {"Path 'a\\..\\b' has the risk of crossing\n"}, {}},
+        // Two dots inside a name are fine: the detect command runs and finds no master.
+        {{"--plugin", "a..b", "--plugin-detect"},
+         2,
+         {"cmd parameter:\n./oKavelAgent\n--plugin\na..b\n--plugin-detect\n",
+          "set sdp agent current work path " + box.binDir().string() + "\n",
+          "appdataPath=" + box.dataHome().string() + "\n", "sdpApp.exec end\n\nreturn value:2\n"},
+         {}},
+        {{"--plugin", "plugins/x", "--enable-http", "--plugin-stop"},  // no master to stop
+         254,
+         {"console app log name:oKavelAgent_plugins_x_h_k.log", "singleId:oKavelAgent_plugins_x_h\n"},
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        auto r = box.run(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        for (const auto& text : c.out) {
+            EXPECT_TRUE(contains(r.out, text)) << text << "\n" << r.out;
+        }
+        for (const auto& text : c.err) {
+            EXPECT_TRUE(contains(r.err, text)) << text << "\n" << r.err;
+        }
+        if (c.exitCode == 255) {
+            EXPECT_TRUE(AgentSandbox::listFiles(box.dataHome()).empty());
+            EXPECT_TRUE(AgentSandbox::listFiles(box.binDir() / "logs").empty());
+        }
     }
-    EXPECT_TRUE(AgentSandbox::listFiles(box.root() / "data").empty());
-    // Two dots inside a name are fine: the detect command runs and finds no master.
-    auto ok = box.run({"--plugin", "a..b", "--plugin-detect"});
-    EXPECT_EQ(ok.exitCode, 2);
-}
-
-TEST(Launch, ConsoleLogNameCarriesPluginAndFlags) {
-    AgentSandbox box;
-    auto r = box.run({"--plugin", "plugins/x", "--enable-http", "--plugin-stop"});
-    EXPECT_EQ(r.exitCode, 254);  // no master to stop
-    EXPECT_TRUE(contains(r.out, "console app log name:oKavelAgent_plugins_x_h_k.log"));
-    EXPECT_TRUE(contains(r.out, "singleId:oKavelAgent_plugins_x_h\n"));
     EXPECT_TRUE(std::filesystem::exists(box.logDir() / "oKavelAgent_plugins_x_h_k.log"));
-}
-
-TEST(Launch, MainPrintsItsStartUpLines) {
-    AgentSandbox box;
-    auto r = box.run({"--plugin", "p", "--plugin-detect"});
-    EXPECT_TRUE(contains(r.out, "cmd parameter:\n./oKavelAgent\n--plugin\np\n--plugin-detect\n"));
-    EXPECT_TRUE(contains(r.out, "set sdp agent current work path " + box.binDir().string() + "\n"));
-    EXPECT_TRUE(contains(r.out, "appdataPath=" + box.dataHome().string() + "\n"));
-    EXPECT_TRUE(contains(r.out, "sdpApp.exec end\n\nreturn value:2\n"));
 }
 
 TEST(Launch, ProtectionLibraryWithoutValidSignatureIsNotLoaded) {

@@ -38,15 +38,6 @@ protected:
         return target;
     }
 
-    static void sign(const fs::path& file, const PkiIdentity& signer,
-                     std::optional<std::time_t> signingTime = {}) {
-        ASSERT_EQ(talvern::test::signWith(file, signer.certificate, signer.key, signingTime), "");
-    }
-
-    PkiIdentity signer(CertOptions options, const std::string& stem) {
-        return pki.issue(root, options, stem);
-    }
-
     // Starts the host of "mods", waits until its modules were offered the load, and returns its log.
     std::string runHost() {
         auto host = box.start({"--plugin", "mods"});
@@ -76,136 +67,130 @@ protected:
 }  // namespace
 
 TEST_F(PluginLoading, OnlyLibrariesSignedByTheMakerThroughATrustedChainLoad) {
-    auto unsignedLib = addPlugin("unsigned.so");
-    auto good = addPlugin("good.so");
-    sign(good, signer({}, "maker"));
-    auto lowerName = addPlugin("lowername.so");
-    sign(lowerName, signer(CertOptions{"talvern technologies", ""}, "lower"));
-    auto noUsage = addPlugin("nousage.so");
+    CertOptions lowerName{"talvern technologies", ""};
     CertOptions withoutUsage;
     withoutUsage.codeSigning = false;
-    sign(noUsage, signer(withoutUsage, "nousage"));
-    auto foreign = addPlugin("foreign.so");
-    TestPki otherPki{pkiDir.path() / "other"};
-    PkiIdentity otherRoot = otherPki.createRootCa("Other Root");
-    sign(foreign, otherPki.issue(otherRoot, {}, "othermaker"));
-    auto altered = addPlugin("altered.so");
-    sign(altered, signer({}, "maker2"));
-    std::string bytes = AgentSandbox::readFile(altered);
-    bytes[100] ^= 0x01;
-    talvern::test::writeFile(altered, bytes);
-
-    std::string log = runHost();
-    EXPECT_TRUE(contains(log, loaded(good))) << log;
-    EXPECT_TRUE(contains(log, "Plugin(" + good.string() + ") is valid, will load"));
-    for (const auto& file : {unsignedLib, lowerName, noUsage, foreign, altered}) {
-        EXPECT_TRUE(contains(log, refused(file))) << file;
-    }
-}
-
-TEST_F(PluginLoading, ExpiredSignerWithSigningTimeInsideItsValidityIsAccepted) {
     CertOptions expired;
     expired.notBefore = std::chrono::hours(-24 * 10);
     expired.notAfter = std::chrono::hours(-24 * 2);
-    PkiIdentity old = signer(expired, "expired");
-    auto inside = addPlugin("inside.so");
-    sign(inside, old, std::time(nullptr) - 5 * 24 * 3600);
-    auto outside = addPlugin("outside.so");
-    sign(outside, old, std::time(nullptr) - 3600);
-
-    std::string log = runHost();
-    EXPECT_TRUE(contains(log, loaded(inside))) << log;
-    EXPECT_TRUE(contains(log, refused(outside)));
-}
-
-TEST_F(PluginLoading, NameRulesComeBeforeTheSignature) {
-    PkiIdentity maker = signer({}, "maker");
-    // The extension test ignores case: a signed ".SO" loads, an unsigned one is refused for its signature.
-    auto upper = addPlugin("upper.SO");
-    sign(upper, maker);
-    auto upperUnsigned = addPlugin("unsigned.SO", "test_module_a");
-    auto abandoned = addPlugin("OKAVELSDDN.so");
-    sign(abandoned, maker);
+    TestPki otherPki{pkiDir.path() / "other"};
+    const PkiIdentity maker = pki.issue(root, {}, "maker");
+    const PkiIdentity old = pki.issue(root, expired, "expired");
+    const std::time_t now = std::time(nullptr);
+    struct Case {
+        const char* file;
+        std::optional<PkiIdentity> signer;
+        bool loads;
+        std::time_t signingTime = 0;  // 0: now
+    } cases[] = {
+        {"good.so", maker, true},
+        {"unsigned.so", std::nullopt, false},
+        {"lowername.so", pki.issue(root, lowerName, "lower"), false},
+        {"nousage.so", pki.issue(root, withoutUsage, "nousage"), false},
+        {"foreign.so", otherPki.issue(otherPki.createRootCa("Other Root"), {}, "othermaker"), false},
+        {"altered.so", maker, false},  // one bit changed after signing
+        // An expired signer is good for signatures made while it was valid.
+        {"inside.so", old, true, now - 5 * 24 * 3600},
+        {"outside.so", old, false, now - 3600},
+        // The extension test ignores case; name rules come before the signature.
+        {"upper.SO", maker, true},
+        {"unsigned.SO", std::nullopt, false},
+        {"OKAVELSDDN.so", maker, false},
+    };
+    for (const auto& c : cases) {
+        const fs::path file = addPlugin(c.file);
+        if (c.signer) {
+            const auto time = c.signingTime != 0 ? std::optional(c.signingTime) : std::nullopt;
+            ASSERT_EQ(talvern::test::signWith(file, c.signer->certificate, c.signer->key, time), "")
+                << c.file;
+        }
+    }
+    std::string bytes = AgentSandbox::readFile(mods / "altered.so");
+    bytes[100] ^= 0x01;
+    talvern::test::writeFile(mods / "altered.so", bytes);
     std::ofstream(mods / "notes.txt") << "not a library";
 
-    std::string log = runHost();
-    EXPECT_TRUE(contains(log, loaded(upper)));
-    EXPECT_TRUE(contains(log, refused(upperUnsigned)));
-    EXPECT_FALSE(contains(log, "discard file:" + upperUnsigned.string()));
+    const std::string log = runHost();
+    for (const auto& c : cases) {
+        EXPECT_TRUE(contains(log, c.loads ? loaded(mods / c.file) : refused(mods / c.file))) << c.file;
+    }
+    EXPECT_TRUE(contains(log, "Plugin(" + (mods / "good.so").string() + ") is valid, will load"));
+    EXPECT_FALSE(contains(log, "discard file:" + (mods / "unsigned.SO").string()));
     EXPECT_TRUE(contains(log, "discard file:" + (mods / "notes.txt").string()));
-    EXPECT_TRUE(
-        contains(log, "discard " + abandoned.string() + "; Reason: match oKavelSddn in abandoned list"))
-        << log;
-    EXPECT_TRUE(contains(log, refused(abandoned)));
+    EXPECT_TRUE(contains(log, "discard " + (mods / "OKAVELSDDN.so").string() +
+                                  "; Reason: match oKavelSddn in abandoned list"));
     EXPECT_TRUE(contains(log, refused(mods / "notes.txt")));
 }
 
 namespace {
 
-// The feature list of files, signed with the build's feature-list key (whose public half the agent holds).
-std::string signedFeatureList(const std::vector<fs::path>& files,
-                              const std::function<void(std::string&)>& edit = {}) {
+using Md5Edit = std::function<void(std::string&)>;
+
+// Replaces the list's md5 text by what edit makes of it.
+void editMd5(std::string& list, const Md5Edit& edit) {
+    const auto start = list.find('"', list.find(':', list.find("\"md5\""))) + 1;
+    std::string md5 = list.substr(start, 32);
+    edit(md5);
+    list.replace(start, 32, md5);
+}
+
+// The feature list of file, signed with the build's feature-list key (whose public half the agent holds);
+// with an edit, the md5 is edited and the list signed again.
+std::string signedFeatureList(const fs::path& file, const Md5Edit& edit) {
     talvern::test::TempDir dir;
-    std::string command = std::string(OKAVEL_SIGN_TOOL) + " feature-list --key '" +
-                          OKAVEL_DEV_FEATURE_LIST_PRIVATE_KEY + "' --out '" +
-                          (dir.path() / "list.json").string() + "'";
-    for (const auto& file : files) {
-        command += " '" + file.string() + "'";
-    }
-    EXPECT_EQ(std::system((command + " >/dev/null").c_str()), 0);
+    const std::string command = std::string(OKAVEL_SIGN_TOOL) + " feature-list --key '" +
+                                OKAVEL_DEV_FEATURE_LIST_PRIVATE_KEY + "' --out '" +
+                                (dir.path() / "list.json").string() + "' '" + file.string() + "' >/dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0);
     std::string text = AgentSandbox::readFile(dir.path() / "list.json");
     if (edit) {
-        edit(text);
-        std::string key = AgentSandbox::readFile(OKAVEL_DEV_FEATURE_LIST_PRIVATE_KEY);
+        editMd5(text, edit);
         std::string resigned;
         std::string reason;
-        EXPECT_TRUE(talvern::JsonSignChk::jsonSign(text, key, true, resigned, reason)) << reason;
+        EXPECT_TRUE(talvern::JsonSignChk::jsonSign(
+            text, AgentSandbox::readFile(OKAVEL_DEV_FEATURE_LIST_PRIVATE_KEY), true, resigned, reason))
+            << reason;
         text = resigned;
     }
     return text;
 }
 
-std::string lowerMd5Of(const std::string& text) {
-    auto at = text.find("\"md5\"");
-    auto start = text.find('"', text.find(':', at)) + 1;
-    return text.substr(start, 32);
-}
-
 }  // namespace
 
-TEST_F(PluginLoading, ListedUnsignedLibraryIsAdmittedByAValidFeatureList) {
-    auto listed = addPlugin("listed.so");
-    auto unlisted = addPlugin("unlisted.so", "test_module_a");
-    std::ofstream(box.binDir() / "plugins_feature.json") << signedFeatureList({listed});
-    std::string log = runHost();
-    EXPECT_TRUE(contains(log, "initPluginsFeature exec finish...")) << log;
-    EXPECT_TRUE(contains(log, loaded(listed)));
-    EXPECT_TRUE(contains(log, refused(unlisted)));
-}
-
-TEST_F(PluginLoading, AnEditedListIsIgnoredWhole) {
-    auto listed = addPlugin("listed.so");
-    std::string list = signedFeatureList({listed});
-    std::string md5 = lowerMd5Of(list);
-    list.replace(list.find(md5), 1, md5[0] == '0' ? "1" : "0");  // one digit of one md5
-    std::ofstream(box.binDir() / "plugins_feature.json") << list;
-    std::string log = runHost();
-    EXPECT_TRUE(contains(
-        log, "initPluginsFeature return false; Reason: The json file(plugins_feature.json) may be falsify"));
-    EXPECT_TRUE(contains(log, refused(listed)));
-}
-
-TEST_F(PluginLoading, AnUpperCaseDigestNeverMatchesEvenWhenSigned) {
-    auto listed = addPlugin("listed.so");
-    std::string list = signedFeatureList({listed}, [](std::string& text) {
-        std::string md5 = lowerMd5Of(text);
-        std::string upper = md5;
-        std::transform(upper.begin(), upper.end(), upper.begin(),
-                       [](unsigned char c) { return std::toupper(c); });
-        text.replace(text.find(md5), md5.size(), upper);
-    });
-    std::ofstream(box.binDir() / "plugins_feature.json") << list;
-    std::string log = runHost();
-    EXPECT_TRUE(contains(log, "initPluginsFeature exec finish..."));
-    EXPECT_TRUE(contains(log, refused(listed)));
+TEST_F(PluginLoading, AValidFeatureListAdmitsItsUnsignedLibrariesAndAnyEditVoidsIt) {
+    const Md5Edit oneDigit = [](std::string& md5) { md5[0] = md5[0] == '0' ? '1' : '0'; };
+    const Md5Edit upperCase = [](std::string& md5) {
+        std::transform(md5.begin(), md5.end(), md5.begin(), [](unsigned char c) { return std::toupper(c); });
+    };
+    struct Case {
+        const char* name;
+        Md5Edit afterSigning;  // the signature no longer matches
+        Md5Edit beforeSigning;
+        const char* logged;
+        bool loads;
+    } cases[] = {
+        {"valid", {}, {}, "initPluginsFeature exec finish...", true},
+        {"edited md5",
+         oneDigit,
+         {},
+         "initPluginsFeature return false; Reason: The json file(plugins_feature.json) may be falsify",
+         false},
+        // A signed upper-case digest never matches the lower-case one of the file.
+        {"upper-case md5", {}, upperCase, "initPluginsFeature exec finish...", false},
+    };
+    const fs::path listed = addPlugin("listed.so");
+    const fs::path unlisted = addPlugin("unlisted.so", "test_module_a");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string list = signedFeatureList(listed, c.beforeSigning);
+        if (c.afterSigning) {
+            editMd5(list, c.afterSigning);
+        }
+        talvern::test::writeFile(box.binDir() / "plugins_feature.json", list);
+        fs::remove(box.logDir() / "oKavelAgent_mods.log");
+        const std::string log = runHost();
+        EXPECT_TRUE(contains(log, c.logged)) << log;
+        EXPECT_TRUE(contains(log, c.loads ? loaded(listed) : refused(listed)));
+        EXPECT_TRUE(contains(log, refused(unlisted)));
+    }
 }

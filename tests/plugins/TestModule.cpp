@@ -1,5 +1,10 @@
 // A configurable test module. Each build sets TEST_GUID, TEST_PRIORITY, TEST_CAPACITY (or none) and
-// TEST_URI (or none). It reports what happens to it through okavelTestJournal when the host provides one.
+// TEST_URI (or none). It reports what happens to it through okavelTestJournal when the host provides one,
+// and appends every bus event it is given ("topic content" lines) to the file named by
+// $OKAVEL_TEST_EVENT_FILE in its host's environment.
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <string>
 
 #include "talvern/IModule.h"
@@ -38,8 +43,14 @@ public:
         return nullptr;
 #endif
     }
-    void moduleDidRecivedEventMessage(const char* topic, const char*) override {
+    void moduleDidRecivedEventMessage(const char* topic, const char* content) override {
         note(std::string("event ") + topic);
+        const char* file = std::getenv("OKAVEL_TEST_EVENT_FILE");
+        std::lock_guard lock(m_eventFileMutex);
+        if (std::FILE* out = file != nullptr ? std::fopen(file, "a") : nullptr) {
+            std::fprintf(out, "%s %s\n", topic, content != nullptr ? content : "");
+            std::fclose(out);
+        }
     }
     bool moduleDidRecivedHttpMessage(talvern::IRequest*, talvern::IResponse* response) override {
         note("http");
@@ -48,6 +59,9 @@ public:
         }
         return true;
     }
+
+private:
+    std::mutex m_eventFileMutex;  // guards appends to the event file
 };
 
 }  // namespace

@@ -32,29 +32,19 @@ inline bool loopbackPortFree(std::uint16_t port) {
 /// An offset (1000 or more) under which every fixed port of the agent and its 11-step candidates are
 /// free; 0 when none is found.
 inline std::uint16_t freePortOffset() {
-    auto allFree = [](std::uint16_t offset) {
-        for (std::uint16_t first : {54630, 54631}) {
-            for (int k = 0; k < 3; ++k) {
-                if (!loopbackPortFree(static_cast<std::uint16_t>(first + offset + 11 * k))) {
-                    return false;
-                }
-            }
-        }
-        for (std::uint16_t first : {56630, 57630, 58630}) {
-            for (int k = 0; k < 8; ++k) {
-                if (!loopbackPortFree(static_cast<std::uint16_t>(first + offset + 11 * k))) {
-                    return false;
-                }
-            }
-        }
-        return true;
-    };
     // Spread by process id, so that test programs running side by side start from different offsets.
     const int start = static_cast<int>(::getpid() % 53);
     for (int i = 0; i < 53; ++i) {
-        auto offset = static_cast<std::uint16_t>(1000 + 100 * ((start + i) % 53) + 7);
-        if (allFree(offset)) {
-            return offset;
+        const int offset = 1000 + 100 * ((start + i) % 53) + 7;
+        bool free = true;
+        // The web servers try three ports each, the other services eight.
+        for (int first : {54630, 54631, 56630, 57630, 58630}) {
+            for (int k = 0; free && k < (first < 56000 ? 3 : 8); ++k) {
+                free = loopbackPortFree(static_cast<std::uint16_t>(first + offset + 11 * k));
+            }
+        }
+        if (free) {
+            return static_cast<std::uint16_t>(offset);
         }
     }
     return 0;

@@ -29,7 +29,7 @@ struct PkiIdentity {
 /// What a certificate made by TestPki says.
 struct CertOptions {
     std::string commonName = "Talvern Technologies Ltd";  ///< empty: no CN
-    std::string organization;                             ///< empty: no O
+    std::string organization{};                           ///< empty: no O
     bool codeSigning = true;  ///< extended key usage code signing (1.3.6.1.5.5.7.3.3)
     bool isCa = false;        ///< a CA (basic constraints CA:TRUE, certificate signing)
     /// Validity relative to now.
@@ -44,7 +44,7 @@ struct RsaKeyPair {
     std::string publicPem;
 };
 
-/// Makes keys (P-256) and certificates with the crypto library and writes them into one directory.
+/// Makes keys (P-256) and certificates with the openssl command (tests/support/test-pki.sh) in one directory.
 class TestPki {
 public:
     explicit TestPki(std::filesystem::path directory);
@@ -64,8 +64,10 @@ public:
     static RsaKeyPair createRsaKeyPair(int bits = 2048);
 
 private:
+    PkiIdentity make(const CertOptions& options, const std::string& stem, const PkiIdentity* issuer);
+
     std::filesystem::path m_directory;
-    long m_serial = 1;
+    int m_roots = 0;
 };
 
 }  // namespace talvern::test

@@ -7,8 +7,6 @@
 
 #include <rapidjson/document.h>
 
-#include <sys/wait.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <list>
@@ -69,10 +67,7 @@ protected:
 
     // Runs the installed okavel-bus of the sandbox; its exit status.
     int bus(const std::string& args) const {
-        const std::string command =
-            "'" + (box.binDir() / "okavel-bus").string() + "' " + args + " >/dev/null 2>&1";
-        int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return talvern::test::shell("'" + (box.binDir() / "okavel-bus").string() + "' " + args);
     }
 
     talvern::test::TempDir pkiDir;
@@ -105,7 +100,7 @@ TEST_F(InstalledAgent, EventsReachEveryPluginAndWebClientOfTheirBusExactlyOnceAn
     ASSERT_NE(mainBusPort, 0);
 
     HttpClient socket(webPort);
-    ASSERT_TRUE(socket.upgrade("/", {{"User-Agent", kTray}}));
+    ASSERT_EQ(socket.upgrade("/", {{"User-Agent", kTray}}).result_int(), 101);
     ASSERT_TRUE(socket.sendText(
         R"({"mode":"request","type":"subscribe","path":"/v1/service/events","sdpTraceId":"5e5e5e5e","from":"web","data":{"fromId":0,"pid":0}})"));
 
@@ -136,18 +131,17 @@ TEST_F(InstalledAgent, EventsReachEveryPluginAndWebClientOfTheirBusExactlyOnceAn
     for (int round = 0; round < 10 && countOf(polled, R"("event":"end")") == 0; ++round) {
         auto reply =
             HttpClient::once(webPort, "POST", "/v1/service/events", pollBody(from), {{"User-Agent", kTray}});
-        ASSERT_TRUE(reply && reply->status == 200);
         rapidjson::Document document;
-        document.Parse(reply->body.c_str());
-        ASSERT_TRUE(document.IsObject() && document.HasMember("data")) << reply->body;
+        document.Parse(reply.body().c_str());
+        ASSERT_TRUE(document.IsObject() && document.HasMember("data")) << reply.body();
         from = document["data"]["id"].GetInt64();
-        polled += reply->body;
+        polled += reply.body();
     }
     std::string notified;
     while (countOf(notified, R"("event":"end")") == 0) {
-        auto frame = socket.readFrame();
-        ASSERT_TRUE(frame) << notified;
-        notified += frame->payload;
+        const std::string message = socket.readText();
+        ASSERT_NE(message, "") << notified;
+        notified += message;
     }
     for (const std::string& seen : {polled, notified}) {
         EXPECT_EQ(countOf(seen, R"("event":"toMain")"), 1u) << seen;

@@ -2,13 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
 #include "catalogue/Configuration.h"
 #include "support/TempDir.h"
+#include "support/TestFiles.h"
 
-namespace fs = std::filesystem;
 using namespace talvern::utilities;
 
 namespace {
@@ -69,9 +66,8 @@ TEST(MessageCatalogue, OnlyAnExactZhCnOrAChineseSystemWithoutTheKeySelectsChines
 TEST(MessageCatalogueFile, EditingTheFileChangesTheNextLookUp) {
     talvern::test::TempDir dir;  // the test's own: tests run in parallel
     talvern::test::ScopedEnv shared("OKAVEL_SHARED_DATA_DIR", dir.str());
-    fs::create_directories(dir / "var/conf");
     const auto writeConfig = [&dir](const char* text) {
-        std::ofstream(dir / "var/conf/localConfig.json", std::ios::trunc) << text;
+        talvern::test::writeFile(dir / "var/conf/localConfig.json", text);
     };
     EXPECT_EQ(Configuration().filePath(), dir.str() + "/var/conf/localConfig.json");
     writeConfig(R"({"lang":"zh-CN"})");

@@ -53,14 +53,21 @@ TEST_F(ContextTest, RawNameRegisteredTwiceIsFatalAndKeepsTheFirst) {
     EXPECT_THROW(context.registService("Logger", &second), FatalStop);
 }
 
-TEST_F(ContextTest, SharedNameRegisteredTwiceKeepsTheFirst) {
-    RunTimeContext context("");
-    auto first = std::make_shared<int>(1);
+TEST_F(ContextTest, SharedNameRegisteredTwiceKeepsTheFirstWhichTheContextOwnsWithItsCallers) {
+    std::weak_ptr<int> watched;
     auto second = std::make_shared<int>(2);
-    context.registService(std::string("EventBus"), first);
-    context.registService(std::string("EventBus"), second);
-    EXPECT_EQ(context.getService(std::string("EventBus")), first);
-    EXPECT_EQ(second.use_count(), 1) << "the dropped service is not kept";
+    {
+        RunTimeContext context("");
+        auto first = std::make_shared<int>(1);
+        watched = first;
+        context.registService(std::string("EventBus"), first);
+        context.registService(std::string("EventBus"), second);
+        EXPECT_EQ(context.getService(std::string("EventBus")), first);
+        EXPECT_EQ(second.use_count(), 1) << "the dropped service is not kept";
+        first.reset();
+        EXPECT_FALSE(watched.expired());
+    }
+    EXPECT_TRUE(watched.expired());
 }
 
 TEST_F(ContextTest, RawLookupSeesSharedEntriesFirst) {
@@ -79,17 +86,4 @@ TEST_F(ContextTest, RawLookupSeesSharedEntriesFirst) {
     EXPECT_EQ(context.getService(std::string("Logger")), nullptr);
     EXPECT_EQ(context.getService(std::string("missing")), nullptr);
     EXPECT_EQ(context.getService(static_cast<const char*>(nullptr)), nullptr);
-}
-
-TEST_F(ContextTest, ContextSharesOwnershipOfSharedEntries) {
-    std::weak_ptr<int> watched;
-    {
-        RunTimeContext context("");
-        auto service = std::make_shared<int>(3);
-        watched = service;
-        context.registService(std::string("threadpool"), service);
-        service.reset();
-        EXPECT_FALSE(watched.expired());
-    }
-    EXPECT_TRUE(watched.expired());
 }

@@ -3,17 +3,14 @@
 #include <string>
 #include <vector>
 
-#include "controller/EventForwardingRule.h"
 #include "controller/SdpAgentController.h"
 #include "eventcenter/IWebEventSink.h"
 #include "support/LogCapture.h"
 #include "unit/controller/RecordingSink.h"
 
-using talvern::sdp::EventForwardingRule;
 using talvern::sdp::SdpAgentController;
 using talvern::test::LogCapture;
 using talvern::test::RecordingSink;
-using Verdict = EventForwardingRule::Verdict;
 
 namespace {
 
@@ -47,70 +44,55 @@ const char* const kGood = "{\"event\":\"login\",\"data\":{\"user\":\"u\"}}";
 
 }  // namespace
 
-TEST_F(FowardingEventTest, BlockedTopicIsNeverForwarded) {
-    for (const char* topic : {"aclEvent|aclUemStatusOnline", "uemVirtualNetEvent|notifyVirtualNetInfo",
-                              "uemSandboxEvent|requestUpdateClientResource"}) {
-        EXPECT_FALSE(forwarded(topic, kGood)) << topic;
-        EXPECT_TRUE(log.contains(std::string("The event ") + topic +
-                                 " is forbidden to be forwarded to HTTP and websocket channels"));
-    }
-}
-
-TEST_F(FowardingEventTest, AlwaysForwardedTopicSkipsTheContentChecks) {
-    EXPECT_TRUE(forwarded("statusEvent|uemInfo", "this is not json"));
-    EXPECT_TRUE(forwarded("uemCommonEvent|routerChanged", ""));
-    EXPECT_TRUE(forwarded("statusEvent|supportWorkspace", "{\"event\":1}"));
-}
-
-TEST_F(FowardingEventTest, ListedTopicNeedsAJsonObjectWithANonEmptyEventString) {
-    EXPECT_TRUE(forwarded("statusEvent|login", kGood));
-
+// Blocked topics first, then the always-forwarded ones, then the pattern, then the content.
+TEST_F(FowardingEventTest, TopicTablesThenThePatternThenTheContentDecide) {
+    const std::string forbidden = "is forbidden to be forwarded to HTTP and websocket channels";
     const std::string illegal = "The event(statusEvent|login) content format is illegal";
-    for (const char* content : {"{\"data\":1}", "{\"event\":\"\"}", "{\"event\":7}", "{\"event\":null}",
-                                "{\"event\":{\"name\":\"x\"}}", "[\"event\"]", "\"event\""}) {
-        EXPECT_FALSE(forwarded("statusEvent|login", content)) << content;
+    const std::string nonJson = "is Non-json format events prohibit forwarding to HTTP or websocket channels";
+    struct Case {
+        const char* topic;
+        std::string content;
+        bool forwarded;
+        std::string logged;
+    };
+    std::vector<Case> cases = {
+        {"aclEvent|aclUemStatusOnline", kGood, false, forbidden},
+        {"uemVirtualNetEvent|notifyVirtualNetInfo", kGood, false, forbidden},
+        {"uemSandboxEvent|requestUpdateClientResource", kGood, false, forbidden},
+        {"statusEvent|uemInfo", "this is not json", true, ""},
+        {"uemCommonEvent|routerChanged", "", true, ""},
+        {"statusEvent|supportWorkspace", R"({"event":1})", true, ""},
+        {"statusEvent|login", kGood, true, ""},
+        {"mirnEvent|x", kGood, true, ""},
+        {"Forwarding|a|b", kGood, true, ""},
+        {"uemVirtualNetEvent|somethingNew", kGood, true, ""},
+        {"mirnEvent|x", "not json", false, "event(mirnEvent|x) " + nonJson},
+    };
+    for (const char* content : {R"({"data":1})", R"({"event":""})", R"({"event":7})", R"({"event":null})",
+                                R"({"event":{"name":"x"}})", R"(["event"])", R"("event")"}) {
+        cases.push_back({"statusEvent|login", content, false, illegal});
     }
-    EXPECT_EQ(log.count(illegal), 7);
-
-    for (const char* content : {"not json", "", "{\"event\":\"login\"", "{\"event\":\"login\"} trailing"}) {
-        EXPECT_FALSE(forwarded("statusEvent|login", content)) << content;
+    for (const char* content : {"not json", "", R"({"event":"login")", R"({"event":"login"} trailing)"}) {
+        cases.push_back({"statusEvent|login", content, false, "event(statusEvent|login) " + nonJson});
     }
-    EXPECT_EQ(log.count("event(statusEvent|login) is Non-json format events prohibit forwarding to HTTP or "
-                        "websocket channels"),
-              4);
-}
-
-TEST_F(FowardingEventTest, TopicsOutsideThePatternAreDroppedSilently) {
     for (const char* topic :
          {"statusEvent|loginX", "statusEvent|", "statusEvent|unknown", "mirnEvent|", "mirnEvent",
           "xmirnEvent|a", "MIRNEVENT|a", "otherEvent|login", "statusEvent|login|extra"}) {
-        EXPECT_FALSE(forwarded(topic, kGood)) << topic;
+        cases.push_back({topic, kGood, false, ""});  // outside the pattern: dropped silently
     }
-    EXPECT_FALSE(log.contains("content format is illegal"));
-    EXPECT_FALSE(log.contains("Non-json"));
-    EXPECT_FALSE(log.contains("is forbidden"));
-}
-
-TEST_F(FowardingEventTest, CategoryTopicsWithAnyNameAreForwarded) {
-    EXPECT_TRUE(forwarded("mirnEvent|x", kGood));
-    EXPECT_TRUE(forwarded("Forwarding|a|b", kGood));
-    EXPECT_TRUE(forwarded("uemVirtualNetEvent|somethingNew", kGood));
-    EXPECT_FALSE(forwarded("mirnEvent|x", "not json"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.topic) + " " + c.content);
+        LogCapture caseLog;
+        EXPECT_EQ(forwarded(c.topic, c.content), c.forwarded);
+        for (const std::string& text : {forbidden, illegal, nonJson}) {
+            EXPECT_EQ(caseLog.contains(text), c.logged.find(text) != std::string::npos) << text;
+        }
+        EXPECT_TRUE(c.logged.empty() || caseLog.contains(c.logged));
+    }
 }
 
 TEST_F(FowardingEventTest, FailingEventCenterIsLoggedNotThrown) {
     controller->setEventCenter(std::make_shared<ThrowingSink>());
     EXPECT_NO_THROW(controller->fowardingEvent("statusEvent|login", kGood));
     EXPECT_TRUE(log.contains("forward event statusEvent|login failed; Reason: center down"));
-}
-
-TEST(EventForwardingRule, VerdictsFollowTheTablesThenThePatternThenTheContent) {
-    EXPECT_EQ(EventForwardingRule::judge("aclEvent|aclUemStatusOffline", kGood), Verdict::blocked);
-    EXPECT_EQ(EventForwardingRule::judge("statusEvent|uemStatusV2", "x"), Verdict::always);
-    EXPECT_EQ(EventForwardingRule::judge("statusEvent|tunnelPreparing", kGood), Verdict::forward);
-    EXPECT_EQ(EventForwardingRule::judge("statusEvent|tunnelpreparing", kGood), Verdict::unlisted);
-    EXPECT_EQ(EventForwardingRule::judge("diagnosis|run", "{"), Verdict::notJson);
-    EXPECT_EQ(EventForwardingRule::judge("diagnosis|run", "{}"), Verdict::badEventField);
-    EXPECT_FALSE(EventForwardingRule::forwards(Verdict::blocked));
-    EXPECT_TRUE(EventForwardingRule::forwards(Verdict::always));
 }

@@ -3,14 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
-#include "portal/Json.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
+#include "support/TestFiles.h"
 
 namespace fs = std::filesystem;
-using talvern::Debug;
 using talvern::EngineSpecification;
 using talvern::SdpDebugOptions;
 using talvern::Transport;
@@ -22,10 +20,7 @@ protected:
     std::string sharedDir() const { return m_dir.str() + "/"; }
     std::string filePath() const { return sharedDir() + "var/conf/debug.json"; }
 
-    void writeFile(const std::string& content) const {
-        fs::create_directories(m_dir / "var" / "conf");
-        std::ofstream(filePath(), std::ios::binary) << content;
-    }
+    void writeFile(const std::string& content) const { talvern::test::writeFile(filePath(), content); }
 
     talvern::test::TempDir m_dir;
 };
@@ -35,44 +30,46 @@ constexpr const char* kDefaultsText =
 
 }  // namespace
 
-TEST_F(SdpDebugOptionsTest, NoFileKeepsTheDefaultsAndNamesThePath) {
-    talvern::test::LogCapture log;
-    SdpDebugOptions options(sharedDir());
-    EXPECT_EQ(options.filePath(), filePath());
-    auto debug = options();
-    EXPECT_EQ(debug->thrift.transport, Transport::all);
-    EXPECT_EQ(debug->ukey.engineSpecification, EngineSpecification::all);
-    EXPECT_TRUE(log.hasLine("[info]", "[SdpDebugOptions]", "talvern::SdpDebugOptions::SdpDebugOptions",
-                            "The '" + filePath() +
-                                "' file does not exist and USES the default configuration, the using options "
-                                "is: " +
-                                kDefaultsText));
-}
-
-TEST_F(SdpDebugOptionsTest, EmptyFileKeepsTheDefaults) {
-    writeFile("");
-    talvern::test::LogCapture log;
-    SdpDebugOptions options(sharedDir());
-    EXPECT_EQ(options()->thrift.transport, Transport::all);
-    EXPECT_TRUE(
-        log.hasLine("[info]", "[SdpDebugOptions]",
-                    std::string("The debug.json file content is empty and the default configuration is "
-                                "used, the using options is: ") +
-                        kDefaultsText));
-}
-
-TEST_F(SdpDebugOptionsTest, PartialFileOverridesOnlyWhatItNames) {
-    const std::string content = R"({"thrift":{"transport":"pipe"}})";
-    writeFile(content);
-    talvern::test::LogCapture log;
-    SdpDebugOptions options(sharedDir());
-    EXPECT_EQ(options()->thrift.transport, Transport::pipe);
-    EXPECT_EQ(options()->ukey.engineSpecification, EngineSpecification::all);
-    EXPECT_TRUE(log.hasLine("[debug]", "[SdpDebugOptions]", "debug config file content:" + content));
-    EXPECT_TRUE(log.hasLine(
-        "[info]", "[SdpDebugOptions]",
-        "Parsing the external debugging configuration successfully from '" + filePath() +
-            R"(', the using options is: {"thrift":{"transport":"pipe"},"ukey":{"engineSpecification":"all"}})"));
+// No file, an empty one, one naming a single member, one with members the schema does not know: each
+// file's options and the line that says where they came from.
+TEST_F(SdpDebugOptionsTest, MissingEmptyPartialAndExtendedFiles) {
+    const std::string partial = R"({"thrift":{"transport":"pipe"}})";
+    struct Case {
+        const char* content;  // nullptr: no file
+        Transport transport;
+        EngineSpecification engine;
+        std::string logged;
+    };
+    const Case cases[] = {
+        {nullptr, Transport::all, EngineSpecification::all,
+         "The '" + filePath() +
+             "' file does not exist and USES the default configuration, the using options is: " +
+             kDefaultsText},
+        {"", Transport::all, EngineSpecification::all,
+         std::string("The debug.json file content is empty and the default configuration is used, the using "
+                     "options is: ") +
+             kDefaultsText},
+        {partial.c_str(), Transport::pipe, EngineSpecification::all,
+         "Parsing the external debugging configuration successfully from '" + filePath() +
+             R"(', the using options is: {"thrift":{"transport":"pipe"},"ukey":{"engineSpecification":"all"}})"},
+        {R"({"$schema":"./debug.schema.json","thrift":{"transport":"tcp","retries":3},"extra":{"a":[1]},)"
+         R"("ukey":{"engineSpecification":"pkcs11"}})",
+         Transport::tcp, EngineSpecification::pkcs11, "Parsing the external debugging configuration"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.content ? c.content : "no file");
+        fs::remove(filePath());
+        if (c.content) {
+            writeFile(c.content);
+        }
+        talvern::test::LogCapture log;
+        SdpDebugOptions options(sharedDir());
+        EXPECT_EQ(options.filePath(), filePath());
+        EXPECT_EQ(options()->thrift.transport, c.transport);
+        EXPECT_EQ(options()->ukey.engineSpecification, c.engine);
+        EXPECT_TRUE(log.hasLine("[info]", "[SdpDebugOptions]", "talvern::SdpDebugOptions::SdpDebugOptions",
+                                c.logged));
+    }
 }
 
 TEST_F(SdpDebugOptionsTest, SchemaViolationsAndBadJsonKeepTheDefaults) {
@@ -92,33 +89,10 @@ TEST_F(SdpDebugOptionsTest, SchemaViolationsAndBadJsonKeepTheDefaults) {
     }
 }
 
-TEST_F(SdpDebugOptionsTest, ExtraMembersAreAcceptedAndIgnored) {
-    writeFile(
-        R"({"$schema":"./debug.schema.json","thrift":{"transport":"tcp","retries":3},"extra":{"a":[1]},)"
-        R"("ukey":{"engineSpecification":"pkcs11"}})");
-    SdpDebugOptions options(sharedDir());
-    EXPECT_EQ(options()->thrift.transport, Transport::tcp);
-    EXPECT_EQ(options()->ukey.engineSpecification, EngineSpecification::pkcs11);
-}
-
-TEST(DebugRecords, EnumerationsAreWrittenAndReadByName) {
-    Debug debug;
-    debug.thrift.transport = Transport::pipe;
-    debug.ukey.engineSpecification = EngineSpecification::pkcs11;
-    EXPECT_EQ(talvern::portal::to_json(debug),
-              R"({"thrift":{"transport":"pipe"},"ukey":{"engineSpecification":"pkcs11"}})");
-    Debug read;
-    ASSERT_TRUE(talvern::portal::from_json(
-        R"({"thrift":{"transport":"tcp"},"ukey":{"engineSpecification":"bad"}})", read));
-    EXPECT_EQ(read.thrift.transport, Transport::tcp);
-    EXPECT_EQ(read.ukey.engineSpecification, EngineSpecification::all);
-}
-
 TEST(SdpDebugOptionsShared, UsesTheSharedDataDirectoryFromTheEnvironment) {
     talvern::test::TempDir dir;
     talvern::test::ScopedEnv env("OKAVEL_SHARED_DATA_DIR", dir.str());
-    fs::create_directories(dir / "var/conf");
-    std::ofstream(dir / "var/conf/debug.json") << R"({"thrift":{"transport":"tcp"}})";
+    talvern::test::writeFile(dir / "var/conf/debug.json", R"({"thrift":{"transport":"tcp"}})");
     SdpDebugOptions& shared = SdpDebugOptions::shared();
     EXPECT_EQ(&shared, &SdpDebugOptions::shared());
     EXPECT_EQ(shared.filePath(), dir.str() + "/var/conf/debug.json");

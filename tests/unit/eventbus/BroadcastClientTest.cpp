@@ -10,48 +10,22 @@
 #include <tuple>
 #include <vector>
 
-#include "eventbus/SdpBroadcastImpl.h"
-#include "eventbus/SdpBroadcastService.h"
-#include "rpc/RpcServerGroup.h"
 #include "support/EventRecorder.h"
 #include "support/Eventually.h"
 #include "support/LogCapture.h"
-#include "support/PortFileStore.h"
 #include "support/TempDir.h"
+#include "unit/rpc/BusServer.h"
 #include "unit/rpc/RpcTestSupport.h"
 
 using namespace std::chrono_literals;
 using talvern::SdpBroadcastClient;
 using talvern::Transport;
-using talvern::rpc::RpcServerGroup;
-using talvern::rpc::thrift::SdpBroadcastImpl;
+using talvern::test::BusServer;
 using talvern::test::eventually;
 using talvern::test::ScopedEnv;
 using talvern::test::TempDir;
 
 namespace {
-
-// A core service of the agent's own code on a socket in a temporary runtime directory and a free TCP port.
-class CoreService {
-public:
-    CoreService(const TempDir& dir, std::uint16_t port, const std::string& pipe) {
-        talvern::rpc::thrift::SdpBroadcastTimings timings;
-        timings.defaultPullTimeout = 50ms;
-        bus = std::make_shared<SdpBroadcastImpl>(timings);
-        group = std::make_shared<RpcServerGroup>(
-            std::make_shared<talvern::utilities::PortFileStore>((dir.path() / "core-ports").string()));
-        group->registerProcessor("SdpBroadcastService",
-                                 talvern::rpc::thrift::createSdpBroadcastProcessor(bus));
-        started = group->start("thrift", port, pipe) && bus->start();
-    }
-    ~CoreService() {
-        bus->stop();
-        group->stop();
-    }
-    std::shared_ptr<SdpBroadcastImpl> bus;
-    std::shared_ptr<RpcServerGroup> group;
-    bool started = false;
-};
 
 class BroadcastClient : public ::testing::Test {
 protected:
@@ -102,7 +76,7 @@ TEST_F(BroadcastClient, StartedBeforeTheServiceItRetriesThenDeliversWhatWasRaise
     ASSERT_TRUE(eventually([&] { return log.contains("fetch event failure, retry after 1 second"); }));
     ASSERT_TRUE(eventually([&] { return log.contains("The push failure will be retried after 1s"); }));
 
-    CoreService core(dir, port, pipe);
+    BusServer core(dir / "core-ports", port, pipe);
     ASSERT_TRUE(core.started);
     client.broadcast("mirnEvent|three", R"({"event":"3"})");
     ASSERT_TRUE(eventually([&] { return mirnTopics().size() >= 3; }));
@@ -126,7 +100,7 @@ TEST_F(BroadcastClient, EventsOfOtherProcessesReachTheHandlerAndARestartedServic
     SdpBroadcastClient client(settings(Transport::pipe));
     client.setEventHandler(received.handler());
     {
-        CoreService core(dir, port, pipe);
+        BusServer core(dir / "core-ports", port, pipe);
         ASSERT_TRUE(client.start());
         ASSERT_TRUE(eventually([&] { return log.contains("Initialize the event channel"); }));
         auto other = talvern::test::RpcConnection::tcp(port);
@@ -137,7 +111,7 @@ TEST_F(BroadcastClient, EventsOfOtherProcessesReachTheHandlerAndARestartedServic
         client.broadcast("mirnEvent|before", "{}");
         ASSERT_TRUE(eventually([&] { return log.contains("Push events to the server success"); }));
     }
-    CoreService restarted(dir, port, pipe);
+    BusServer restarted(dir / "core-ports", port, pipe);
     ASSERT_TRUE(restarted.started);
     ASSERT_TRUE(eventually([&] { return log.contains("change channel(eventID: "); }));
     client.broadcast("mirnEvent|after", "{}");
@@ -148,7 +122,7 @@ TEST_F(BroadcastClient, EventsOfOtherProcessesReachTheHandlerAndARestartedServic
 }
 
 TEST_F(BroadcastClient, TheChosenTransportIsTriedFirst) {
-    CoreService core(dir, port, pipe);
+    BusServer core(dir / "core-ports", port, pipe);
     ASSERT_TRUE(core.started);
     // "all" starts with the transport that connected last.
     for (auto [transport, name, other] :

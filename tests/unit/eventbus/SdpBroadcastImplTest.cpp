@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <future>
-#include <map>
 #include <regex>
 #include <set>
 #include <stdexcept>
@@ -76,10 +74,6 @@ TEST_F(SdpBroadcastImplTest, RepeatedAndOlderIdsOfAChannelAreDiscardedAndIdentif
     EXPECT_FALSE(bus.push(event("c1", 4)));
     EXPECT_TRUE(bus.push(event("c2", 4)));  // another channel has its own sequence
     EXPECT_TRUE(bus.push(event("c1", 6)));
-    EXPECT_EQ(
-        log.count("receives a repeat event from the client, it will be discarded; Reason: the event has "
-                  "been handled, content: BroadcastPushEvent("),
-        2);
     bus.identify(id);
     EXPECT_EQ(id.eventID, 3);
     auto pulled = pullFrom(0);
@@ -109,11 +103,6 @@ TEST_F(SdpBroadcastImplTest, FirstPullWithAnUnknownChannelGetsTheReadyEventAtOnc
             << out.data[0].body.content;
         EXPECT_EQ(out.data[0].origin, (BroadcastIdentify{bus.serverChannel(), 0}));
     }
-    EXPECT_EQ(
-        log.count(
-            "The client event id is inconsistent and returns channel identify BroadcastIdentify(channelID:" +
-            bus.serverChannel() + ";eventID:2)"),
-        2);
 }
 
 TEST_F(SdpBroadcastImplTest, AfterThreeHundredPushesTheRingServesTheNewest256AndAdjustsPullsAhead) {
@@ -121,7 +110,6 @@ TEST_F(SdpBroadcastImplTest, AfterThreeHundredPushesTheRingServesTheNewest256And
         ASSERT_TRUE(bus.push(event("c", i)));
     }
     const std::string loss = "The event of the service cache is lost for eventchannel";
-    const std::string adjusted = "has been adjusted to the latest service eventid";
 
     auto fromZero = pullFrom(0);
     ASSERT_EQ(fromZero.data.size(), 256u);
@@ -147,15 +135,10 @@ TEST_F(SdpBroadcastImplTest, AfterThreeHundredPushesTheRingServesTheNewest256And
     auto current = pullFrom(300);
     EXPECT_TRUE(current.data.empty());
     EXPECT_EQ(current.identify, (BroadcastIdentify{bus.serverChannel(), 300}));
-    EXPECT_FALSE(log.contains(adjusted));
 
     auto ahead = pullFrom(400);
     EXPECT_TRUE(ahead.data.empty());
     EXPECT_EQ(ahead.identify.eventID, 300);
-    EXPECT_TRUE(
-        log.contains("The eventid'400' exception on the client'" + bus.serverChannel() +
-                     "' has been adjusted to the latest service eventid'300'; Reason: New events generated "
-                     "by event servers cannot be notified to the client"));
 }
 
 TEST_F(SdpBroadcastImplTest, AnEmptyBusAnswersAPullWithIdZero) {
@@ -301,11 +284,7 @@ TEST_F(SdpBroadcastImplTest, ResourceChangedGetsASteadyTimestampAppendedWhenItCa
                                  std::regex(R"(\{"event":"resourceChanged","steadyTimestamp":[0-9]+\})")))
         << pulled.data[0].body.content;
     EXPECT_EQ(pulled.data[1].body.content, "not json");
-    EXPECT_TRUE(log.contains("add steady timestamp to resourceChanged event failed; Reason: not json"));
     EXPECT_EQ(pulled.data[2].body.content, R"({"steadyTimestamp":1})");
-    EXPECT_TRUE(
-        log.contains(R"(add steadyTimestamp to resourceChanged event failed; Reason: the steadyTimestamp )"
-                     R"(has existed. content: {"steadyTimestamp":1})"));
     EXPECT_EQ(pulled.data[3].body.content, R"({"event":"x"})");
 }
 
@@ -327,51 +306,4 @@ TEST_F(SdpBroadcastImplTest, MalformedContentIsQueuedAndOnlyLoggedAndHighRateTop
     bus.broadcast("uemApprovalEvent|downloadFileChanged", "{}");
     bus.broadcast("uemApprovalEvent|other", "{}");
     EXPECT_EQ(log.count("SdpBroadcastImpl broadcast event, topic is: "), 1);
-}
-
-TEST_F(SdpBroadcastImplTest, ConcurrentPushersBroadcastersAndPullersLoseNothing) {
-    HandlerLog handled;
-    bus.setEventHandler(handled.handler());
-    bus.start();
-    constexpr int kPushers = 3;
-    constexpr int kPerPusher = 40;
-    constexpr std::size_t kTotal =
-        kPushers * kPerPusher + kPerPusher;  // with the broadcasts: inside the ring
-    std::vector<std::thread> threads;
-    std::vector<std::vector<BroadcastPushEvent>> seen(3);
-    for (std::size_t p = 0; p < seen.size(); ++p) {
-        threads.emplace_back([&, p] {
-            int64_t next = 0;
-            while (seen[p].size() < kTotal) {
-                auto out = pullFrom(next, 50);
-                next = out.identify.eventID;
-                seen[p].insert(seen[p].end(), out.data.begin(), out.data.end());
-            }
-        });
-    }
-    for (int p = 0; p < kPushers; ++p) {
-        threads.emplace_back([&, p] {
-            for (int i = 0; i < kPerPusher; ++i) {
-                bus.push(event("pusher" + std::to_string(p), i));
-            }
-        });
-    }
-    threads.emplace_back([&] {
-        for (int i = 0; i < kPerPusher; ++i) {
-            bus.broadcast("a|mine", "{}");
-        }
-    });
-    for (auto& t : threads) {
-        t.join();
-    }
-    EXPECT_EQ(handled.waitFor(kTotal).size(), kTotal);
-    bus.stop();
-    for (const auto& events : seen) {
-        ASSERT_EQ(events.size(), kTotal);
-        std::map<std::string, int64_t> next;
-        for (const auto& e : events) {
-            EXPECT_EQ(e.origin.eventID, next[e.origin.channelID]++) << "out of order or repeated";
-        }
-        EXPECT_EQ(next.size(), static_cast<std::size_t>(kPushers + 1));
-    }
 }

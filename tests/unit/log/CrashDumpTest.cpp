@@ -89,25 +89,18 @@ TEST(DumpNames, DirectoryUnderTheUserDataHomeOrTmp) {
     EXPECT_EQ(talvern::dumpDirectoryFor("oKavelAgent.bin"), "/tmp/Talvern/oKavel/Dump/oKavelAgent/");
 }
 
-TEST(AdjustDumpFiles, SevenOldDumpsLeaveTheFiveNewest) {
+TEST(AdjustDumpFiles, SevenOldDumpsLeaveTheFiveNewestFiveOrFewerAreLeftAlone) {
     TempDir dir;
     for (int i = 0; i < 7; ++i) {
         touch(dir / ("d" + std::to_string(i) + ".dmp"), 1000 - i * 10);  // d0 oldest, d6 newest
     }
     fs::create_directory(dir / "sub");
     talvern::adjustDumpFiles(dir.str());
-    EXPECT_EQ(fileNames(dir.path()),
-              (std::vector<std::string>{"d2.dmp", "d3.dmp", "d4.dmp", "d5.dmp", "d6.dmp"}));
+    const std::vector<std::string> newest{"d2.dmp", "d3.dmp", "d4.dmp", "d5.dmp", "d6.dmp"};
+    EXPECT_EQ(fileNames(dir.path()), newest);
     EXPECT_TRUE(fs::is_directory(dir / "sub"));
-}
-
-TEST(AdjustDumpFiles, FiveOrFewerAndMissingDirectoryAreLeftAlone) {
-    TempDir dir;
-    for (int i = 0; i < 5; ++i) {
-        touch(dir / ("d" + std::to_string(i) + ".dmp"), 100 + i);
-    }
     talvern::adjustDumpFiles(dir.str());
-    EXPECT_EQ(fileNames(dir.path()).size(), 5u);
+    EXPECT_EQ(fileNames(dir.path()), newest);
     talvern::adjustDumpFiles((dir / "absent").string());
 }
 
@@ -146,10 +139,14 @@ protected:
     fs::path dumpDir = home.path() / "Talvern/oKavel/Dump/oKavelAgent";
 };
 
-TEST_F(CrashTest, CrashWritesOneNamedDumpAndExitsZero) {
+TEST_F(CrashTest, CrashPrunesToFewerThanFiveThenWritesOneNamedDumpAndExitsZero) {
+    fs::create_directories(dumpDir);
+    for (int i = 0; i < 6; ++i) {
+        touch(dumpDir / ("old" + std::to_string(i) + ".dmp"), 100);
+    }
     EXPECT_EXIT(crashLikeTheCoreHost(), ::testing::ExitedWithCode(0), "");
     auto names = fileNames(dumpDir);
-    ASSERT_EQ(names.size(), 1u);
+    ASSERT_EQ(names.size(), 5u);  // four old ones and the new dump, which sorts first
     EXPECT_TRUE(std::regex_match(names[0],
                                  std::regex(R"(oKavelCore_\d\d\.\d\d\.\d\d\.\d\d\.\d\d\.\d\d\.\d{3}\.dmp)")))
         << names[0];
@@ -182,19 +179,6 @@ TEST_F(CrashTest, StackOverflowOnAnyThreadOfTheAgentWritesTheDump) {
         ASSERT_EQ(names.size(), 1u);
         EXPECT_NE(talvern::test::readFile(dumpDir / names[0]).find("signal: 11"), std::string::npos);
     }
-}
-
-TEST_F(CrashTest, CrashPrunesToFewerThanFiveBeforeWriting) {
-    fs::create_directories(dumpDir);
-    for (int i = 0; i < 6; ++i) {
-        touch(dumpDir / ("old" + std::to_string(i) + ".dmp"), 100);
-    }
-    EXPECT_EXIT(crashLikeTheCoreHost(), ::testing::ExitedWithCode(0), "");
-    auto names = fileNames(dumpDir);
-    EXPECT_EQ(names.size(), 5u);  // four old ones and the new dump
-    EXPECT_EQ(std::count_if(names.begin(), names.end(),
-                            [](const std::string& n) { return n.rfind("old", 0) == 0; }),
-              4);
 }
 
 TEST_F(CrashTest, DebugMarkUnderTheDumpBaseSelectsFullMode) {

@@ -72,19 +72,6 @@ extern "C" __attribute__((visibility("default"))) void okavelTestJournal(const c
     g_journal.emplace_back(entry);
 }
 
-TEST(ModuleErrors, CategoriesNameEveryCode) {
-    using namespace talvern::details;
-    EXPECT_STREQ(moduleCategory().name(), "module category");
-    EXPECT_EQ(moduleCategory().message(1), "lack of constructor");
-    EXPECT_EQ(moduleCategory().message(2), "lack of destructor");
-    EXPECT_EQ(moduleCategory().message(3), "interface type mismatched");
-    EXPECT_EQ(moduleCategory().message(4), "library has loaded");
-    EXPECT_EQ(moduleCategory().message(9), "unknown error");
-    EXPECT_STREQ(moduleLoadErrorCategory().name(), "module_load_error_category");
-    EXPECT_EQ(moduleLoadErrorCategory().message(-1), "dll signature verification failed or was filtered");
-    EXPECT_EQ(moduleLoadErrorCategory().message(0), "Unknown error");
-}
-
 TEST(ModuleLoading, GoodLibraryBecomesAModuleAcrossTheLibraryBoundary) {
     clearJournal();
     std::vector<Outcome> outcomes;

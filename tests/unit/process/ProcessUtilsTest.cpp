@@ -8,11 +8,11 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <boost/process/child.hpp>
 
 #include <climits>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +21,7 @@
 #include "support/LogCapture.h"
 #include "support/TestFiles.h"
 
+namespace bp = boost::process;
 namespace fs = std::filesystem;
 using talvern::test::eventually;
 using talvern::test::LogCapture;
@@ -29,59 +30,14 @@ using namespace talvern::process;
 
 namespace {
 
-std::string exeOf(pid_t pid) {
-    std::error_code ec;
-    return fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).string();
+std::uint32_t pidOf(const bp::child& child) { return static_cast<std::uint32_t>(child.id()); }
+
+// True when the child was ended by SIGKILL (and reaps it).
+bool killedBySignal(bp::child& child) {
+    child.wait();
+    const int status = child.native_exit_code();
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
 }
-
-// Children started by the test; whatever is still running at the end is killed and reaped.
-class Children {
-public:
-    ~Children() {
-        for (pid_t pid : m_pids) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-
-    // Starts program with the arguments and waits until the new image runs.
-    pid_t start(const std::string& program, std::vector<std::string> args) {
-        args.insert(args.begin(), program);
-        talvern::test::Args argv(args);
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            ::execv(program.c_str(), argv.argv());
-            ::_exit(127);
-        }
-        m_pids.push_back(pid);
-        std::string expected = fs::canonical(program).string();
-        // The new image and then its arguments appear in /proc.
-        EXPECT_TRUE(eventually([&] {
-            std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
-            std::string first;
-            return exeOf(pid) == expected && std::getline(cmdline, first, '\0') && first == program;
-        })) << program;
-        return pid;
-    }
-
-    // True when the child was ended by SIGKILL (and reaps it).
-    bool killedBySignal(pid_t pid) {
-        int status = 0;
-        if (::waitpid(pid, &status, 0) != pid) {
-            return false;
-        }
-        std::erase(m_pids, pid);
-        return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-    }
-
-    static bool running(pid_t pid) {
-        int status = 0;
-        return ::waitpid(pid, &status, WNOHANG) == 0;
-    }
-
-private:
-    std::vector<pid_t> m_pids;
-};
 
 class ProcessTest : public ::testing::Test {
 protected:
@@ -95,7 +51,6 @@ protected:
 
     TempDir dir;
     LogCapture log;
-    Children children;
 };
 
 }  // namespace
@@ -115,13 +70,13 @@ TEST(ProcessCommandLine, NormalisationKeepsWordsAndReducesTheProgram) {
 }
 
 TEST_F(ProcessTest, EnumerationAndCommandLineSeeChildrenAndEnumerationStopsWhenAsked) {
-    pid_t pid = children.start(sleeper("okv-enum"), {"300", "1"});
-    EXPECT_EQ(detail::getProcessCommandLine(static_cast<std::uint32_t>(pid)), "okv-enum 300 1");
+    bp::child child(sleeper("okv-enum"), "300", "1");
+    EXPECT_EQ(detail::getProcessCommandLine(pidOf(child)), "okv-enum 300 1");
     EXPECT_EQ(detail::getProcessCommandLine(static_cast<std::uint32_t>(INT_MAX)), "");
     bool seen = false;
     bool sawSelf = false;
     ASSERT_TRUE(detail::enumProcess([&](const detail::ProcessEntry& entry) {
-        if (entry.pid == static_cast<std::uint32_t>(pid)) {
+        if (entry.pid == pidOf(child)) {
             seen = true;
             EXPECT_EQ(entry.parentPid, static_cast<std::uint32_t>(::getpid()));
             EXPECT_EQ(entry.imageName, "okv-enum");
@@ -144,37 +99,37 @@ TEST_F(ProcessTest, TerminateByCommandLineKillsOnlyTheMatchingProcess) {
     // The name is this run's own: a look-up by command line reaches every process of the machine.
     const std::string name = "okv-target-" + std::to_string(::getpid());
     std::string program = sleeper(name);
-    pid_t match = children.start(program, {"300"});
-    pid_t otherArgument = children.start(program, {"301"});
-    pid_t longer = children.start(program, {"300", "1"});
-    pid_t otherProgram = children.start("/bin/sleep", {"300"});
+    bp::child match(program, "300");
+    bp::child otherArgument(program, "301");
+    bp::child longer(program, "300", "1");
+    bp::child otherProgram("/bin/sleep", "300");
 
     std::string result = windows::terminateProcessByCmdLine("/somewhere/else/" + name + "   300");
-    EXPECT_TRUE(children.killedBySignal(match));
-    EXPECT_TRUE(Children::running(otherArgument));
-    EXPECT_TRUE(Children::running(longer));
-    EXPECT_TRUE(Children::running(otherProgram));
+    EXPECT_TRUE(killedBySignal(match));
+    EXPECT_TRUE(otherArgument.running());
+    EXPECT_TRUE(longer.running());
+    EXPECT_TRUE(otherProgram.running());
     EXPECT_NE(
-        result.find("terminated 1 process(es) running '" + name + " 300': pid " + std::to_string(match)),
+        result.find("terminated 1 process(es) running '" + name + " 300': pid " + std::to_string(match.id())),
         std::string::npos)
         << result;
 
     EXPECT_EQ(windows::terminateProcessByCmdLine(name + " 302"), "no process runs '" + name + " 302'");
     EXPECT_EQ(windows::terminateProcessByCmdLine("   "), "nothing terminated: the command line is empty");
-    EXPECT_TRUE(Children::running(otherArgument));
+    EXPECT_TRUE(otherArgument.running());
 }
 
 TEST_F(ProcessTest, KillSameNameChildrenLeavesOthersAlone) {
     std::string program = sleeper("okv-child");
-    pid_t first = children.start(program, {"300"});
-    pid_t second = children.start(program, {"301"});
-    pid_t unrelated = children.start("/bin/sleep", {"300"});
+    bp::child first(program, "300");
+    bp::child second(program, "301");
+    bp::child unrelated("/bin/sleep", "300");
     // A process of the same name whose parent is not us: a grandchild under a shell.
-    pid_t shell = children.start("/bin/sh", {"-c", program + " 302 & wait"});
+    bp::child shell("/bin/sh", "-c", program + " 302 & wait");
     std::uint32_t grandchild = 0;
     ASSERT_TRUE(eventually([&] {
         detail::enumProcess([&](const detail::ProcessEntry& entry) {
-            if (entry.parentPid == static_cast<std::uint32_t>(shell) && entry.imageName == "okv-child") {
+            if (entry.parentPid == pidOf(shell) && entry.imageName == "okv-child") {
                 grandchild = entry.pid;
                 return detail::CTRL_SEMENTIC::STOP;
             }
@@ -184,9 +139,9 @@ TEST_F(ProcessTest, KillSameNameChildrenLeavesOthersAlone) {
     }));
 
     EXPECT_TRUE(windows::killSameNameChildProc("okv-child", static_cast<std::uint32_t>(::getpid())));
-    EXPECT_TRUE(children.killedBySignal(first));
-    EXPECT_TRUE(children.killedBySignal(second));
-    EXPECT_TRUE(Children::running(unrelated));
+    EXPECT_TRUE(killedBySignal(first));
+    EXPECT_TRUE(killedBySignal(second));
+    EXPECT_TRUE(unrelated.running());
     EXPECT_EQ(::kill(static_cast<pid_t>(grandchild), 0), 0) << "the grandchild still runs";
     // The name is compared exactly.
     EXPECT_TRUE(windows::killSameNameChildProc("OKV-CHILD", static_cast<std::uint32_t>(::getpid())));
@@ -200,9 +155,9 @@ TEST_F(ProcessTest, KillProcessRefusesIdsThatAreNotOneProcess) {
     EXPECT_FALSE(windows::killProcess(static_cast<std::uint32_t>(INT_MAX)));
     EXPECT_EQ(log.count("TerminateProcess fail; Reason: error code:"), 3);
 
-    pid_t pid = children.start(sleeper("okv-kill"), {"300"});
-    EXPECT_TRUE(windows::killProcess(static_cast<std::uint32_t>(pid)));
-    EXPECT_TRUE(children.killedBySignal(pid));
+    bp::child child(sleeper("okv-kill"), "300");
+    EXPECT_TRUE(windows::killProcess(pidOf(child)));
+    EXPECT_TRUE(killedBySignal(child));
 }
 
 TEST(ProcessKillSelf, OwnProcessEndsWithTheGivenExitCode) {
@@ -234,33 +189,21 @@ TEST_F(ProcessTest, StartedCommandRunsInItsOwnSessionWithAFreshEnvironmentAndSig
     sigaddset(&block, SIGTERM);
     ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &block, &previous), 0);
     ::setenv("OKAVEL_TEST_SECRET", "leaked", 1);
-    // The mask is read with shell builtins first: the shell blocks signals itself while it waits for a child.
-    const std::string probe = out.string();
+    // Shell builtins only: a shell blocks signals itself while it waits for a child.
     bool started = startwithCurrentUser(
-        "/bin/sh -c 'while read -r key value; do if [ \"$key\" = SigBlk: ]; then echo \"$value\" > " + probe +
-            "; fi; done < /proc/$$/status; echo \"$HOME|$USER|${OKAVEL_TEST_SECRET:-none}\" >> " + probe +
-            "; cut -d\" \" -f1,6 /proc/$$/stat >> " + probe + "'",
+        "/bin/sh -c 'while read -r key value; do if [ \"$key\" = SigBlk: ]; then blocked=$value; fi; done < "
+        "/proc/$$/status; read -r pid name state ppid group session rest < /proc/$$/stat; if [ \"$pid\" = "
+        "\"$session\" ]; then leads=leader; fi; echo "
+        "\"$blocked|$HOME|$USER|${OKAVEL_TEST_SECRET:-none}|$leads\" > " +
+            out.string() + "'",
         true);
     ::unsetenv("OKAVEL_TEST_SECRET");
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     ASSERT_TRUE(started);
-
-    std::istringstream lines(talvern::test::readFile(out));
-    std::string environment;
-    std::string session;
-    std::string blocked;
-    std::getline(lines, blocked);
-    std::getline(lines, environment);
-    std::getline(lines, session);
     passwd* me = ::getpwuid(::geteuid());
     ASSERT_NE(me, nullptr);
-    EXPECT_EQ(environment, std::string(me->pw_dir) + "|" + me->pw_name + "|none");
-    std::istringstream ids(session);
-    std::string pid;
-    std::string sid;
-    ids >> pid >> sid;
-    EXPECT_EQ(pid, sid) << "the command leads a session of its own";
-    EXPECT_EQ(blocked, "0000000000000000");
+    EXPECT_EQ(talvern::test::readFile(out),
+              "0000000000000000|" + std::string(me->pw_dir) + "|" + me->pw_name + "|none|leader\n");
 }
 
 TEST_F(ProcessTest, StartRefusesWhatCannotRun) {
@@ -295,20 +238,11 @@ TEST(ProcessPath, OwnExecutable) {
 TEST(ProcessPath, DeletedExecutableFails) {
     talvern::test::TempDir dir;
     auto copy = dir / "sleeper";
-    std::filesystem::copy_file("/bin/sleep", copy);
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::execl(copy.c_str(), "sleeper", "30", nullptr);
-        ::_exit(127);
-    }
-    // Wait until the child runs the copy, then delete it under the running process.
-    ASSERT_TRUE(eventually([&] { return exeOf(child) == copy.string(); }));
-    std::filesystem::remove(copy);
+    fs::copy_file("/bin/sleep", copy);
+    bp::child child(copy.string(), "30");  // runs the copy once constructed
+    fs::remove(copy);                      // deleted under the running process
     std::error_code ec;
-    std::string path = talvern::process::processpath(static_cast<std::uint32_t>(child), ec);
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    std::string path = talvern::process::processpath(pidOf(child), ec);
     EXPECT_EQ(ec.value(), -65521);
     EXPECT_EQ(path, "");
 }

@@ -96,20 +96,6 @@ TEST(RpcServerGroupPorts, EightCandidatesElevenApartThenFiveRandomPortsFrom10000
     EXPECT_TRUE(log.contains("all default ports are occupied, will try to using random port"));
 }
 
-TEST(NetworkPortDetectorTest, HoldsThePortUntilClosed) {
-    const uint16_t port = freeTcpPort();
-    NetworkPortDetector first;
-    NetworkPortDetector second;
-    std::error_code ec;
-    ASSERT_TRUE(first.open("127.0.0.1", port, ec)) << ec.message();
-    EXPECT_FALSE(second.open("127.0.0.1", port, ec));
-    EXPECT_EQ(ec, std::errc::address_in_use);
-    EXPECT_FALSE(second.isOpen());
-    first.close();
-    EXPECT_TRUE(second.open("127.0.0.1", port, ec)) << ec.message();
-    EXPECT_FALSE(first.open("no.such.host.invalid", port, ec));
-}
-
 TEST_F(RpcGroup, TheStartingPortIsUsedAndPublishedThenTheFiledPortIsTriedFirstAndNotRewritten) {
     ASSERT_TRUE(group.startTcpServer("plugins/test/thrift", start));
     EXPECT_EQ(readPortFile(), start);

@@ -1,10 +1,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <boost/process/child.hpp>
 
 #include <chrono>
 #include <filesystem>
@@ -89,21 +89,21 @@ TEST_F(VerifierTest, SignedProcessIsCheckedOnceWithinThePeriodAndAgainAtItsEnd) 
     clock->advance(1s);  // 300 s old: aged out
     EXPECT_TRUE(allowed(100));
     EXPECT_EQ(checks, 2);
+    paths[100] = "/opt/other/tool";  // a reused pid with another executable is checked afresh
+    EXPECT_FALSE(allowed(100));
+    EXPECT_EQ(checks, 3);
 }
 
-TEST_F(VerifierTest, UnsignedProcessIsRefusedEveryTimeAndNeverCached) {
+TEST_F(VerifierTest, UnsignedProcessIsRefusedEveryTimeOwnProcessNeverAndVanishedOneWithoutACheck) {
     std::error_code ec;
     EXPECT_FALSE(verifier.isTalvernProcess(200, ec));
     EXPECT_EQ(ec.message(), "sign error");
     EXPECT_FALSE(allowed(200));
     EXPECT_EQ(checks, 2);
     EXPECT_EQ(cache.size(), 0u);
-}
-
-TEST_F(VerifierTest, ReusedPidWithAnotherExecutableIsCheckedAfresh) {
-    EXPECT_TRUE(allowed(100));
-    paths[100] = "/opt/other/tool";
-    EXPECT_FALSE(allowed(100));
+    EXPECT_TRUE(allowed(static_cast<std::uint32_t>(::getpid())));
+    EXPECT_FALSE(verifier.isTalvernProcess(999, ec));
+    EXPECT_EQ(ec.value(), -65521);
     EXPECT_EQ(checks, 2);
 }
 
@@ -140,14 +140,6 @@ TEST_F(VerifierTest, ConnectionStillLooksTheVerdictUpOnEveryCall) {
     EXPECT_EQ(checks, 2);
 }
 
-TEST_F(VerifierTest, OwnProcessNeedsNoCheckAndVanishedProcessIsRefused) {
-    EXPECT_TRUE(allowed(static_cast<std::uint32_t>(::getpid())));
-    std::error_code ec;
-    EXPECT_FALSE(verifier.isTalvernProcess(999, ec));
-    EXPECT_EQ(ec.value(), -65521);
-    EXPECT_EQ(checks, 0);
-}
-
 TEST(ProcessSignCacheTest, FiftyFirstEntryEvictsTheOldest) {
     auto clock = std::make_shared<talvern::test::ManualClock>();
     ProcessSignCache cache([clock] { return clock->now(); });
@@ -167,45 +159,25 @@ TEST(TcpOwner, FindsTheProcessAtTheClientEndOfARealLoopbackConnectionOnly) {
     sockaddr_in server{}, elsewhere{};
     const int listener = loopbackListener(server);
     const int other = loopbackListener(elsewhere);
-    int portPipe[2], holdPipe[2];
-    ASSERT_EQ(::pipe(portPipe), 0);
-    ASSERT_EQ(::pipe(holdPipe), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        // The client: connects, tells its port, and keeps the connection until the test lets it go.
-        ::close(holdPipe[1]);
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof(server)) != 0) {
-            ::_exit(1);
-        }
-        sockaddr_in own{};
-        socklen_t length = sizeof(own);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&own), &length);
-        const std::uint16_t port = ntohs(own.sin_port);
-        char done = 0;
-        if (::write(portPipe[1], &port, sizeof(port)) != sizeof(port) || ::read(holdPipe[0], &done, 1) < 0) {
-            ::_exit(2);
-        }
-        ::_exit(0);
-    }
-    ::close(holdPipe[0]);
-    std::uint16_t clientPort = 0;
-    ASSERT_EQ(::read(portPipe[0], &clientPort, sizeof(clientPort)), static_cast<ssize_t>(sizeof(clientPort)));
+    // The client is another process: a shell that connects and then becomes a sleep holding the socket.
+    boost::process::child client(
+        "/bin/bash", "-c",
+        "exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(ntohs(server.sin_port)) + "; exec sleep 30");
     const int accepted = ::accept(listener, nullptr, nullptr);  // this process now holds the server's end
+    sockaddr_in peer{};
+    socklen_t length = sizeof(peer);
+    ASSERT_EQ(::getpeername(accepted, reinterpret_cast<sockaddr*>(&peer), &length), 0);
+    const std::uint16_t clientPort = ntohs(peer.sin_port);
 
     std::error_code ec;
     EXPECT_EQ(talvern::rpc::tcpPortOwnerPid(clientPort, ntohs(server.sin_port), ec),
-              static_cast<std::uint32_t>(child));
+              static_cast<std::uint32_t>(client.id()));
     EXPECT_FALSE(ec);
     // The same client port towards another server is not this connection.
     EXPECT_EQ(talvern::rpc::tcpPortOwnerPid(clientPort, ntohs(elsewhere.sin_port), ec), 0u);
     EXPECT_TRUE(ec);
-
-    ::close(holdPipe[1]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    for (int fd : {accepted, listener, other, portPipe[0], portPipe[1]}) {
+    client.terminate();
+    for (int fd : {accepted, listener, other}) {
         ::close(fd);
     }
 }
@@ -218,15 +190,4 @@ TEST(TcpOwner, PortWithoutARowIsNotFound) {
     EXPECT_EQ(talvern::rpc::tcpPortOwnerPid(ntohs(address.sin_port), 56630, ec), 0u);
     EXPECT_TRUE(ec);
     EXPECT_TRUE(log.contains("get Rpc Client Port Failed"));
-}
-
-TEST(UnixPeer, SocketPairPeerIsThisProcess) {
-    int fds[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    std::error_code ec;
-    EXPECT_EQ(talvern::rpc::unixPeerPid(fds[0], ec), static_cast<std::uint32_t>(::getpid()));
-    ::close(fds[0]);
-    ::close(fds[1]);
-    EXPECT_EQ(talvern::rpc::unixPeerPid(-1, ec), 0u);
-    EXPECT_TRUE(ec);
 }

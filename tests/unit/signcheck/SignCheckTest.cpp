@@ -2,12 +2,10 @@
 // must agree on every file.
 
 #include <gtest/gtest.h>
-#include <openssl/cms.h>
-#include <openssl/pem.h>
 
 #include <atomic>
 #include <cstdlib>
-#include <thread>
+#include <future>
 
 #include "log/Check.h"
 #include "signcheck/FileSigner.h"
@@ -22,6 +20,7 @@ namespace {
 
 namespace sc = talvern::signCheck;
 namespace win = talvern::signCheck::windows;
+using std::chrono::days;
 using talvern::test::CertOptions;
 using talvern::test::PkiIdentity;
 using talvern::test::readFile;
@@ -29,24 +28,18 @@ using talvern::test::writeFile;
 
 std::string someContent(std::size_t size, unsigned seed = 7) {
     std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
+    for (auto& byte : bytes) {
         seed = seed * 1103515245u + 12345u;
-        bytes[i] = static_cast<char>(seed >> 16);
+        byte = static_cast<char>(seed >> 16);
     }
     return bytes;
 }
 
-CertOptions validFor(std::chrono::seconds notBefore, std::chrono::seconds notAfter) {
-    CertOptions options;
-    options.notBefore = notBefore;
-    options.notAfter = notAfter;
-    return options;
-}
+std::wstring wide(const std::filesystem::path& path) { return sc::widenPath(path.string()); }
 
-sc::SignOptions signedAt(std::time_t signingTime) {
-    sc::SignOptions options;
-    options.signingTime = signingTime;
-    return options;
+std::string nameOf(const sc::CertContextPtr& certificate, unsigned flags) {
+    auto name = win::getCertName(certificate, flags);
+    return name ? name.get() : "";
 }
 
 class SignCheckTest : public ::testing::Test {
@@ -76,10 +69,8 @@ protected:
         const std::string command =
             std::string("\"") + OKAVEL_SIGN_TOOL + "\" verify \"" + path.string() + "\" >/dev/null 2>&1";
         const int status = std::system(command.c_str());
-        EXPECT_TRUE(WIFEXITED(status));
-        const int exitCode = WEXITSTATUS(status);
-        EXPECT_TRUE(exitCode == 0 || exitCode == 1) << "tool exit " << exitCode;
-        EXPECT_EQ(library, exitCode == 0) << "library and okavel-sign verify disagree on " << path;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) <= 1) << "tool status " << status;
+        EXPECT_EQ(library, WEXITSTATUS(status) == 0) << "library and okavel-sign verify disagree on " << path;
         return library;
     }
 
@@ -108,71 +99,82 @@ TEST_F(SignCheckTest, MakerSignedFilesAroundTheReadBlockAreAcceptedAndKeepTheirC
         const std::string signedBytes = readFile(path);
         ASSERT_GT(signedBytes.size(), content.size() + sc::kTrailerBytes);
         EXPECT_EQ(signedBytes.substr(0, content.size()), content);
-        EXPECT_EQ(signedBytes.substr(signedBytes.size() - sc::kSignatureMagic.size()), sc::kSignatureMagic);
+        EXPECT_TRUE(signedBytes.ends_with(sc::kSignatureMagic));
     }
 }
 
-TEST_F(SignCheckTest, SignerNameMustBeginWithTheMakerPrefixCaseSensitively) {
+// Who signed, under which chain, when, with which usage: each signer against its verdict.
+TEST_F(SignCheckTest, OnlyTheMakersCodeSigningCertificateUnderATrustedChainIsAccepted) {
+    const std::time_t now = std::time(nullptr);
+    const std::time_t day = 24 * 3600;
+    auto intermediate = m_pki.issue(m_root, {.commonName = "Test Issuing CA", .isCa = true}, "intermediate");
+    auto expired = m_pki.issue(m_root, {.notBefore = -days(10), .notAfter = -days(2)}, "expired");
     struct Case {
-        std::string cn;
-        std::string o;
+        const char* what;
+        CertOptions options;
+        const PkiIdentity* issuer;
+        sc::SignOptions signing;
         bool accepted;
     };
     const Case cases[] = {
-        {"Talvern Technologies", "", true},
-        {"Talvern Technologies Ltd.", "Elsewhere Inc", true},
-        {"", "Talvern Technologies Ltd", true},  // no CN: the organisation is the display name
-        {"talvern technologies", "", false},
-        {"TALVERN TECHNOLOGIES LTD", "", false},
-        {"Talvern Technologie", "", false},
-        {" Talvern Technologies", "", false},
-        {"Someone Else", "Talvern Technologies Ltd", false},  // CN wins over O
+        {"maker by CN", {.commonName = "Talvern Technologies"}, &m_root, {}, true},
+        {"CN wins over O",
+         {.commonName = "Talvern Technologies Ltd.", .organization = "Elsewhere"},
+         &m_root,
+         {},
+         true},
+        {"no CN: O names", {.commonName = "", .organization = "Talvern Technologies Ltd"}, &m_root, {}, true},
+        {"lower case", {.commonName = "talvern technologies"}, &m_root, {}, false},
+        {"upper case", {.commonName = "TALVERN TECHNOLOGIES LTD"}, &m_root, {}, false},
+        {"short prefix", {.commonName = "Talvern Technologie"}, &m_root, {}, false},
+        {"leading space", {.commonName = " Talvern Technologies"}, &m_root, {}, false},
+        {"O does not beat CN",
+         {.commonName = "Someone Else", .organization = "Talvern Technologies Ltd"},
+         &m_root,
+         {},
+         false},
+        {"foreign root", {}, &m_foreignRoot, {}, false},
+        {"no code-signing usage", {.codeSigning = false}, &m_root, {}, false},
+        {"a CA's own key", {.commonName = "Talvern Technologies CA", .isCa = true}, &m_root, {}, false},
+        {"intermediate not carried", {}, &intermediate, {}, false},
+        {"intermediate carried", {}, &intermediate, {.chainPath = intermediate.certificate}, true},
+        {"not valid yet",
+         {.notBefore = days(1), .notAfter = days(2)},
+         &m_root,
+         {.signingTime = now + 30 * 3600},
+         false},
     };
     int n = 0;
-    for (const auto& c : cases) {
-        CertOptions options;
-        options.commonName = c.cn;
-        options.organization = c.o;
-        auto signer = m_pki.issue(m_root, options, "named" + std::to_string(n));
-        auto path = makeFile("named" + std::to_string(n++) + ".so", someContent(100), &signer);
-        EXPECT_EQ(accepted(path), c.accepted) << "CN \"" << c.cn << "\" O \"" << c.o << "\"";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto signer = m_pki.issue(*c.issuer, c.options, "signer" + std::to_string(n));
+        EXPECT_EQ(accepted(makeFile("s" + std::to_string(n++) + ".so", "abc", &signer, c.signing)),
+                  c.accepted);
     }
-}
+    // An expired signer counts when it signed inside its validity.
+    for (auto [at, verdict] : {std::pair{now - 5 * day, true}, {now - day, false}, {now - 20 * day, false}}) {
+        EXPECT_EQ(accepted(makeFile("expired.so", "abc", &expired, {.signingTime = at})), verdict) << at;
+    }
 
-TEST_F(SignCheckTest, UntrustedIssuerOrMissingCodeSigningUsageIsRefused) {
-    auto foreign = m_pki.issue(m_foreignRoot, CertOptions{}, "foreign");
-    EXPECT_FALSE(accepted(makeFile("foreign.so", "abc", &foreign)));
-
-    CertOptions noUsage;
-    noUsage.codeSigning = false;
-    auto mailSigner = m_pki.issue(m_root, noUsage, "mail");
-    auto path = makeFile("mail.so", "abc", &mailSigner);
-    EXPECT_FALSE(accepted(path));
-    EXPECT_FALSE(win::checkFileTrust(sc::widenPath(path.string())));
-    EXPECT_EQ(win::GetTalvernSignedCertificateByPEFile(sc::widenPath(path.string())), nullptr);
-
-    // A trusted CA's own key is not a code-signing certificate either.
-    CertOptions caOptions;
-    caOptions.isCa = true;
-    caOptions.commonName = "Talvern Technologies CA";
-    auto makerCa = m_pki.issue(m_root, caOptions, "maker-ca");
-    EXPECT_FALSE(accepted(makeFile("ca-signed.so", "abc", &makerCa)));
+    auto withChain = makeFile("chain.so", "abc", &m_maker);
+    auto certificate = win::GetTalvernSignedCertificateByPEFile(wide(withChain));
+    ASSERT_NE(certificate, nullptr);
+    EXPECT_EQ(nameOf(certificate, win::kCertNameSimpleDisplay), "Talvern Technologies Ltd");
+    EXPECT_EQ(nameOf(certificate, win::kCertNameIssuerFlag), "Test Root CA");
+    auto mailSigner = m_pki.issue(m_root, {.codeSigning = false}, "mail");
+    auto mail = makeFile("mail.so", "abc", &mailSigner);
+    EXPECT_FALSE(win::checkFileTrust(wide(mail)));
+    EXPECT_EQ(win::GetTalvernSignedCertificateByPEFile(wide(mail)), nullptr);
 }
 
 TEST_F(SignCheckTest, AnotherTrustedPublisherIsRefusedEvenWhenItCarriesTheMakersCertificate) {
-    CertOptions otherName;
-    otherName.commonName = "Other Publisher Ltd";
-    auto other = m_pki.issue(m_root, otherName, "other");
-    sc::SignOptions options;
-    options.chainPath = m_maker.certificate;  // the maker's certificate rides along
-    auto path = makeFile("other.so", "abc", &other, options);
-    const auto wide = sc::widenPath(path.string());
-
-    EXPECT_TRUE(win::checkFileTrust(wide));  // a valid signature of a trusted publisher...
-    EXPECT_NE(win::GetTalvernSignedCertificateByPEFile(wide), nullptr);
+    auto other = m_pki.issue(m_root, {.commonName = "Other Publisher Ltd"}, "other");
+    auto path = makeFile("other.so", "abc", &other, {.chainPath = m_maker.certificate});
+    EXPECT_TRUE(win::checkFileTrust(wide(path)));  // a valid signature of a trusted publisher...
+    EXPECT_NE(win::GetTalvernSignedCertificateByPEFile(wide(path)), nullptr);
     EXPECT_FALSE(accepted(path));  // ...but not the maker's
-    EXPECT_FALSE(win::hasTalvernSignWV2(wide));
-    EXPECT_TRUE(win::hasTalvernSignWV2(sc::widenPath(makeFile("maker.so", "abc", &m_maker).string())));
+    EXPECT_FALSE(win::hasTalvernSignWV2(wide(path)));
+    EXPECT_TRUE(win::hasTalvernSignWV2(wide(makeFile("maker.so", "abc", &m_maker))));
 }
 
 TEST_F(SignCheckTest, TrustAnchorsComeFromTheEnvironmentVariable) {
@@ -187,68 +189,25 @@ TEST_F(SignCheckTest, TrustAnchorsComeFromTheEnvironmentVariable) {
     EXPECT_FALSE(accepted(path));
 }
 
-TEST_F(SignCheckTest, IntermediateCaIsUsedWhenTheSignatureCarriesIt) {
-    CertOptions caOptions;
-    caOptions.isCa = true;
-    caOptions.commonName = "Test Issuing CA";
-    auto intermediate = m_pki.issue(m_root, caOptions, "intermediate");
-    auto leaf = m_pki.issue(intermediate, CertOptions{}, "leaf");
-
-    auto withoutChain = makeFile("nochain.so", "abc", &leaf);
-    EXPECT_FALSE(accepted(withoutChain));
-
-    sc::SignOptions options;
-    options.chainPath = intermediate.certificate;
-    auto withChain = makeFile("chain.so", "abc", &leaf, options);
-    EXPECT_TRUE(accepted(withChain));
-    auto certificate = win::GetTalvernSignedCertificateByPEFile(sc::widenPath(withChain.string()));
-    ASSERT_NE(certificate, nullptr);
-    EXPECT_STREQ(win::getCertName(certificate, win::kCertNameSimpleDisplay).get(),
-                 "Talvern Technologies Ltd");
-    EXPECT_STREQ(win::getCertName(certificate, win::kCertNameIssuerFlag).get(), "Test Issuing CA");
-}
-
-TEST_F(SignCheckTest, ExpiredSignerIsAcceptedOnlyWhenItSignedInsideItsValidity) {
-    using days = std::chrono::days;
-    const std::time_t now = std::time(nullptr);
-    const std::time_t day = 24 * 3600;
-    auto oldSigner = m_pki.issue(m_root, validFor(-days(10), -days(2)), "expired");
-    EXPECT_TRUE(accepted(makeFile("signed-in-time.so", "abc", &oldSigner, signedAt(now - 5 * day))));
-    EXPECT_FALSE(accepted(makeFile("signed-late.so", "abc", &oldSigner, signedAt(now - day))));
-    EXPECT_FALSE(accepted(makeFile("signed-early.so", "abc", &oldSigner, signedAt(now - 20 * day))));
-
-    // A certificate that is not valid yet is refused whatever the signature claims.
-    auto futureSigner = m_pki.issue(m_root, validFor(days(1), days(2)), "future");
-    EXPECT_FALSE(accepted(makeFile("future.so", "abc", &futureSigner, signedAt(now + 30 * 3600))));
-}
-
-TEST_F(SignCheckTest, AnyChangedByteIsRefused) {
+TEST_F(SignCheckTest, AnyChangedByteAndAnyDamagedTrailerIsRefused) {
     const std::string content = someContent(40000);
     auto path = makeFile("plugin.so", content, &m_maker);
     const std::string original = readFile(path);
     ASSERT_TRUE(accepted(path));
-
-    const std::size_t signatureStart = content.size();
-    for (std::size_t offset : {std::size_t{0}, content.size() / 2, content.size() - 1, signatureStart + 40,
+    for (std::size_t offset : {std::size_t{0}, content.size() / 2, content.size() - 1, content.size() + 40,
                                original.size() - sc::kTrailerBytes - 20}) {
         std::string altered = original;
         altered[offset] = static_cast<char>(altered[offset] ^ 0x01);
         writeFile(path, altered);
         EXPECT_FALSE(accepted(path)) << "byte " << offset << " flipped";
     }
-    // Bytes appended after the trailer hide the signature.
-    writeFile(path, original + "x");
-    EXPECT_FALSE(accepted(path));
-}
-
-TEST_F(SignCheckTest, DamagedTrailersAreRefusedWithoutCrashing) {
-    auto path = makeFile("plugin.so", someContent(3000), &m_maker);
-    const std::string original = readFile(path);
+    // Damaged trailers are refused without a crash; bytes appended after the trailer hide the signature.
     const std::string body = original.substr(0, original.size() - sc::kTrailerBytes);
-    auto withLength = [&](std::uint32_t length, const std::string& before) {
+    auto withLength = [](std::uint32_t length, const std::string& before) {
         return before + sc::makeTrailer(length);
     };
     const std::string cases[] = {
+        original + "x",
         original.substr(0, original.size() - 1),                       // truncated magic
         original.substr(0, original.size() - sc::kTrailerBytes - 10),  // trailer cut off
         withLength(0, body),
@@ -260,98 +219,68 @@ TEST_F(SignCheckTest, DamagedTrailersAreRefusedWithoutCrashing) {
         std::string(sc::kSignatureMagic),
         withLength(4, "\x30\x02\x05\x00"),
     };
-    int n = 0;
     for (const auto& bytes : cases) {
+        SCOPED_TRACE(&bytes - cases);
         writeFile(path, bytes);
-        EXPECT_FALSE(accepted(path)) << "case " << n;
+        EXPECT_FALSE(accepted(path));
         std::error_code ec;
-        EXPECT_EQ(win::getFileSign(sc::widenPath(path.string()), ec), nullptr) << "case " << n;
-        EXPECT_TRUE(ec) << "case " << n;
-        ++n;
+        EXPECT_EQ(win::getFileSign(wide(path), ec), nullptr);
+        EXPECT_TRUE(ec);
     }
 }
 
 TEST_F(SignCheckTest, ASignatureOverASha1DigestIsRefused) {
-    const std::string content = someContent(500);
-    BIO* certText = BIO_new_mem_buf(m_maker.certificatePem.data(), -1);
-    BIO* keyText = BIO_new_mem_buf(m_maker.keyPem.data(), -1);
-    X509* certificate = PEM_read_bio_X509(certText, nullptr, nullptr, nullptr);
-    EVP_PKEY* key = PEM_read_bio_PrivateKey(keyText, nullptr, nullptr, nullptr);
-    BIO* data = BIO_new_mem_buf(content.data(), static_cast<int>(content.size()));
-    const int flags = CMS_DETACHED | CMS_BINARY;
-    CMS_ContentInfo* cms = CMS_sign(nullptr, nullptr, nullptr, nullptr, flags | CMS_PARTIAL);
-    ASSERT_NE(CMS_add1_signer(cms, certificate, key, EVP_sha1(), flags), nullptr);
-    ASSERT_EQ(CMS_final(cms, data, nullptr, flags), 1);
-    unsigned char* der = nullptr;
-    const int length = i2d_CMS_ContentInfo(cms, &der);
-    ASSERT_GT(length, 0);
+    const auto content = m_dir.path() / "content";
+    const auto der = m_dir.path() / "sha1.der";
+    writeFile(content, someContent(500));
+    const std::string command = "openssl cms -sign -binary -md sha1 -in " + content.string() + " -signer " +
+                                m_maker.certificate.string() + " -inkey " + m_maker.key.string() +
+                                " -outform DER -out " + der.string();
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string signature = readFile(der);
     const auto path = m_dir.path() / "sha1.so";
-    writeFile(path, content + std::string(reinterpret_cast<char*>(der), static_cast<std::size_t>(length)) +
-                        sc::makeTrailer(static_cast<std::uint32_t>(length)));
+    writeFile(path,
+              readFile(content) + signature + sc::makeTrailer(static_cast<std::uint32_t>(signature.size())));
     EXPECT_FALSE(accepted(path));
-    OPENSSL_free(der);
-    CMS_ContentInfo_free(cms);
-    for (BIO* bio : {certText, keyText, data}) {
-        BIO_free(bio);
-    }
-    X509_free(certificate);
-    EVP_PKEY_free(key);
 }
 
-TEST_F(SignCheckTest, ResigningReplacesTheSignature) {
+TEST_F(SignCheckTest,
+       ResigningReplacesTheSignatureStrippingRestoresTheContentPermissionsStayAndAWrongKeyChangesNothing) {
     const std::string content = someContent(20000);
     auto foreign = m_pki.issue(m_foreignRoot, CertOptions{}, "foreign");
     auto path = makeFile("plugin.so", content, &foreign);
+    std::filesystem::permissions(path, std::filesystem::perms(0750));
     EXPECT_FALSE(accepted(path));
-
     sign(path, m_maker);
     EXPECT_TRUE(accepted(path));
-    const std::string once = readFile(path);
     sign(path, m_maker);
-    const std::string twice = readFile(path);
-    EXPECT_EQ(twice.substr(0, content.size()), content);
     // One signature, not two stacked: the signed content is the original content alone.
-    std::error_code openError;
-    auto source = sc::FileByteSource::open(path.string(), openError);
+    std::error_code ec;
+    auto source = sc::FileByteSource::open(path.string(), ec);
     ASSERT_NE(source, nullptr);
     sc::TrailerLocation location;
-    ASSERT_TRUE(sc::locateTrailer(*source, location, openError));
+    ASSERT_TRUE(sc::locateTrailer(*source, location, ec));
     EXPECT_EQ(location.contentLength, content.size());
-    EXPECT_NEAR(static_cast<double>(once.size()), static_cast<double>(twice.size()),
-                8.0);  // ECDSA sizes vary
 
-    std::error_code ec;
     std::string detail;
     ASSERT_TRUE(sc::stripSignature(path, ec, detail)) << detail;
     EXPECT_EQ(readFile(path), content);
     EXPECT_FALSE(accepted(path));
-}
-
-TEST_F(SignCheckTest, SigningKeepsPermissionsAndRefusesAMismatchedKey) {
-    auto path = makeFile("tool", "#!/bin/sh\nexit 0\n", nullptr);
-    std::filesystem::permissions(path, std::filesystem::perms(0750));
-    sign(path, m_maker);
     EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
               std::filesystem::perms(0750));
 
     const std::string before = readFile(path);
-    sc::SignOptions mismatched;
-    mismatched.certificatePath = m_maker.certificate;
-    mismatched.keyPath = m_root.key;
-    std::error_code ec;
-    std::string detail;
-    EXPECT_FALSE(sc::signFile(path, mismatched, ec, detail));
+    EXPECT_FALSE(
+        sc::signFile(path, {.certificatePath = m_maker.certificate, .keyPath = m_root.key}, ec, detail));
     EXPECT_EQ(ec, sc::sign_errc::bad_key);
     EXPECT_EQ(readFile(path), before);
 }
 
-TEST_F(SignCheckTest, SignerCertificateAndItsNames) {
-    auto path = makeFile("plugin.so", "abc", &m_maker);
+TEST_F(SignCheckTest, SignerCertificateAndItsDescription) {
     std::error_code ec;
-    auto certificate = win::getFileSign(sc::widenPath(path.string()), ec);
+    auto certificate = win::getFileSign(wide(makeFile("plugin.so", "abc", &m_maker)), ec);
     ASSERT_NE(certificate, nullptr) << ec.message();
     EXPECT_TRUE(win::isTalvernSign(certificate));
-    EXPECT_STREQ(win::getCertName(certificate, win::kCertNameIssuerFlag).get(), "Test Root CA");
     sc::CertificateInfo info;
     ASSERT_TRUE(sc::describeCertificate(certificate, info));
     EXPECT_EQ(info.subject, "CN=Talvern Technologies Ltd");
@@ -359,34 +288,20 @@ TEST_F(SignCheckTest, SignerCertificateAndItsNames) {
     EXPECT_LT(info.notBefore, std::time(nullptr));
     EXPECT_GT(info.notAfter, std::time(nullptr));
 
-    EXPECT_EQ(win::getFileSign(sc::widenPath(makeFile("plain.so", "abc", nullptr).string()), ec), nullptr);
+    EXPECT_EQ(win::getFileSign(wide(makeFile("plain.so", "abc", nullptr)), ec), nullptr);
     EXPECT_EQ(ec, sc::sign_errc::not_signed);
 }
 
 TEST_F(SignCheckTest, PathsThatAreNotUtf8AreCheckedByTheirBytes) {
-    const std::string name = "pl\xff\xfeugin-\xc3\xa9.so";
-    auto path = makeFile(name, "abc", &m_maker);
+    auto path = makeFile("pl\xff\xfeugin-\xc3\xa9.so", "abc", &m_maker);
     EXPECT_TRUE(accepted(path));
     EXPECT_TRUE(win::hasTalvernSignWithUTF8(path.string()));
-    EXPECT_EQ(sc::narrowPath(sc::widenPath(path.string())), path.string());
-}
-
-TEST(PathEncodingTest, RoundTripsEveryByteString) {
-    const std::string samples[] = {"",
-                                   "plain/ascii.so",
-                                   "\xc3\xa9t\xc3\xa9",
-                                   "\xf0\x9f\x98\x80",
-                                   "\xff",
-                                   "\xc0\xaf",      // overlong slash stays bytes
-                                   "\xed\xa0\x80",  // encoded surrogate is not UTF-8
-                                   "\xe2\x82",
-                                   "a\x80"
-                                   "b"};
-    for (const auto& s : samples) {
+    for (const std::string s : {"", "\xc3\xa9t\xc3\xa9", "\xf0\x9f\x98\x80", "\xff", "\xc0\xaf",
+                                "\xed\xa0\x80", "\xe2\x82", "a\x80"}) {
         EXPECT_EQ(sc::narrowPath(sc::widenPath(s)), s);
     }
     EXPECT_EQ(sc::widenPath("\xc3\xa9"), std::wstring(1, L'\u00e9'));
-    EXPECT_EQ(sc::widenPath("\xc0\xaf").size(), 2u);
+    EXPECT_EQ(sc::widenPath("\xc0\xaf").size(), 2u);  // an overlong slash stays bytes
 }
 
 TEST_F(SignCheckTest, EmptyPathFailsTheArgumentCheck) {
@@ -401,23 +316,21 @@ TEST_F(SignCheckTest, EmptyPathFailsTheArgumentCheck) {
 }
 
 TEST_F(SignCheckTest, ConcurrentChecksAgree) {
-    auto good = makeFile("good.so", someContent(50000), &m_maker);
-    auto bad = makeFile("bad.so", someContent(50000), nullptr);
-    std::atomic<int> wrong{0};
-    std::vector<std::thread> threads;
+    auto good = makeFile("good.so", someContent(50000), &m_maker).string();
+    auto bad = makeFile("bad.so", someContent(50000), nullptr).string();
+    std::vector<std::future<bool>> checks;
     for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&] {
+        checks.push_back(std::async(std::launch::async, [&] {
+            bool right = true;
             for (int i = 0; i < 10; ++i) {
-                if (!win::hasTalvernSignA(good.string()) || win::hasTalvernSignA(bad.string())) {
-                    ++wrong;
-                }
+                right = right && win::hasTalvernSignA(good) && !win::hasTalvernSignA(bad);
             }
-        });
+            return right;
+        }));
     }
-    for (auto& thread : threads) {
-        thread.join();
+    for (auto& check : checks) {
+        EXPECT_TRUE(check.get());
     }
-    EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace

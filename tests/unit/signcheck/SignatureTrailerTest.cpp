@@ -52,30 +52,4 @@ TEST(SignatureTrailerTest, AnythingButTheExactMagicIsUnsigned) {
     EXPECT_FALSE(sc::parseTrailer(trailer, sc::kTrailerBytes - 1, location, ec));
 }
 
-TEST(SignatureTrailerTest, ReadsTheBlockFromTheEndOfASource) {
-    const std::string der = "DER-BYTES";
-    const std::string file = "content" + der + sc::makeTrailer(static_cast<std::uint32_t>(der.size()));
-    sc::MemoryByteSource source(file);
-    sc::TrailerLocation location;
-    std::vector<unsigned char> block;
-    std::error_code ec;
-    ASSERT_TRUE(sc::readSignatureBlock(source, location, block, ec)) << ec.message();
-    EXPECT_EQ(location.contentLength, 7u);
-    EXPECT_EQ(std::string(block.begin(), block.end()), der);
-
-    sc::MemoryByteSource tiny(std::string_view("abc"));
-    EXPECT_FALSE(sc::locateTrailer(tiny, location, ec));
-    EXPECT_EQ(ec, sc::sign_errc::not_signed);
-}
-
-TEST(SignatureTrailerTest, ReadExactlyRefusesShortSources) {
-    sc::MemoryByteSource source(std::string_view("abcdef"));
-    char buffer[8];
-    std::error_code ec;
-    EXPECT_TRUE(sc::readExactly(source, 2, buffer, 4, ec));
-    EXPECT_EQ(std::string(buffer, 4), "cdef");
-    EXPECT_FALSE(sc::readExactly(source, 3, buffer, 4, ec));
-    EXPECT_FALSE(sc::readExactly(source, 100, buffer, 1, ec));
-}
-
 }  // namespace

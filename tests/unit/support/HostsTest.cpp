@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <optional>
 
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
@@ -17,9 +18,12 @@ using talvern::test::TempDir;
 namespace {
 
 const char* const kDomain = "agent.okavel.talvern.example";
-const char* const kBlock =
-    "\n# This line is auto added by oKavelAgent, do not modify, or oKavelAgent may unable to work\n"
-    "127.0.0.1\tagent.okavel.talvern.example\n\n";
+
+std::string block(const std::string& domain = kDomain) {
+    return "\n# This line is auto added by oKavelAgent, do not modify, or oKavelAgent may unable to work\n"
+           "127.0.0.1\t" +
+           domain + "\n\n";
+}
 
 class HostsFile : public ::testing::Test {
 protected:
@@ -34,64 +38,48 @@ protected:
 
 }  // namespace
 
-TEST_F(HostsFile, ALiveLineIsFoundWhateverItsSpacingAndNothingIsWritten) {
-    for (std::string line :
-         {"127.0.0.1\tagent.okavel.talvern.example", "  127.0.0.1   agent.okavel.talvern.example  ",
-          "127.0.0.1 agent.okavel.talvern.example # the agent",
-          "127.0.0.1 other agent.okavel.talvern.example"}) {
-        const std::string content = "::1 localhost\n" + line + "\n";
-        write(content);
-        bool expected = line.find("other") == std::string::npos;
-        EXPECT_EQ(Hosts::addHost("127.0.0.1", kDomain), true) << line;
-        if (expected) {
-            EXPECT_EQ(read(), content) << line;
+// Each file before, the outcome and the file after; a second call finds the mapping and changes nothing.
+TEST_F(HostsFile, TheBlockIsAppendedUnlessALiveLineMapsTheDomainAlready) {
+    const std::string live = "::1 localhost\n  127.0.0.1   agent.okavel.talvern.example  # the agent\n";
+    const std::string other = "10.0.0.1 agent.okavel.talvern.example\n";
+    const std::string overlong = "127.0.0.1 agent.okavel.talvern.example " + std::string(1100, 'x') + "\n";
+    struct Case {
+        std::optional<std::string> before;  // none: no file
+        const char* ip;
+        const char* domain;
+        bool ok;
+        std::string after;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {live, "127.0.0.1", kDomain, true, live,
+         "Already has ip:127.0.0.1 and domain:agent.okavel.talvern.example"},
+        {"127.0.0.1 other agent.okavel.talvern.example\n", "127.0.0.1", kDomain, true,
+         "127.0.0.1 other agent.okavel.talvern.example\n" + block(), ""},
+        {"127.0.0.1\tagent.okavel.talvern.example", "127.0.0.1", kDomain, true,
+         "127.0.0.1\tagent.okavel.talvern.example", ""},
+        {"# 127.0.0.1 agent.okavel.talvern.example\n", "127.0.0.1", kDomain, true,
+         "# 127.0.0.1 agent.okavel.talvern.example\n" + block(), ""},
+        {other, "127.0.0.1", kDomain, true, other + block(), "our domain has been set to another ip!"},
+        {std::nullopt, "127.0.0.1", kDomain, true, block(), ""},
+        {"127.0.0.1 localhost\n", "256.1.1.1", kDomain, false, "127.0.0.1 localhost\n",
+         "Fail to create boost::asio::ip from ip:256.1.1.1"},
+        {"127.0.0.1 axb\n", "127.0.0.1", "a.b", true, "127.0.0.1 axb\n" + block("a.b"), ""},
+        {overlong, "127.0.0.1", kDomain, true, overlong + block(), "Detet a line has size:"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.before.value_or("no file"));
+        std::filesystem::remove(file);
+        if (c.before) {
+            write(*c.before);
         }
+        talvern::test::LogCapture caseLog;
+        EXPECT_EQ(Hosts::addHost(c.ip, c.domain), c.ok);
+        EXPECT_EQ(read(), c.after);
+        EXPECT_TRUE(caseLog.contains(c.logged));
+        EXPECT_EQ(Hosts::addHost(c.ip, c.domain), c.ok);
+        EXPECT_EQ(read(), c.after);
     }
-    EXPECT_TRUE(log.contains(
-        "Already has ip:127.0.0.1 and domain:agent.okavel.talvern.example in system hosts file."));
-}
-
-TEST_F(HostsFile, ACommentedLineGetsTheBlockAppended) {
-    write("# 127.0.0.1 agent.okavel.talvern.example\n");
-    EXPECT_TRUE(Hosts::addHost("127.0.0.1", kDomain));
-    EXPECT_EQ(read(), std::string("# 127.0.0.1 agent.okavel.talvern.example\n") + kBlock);
-    EXPECT_TRUE(log.contains("our domain config has been noted!"));
-}
-
-TEST_F(HostsFile, AnotherAddressIsReportedThenTheBlockIsAppendedAndFoundNextTime) {
-    write("10.0.0.1 agent.okavel.talvern.example\n");
-    EXPECT_TRUE(Hosts::addHost("127.0.0.1", kDomain));
-    EXPECT_TRUE(
-        log.contains("our domain has been set to another ip! May be oKavel agent cannot be connected!"));
-    const std::string once = read();
-    EXPECT_EQ(once, std::string("10.0.0.1 agent.okavel.talvern.example\n") + kBlock);
-    EXPECT_TRUE(Hosts::addHost("127.0.0.1", kDomain));
-    EXPECT_EQ(read(), once);  // found, not appended twice
-}
-
-TEST_F(HostsFile, AMissingFileIsCreatedWithTheBlock) {
-    EXPECT_TRUE(Hosts::addHost("127.0.0.1", kDomain));
-    EXPECT_EQ(read(), kBlock);
-}
-
-TEST_F(HostsFile, ABadAddressIsRefusedWithoutTouchingTheFile) {
-    write("127.0.0.1 localhost\n");
-    EXPECT_FALSE(Hosts::addHost("256.1.1.1", kDomain));
-    EXPECT_EQ(read(), "127.0.0.1 localhost\n");
-    EXPECT_TRUE(log.contains("Fail to create boost::asio::ip from ip:256.1.1.1"));
-}
-
-TEST_F(HostsFile, FullStopsOfTheDomainAreLiteral) {
-    write("127.0.0.1 axb\n");
-    EXPECT_TRUE(Hosts::addHost("127.0.0.1", "a.b"));
-    EXPECT_NE(read().find("127.0.0.1\ta.b\n"), std::string::npos);
-}
-
-TEST_F(HostsFile, OverlongLinesAreIgnored) {
-    write("127.0.0.1 agent.okavel.talvern.example " + std::string(1100, 'x') + "\n");
-    EXPECT_TRUE(Hosts::addHost("127.0.0.1", kDomain));
-    EXPECT_TRUE(log.contains("Detet a line has size:"));
-    EXPECT_NE(read().find(kBlock), std::string::npos);
 }
 
 TEST_F(HostsFile, TheBackgroundAttemptReportsSuccessOnTheTimerThread) {
@@ -100,7 +88,7 @@ TEST_F(HostsFile, TheBackgroundAttemptReportsSuccessOnTheTimerThread) {
     auto future = outcome.get_future();
     ASSERT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_TRUE(future.get());
-    EXPECT_EQ(read(), kBlock);
+    EXPECT_EQ(read(), block());
 }
 
 TEST(HostsRetry, AnUnwritableFileIsRetriedTenTimesThenGivenUp) {

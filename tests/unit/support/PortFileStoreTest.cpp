@@ -4,21 +4,14 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "support/PortFileStore.h"
 #include "support/TempDir.h"
+#include "support/TestFiles.h"
 
 using talvern::test::TempDir;
 using talvern::utilities::PortFileStore;
 namespace fs = std::filesystem;
-
-namespace {
-void writeText(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << text;
-}
-}  // namespace
 
 TEST(PortFileStore, ReadsOneDecimalPortAndRefusesEverythingElse) {
     TempDir dir;
@@ -33,7 +26,7 @@ TEST(PortFileStore, ReadsOneDecimalPortAndRefusesEverythingElse) {
     for (const Case& c : {Case{"56630", true, 56630}, Case{" 56641\n", true, 56641}, Case{"1", true, 1},
                           Case{"65535", true, 65535}, Case{"0", false, 0}, Case{"70000", false, 0},
                           Case{"-5", false, 0}, Case{"abc", false, 0}, Case{"", false, 0}}) {
-        writeText(dir / "p", c.text);
+        talvern::test::writeFile(dir / "p", c.text);
         port = 0;
         EXPECT_EQ(store.read("p", port), c.ok) << c.text;
         if (c.ok) {
@@ -49,9 +42,7 @@ TEST(PortFileStore, WriteCreatesDirectoriesAndGivesANewFile0744) {
     ASSERT_TRUE(store.write("plugins/oKavelCore/thrift", 56641, ec)) << ec.message();
     const fs::path file = dir / "var" / "run" / "plugins" / "oKavelCore" / "thrift";
     EXPECT_EQ(store.path("plugins/oKavelCore/thrift"), file.string());
-    std::ifstream in(file);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "56641");
+    EXPECT_EQ(talvern::test::readFile(file), "56641");
     EXPECT_EQ(fs::status(file).permissions(), fs::perms(0744));
 
     // An existing file keeps its permissions and gets the new port.
@@ -65,7 +56,7 @@ TEST(PortFileStore, WriteCreatesDirectoriesAndGivesANewFile0744) {
 
 TEST(PortFileStore, WriteFailsWhenTheDirectoryCannotBeMade) {
     TempDir dir;
-    writeText(dir / "blocker", "a file where a directory should be");
+    talvern::test::writeFile(dir / "blocker", "a file where a directory should be");
     PortFileStore store((dir / "blocker").string());
     std::error_code ec;
     EXPECT_FALSE(store.write("thrift", 1234, ec));
