@@ -203,7 +203,11 @@ TEST_F(EngineTest, ConnectionsBeyondTheCapAreClosedAtOnce) {
     expectAnswer(second);
     Client third(port);
     EXPECT_TRUE(third.closedByServer());
-    first.reset();  // room again (the refused one was never a connection of the server)
+    {
+        std::lock_guard<std::mutex> lock(log.mutex);  // the refused one never was a connection of the server
+        EXPECT_EQ(std::count(log.events.begin(), log.events.end(), MG_EV_ACCEPT), 2);
+    }
+    first.reset();  // room again
     ASSERT_TRUE(log.waitForCloses(1));
     expectServes(port);
 }
