@@ -113,8 +113,10 @@ public:
             m_tls = true;
         }
     }
+    /// Writes `bytes`; a connection the server closed shows in the next read.
     void write(const std::string& bytes) {
-        onStream([&](auto& s) { return asio::write(s, asio::buffer(bytes)); });
+        beast::error_code ignored;
+        onStream([&](auto& s) { return asio::write(s, asio::buffer(bytes), ignored); });
     }
     void close() {
         boost::system::error_code ignored;
