@@ -76,7 +76,8 @@ int main(int argc, char** argv) {
     manager->start();
     talvern::test::Client client(server->port());
     const std::string request = talvern::test::post(
-        "/v1/detect", R"({"type":"web","lang":"en-US","guid":"bench","addr":"https://localhost","token":"t"})");
+        "/v1/detect",
+        R"({"type":"web","lang":"en-US","guid":"bench","addr":"https://localhost","token":"t"})");
     auto roundTrips = [&](long count) {
         for (long i = 0; i < count; ++i) {
             client.write(request);

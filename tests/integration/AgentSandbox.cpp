@@ -69,8 +69,6 @@ bool AgentProcess::waitForOutput(const std::string& text, std::chrono::milliseco
     return AgentSandbox::waitForFileText(m_out, text, limit);
 }
 
-AgentSandbox::AgentSandbox() : AgentSandbox(fs::path()) {}
-
 AgentSandbox::AgentSandbox(const fs::path& installedAgentDir) : m_portOffset(freePortOffset()) {
     fs::create_directories(binDir());
     fs::create_directories(sharedDir());

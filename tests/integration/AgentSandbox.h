@@ -56,11 +56,9 @@ private:
 
 class AgentSandbox {
 public:
-    /// The build's agent.
-    AgentSandbox();
-    /// A copy of an installed agent's directory (executables, plug-ins); its links to the machine's state
-    /// and log directories are left out, so the sandbox's agents write only inside it.
-    explicit AgentSandbox(const std::filesystem::path& installedAgentDir);
+    /// The build's agent, or a copy of an installed agent's directory (executables, plug-ins) whose links
+    /// to the machine's state and log directories are left out, so the sandbox's agents write only inside it.
+    explicit AgentSandbox(const std::filesystem::path& installedAgentDir = {});
 
     const std::filesystem::path& root() const { return m_dir.path(); }
     std::filesystem::path binDir() const { return m_dir.path() / "bin"; }
@@ -76,7 +74,6 @@ public:
     std::uint16_t fixedPort(std::uint16_t port) const {
         return static_cast<std::uint16_t>(port + m_portOffset);
     }
-    std::uint16_t portOffset() const { return m_portOffset; }
     /// Extra environment for the agent (added to the sandbox's own).
     void setEnv(const std::string& name, const std::string& value) { m_extraEnv[name] = value; }
 

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/read.hpp>
-#include <boost/asio/write.hpp>
 
 #include <filesystem>
 #include <fstream>
@@ -122,24 +120,12 @@ TEST_F(WebEndpoints, BusyFirstPortMovesTheFirstServerElevenUp) {
     EXPECT_EQ(HttpClient::once(box.fixedPort(54641), "POST", "/v1/detect", kDetectBody).body(), kDetectReply);
 }
 
-TEST_F(WebEndpoints, BadClientsLeaveTheServerServingOthers) {
+TEST_F(WebEndpoints, AnOversizedHeadIsRefusedAndTheServerServesOn) {
+    // The engine's tests feed it noise and plain text; here the agent's own limit is in place.
     startAgent();
-    const int garbage = HttpClient::once(port(), "NOT A", "REQUEST LINE").result_int();
-    EXPECT_TRUE(garbage == 400 || garbage == 0) << garbage;  // refused, or the connection is closed
     EXPECT_EQ(HttpClient::once(port(), "POST", "/v1/detect", "", {{"X-Filler", std::string(20 * 1024, 'a')}})
                   .result_int(),
               413);
-    HttpClient(box.fixedPort(54630));  // connects and goes without a request
-    // Plain HTTP on the TLS listener gets no HTTP answer.
-    boost::asio::io_context io;
-    boost::asio::ip::tcp::socket plain(io);
-    plain.connect({boost::asio::ip::address_v4::loopback(), port()});
-    boost::asio::write(
-        plain, boost::asio::buffer(std::string("POST /v1/detect HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}")));
-    std::string received;
-    boost::system::error_code ec;
-    boost::asio::read(plain, boost::asio::dynamic_buffer(received), ec);
-    EXPECT_EQ(received.find("HTTP/1.1"), std::string::npos) << received;
     EXPECT_EQ(HttpClient::once(port(), "POST", "/v1/detect", kDetectBody).body(), kDetectReply);
 }
 
@@ -154,7 +140,8 @@ TEST_F(WebEndpoints, ExamplePluginAnswersItsPathThroughTheDefaultRoute) {
     }));
 }
 
-TEST_F(WebEndpoints, ListenersServeTheirCertificateChainsForEveryLoopbackName) {
+TEST_F(WebEndpoints, ListenersServeTheirCertificateChainsToVerifyingClients) {
+    // The certificates' own tests pin every loopback name they carry; a name they lack is refused.
     startAgent();
     const std::string host = OKAVEL_AGENT_HOST_NAME;
     const std::vector<std::string> self{"/O=oKavel Agent/CN=" + host};
@@ -167,8 +154,6 @@ TEST_F(WebEndpoints, ListenersServeTheirCertificateChainsForEveryLoopbackName) {
         std::vector<std::string> chain;  // empty: the verifying client refuses the listener
     } cases[] = {
         {box.fixedPort(54630), OKAVEL_TLS_SELF_SIGNED, host, self},
-        {box.fixedPort(54630), OKAVEL_TLS_SELF_SIGNED, "localhost", self},
-        {box.fixedPort(54630), OKAVEL_TLS_SELF_SIGNED, "127.0.0.1", self},
         {box.fixedPort(54630), OKAVEL_TLS_SELF_SIGNED, "portal.example", {}},
         {box.fixedPort(54631), OKAVEL_TLS_ORG_CA, host, organisation},
         // The organisation's authority does not vouch for the self-signed listener.

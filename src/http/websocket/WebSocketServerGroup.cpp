@@ -42,7 +42,8 @@ void WebSocketServerGroup::setFilterChain(const std::shared_ptr<WebSocketFilter>
 }
 
 void WebSocketServerGroup::setAudience(const WebSocketServerImpl::Audience& audience) {
-    forEach([&](const std::shared_ptr<WebSocketServer>& server) { server->registry().setAudience(audience); });
+    forEach(
+        [&](const std::shared_ptr<WebSocketServer>& server) { server->registry().setAudience(audience); });
 }
 
 void WebSocketServerGroup::setHandshakeGuard(const std::shared_ptr<WebSocketHandshakeGuard>& guard,

@@ -21,4 +21,3 @@ TEST(PortOffset, OnlyDecimalOffsetsThatKeepEveryFixedPortInRangeAreTaken) {
         EXPECT_EQ(offset, c.offset) << c.text;
     }
 }
-
