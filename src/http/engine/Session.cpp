@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstring>
 #include <deque>
 #include <optional>
 #include <type_traits>
@@ -455,9 +456,10 @@ private:
             chunk = kIdleReadChunk;
         }
         m_reading = true;
+        const auto target = m_buffer.prepare(chunk);
+        m_readTarget = target.data();
         m_stream->async_read_some(
-            m_buffer.prepare(chunk),
-            [self = shared()](const beast::error_code& ec, std::size_t n) { self->onRead(ec, n); });
+            target, [self = shared()](const beast::error_code& ec, std::size_t n) { self->onRead(ec, n); });
     }
 
     void onRead(const beast::error_code& ec, std::size_t n) {
@@ -472,6 +474,13 @@ private:
         if (ec) {
             close();
             return;
+        }
+        // A request answered while this read was pending may have taken every byte, and a flat buffer then
+        // starts over at its front: what arrived moves to where the buffer now expects it. The memory is
+        // the same allocation (consuming never frees, and the read's bytes still fit).
+        const auto expected = m_buffer.prepare(n);
+        if (expected.data() != m_readTarget) {
+            std::memmove(expected.data(), m_readTarget, n);
         }
         m_buffer.commit(n);
         m_idleSince = Clock::now();
@@ -757,7 +766,8 @@ private:
     Clock::time_point m_idleSince;
     beast::flat_buffer m_buffer;
     std::optional<http::request_parser<http::string_body>> m_parser;
-    std::size_t m_parsed = 0;  // bytes of m_buffer already given to the parser
+    std::size_t m_parsed = 0;      // bytes of m_buffer already given to the parser
+    void* m_readTarget = nullptr;  // where the pending read writes
     http_message m_message;
     std::optional<Clock::time_point> m_requestStart;
     Clock::time_point m_drainDeadline;

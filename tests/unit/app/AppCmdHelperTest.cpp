@@ -40,15 +40,13 @@ struct NameCase {
 
 }  // namespace
 
-TEST(InitCmdline, HelpPrintsUsageOnStandardOutput) {
+TEST(InitCmdline, HelpPrintsUsageWithTheOptionsInTableOrderOnStandardOutput) {
     Launch r({"/opt/x/oKavelAgent", "--help"});
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.out.rfind("usage: oKavelAgent [options] ... \noptions:\n", 0), 0u);
     EXPECT_TRUE(r.err.empty());
-}
-
-TEST(InitCmdline, UsageListsOptionsInTableOrder) {
     const std::string usage = Launch({"oKavelAgent", "-?"}).out;
+    EXPECT_EQ(usage, r.out);
     EXPECT_LT(usage.find("--install"), usage.find("--plugin-stop-sync"));
     EXPECT_LT(usage.find("--plugin-stop-sync"), usage.find("--help"));
     EXPECT_NE(usage.find("enable http,if you do not use this value we will not crate http"),
