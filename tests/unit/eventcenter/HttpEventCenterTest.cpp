@@ -74,7 +74,7 @@ TEST_F(HttpEventCenterTest, StoredEventsAreAnsweredAtOnce) {
     EXPECT_EQ(parseReply(old->response.bodies().at(0)).events.size(), 7u);
 }
 
-TEST_F(HttpEventCenterTest, PollsWithoutStoredMatchesWaitForTheDefaultTimeOut) {
+TEST_F(HttpEventCenterTest, PollsWithoutStoredMatchesWaitForTheirTimeOut) {
     // On a fresh center; bad bodies count as fromId 0.
     for (const std::string& body : {pollBody(0, 0), std::string(), std::string("not json"), std::string("{}"),
                                     std::string(R"({"data":"x"})"),
@@ -93,8 +93,12 @@ TEST_F(HttpEventCenterTest, PollsWithoutStoredMatchesWaitForTheDefaultTimeOut) {
     // time-out reply (it has no "events"), so neither was answered from the store.
     auto fromZero = poll(0, 0);
     auto fromFuture = poll(8, 0);
+    auto ownTimeOut = poll(0, 80);  // a poll's own time-out replaces the default
     advance(50ms);
     ASSERT_EQ(fromZero->response.finished() + fromFuture->response.finished(), 2);
+    EXPECT_EQ(ownTimeOut->response.finished(), 0);
+    advance(30ms);
+    EXPECT_EQ(ownTimeOut->response.finished(), 1);
     EXPECT_EQ(fromZero->response.bodies().at(0), R"({"code":0,"message":"OK","data":{"id":8}})");
     EXPECT_EQ(fromFuture->response.bodies().at(0), R"({"code":0,"message":"OK","data":{"id":8}})");
 }

@@ -113,8 +113,10 @@ public:
             m_tls = true;
         }
     }
+    /// Writes `bytes`; a connection the server closed shows in the next read.
     void write(const std::string& bytes) {
-        onStream([&](auto& s) { return asio::write(s, asio::buffer(bytes)); });
+        beast::error_code ignored;
+        onStream([&](auto& s) { return asio::write(s, asio::buffer(bytes), ignored); });
     }
     void close() {
         boost::system::error_code ignored;
@@ -134,6 +136,12 @@ public:
         head << parser.get().base();
         return Reply{static_cast<int>(parser.get().result_int()), head.str(), parser.get().body(),
                      parser.get().base()};
+    }
+
+    /// Writes `request` and reads its reply.
+    std::optional<Reply> ask(const std::string& request) {
+        write(request);
+        return read();
     }
 
     /// True when the server closed the connection (reads until end of stream).

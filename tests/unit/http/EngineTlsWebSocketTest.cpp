@@ -175,8 +175,7 @@ TEST_F(EngineTls, FilesHoldTheCertificateAndKeyApartOrTogetherWithTheChainAndNon
     EngineHarness plainHarness;
     ASSERT_EQ(serveFiles(plainHarness, "", direct.key.string()), "");
     Client plain(plainHarness.port);
-    plain.write(get("/plain"));
-    auto reply = plain.read();
+    auto reply = plain.ask(get("/plain"));
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->body, "plain secret");
 }

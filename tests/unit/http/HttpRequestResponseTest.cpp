@@ -96,8 +96,7 @@ Seen inspect(const std::string& request) {
         resp->send("{}", true);
     });
     Client client(server.port);
-    client.write(request);
-    EXPECT_TRUE(client.read());
+    EXPECT_TRUE(client.ask(request));
     auto result = seen.get_future().get();
     EXPECT_EQ(result.port, htons(server.port));
     EXPECT_EQ(result.hostPort, "127.0.0.1:" + std::to_string(server.port));
@@ -258,14 +257,12 @@ TEST(HttpResponseTest, BodiesWithConversionCharactersGoUnchangedOnAndOffTheLoopT
             }
         });
         Client client(server.port);
-        client.write(get("/a"));
-        auto first = client.read();
+        auto first = client.ask(get("/a"));
         ASSERT_TRUE(first);
         EXPECT_EQ(first->status, 404);
         EXPECT_NE(first->head.find("HTTP/1.1 404 NotFound\r\n"), std::string::npos);
         EXPECT_EQ(first->body, body);
-        client.write(get("/b"));  // the same connection serves the next request
-        auto second = client.read();
+        auto second = client.ask(get("/b"));  // the same connection serves the next request
         ASSERT_TRUE(second);
         EXPECT_EQ(second->body, body);
         std::lock_guard<std::mutex> lock(mutex);

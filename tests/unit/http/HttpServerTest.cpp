@@ -219,17 +219,15 @@ TEST_F(ServerFixture, CrossOriginHeaderFromAddrOrReferer) {
     EXPECT_EQ(group.getReferer(), "https://portal.example:8443");
     Client client(server->port());
 
-    client.write(
+    auto reply = client.ask(
         post("/echo", R"({"addr":"https://a.example\r\nhttps://b.example","sdpTraceId":"12345678"})"));
-    auto reply = client.read();
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->header("Access-Control-Allow-Origin"), "https://a.example");
     EXPECT_EQ(reply->body, "12345678");
     EXPECT_EQ(reply->header("Content-Type"), "application/json");
 
     auto allowedOrigin = [&](const std::string& body) {
-        client.write(post("/echo", body));
-        const auto answer = client.read();
+        const auto answer = client.ask(post("/echo", body));
         return answer ? answer->header("Access-Control-Allow-Origin") : "<no reply>";
     };
     EXPECT_EQ(allowedOrigin("not json"), "https://portal.example:8443");
@@ -240,40 +238,31 @@ TEST_F(ServerFixture, CrossOriginHeaderFromAddrOrReferer) {
 
 TEST_F(ServerFixture, PrivateNetworkPreflightIsAnsweredBeforeTheHandlers) {
     Client client(server->port());
-    client.write("OPTIONS /echo HTTP/1.1\r\nHost: h\r\nAccess-Control-Request-Private-Network: true\r\n\r\n");
-    auto reply = client.read();
+    auto reply = client.ask(
+        "OPTIONS /echo HTTP/1.1\r\nHost: h\r\nAccess-Control-Request-Private-Network: true\r\n\r\n");
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->status, 200);
     EXPECT_EQ(reply->header("Access-Control-Allow-Private-Network"), "true");
     EXPECT_EQ(reply->body, "");
     EXPECT_EQ(handled.load(), 0);
 
-    client.write("OPTIONS /echo HTTP/1.1\r\nHost: h\r\nAccess-Control-Request-Private-Network: yes\r\n\r\n");
-    reply = client.read();
+    reply = client.ask(
+        "OPTIONS /echo HTTP/1.1\r\nHost: h\r\nAccess-Control-Request-Private-Network: yes\r\n\r\n");
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->header("Access-Control-Allow-Private-Network"), "<none>");
     EXPECT_EQ(handled.load(), 1);
 }
 
-TEST_F(ServerFixture, RefusalIs403WithTheGeneralAnswer) {
+TEST_F(ServerFixture, CloseConnectionsKeepsTheListenerAndARefusalIs403WithTheGeneralAnswer) {
     Client client(server->port());
-    client.write(get("/refuse"));
-    auto reply = client.read();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->status, 403);
-    EXPECT_NE(reply->head.find("HTTP/1.1 403 Forbidden\r\n"), std::string::npos);
-    EXPECT_EQ(reply->body, R"({"code":11119003,"message":"Invalid request."})");
-}
-
-TEST_F(ServerFixture, CloseConnectionsKeepsTheListener) {
-    Client client(server->port());
-    client.write(get("/echo"));
-    ASSERT_TRUE(client.read());
+    ASSERT_TRUE(client.ask(get("/echo")));
     EXPECT_TRUE(group.closeConnections());
     EXPECT_TRUE(client.closedByServer());
     Client again(server->port());
-    again.write(get("/echo"));
-    ASSERT_TRUE(again.read());
+    auto reply = again.ask(get("/refuse"));
+    ASSERT_TRUE(reply);
+    EXPECT_NE(reply->head.find("HTTP/1.1 403 Forbidden\r\n"), std::string::npos);
+    EXPECT_EQ(reply->body, R"({"code":11119003,"message":"Invalid request."})");
 }
 
 TEST(HttpServerBindTest, PassesOverThePortRangeThenGiveUp) {

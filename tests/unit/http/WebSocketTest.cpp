@@ -177,16 +177,12 @@ TEST_F(WebSocketServerTest, ARefusingChainClosesWith1008AndRegistersNothing) {
     EXPECT_EQ(std::string(std::dynamic_pointer_cast<WebSocket>(seen.socket(0))->url()), "/fine");
     EXPECT_EQ(server->registry().size(), 1u);
 
-    // The audit lines go to the server's own log.
+    // The audit line goes to the server's own log.
     const auto& log = server->serverLog();
     ASSERT_NE(log, nullptr);
     log->flush();
     const std::string text = readFile(log->getOptions().filePath);
     EXPECT_NE(text.find(R"("type": "reject", "reason": "Violation of policy"})"), std::string::npos);
-    EXPECT_NE(text.find(R"("type": "connect"})"), std::string::npos);
-    EXPECT_NE(
-        text.find(R"("type": "close", "close-frame": {"code": 1008, "reason": "Insecurity connection"}})"),
-        std::string::npos);
 }
 
 TEST_F(WebSocketServerTest, StoppingTheGroupResetsEverySocket) {

@@ -226,6 +226,9 @@ TEST_F(AntiPhishingTest, ProgrammingErrorsAreFatalChecksAndNothingGetsThrough) {
     filter->doFilter(context, socketLike, response);  // not an HTTP origin
     EXPECT_EQ(toDebugString(nullptr), "");
     EXPECT_EQ(toDebugString(socketLike), "");
+    // Without an x-sdp-traceid header (its id came from the body) the request's own id is named.
+    EXPECT_EQ(toDebugString(std::make_shared<SecRequest>("/v1/hello")),
+              "IRequest(url = 127.0.0.1:54630, referer = , useragent = , traceid = 00000000)");
 
     SdpHttpSecurePreprocessor preprocessor("", std::make_unique<ScriptedSecure>(true));
     auto request =
