@@ -56,9 +56,8 @@ public:
     /// Asks for a WebSocket on the connection: the server's answer (101 when granted).
     HttpReply upgrade(const std::string& path, const Headers& headers = {});
     bool sendText(const std::string& text);
-    /// The next message (pings are answered); empty once the socket closed, closeCode() then says how.
+    /// The next message (pings are answered); empty once the socket closed.
     std::string readText();
-    int closeCode() const { return m_socket.reason().code; }
 
 private:
     /// Runs the asynchronous operation start begins to its end or the time-out; its result.

@@ -88,9 +88,6 @@ TEST_F(WebEvents, LongPollsReceiveTheReadyEventThenPushedEvents) {
     const Events pushed = parse(parked.body());
     EXPECT_EQ(pushed.names, std::vector<std::string>{"pushed"}) << parked.body();
     EXPECT_EQ(pushed.id, 3);
-
-    // Polling from the first id returns everything stored, oldest first.
-    EXPECT_EQ(parse(poll(1, 0).body()).names, (std::vector<std::string>{"ready", "pushed"}));
 }
 
 TEST_F(WebEvents, ASubscribedSocketGetsTheReadyNotificationThenPushedEvents) {
@@ -110,16 +107,6 @@ TEST_F(WebEvents, ASubscribedSocketGetsTheReadyNotificationThenPushedEvents) {
     Events pushed = parse(second);
     ASSERT_EQ(pushed.names, std::vector<std::string>{"pushed"}) << second;
     EXPECT_EQ(pushed.document["seq"].GetInt(), 1);
-    EXPECT_EQ(pushed.document["version"].GetInt(), 1);
-
-    // The heartbeat of the message protocol is answered on the same socket.
-    ASSERT_TRUE(client.sendText(R"({"mode":"heartbeat","type":"ping","path":"/","sdpTraceId":"1234abcd"})"));
-    EXPECT_TRUE(contains(client.readText(), R"("type":"pong")"));
-
-    // A sequence gap ends the connection with 1007.
-    ASSERT_TRUE(client.sendText(R"({"version":1,"seq":5})"));
-    EXPECT_EQ(client.readText(), "");
-    EXPECT_EQ(client.closeCode(), 1007);
 }
 
 TEST_F(WebEvents, AnUntrustedSocketIsServedButGetsNoEventsAndNoReplay) {

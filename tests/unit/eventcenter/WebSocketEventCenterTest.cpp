@@ -124,15 +124,6 @@ TEST_F(WebSocketEventCenterTest, AClosedSocketIsForgottenAtOnceAndTheOthersKeepT
     EXPECT_EQ(c->sent().size(), 2u);
 }
 
-TEST_F(WebSocketEventCenterTest, BroadcastAlsoAnswersLongPolls) {
-    FakeRequest request("POST", "/v1/service/events", R"({"data":{"fromId":0,"timeout":60000}})");
-    FakeResponse response;
-    center->handleLongPoll(&request, &response);
-    center->broadcast("mirnEvent|x", eventContent("x"));
-    ASSERT_EQ(response.finished(), 1);
-    EXPECT_EQ(parseReply(response.bodies()[0]).events, std::vector<std::string>{"x"});
-}
-
 TEST_F(WebSocketEventCenterTest, ASubscriberRacingBroadcastsSeesEveryEventExactlyOnce) {
     constexpr int kEvents = 200;  // below the ring size: a replay of everything is complete
     std::vector<std::shared_ptr<RecordingSocket>> sockets;

