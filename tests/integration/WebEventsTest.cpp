@@ -1,47 +1,19 @@
 #include <gtest/gtest.h>
 
-#include <rapidjson/document.h>
-
 #include <thread>
 
 #include "HttpClient.h"
 #include "WebAgentTest.h"
+#include "unit/eventcenter/EventReplies.h"
 #include "unit/rpc/RpcTestSupport.h"
 
 using talvern::test::contains;
 using talvern::test::HttpClient;
+using talvern::test::parseReply;
+using talvern::test::pollBody;
 using talvern::test::RpcConnection;
 
 namespace {
-
-std::string pollBody(std::int64_t fromId, std::int64_t timeout) {
-    return R"({"type":"web","lang":"en-US","guid":"g","addr":"https://localhost","token":"t","data":{"fromId":)" +
-           std::to_string(fromId) + R"(,"timeout":)" + std::to_string(timeout) + "}}";
-}
-
-/// The "event" member of every event in data.events, and data.id.
-struct Events {
-    std::vector<std::string> names;
-    std::int64_t id = -1;
-    rapidjson::Document document;
-};
-
-Events parse(const std::string& text) {
-    Events events;
-    events.document.Parse(text.c_str());
-    if (events.document.HasParseError() || !events.document.IsObject() ||
-        !events.document.HasMember("data")) {
-        return events;
-    }
-    const auto& data = events.document["data"];
-    events.id = data["id"].GetInt64();
-    if (data.HasMember("events")) {
-        for (const auto& event : data["events"].GetArray()) {
-            events.names.emplace_back(event["event"].GetString());
-        }
-    }
-    return events;
-}
 
 // The core host with the bus and the web servers ("--plugin plugins/oKavelCore -e --enable-http"): it
 // announces itself on the bus, and every forwarded bus event reaches long polls and subscribed sockets.
@@ -70,12 +42,12 @@ protected:
 
 TEST_F(WebEvents, LongPollsReceiveTheReadyEventThenPushedEvents) {
     // The ready announcement may come after the first poll: then the poll waits for it.
-    Events ready;
+    talvern::test::ParsedReply ready;
     ASSERT_TRUE(talvern::test::eventually([&] {
-        ready = parse(poll(1, 2000).body());
-        return !ready.names.empty();
+        ready = parseReply(poll(1, 2000).body());
+        return !ready.events.empty();
     }));
-    EXPECT_EQ(ready.names, std::vector<std::string>{"ready"});
+    EXPECT_EQ(ready.events, std::vector<std::string>{"ready"});
     EXPECT_EQ(ready.id, 2);
 
     // The next poll asks from the id it was given: parked until the next forwarded event, or answered at
@@ -85,8 +57,8 @@ TEST_F(WebEvents, LongPollsReceiveTheReadyEventThenPushedEvents) {
     push(1, "aclEvent|aclUemStatusOnline", R"({"event":"blocked"})");
     push(2, "mirnEvent|webEventsTest", R"({"event":"pushed","data":{"n":1}})");
     poller.join();
-    const Events pushed = parse(parked.body());
-    EXPECT_EQ(pushed.names, std::vector<std::string>{"pushed"}) << parked.body();
+    const auto pushed = parseReply(parked.body());
+    EXPECT_EQ(pushed.events, std::vector<std::string>{"pushed"}) << parked.body();
     EXPECT_EQ(pushed.id, 3);
 }
 
@@ -96,17 +68,14 @@ TEST_F(WebEvents, ASubscribedSocketGetsTheReadyNotificationThenPushedEvents) {
     ASSERT_TRUE(client.sendText(
         R"({"mode":"request","type":"subscribe","path":"/v1/service/events","sdpTraceId":"1234abcd","from":"web","data":{"fromId":0,"pid":0}})"));
     const std::string first = client.readText();
-    Events ready = parse(first);
-    ASSERT_EQ(ready.names, std::vector<std::string>{"ready"}) << first;
-    EXPECT_STREQ(ready.document["sdpTraceId"].GetString(), "1234abcd");
-    EXPECT_EQ(ready.document["seq"].GetInt(), 0);
-    EXPECT_EQ(ready.document["version"].GetInt(), 1);
+    ASSERT_EQ(parseReply(first).events, std::vector<std::string>{"ready"}) << first;
+    EXPECT_TRUE(contains(first, R"("sdpTraceId":"1234abcd")"));
+    EXPECT_TRUE(contains(first, R"("seq":0,"version":1})")) << first;
 
     push(1, "mirnEvent|webEventsTest", R"({"event":"pushed"})");
     const std::string second = client.readText();
-    Events pushed = parse(second);
-    ASSERT_EQ(pushed.names, std::vector<std::string>{"pushed"}) << second;
-    EXPECT_EQ(pushed.document["seq"].GetInt(), 1);
+    ASSERT_EQ(parseReply(second).events, std::vector<std::string>{"pushed"}) << second;
+    EXPECT_TRUE(contains(second, R"("seq":1,"version":1})")) << second;
 }
 
 TEST_F(WebEvents, AnUntrustedSocketIsServedButGetsNoEventsAndNoReplay) {
@@ -121,11 +90,11 @@ TEST_F(WebEvents, AnUntrustedSocketIsServedButGetsNoEventsAndNoReplay) {
     ASSERT_TRUE(trusted.sendText(subscribe));
     ASSERT_TRUE(untrusted.sendText(subscribe));
     // The ready notification first, then (once the stored ready event is in) the replay.
-    EXPECT_EQ(parse(trusted.readText()).names.at(0), "ready");
+    EXPECT_EQ(parseReply(trusted.readText()).events.at(0), "ready");
     EXPECT_TRUE(contains(untrusted.readText(), R"("code":11119003)"));
 
     push(1, "mirnEvent|webEventsTest", R"({"event":"pushed"})");
-    EXPECT_EQ(parse(trusted.readText()).names, std::vector<std::string>{"pushed"});
+    EXPECT_EQ(parseReply(trusted.readText()).events, std::vector<std::string>{"pushed"});
     // The socket still talks the message protocol; a push would have come before this pong.
     ASSERT_TRUE(untrusted.sendText(R"({"mode":"heartbeat","type":"ping","path":"/","sdpTraceId":"t"})"));
     EXPECT_TRUE(contains(untrusted.readText(), R"("type":"pong")"));

@@ -3,8 +3,6 @@
 // Request, response and socket stand-ins for the event centers: they record what was sent, from any
 // thread.
 
-#include <rapidjson/document.h>
-
 #include <atomic>
 #include <mutex>
 #include <stdexcept>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "http/websocket/IWebSocket.h"
+#include "unit/eventcenter/EventReplies.h"
 #include "unit/http/FakeHttp.h"
 
 namespace talvern::test {
@@ -52,31 +51,5 @@ private:
     bool m_throws;
     std::vector<std::string> m_sent;
 };
-
-/// A reply or notification read back: data.id and the "event" member of each event content.
-struct ParsedReply {
-    std::int64_t id = -1;
-    std::vector<std::string> events;  ///< each content's "event" member
-};
-
-inline ParsedReply parseReply(const std::string& text) {
-    ParsedReply reply;
-    rapidjson::Document document;
-    document.Parse(text.c_str());
-    if (document.HasParseError() || !document.IsObject() || !document.HasMember("data")) {
-        return reply;
-    }
-    const auto& data = document["data"];
-    reply.id = data["id"].GetInt64();
-    if (data.HasMember("events")) {
-        for (const auto& event : data["events"].GetArray()) {
-            reply.events.emplace_back(
-                event.IsObject() && event.HasMember("event") ? event["event"].GetString() : "?");
-        }
-    }
-    return reply;
-}
-
-inline std::string eventContent(const std::string& name) { return "{\"event\":\"" + name + "\"}"; }
 
 }  // namespace talvern::test

