@@ -146,7 +146,8 @@ TEST(BroadcastClientPort, BadPortFilesFallBackTo56630AndSayWhy) {
     auto file = dir.path() / "thrift";
     const std::string notDigit = "content is empty or not digit", outOfRange = "the port is out of range";
     // Six digits count as "not digit" here, unlike in the web side's lookup.
-    for (auto [content, why] : {std::pair{"123456", notDigit}, std::pair{"70000", outOfRange}}) {
+    for (auto [content, why] : {std::pair{"0", outOfRange}, std::pair{"70000", outOfRange},
+                                std::pair{"12a", notDigit}, std::pair{"123456", notDigit}}) {
         std::ofstream(file, std::ios::trunc) << content;
         testing::internal::CaptureStderr();
         EXPECT_EQ(SdpBroadcastClient::servicePortFromFile(file.string()), 56630) << content;
