@@ -11,6 +11,7 @@
 #   hostile    10,000 silent connections (beside nginx), 1,000 slow heads, parked polls and WebSockets, a
 #              subscriber that never reads, a 16 MiB message, ten rounds of 10,000 connect-and-close, with
 #              detect asked every 100 ms all along (the section fails when an answer is missing)
+#   profile    (only when named) perf and strace of the agent under detect, into PROFILE_OUT.*
 # Agent and peer runs alternate; each figure is the median of ROUNDS runs, printed with the peer's and the
 # ratio (agent/peer for rates, peer-relative for times: >1 means the agent is better for rates).
 #
@@ -286,6 +287,36 @@ section_hostile() {
     start_agent
     "$client" hostile "$agent_port" "$bus_port" "$agent_pid" 10000 1000
     stop_pid "$agent_pid"
+}
+
+# --- profile (asked for by name; perf and strace) ----------------------------------------------------------
+
+# Where the loop's time goes under detect at 32 connections (perf, cpu-clock, 10 s) and the system calls
+# of 2 s of detect on one kept-alive connection (strace -c), into PROFILE_OUT.{report,dso,strace}.
+section_profile() {
+    local out=${PROFILE_OUT:-$PWD/detect-profile}
+    for tool in perf strace; do
+        command -v "$tool" >/dev/null || { echo "web-bench: $tool is missing" >&2; exit 2; }
+    done
+    start_agent
+    local url="https://127.0.0.1:$agent_port/v1/detect"
+    wrk -t1 -c32 -d2s -s "$here/detect.lua" "$url" >/dev/null  # TLS sessions and caches warm
+    perf record -F 999 -e cpu-clock -g -p "$agent_pid" -o "$out.data" -- sleep 10 >/dev/null 2>&1 &
+    local perf_pid=$!
+    wrk -t1 -c32 -d10s -s "$here/detect.lua" "$url" | grep -E "Requests/sec"
+    wait "$perf_pid" || true
+    strace -c -f -p "$agent_pid" -o "$out.strace" &
+    local strace_pid=$!
+    sleep 1
+    wrk -t1 -c1 -d2s -s "$here/detect.lua" "$url" | grep -E "requests in"
+    kill -INT "$strace_pid"
+    wait "$strace_pid" 2>/dev/null || true
+    stop_pid "$agent_pid"
+    perf report -i "$out.data" --stdio --no-children -g none --percent-limit 0.7 --sort dso,symbol 2>/dev/null |
+        grep -v -e '^#' -e '^$' | sed 's/  */ /g' | cut -c1-150 | head -60 >"$out.report"
+    perf report -i "$out.data" --stdio --no-children -g none --sort dso 2>/dev/null |
+        grep -v -e '^#' -e '^$' | sed 's/  */ /g' | head -15 >"$out.dso"
+    echo "profile: $out.report (symbols), $out.dso (objects), $out.strace (system calls)"
 }
 
 for section in "${sections[@]}"; do

@@ -19,6 +19,7 @@
 #include "platform/ThreadSignalStack.h"
 #include "rpcgen/SdpBroadcast.h"
 #include "support/ErrorCategories.h"
+#include "support/PortFileStore.h"
 #include "support/ReadFile.h"
 
 namespace talvern {
@@ -264,27 +265,25 @@ std::uint16_t SdpBroadcastClient::servicePortFromFile(const std::string& path) {
     std::string content;
     std::error_code ec;
     utilities::readWholeFile(path, content, ec);
-    bool digits = !content.empty() && content.size() <= 5 &&
-                  content.find_first_not_of("0123456789") == std::string::npos;
-    unsigned long value = digits ? std::stoul(content) : 0;
-    if (!digits) {
-        std::cerr << "get service port failed, content is empty or not digit, process: oKavelAgent service:"
-                  << "oKavelCore/thrift path:" << path << " content:" << content << std::endl;
-    } else if (value < 1 || value > 65535) {
-        std::cerr << "get service port failed, the port is out of range, process: oKavelAgent service:"
-                  << "oKavelCore/thrift path:" << path << " content:" << content << std::endl;
+    std::uint16_t port = 0;
+    const utilities::PortText parsed = utilities::parsePortText(content, port);
+    if (parsed == utilities::PortText::valid) {
+        std::cout << "rpc port file path:" << path << " port:" << port << std::endl;
+        return port;
     }
-    if (!digits || value < 1 || value > 65535) {
-        std::error_code reason = rpc::make_error_code(rpc::general_errc::not_found);
-        OKV_LOG_WARN(
-            "failed to access the okavelcore's broadcast service port, but will continue to try to connect "
-            "the "
-            "broadcast service use default port: {}; Reason: {}@{} --->>> {}",
-            platform::fixedPort(kDefaultPort), reason.value(), reason.category().name(), reason.message());
-        return platform::fixedPort(kDefaultPort);
-    }
-    std::cout << "rpc port file path:" << path << " port:" << value << std::endl;
-    return static_cast<std::uint16_t>(value);
+    // Six digits and more count as "not digit" here: only five fit a port.
+    std::cerr
+        << (parsed == utilities::PortText::outOfRange
+                ? "get service port failed, the port is out of range, process: oKavelAgent service:"
+                : "get service port failed, content is empty or not digit, process: oKavelAgent service:")
+        << "oKavelCore/thrift path:" << path << " content:" << content << std::endl;
+    std::error_code reason = rpc::make_error_code(rpc::general_errc::not_found);
+    OKV_LOG_WARN(
+        "failed to access the okavelcore's broadcast service port, but will continue to try to connect "
+        "the "
+        "broadcast service use default port: {}; Reason: {}@{} --->>> {}",
+        platform::fixedPort(kDefaultPort), reason.value(), reason.category().name(), reason.message());
+    return platform::fixedPort(kDefaultPort);
 }
 
 std::uint16_t SdpBroadcastClient::getServicePort() {

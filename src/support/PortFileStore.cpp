@@ -7,6 +7,24 @@ namespace talvern::utilities {
 
 namespace fs = std::filesystem;
 
+PortText parsePortText(std::string_view text, uint16_t& port) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
+        return PortText::notDigits;
+    }
+    if (text.size() > 5) {
+        return PortText::tooLong;
+    }
+    unsigned long value = 0;
+    for (char c : text) {
+        value = value * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (value < 1 || value > 65535) {
+        return PortText::outOfRange;
+    }
+    port = static_cast<uint16_t>(value);
+    return PortText::valid;
+}
+
 PortFileStore::PortFileStore(std::string directory) : m_directory(std::move(directory)) {}
 
 std::shared_ptr<PortFileStore> PortFileStore::instance() {

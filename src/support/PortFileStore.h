@@ -3,9 +3,22 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace talvern::utilities {
+
+/// How a port file's whole text reads when nothing but a port may be in it.
+enum class PortText {
+    valid,
+    notDigits,   ///< empty, or anything but decimal digits (no sign, no blanks)
+    tooLong,     ///< more than five digits
+    outOfRange,  ///< 0, or above 65535
+};
+
+/// Reads `text` strictly as a port from 1 to 65535; `port` is set only when the text is valid. Callers
+/// that look up other processes' listeners use this, so that a stray byte never turns into a port.
+PortText parsePortText(std::string_view text, uint16_t& port);
 
 /// Port files: small text files holding the decimal number of a port in use, under one directory, so that
 /// other processes can find the agent's listeners. The process-wide store uses "var/run" relative to the

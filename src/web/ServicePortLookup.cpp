@@ -8,6 +8,7 @@
 #include "process/ProcessPath.h"
 #include "process/ProcessUtils.h"
 #include "support/ErrorCategories.h"
+#include "support/PortFileStore.h"
 #include "support/ReadFile.h"
 
 namespace talvern::sdp {
@@ -53,20 +54,20 @@ std::uint16_t lookupServicePort(
         std::string content;
         std::error_code readEc;
         utilities::readWholeFile(path, content, readEc);  // a missing file reads as empty
-        if (content.empty() || !std::all_of(content.begin(), content.end(),
-                                            [](unsigned char c) { return c >= '0' && c <= '9'; })) {
+        std::uint16_t port = 0;
+        const utilities::PortText parsed = utilities::parsePortText(content, port);
+        if (parsed == utilities::PortText::notDigits) {
             std::cerr << "get service port failed, content is empty or not digit, process: " << processName
                       << " service:" << serviceName << " path:" << path << std::endl;
             continue;
         }
-        unsigned long value = content.size() > 5 ? 0 : std::stoul(content);
-        if (value < 1 || value > 65535) {
+        if (parsed != utilities::PortText::valid) {  // too long or out of range
             std::cerr << "get service port failed, the port is out of range, process: " << processName
                       << " service:" << serviceName << " path:" << path << std::endl;
             continue;
         }
-        std::cout << "rpc port file path:" << path << " port:" << value << std::endl;
-        return static_cast<std::uint16_t>(value);
+        std::cout << "rpc port file path:" << path << " port:" << port << std::endl;
+        return port;
     }
     std::cerr << "get service port failed\xEF\xBC\x8Cprocess:" << processName << " service:" << serviceName
               << std::endl;

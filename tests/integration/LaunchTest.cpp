@@ -24,9 +24,8 @@ TEST(Launch, CommandLinesThatEndBeforeAHostRunPrintWhyAndWriteNoLogUnlessAsked) 
          255,
          {},
          {"parse cmd param fail\n" + usage, "undefined option: --frobnicate\n"}},
+        // The escape forms are the command-line unit test's table; here: the exit code and no files.
         {{"--plugin", "../x"}, 255, {"Path '../x' has the risk of crossing\n"}, {}},
-        {{"--plugin", "a/../b"}, 255, {"Path 'a/../b' has the risk of crossing\n"}, {}},
-        {{"--plugin", "a\\..\\b"}, 255, {"Path 'a\\..\\b' has the risk of crossing\n"}, {}},
         // Two dots inside a name are fine: the detect command runs and finds no master.
         {{"--plugin", "a..b", "--plugin-detect"},
          2,

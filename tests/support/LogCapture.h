@@ -4,46 +4,28 @@
 // back what was written. Lines look like "[time] [level] [pid:tid] [tag] [function:line] message".
 // The logger is process-wide, so one capture is active at a time.
 
-#include <fstream>
 #include <initializer_list>
 #include <sstream>
 #include <string>
 
 #include "log/Logger.h"
 #include "support/TempDir.h"
+#include "support/TestFiles.h"
 
 namespace talvern::test {
 
 class LogCapture {
 public:
-    LogCapture() {
-        LoggerOptions options;
-        options.filePath = (m_dir.path() / "test.log").string();
-        options.mode = 1;
-        options.level = 0;
-        options.flushEveryLine = true;
-        options.debugMarkPath.clear();
-        Logger::GetInstance().setOptions(options);
-        m_file = options.filePath;
-    }
-    ~LogCapture() {
-        // Back to a quiet file before the directory goes away.
-        LoggerOptions options;
-        options.filePath = (m_dir.path() / "after.log").string();
-        options.mode = 1;
-        options.debugMarkPath.clear();
-        Logger::GetInstance().setOptions(options);
-    }
+    LogCapture() { logTo(m_file, 0); }
+    // Back to a quiet file before the directory goes away.
+    ~LogCapture() { logTo(m_dir.path() / "after.log", LoggerOptions{}.level); }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
     /// Everything written since the capture began.
     std::string text() const {
         Logger::GetInstance().flush();
-        std::ifstream in(m_file);
-        std::stringstream content;
-        content << in.rdbuf();
-        return content.str();
+        return readFile(m_file);
     }
 
     /// How many lines contain the fragment.
@@ -72,8 +54,17 @@ public:
     }
 
 private:
+    static void logTo(const std::filesystem::path& file, int level) {
+        LoggerOptions options;
+        options.filePath = file.string();
+        options.mode = 1;
+        options.level = level;
+        options.debugMarkPath.clear();
+        Logger::GetInstance().setOptions(options);
+    }
+
     TempDir m_dir;
-    std::string m_file;
+    std::filesystem::path m_file = m_dir.path() / "test.log";
 };
 
 }  // namespace talvern::test

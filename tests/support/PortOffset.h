@@ -12,21 +12,38 @@
 
 namespace talvern::test {
 
-/// True when nobody listens on the loopback port (bound as the agent binds it, address reuse on).
-inline bool loopbackPortFree(std::uint16_t port) {
+/// A TCP socket bound to the loopback port (0: the kernel's choice; address reuse on, as the agent binds),
+/// with the address it got; -1 when the port is taken.
+inline int boundLoopbackSocket(std::uint16_t port, sockaddr_in& address) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) {
-        return false;
-    }
     int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
+    address = sockaddr_in{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    socklen_t length = sizeof address;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return fd;
+}
+
+/// True when nobody listens on the loopback port.
+inline bool loopbackPortFree(std::uint16_t port) {
+    sockaddr_in address;
+    const int fd = boundLoopbackSocket(port, address);
     ::close(fd);
-    return free;
+    return fd >= 0;
+}
+
+/// A loopback TCP port that was free a moment ago (the kernel's choice).
+inline std::uint16_t freeTcpPort() {
+    sockaddr_in address;
+    ::close(boundLoopbackSocket(0, address));
+    return ntohs(address.sin_port);
 }
 
 /// An offset (1000 or more) under which every fixed port of the agent and its 11-step candidates are

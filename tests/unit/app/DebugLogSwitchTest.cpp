@@ -18,13 +18,14 @@ namespace {
 
 bool debugOn() { return talvern::log::shouldLog(talvern::log::Level::debug); }
 
-// The main logger at warning level, its debug mark in a temporary directory, a timer on a driven clock.
+// The main logger at info level (one above debug: the mark must still lower it), its debug mark in a
+// temporary directory, a timer on a driven clock.
 class DebugLogSwitch : public ::testing::Test {
 protected:
     void SetUp() override {
         talvern::LoggerOptions options;
         options.filePath = (dir / "main.log").string();
-        options.level = 3;
+        options.level = 2;
         options.debugMarkPath = mark.string();
         talvern::Logger::GetInstance().setOptions(options);
         ASSERT_FALSE(debugOn());
@@ -50,6 +51,7 @@ TEST_F(DebugLogSwitch, MarkFileTurnsDebugLinesOnAndOffAtTheNextPeriod) {
     EXPECT_FALSE(debugOn());
     advance(1ms);
     ASSERT_TRUE(debugOn());
+    EXPECT_FALSE(talvern::log::shouldLog(talvern::log::Level::trace));
     OKV_LOG_DEBUG("visible debug line");
 
     std::filesystem::remove(mark);

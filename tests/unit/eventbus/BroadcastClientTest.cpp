@@ -1,5 +1,6 @@
 #include "eventbus/SdpBroadcastClient.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -140,12 +141,17 @@ TEST_F(BroadcastClient, TheChosenTransportIsTriedFirst) {
     }
 }
 
-TEST(BroadcastClientPort, BadPortFilesFallBackTo56630) {
+TEST(BroadcastClientPort, BadPortFilesFallBackTo56630AndSayWhy) {
     TempDir dir;
     auto file = dir.path() / "thrift";
-    for (const char* content : {"0", "70000", "12a", "", " 5"}) {
+    const std::string notDigit = "content is empty or not digit", outOfRange = "the port is out of range";
+    // Six digits count as "not digit" here, unlike in the web side's lookup.
+    for (auto [content, why] : {std::pair{"0", outOfRange}, std::pair{"70000", outOfRange},
+                                std::pair{"12a", notDigit}, std::pair{"123456", notDigit}}) {
         std::ofstream(file, std::ios::trunc) << content;
+        testing::internal::CaptureStderr();
         EXPECT_EQ(SdpBroadcastClient::servicePortFromFile(file.string()), 56630) << content;
+        EXPECT_THAT(testing::internal::GetCapturedStderr(), testing::HasSubstr(why)) << content;
     }
     std::ofstream(file, std::ios::trunc) << "56631";
     EXPECT_EQ(SdpBroadcastClient::servicePortFromFile(file.string()), 56631);

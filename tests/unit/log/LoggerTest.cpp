@@ -2,15 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
 #include "log/Log.h"
 #include "log/LogSetup.h"
 #include "support/TempDir.h"
 #include "support/TestFiles.h"
 
-namespace fs = std::filesystem;
 using talvern::test::ScopedEnv;
 using talvern::test::TempDir;
 
@@ -39,27 +35,6 @@ TEST(IndependentLog, WritesLinesWithTagFunctionAndLineAtItsLevel) {
     std::string text = talvern::test::readFile(dir / "logs" / "one.log");
     EXPECT_EQ(text.find("hidden"), std::string::npos);
     EXPECT_NE(text.find("[tagB] [ns::g:8] shown {} braces stay"), std::string::npos);
-}
-
-TEST(IndependentLog, DebugMarkSwitchesDebugLinesOnAndOff) {
-    TempDir dir;
-    talvern::IndependentLogObj log;
-    talvern::LoggerOptions options;
-    options.filePath = (dir / "d.log").string();
-    options.level = spdlog::level::info;  // one above debug: the mark still lowers it
-    options.debugMarkPath = (dir / "debug").string();
-    log.setOptions(options);
-    EXPECT_FALSE(log.shouldLog(spdlog::level::debug));
-    EXPECT_TRUE(log.shouldLog(spdlog::level::info));
-
-    std::ofstream(dir / "debug") << "";
-    log.openOrCloseDebugLogByMarkFile();
-    EXPECT_TRUE(log.shouldLog(spdlog::level::debug));
-    EXPECT_FALSE(log.shouldLog(spdlog::level::trace));
-
-    fs::remove(dir / "debug");
-    log.openOrCloseDebugLogByMarkFile();
-    EXPECT_FALSE(log.shouldLog(spdlog::level::debug));
 }
 
 TEST(LogSetup, MainLoggerGoesToTheNamedFileAtWarningLevelWithTheSharedDebugMark) {

@@ -90,9 +90,6 @@ TEST(PortalJsonRead, SixtyFourBitValuesSurviveARoundTrip) {
         EXPECT_EQ(in.data.id, value);
         EXPECT_EQ(in.code, ~value);
     }
-    portal::event_resp::EventResp resp;
-    ASSERT_TRUE(from_json(R"({"data":{"id":9007199254740993}})", resp));
-    EXPECT_EQ(resp.data.id, 9007199254740993LL);
 }
 
 TEST(PortalJsonRead, ScalarsConvertToThePropertyTypeOrAreLeftAlone) {
@@ -127,9 +124,6 @@ TEST(PortalJsonRead, EscapesAndEmbeddedNulAreDecoded) {
     portal::general_resp::GeneralResp resp;
     ASSERT_TRUE(from_json(R"({"message":"a\u0000b\u8bf7\n"})", resp));
     EXPECT_EQ(resp.message, std::string("a\0b\xe8\xaf\xb7\n", 7));
-    portal::general_resp::GeneralResp again;
-    ASSERT_TRUE(from_json(to_json(resp), again));
-    EXPECT_EQ(again.message, resp.message);
 }
 
 TEST(PortalJsonRead, DeeplyNestedTextNeitherCrashesNorFills) {

@@ -70,11 +70,6 @@ RTTR_REGISTRATION {
         .property("after", &json_test::WithOpaque::after);
 }
 
-TEST(PortalJsonWrite, DefaultEventRespIsCompactAndOrdered) {
-    portal::event_resp::EventResp resp;
-    EXPECT_EQ(to_json(resp), R"({"code":0,"message":"","data":{"id":0}})");
-}
-
 TEST(PortalJsonWrite, KeysFollowRegistrationOrderNotDeclarationOrAlphabet) {
     portal::get_service_port_req::GetServicePortReq req;
     req.sdpTraceId = "0a1b2c3d";
@@ -83,11 +78,6 @@ TEST(PortalJsonWrite, KeysFollowRegistrationOrderNotDeclarationOrAlphabet) {
     EXPECT_EQ(to_json(req),
               R"({"sdpTraceId":"0a1b2c3d","addr":"127.0.0.1","type":"","guid":"","lang":"","token":"",)"
               R"("data":{"serviceName":"core"}})");
-
-    portal::ws_events_req::WsEventsReq ws;
-    ws.data.pid = 42;
-    EXPECT_EQ(to_json(ws),
-              R"({"mode":"","type":"","path":"","sdpTraceId":"","from":"","data":{"fromId":0,"pid":42}})");
 }
 
 TEST(PortalJsonWrite, PluginsFeatureWithTwoEntriesAndWithNone) {

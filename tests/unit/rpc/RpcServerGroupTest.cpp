@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "rpc/NetworkPortDetector.h"
 #include "rpc/RpcServerGroup.h"
@@ -53,28 +52,6 @@ protected:
     }
 };
 
-// Eight ports start + 11k that are all free now, held open by detectors until released.
-struct HeldCandidates {
-    uint16_t start = 0;
-    std::vector<std::unique_ptr<NetworkPortDetector>> held;
-
-    HeldCandidates() {
-        std::mt19937 random(std::random_device{}());
-        for (int attempt = 0; attempt < 200 && held.empty(); ++attempt) {
-            start = static_cast<uint16_t>(20000 + random() % 30000);
-            for (uint16_t port : RpcServerGroup::candidatePorts(start)) {
-                auto detector = std::make_unique<NetworkPortDetector>();
-                std::error_code ec;
-                if (!detector->open("127.0.0.1", port, ec)) {
-                    held.clear();
-                    break;
-                }
-                held.push_back(std::move(detector));
-            }
-        }
-    }
-};
-
 }  // namespace
 
 TEST(RpcServerGroupPorts, EightCandidatesElevenApartThenFiveRandomPortsFrom10000) {
@@ -94,6 +71,10 @@ TEST(RpcServerGroupPorts, EightCandidatesElevenApartThenFiveRandomPortsFrom10000
     ASSERT_EQ(tried.size(), 7u);
     EXPECT_TRUE(std::all_of(tried.begin() + 2, tried.end(), [](uint16_t port) { return port >= 10000; }));
     EXPECT_TRUE(log.contains("all default ports are occupied, will try to using random port"));
+    // A busy candidate list: the first random port that takes is the one chosen.
+    EXPECT_TRUE(group.tcpSearchAvailablePort(
+        {1, 2}, [](uint16_t port) { return port != 1 && port != 2; }, &chosen));
+    EXPECT_GE(chosen, 10000);
 }
 
 TEST_F(RpcGroup, TheStartingPortIsUsedAndPublishedThenTheFiledPortIsTriedFirstAndNotRewritten) {
@@ -126,19 +107,6 @@ TEST_F(RpcGroup, ABusyPortFilePortFallsBackToTheCandidatesAndIsReplaced) {
     EXPECT_EQ(readPortFile(), start);
     EXPECT_TRUE(log.contains("start tcp-rpc server for 127.0.0.1:" + std::to_string(filed) +
                              " finish, the result is failed."));
-}
-
-TEST_F(RpcGroup, WhenEveryCandidateIsTakenARandomPortIsUsedAndWritten) {
-    HeldCandidates candidates;
-    ASSERT_EQ(candidates.held.size(), 8u) << "could not find eight free candidate ports";
-    ASSERT_TRUE(group.startTcpServer("plugins/test/thrift", candidates.start));
-    const uint16_t port = group.tcpPort();
-    const auto list = RpcServerGroup::candidatePorts(candidates.start);
-    EXPECT_EQ(std::find(list.begin(), list.end(), port), list.end());
-    EXPECT_GE(port, 10000);
-    EXPECT_EQ(readPortFile(), port);
-    EXPECT_TRUE(log.contains("all default ports are occupied, will try to using random port"));
-    RpcConnection::tcp(port);
 }
 
 TEST_F(RpcGroup, AnUnwritablePortFileIsLoggedAndTheServerKeepsRunning) {

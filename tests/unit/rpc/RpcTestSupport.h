@@ -1,9 +1,5 @@
 #pragma once
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <thrift/protocol/TBinaryProtocol.h>
 #include <thrift/protocol/TMultiplexedProtocol.h>
 #include <thrift/transport/TBufferTransports.h>
@@ -15,6 +11,7 @@
 
 #include "rpcgen/SdpBroadcast.h"
 #include "rpcgen/SdpCapacitiesService.h"
+#include "support/PortOffset.h"
 
 namespace talvern::test {
 
@@ -63,19 +60,6 @@ inline talvern::rpc::thrift::BroadcastPushEvent makeEvent(const std::string& cha
     event.origin.channelID = channel;
     event.origin.eventID = id;
     return event;
-}
-
-/// A loopback TCP port that was free a moment ago (the kernel's choice).
-inline uint16_t freeTcpPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    socklen_t length = sizeof(address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 }  // namespace talvern::test

@@ -16,6 +16,7 @@
 #include "support/ErrorCategories.h"
 #include "support/LogCapture.h"
 #include "support/ManualClock.h"
+#include "support/PortOffset.h"
 #include "support/TempDir.h"
 
 using namespace std::chrono_literals;
@@ -64,13 +65,8 @@ protected:
 
 // A socket listening on a loopback port of the kernel's choice; `address` is where it listens.
 int loopbackListener(sockaddr_in& address) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    const int fd = talvern::test::boundLoopbackSocket(0, address);
     EXPECT_EQ(::listen(fd, 1), 0);
-    socklen_t length = sizeof(address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     return fd;
 }
 

@@ -1,16 +1,15 @@
 // Signed JSON documents (the plug-in feature list) and the okavel-sign feature-list command.
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <rapidjson/document.h>
 
-#include <memory>
+#include <cstdlib>
 
 #include "signcheck/Base64.h"
 #include "signcheck/FileDigest.h"
 #include "signcheck/JsonSignChk.h"
 #include "signcheck/SignatureTrailer.h"
+#include "support/TempDir.h"
 #include "support/TestFiles.h"
 #include "support/TestPki.h"
 
@@ -22,21 +21,15 @@ namespace sc = talvern::signCheck;
 using talvern::test::readFile;
 using talvern::test::writeFile;
 
-// An RSA PKCS #1 v1.5 SHA-256 signature made with the crypto library directly, not with our code.
+// An RSA PKCS #1 v1.5 SHA-256 signature made by the openssl command, not by our code.
 std::string referenceSign(const std::string& data, const std::string& privatePem) {
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(privatePem.data(), -1), BIO_free);
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
-        PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    EXPECT_EQ(EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()), 1);
-    std::size_t length = 0;
-    EVP_DigestSign(ctx.get(), nullptr, &length, reinterpret_cast<const unsigned char*>(data.data()),
-                   data.size());
-    std::string signature(length, '\0');
-    EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(signature.data()), &length,
-                   reinterpret_cast<const unsigned char*>(data.data()), data.size());
-    signature.resize(length);
-    return signature;
+    talvern::test::TempDir dir;
+    writeFile(dir / "data", data);
+    writeFile(dir / "key.pem", privatePem);
+    const std::string command = "openssl dgst -sha256 -sign '" + (dir / "key.pem").string() + "' -out '" +
+                                (dir / "sig").string() + "' '" + (dir / "data").string() + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return readFile(dir / "sig");
 }
 
 class JsonSignChkTest : public ::testing::Test {

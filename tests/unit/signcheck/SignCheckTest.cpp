@@ -195,19 +195,16 @@ TEST_F(SignCheckTest, AnyChangedByteAndAnyDamagedTrailerIsRefused) {
         writeFile(path, altered);
         EXPECT_FALSE(accepted(path)) << "byte " << offset << " flipped";
     }
-    // Damaged trailers are refused without a crash; bytes appended after the trailer hide the signature.
+    // Damaged trailers are refused without a crash (the length rules are the trailer parser's own test);
+    // bytes appended after the trailer hide the signature.
     const std::string body = original.substr(0, original.size() - sc::kTrailerBytes);
     auto withLength = [](std::uint32_t length, const std::string& before) {
         return before + sc::makeTrailer(length);
     };
     const std::string cases[] = {
         original + "x",
-        original.substr(0, original.size() - 1),                       // truncated magic
         original.substr(0, original.size() - sc::kTrailerBytes - 10),  // trailer cut off
-        withLength(0, body),
-        withLength(static_cast<std::uint32_t>(body.size() + 1), body),  // longer than the file
         withLength(0xFFFFFFFFu, body),
-        withLength(sc::kMaxSignatureBytes + 1, std::string(sc::kMaxSignatureBytes + 10, 'a')),
         withLength(200, someContent(1000) + std::string(200, '\x30')),  // garbage DER
         withLength(10, "abc" + std::string("\x30\x08\x06\x03\x2a\x03\x04\x05\x01\x00", 10)),
         std::string(sc::kSignatureMagic),

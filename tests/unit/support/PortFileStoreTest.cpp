@@ -35,6 +35,25 @@ TEST(PortFileStore, ReadsOneDecimalPortAndRefusesEverythingElse) {
     }
 }
 
+TEST(PortFileStore, StrictTextIsFiveDigitsAtMostFrom1To65535) {
+    using talvern::utilities::PortText;
+    struct Case {
+        const char* text;
+        PortText result;
+        uint16_t port;
+    };
+    for (const Case& c : {Case{"1", PortText::valid, 1}, Case{"65535", PortText::valid, 65535},
+                          Case{"00080", PortText::valid, 80}, Case{"0", PortText::outOfRange, 7},
+                          Case{"65536", PortText::outOfRange, 7}, Case{"99999", PortText::outOfRange, 7},
+                          Case{"000080", PortText::tooLong, 7}, Case{"", PortText::notDigits, 7},
+                          Case{" 5", PortText::notDigits, 7}, Case{"5\n", PortText::notDigits, 7},
+                          Case{"-5", PortText::notDigits, 7}, Case{"12a", PortText::notDigits, 7}}) {
+        uint16_t port = 7;
+        EXPECT_EQ(talvern::utilities::parsePortText(c.text, port), c.result) << c.text;
+        EXPECT_EQ(port, c.port) << c.text;
+    }
+}
+
 TEST(PortFileStore, WriteCreatesDirectoriesAndGivesANewFile0744) {
     TempDir dir;
     PortFileStore store((dir / "var" / "run").string());
