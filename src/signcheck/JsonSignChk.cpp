@@ -6,6 +6,10 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
+#include <optional>
+#include <string_view>
+
 #include "log/Log.h"
 #include "signcheck/Base64.h"
 #include "signcheck/EmbeddedKeys.h"
@@ -19,6 +23,76 @@ constexpr const char* kSignMember = "sign";
 // Numbers are read correctly rounded: the quick reading can land on a neighbouring value whose shortest text
 // reads back as another, so a signed "3e23" would not verify.
 constexpr unsigned kParseFlags = rapidjson::kParseFullPrecisionFlag;
+
+// Decimal magnitudes a number may have. RapidJSON 1.1's correctly rounded reading indexes its table of
+// powers of ten out of bounds for a long mantissa with an exponent far below the smallest double (e.g.
+// 90 digits and e-362): such numbers are refused before that reading runs. Doubles span about 1e-324 to
+// 1e308; a signed list has no business near either end.
+constexpr int kLowestMagnitude = -300;
+constexpr int kHighestMagnitude = 309;
+
+// The decimal magnitude of a JSON number's text (the position of its first significant digit relative to
+// the point, plus the exponent), or nullopt for zero.
+std::optional<long> magnitudeOf(std::string_view number) {
+    std::size_t i = number.empty() || number[0] != '-' ? 0 : 1;
+    long magnitude = 0;
+    bool significant = false;
+    for (; i < number.size() && number[i] >= '0' && number[i] <= '9'; ++i) {
+        significant = significant || number[i] != '0';
+        magnitude += significant ? 1 : 0;
+    }
+    if (i < number.size() && number[i] == '.') {
+        for (++i; i < number.size() && number[i] >= '0' && number[i] <= '9'; ++i) {
+            if (!significant && number[i] != '0') {
+                significant = true;
+            } else if (!significant) {
+                --magnitude;
+            }
+        }
+    }
+    if (!significant) {
+        return std::nullopt;
+    }
+    if (i < number.size() && (number[i] == 'e' || number[i] == 'E')) {
+        ++i;
+        const bool negative = i < number.size() && number[i] == '-';
+        i += i < number.size() && (number[i] == '-' || number[i] == '+') ? 1 : 0;
+        long exponent = 0;
+        for (; i < number.size(); ++i) {
+            exponent = std::min(exponent * 10 + (number[i] - '0'), 100000L);  // far out is far out
+        }
+        magnitude += negative ? -exponent : exponent;
+    }
+    return magnitude;
+}
+
+// Walks the document's numbers as text and refuses those out of range (and malformed documents).
+struct NumberRangeCheck : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, NumberRangeCheck> {
+    bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
+        const auto magnitude = magnitudeOf(std::string_view(text, length));
+        return !magnitude || (*magnitude >= kLowestMagnitude && *magnitude <= kHighestMagnitude);
+    }
+};
+
+// Parses `text` into `document`; false with the reason when it is not JSON or carries a number out of range.
+bool parse(rapidjson::Document& document, const std::string& text, std::string& reason) {
+    NumberRangeCheck check;
+    rapidjson::Reader reader;
+    rapidjson::MemoryStream stream(text.data(), text.size());
+    const rapidjson::ParseResult checked = reader.Parse<rapidjson::kParseNumbersAsStringsFlag>(stream, check);
+    if (checked.IsError()) {
+        reason = checked.Code() == rapidjson::kParseErrorTermination
+                     ? "a number is out of range"
+                     : rapidjson::GetParseError_En(checked.Code());
+        return false;
+    }
+    document.Parse<kParseFlags>(text.c_str(), text.size());
+    if (document.HasParseError()) {
+        reason = rapidjson::GetParseError_En(document.GetParseError());
+        return false;
+    }
+    return true;
+}
 
 std::string compact(const rapidjson::Value& value) {
     rapidjson::StringBuffer buffer;
@@ -43,8 +117,8 @@ bool jsonSignCheck(const std::string& text) { return jsonSignCheck(text, program
 bool jsonSignCheck(const std::string& text, const std::string& publicKey) {
     try {
         rapidjson::Document document;
-        document.Parse<kParseFlags>(text.c_str(), text.size());
-        if (document.HasParseError()) {
+        std::string reason;
+        if (!parse(document, text, reason)) {
             OKV_LOG_TAG_ERROR(kTag, "{}; Reason: please check json:{} corret",
                               "jsonSignCheck parse json str failed", text);
             return false;
@@ -76,10 +150,11 @@ bool jsonSignCheck(const std::string& text, const std::string& publicKey) {
 bool jsonSign(const std::string& text, const std::string& privateKey, bool pretty, std::string& signedText,
               std::string& reason) {
     rapidjson::Document document;
-    document.Parse<kParseFlags>(text.c_str(), text.size());
-    if (document.HasParseError() || !document.IsObject()) {
-        reason = document.HasParseError() ? rapidjson::GetParseError_En(document.GetParseError())
-                                          : "the document is not a JSON object";
+    if (!parse(document, text, reason)) {
+        return false;
+    }
+    if (!document.IsObject()) {
+        reason = "the document is not a JSON object";
         return false;
     }
     eraseSign(document);

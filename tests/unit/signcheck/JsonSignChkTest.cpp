@@ -92,7 +92,10 @@ TEST_F(JsonSignChkTest, EditedReorderedOrUpperCasedListsFail) {
 
 TEST_F(JsonSignChkTest, WhatTheSignerSignsItsCheckerAccepts) {
     // "sign" named twice is left out by both sides; 3e23 is a number whose quick reading is a neighbour.
-    for (const char* unsignedText : {R"({"plugins":[],"sign":["old"],"sign":"AAAA"})", R"({"size":3e23})"}) {
+    // Numbers near either end of the doubles' range are signed and checked as any other.
+    for (const char* unsignedText :
+         {R"({"plugins":[],"sign":["old"],"sign":"AAAA"})", R"({"size":3e23})",
+          R"({"tiny":-0.00012e-295,"huge":1.7976931348623157e308,"zero":0.0e-999})"}) {
         const std::string text = signedList(unsignedText);
         EXPECT_EQ(text.find(R"("sign")"), text.rfind(R"("sign")")) << text;
         EXPECT_TRUE(check(text)) << text;
@@ -115,6 +118,18 @@ TEST_F(JsonSignChkTest, MalformedDocumentsFail) {
     };
     for (const auto& c : cases) {
         EXPECT_FALSE(check(c)) << c;
+    }
+    // A long mantissa far below the smallest double once made the correctly rounded reading index its
+    // table of powers out of bounds: such numbers, and those far above, are refused by both sides.
+    const std::string deep =
+        "672.00000000000000000001300000000000000000000000000000000001300000000000000000013e-362";
+    for (const std::string& number : {deep, std::string("-1e-400"), std::string("1e400")}) {
+        EXPECT_FALSE(check(R"({"n":)" + number + R"(,"sign":"AAAA"})")) << number;
+        std::string signedText;
+        std::string reason;
+        EXPECT_FALSE(json::jsonSign(R"({"n":)" + number + "}", keys().privatePem, false, signedText, reason));
+        EXPECT_EQ(reason,
+                  number == "1e400" ? "Number too big to be stored in double." : "a number is out of range");
     }
     EXPECT_FALSE(json::jsonSignCheck(text, "not a key"));
     EXPECT_FALSE(json::jsonSignCheck(text, keys().privatePem));  // a private key is not the public key
