@@ -7,7 +7,6 @@
 #include <rapidjson/writer.h>
 
 #include <algorithm>
-#include <optional>
 #include <string_view>
 
 #include "log/Log.h"
@@ -24,53 +23,34 @@ constexpr const char* kSignMember = "sign";
 // reads back as another, so a signed "3e23" would not verify.
 constexpr unsigned kParseFlags = rapidjson::kParseFullPrecisionFlag;
 
-// Decimal magnitudes a number may have. RapidJSON 1.1's correctly rounded reading indexes its table of
-// powers of ten out of bounds for a long mantissa with an exponent far below the smallest double (e.g.
-// 90 digits and e-362): such numbers are refused before that reading runs. Doubles span about 1e-324 to
-// 1e308; a signed list has no business near either end.
-constexpr int kLowestMagnitude = -300;
-constexpr int kHighestMagnitude = 309;
+// RapidJSON 1.1's correctly rounded reading indexes its table of powers of ten out of bounds when a number's
+// digits and exponent put its last digit far from the point (90 digits and e-362, or 400 zeros after the
+// point): numbers with more than 100 digits or an exponent beyond 200 are refused before that reading runs.
+// Then every digit stays within 320 places of the point, inside the table. A signed list (names, sizes,
+// digests) has no business with such numbers.
+constexpr std::size_t kMostDigits = 100;
+constexpr long kFarthestExponent = 200;
 
-// The decimal magnitude of a JSON number's text (the position of its first significant digit relative to
-// the point, plus the exponent), or nullopt for zero.
-std::optional<long> magnitudeOf(std::string_view number) {
-    std::size_t i = number.empty() || number[0] != '-' ? 0 : 1;
-    long magnitude = 0;
-    bool significant = false;
-    for (; i < number.size() && number[i] >= '0' && number[i] <= '9'; ++i) {
-        significant = significant || number[i] != '0';
-        magnitude += significant ? 1 : 0;
+// Whether a JSON number's text (valid syntax) stays within those bounds.
+bool isWithinReach(std::string_view number) {
+    std::size_t digits = 0;
+    std::size_t i = 0;
+    for (; i < number.size() && number[i] != 'e' && number[i] != 'E'; ++i) {
+        digits += number[i] >= '0' && number[i] <= '9' ? 1 : 0;
     }
-    if (i < number.size() && number[i] == '.') {
-        for (++i; i < number.size() && number[i] >= '0' && number[i] <= '9'; ++i) {
-            if (!significant && number[i] != '0') {
-                significant = true;
-            } else if (!significant) {
-                --magnitude;
-            }
+    long exponent = 0;
+    for (++i; i < number.size(); ++i) {
+        if (number[i] >= '0' && number[i] <= '9') {
+            exponent = std::min(exponent * 10 + (number[i] - '0'), kFarthestExponent + 1);
         }
     }
-    if (!significant) {
-        return std::nullopt;
-    }
-    if (i < number.size() && (number[i] == 'e' || number[i] == 'E')) {
-        ++i;
-        const bool negative = i < number.size() && number[i] == '-';
-        i += i < number.size() && (number[i] == '-' || number[i] == '+') ? 1 : 0;
-        long exponent = 0;
-        for (; i < number.size(); ++i) {
-            exponent = std::min(exponent * 10 + (number[i] - '0'), 100000L);  // far out is far out
-        }
-        magnitude += negative ? -exponent : exponent;
-    }
-    return magnitude;
+    return digits <= kMostDigits && exponent <= kFarthestExponent;
 }
 
 // Walks the document's numbers as text and refuses those out of range (and malformed documents).
 struct NumberRangeCheck : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, NumberRangeCheck> {
     bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
-        const auto magnitude = magnitudeOf(std::string_view(text, length));
-        return !magnitude || (*magnitude >= kLowestMagnitude && *magnitude <= kHighestMagnitude);
+        return isWithinReach(std::string_view(text, length));
     }
 };
 

@@ -92,10 +92,12 @@ TEST_F(JsonSignChkTest, EditedReorderedOrUpperCasedListsFail) {
 
 TEST_F(JsonSignChkTest, WhatTheSignerSignsItsCheckerAccepts) {
     // "sign" named twice is left out by both sides; 3e23 is a number whose quick reading is a neighbour.
-    // Numbers near either end of the doubles' range are signed and checked as any other.
-    for (const char* unsignedText :
-         {R"({"plugins":[],"sign":["old"],"sign":"AAAA"})", R"({"size":3e23})",
-          R"({"tiny":-0.00012e-295,"huge":1.7976931348623157e308,"zero":0.0e-999})"}) {
+    // Numbers at the bounds signed lists keep (100 digits, exponents of 200) are signed and checked as any
+    // other.
+    const std::string longest = "0." + std::string(98, '0') + "1";
+    const std::string edges = R"({"tiny":-1.5e-200,"huge":9.9E+200,"long":)" + longest + "}";
+    for (const std::string& unsignedText : {std::string(R"({"plugins":[],"sign":["old"],"sign":"AAAA"})"),
+                                            std::string(R"({"size":3e23})"), edges}) {
         const std::string text = signedList(unsignedText);
         EXPECT_EQ(text.find(R"("sign")"), text.rfind(R"("sign")")) << text;
         EXPECT_TRUE(check(text)) << text;
@@ -119,17 +121,25 @@ TEST_F(JsonSignChkTest, MalformedDocumentsFail) {
     for (const auto& c : cases) {
         EXPECT_FALSE(check(c)) << c;
     }
-    // A long mantissa far below the smallest double once made the correctly rounded reading index its
-    // table of powers out of bounds: such numbers, and those far above, are refused by both sides.
-    const std::string deep =
-        "672.00000000000000000001300000000000000000000000000000000001300000000000000000013e-362";
-    for (const std::string& number : {deep, std::string("-1e-400"), std::string("1e400")}) {
+    // A number whose digits lie far from the point once made the correctly rounded reading index its table of
+    // powers out of bounds (fuzzer findings: 90 digits and e-362, 400 zeros after the point): numbers past
+    // the bounds are refused by both sides, and so is a number too big for a double.
+    const std::string refused[] = {
+        "672.00000000000000000001300000000000000000000000000000000001300000000000000000013e-362",
+        "0." + std::string(400, '0') + "e0",
+        "0." + std::string(99, '0') + "1",
+        "1e201",
+        "-1e-201",
+        "1e400",
+    };
+    for (const std::string& number : refused) {
         EXPECT_FALSE(check(R"({"n":)" + number + R"(,"sign":"AAAA"})")) << number;
         std::string signedText;
         std::string reason;
         EXPECT_FALSE(json::jsonSign(R"({"n":)" + number + "}", keys().privatePem, false, signedText, reason));
         EXPECT_EQ(reason,
-                  number == "1e400" ? "Number too big to be stored in double." : "a number is out of range");
+                  number == "1e400" ? "Number too big to be stored in double." : "a number is out of range")
+            << number;
     }
     EXPECT_FALSE(json::jsonSignCheck(text, "not a key"));
     EXPECT_FALSE(json::jsonSignCheck(text, keys().privatePem));  // a private key is not the public key
