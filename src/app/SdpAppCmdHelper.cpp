@@ -101,7 +101,8 @@ std::string getConsoleAppId(cmdline::parser& parser, int argc, char** argv) {
     OKV_ENSURE(argv != nullptr, "argv can not be null");
     std::string id = std::filesystem::path(argv[0] ? argv[0] : "").stem().string();
     if (parser.exist("plugin")) {
-        id += "_" + transformPluginValue(parser.get<std::string>("plugin"));
+        id += '_';
+        id += transformPluginValue(parser.get<std::string>("plugin"));
     }
     for (const auto& option : kPluginOptions) {
         std::string name = option.longName;
@@ -109,7 +110,8 @@ std::string getConsoleAppId(cmdline::parser& parser, int argc, char** argv) {
             continue;
         }
         if (parser.exist(name)) {
-            id += std::string("_") + option.shortName;
+            id += '_';
+            id += option.shortName;
         }
     }
     return id;
