@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <thrift/TApplicationException.h>
-
 #include <signal.h>
 #include <filesystem>
 
@@ -45,7 +43,6 @@ protected:
     talvern::test::TestPki pki{pkiDir.path()};
     talvern::test::PkiIdentity root;
     talvern::test::PkiIdentity maker;
-    std::int64_t pushed = 0;
 };
 
 }  // namespace
@@ -70,51 +67,7 @@ TEST_F(EventBus, ServedOnTheCoreSocketAndItsTcpPort) {
         connection.capacities()->getCapacities(capacities);
         EXPECT_TRUE(contains(capacities, R"("name":"oKavelAgent")")) << capacities;
         EXPECT_TRUE(contains(capacities, R"("dependency":[{"name":"hello","version":"1.0.0"}])"));
-
-        talvern::rpc::thrift::SdpBroadcastClient stranger(connection.service("NoSuchService"));
-        try {
-            stranger.IsRpcStatusNormal();
-            ADD_FAILURE() << "an unknown service answered";
-        } catch (const apache::thrift::TApplicationException& e) {
-            EXPECT_STREQ(e.what(), "Unknown service: NoSuchService");
-        }
     }
-    // The refusals left the agent serving.
-    EXPECT_TRUE(RpcConnection::tcp(tcpPort()).bus()->IsRpcStatusNormal());
-}
-
-TEST_F(EventBus, RepeatRulesAndDeliveryAcrossTransports) {
-    auto tcp = RpcConnection::tcp(tcpPort());
-    auto pipe = RpcConnection::unixSocket(socketPath());
-    auto pusher = tcp.bus();
-    std::vector<bool> accepted;
-    for (std::int64_t id : {5, 5, 4, 6}) {
-        accepted.push_back(
-            pusher->push(talvern::test::makeEvent("integration-client", id, "mirnEvent|test")));
-    }
-    EXPECT_EQ(accepted, (std::vector<bool>{true, false, false, true}));
-
-    // Everything from the start of the ring: the agent's own ready event, then the two accepted pushes.
-    auto puller = pipe.bus();
-    BroadcastIdentify identity;
-    puller->identify(identity);
-    BroadcastIdentify cursor;
-    cursor.channelID = identity.channelID;
-    cursor.eventID = 0;
-    std::vector<std::string> topics;
-    std::vector<std::int64_t> ids;
-    ASSERT_TRUE(talvern::test::eventually([&] {
-        BroadcastPullEvent pulled;
-        puller->pull(pulled, cursor, 200);
-        for (const auto& e : pulled.data) {
-            topics.push_back(e.body.topic);
-            ids.push_back(e.origin.eventID);
-        }
-        cursor = pulled.identify;
-        return topics.size() >= 3;
-    }));
-    EXPECT_EQ(topics, (std::vector<std::string>{"statusEvent|ready", "mirnEvent|test", "mirnEvent|test"}));
-    EXPECT_EQ(std::vector<std::int64_t>(ids.begin() + 1, ids.end()), (std::vector<std::int64_t>{5, 6}));
 }
 
 namespace {
@@ -150,35 +103,6 @@ TEST_F(EventBus, OnlyTheSignedToolIsServedAndTheAgentServesOnAfterARefusal) {
     // Over the socket: the identify and the watch.
     EXPECT_EQ(countOf(log, "RPC will reject the service ; Reason: The process is not a talvern process"), 2u);
     EXPECT_EQ(countOf(log, "RPC will reject the service; Reason: The process is not a talvern process"), 1u);
-}
-
-TEST_F(EventBus, ManyCallsOfOneProcessCheckItsSignatureOnce) {
-    auto watcher = box.root() / "watcher";
-    std::filesystem::copy_file(OKAVEL_BUS_TOOL, watcher);
-    // identify, then a pull per event: several calls from one process
-    auto watch = box.startProgram(watcher, {"--tcp", std::to_string(tcpPort()), "watch"});
-    ASSERT_TRUE(talvern::test::eventually([&] { return contains(watch->out(), "statusEvent|ready"); }));
-    ASSERT_TRUE(RpcConnection::tcp(tcpPort()).bus()->push(talvern::test::makeEvent("c", 1, "mirnEvent|n")));
-    ASSERT_TRUE(talvern::test::eventually([&] { return contains(watch->out(), "mirnEvent|n"); }));
-    watch->signal(SIGINT);
-    EXPECT_EQ(watch->wait(), 0);
-    std::string log = AgentSandbox::readFile(box.logDir() / "oKavelAgent_plugins_oKavelCore_e.log");
-    EXPECT_EQ(countOf(log, "process:" + watcher.string() + " connect to current server"), 1u) << log;
-}
-
-TEST_F(EventBus, ClientModeHostOfTheSameBuildJoinsTheCoreBus) {
-    // No signing step here: every build signs the agent, so the core serves the tunnel host's calls.
-    auto tunnel = box.start({"--plugin", "plugins/oKavelTunnel"});
-    const auto tunnelLog = box.logDir() / "oKavelAgent_plugins_oKavelTunnel.log";
-    auto pusher = RpcConnection::unixSocket(socketPath()).bus();
-    ASSERT_TRUE(talvern::test::eventually([&] {
-        pusher->push(talvern::test::makeEvent("integration-client", ++pushed, "mirnEvent|joined"));
-        return contains(AgentSandbox::readFile(tunnelLog), "mirnEvent|joined");
-    })) << AgentSandbox::readFile(tunnelLog);
-    std::string coreLog = AgentSandbox::readFile(box.logDir() / "oKavelAgent_plugins_oKavelCore_e.log");
-    EXPECT_EQ(countOf(coreLog, "RPC will reject the service"), 0u);
-    EXPECT_EQ(box.run({"--plugin", "plugins/oKavelTunnel", "--plugin-stop-sync"}).exitCode, 0);
-    EXPECT_EQ(tunnel->wait(), 0);
 }
 
 TEST_F(EventBus, WatchFollowsTheBusAcrossARestartAndEndsWhenTheAgentStaysAway) {

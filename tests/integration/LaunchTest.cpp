@@ -11,32 +11,25 @@ using talvern::test::contains;
 
 TEST(Launch, CommandLinesThatEndBeforeAHostRunPrintWhyAndWriteNoLogUnlessAsked) {
     AgentSandbox box;
-    const std::string usage = "usage: oKavelAgent [options] ... ";
     struct Case {
         std::vector<std::string> args;
         int exitCode;
         std::vector<std::string> out;
-        std::vector<std::string> err;
     } cases[] = {
-        // Nothing is written before the command line is understood.
-        {{"--help"}, 255, {usage + "\noptions:\n"}, {"initCmdline fail"}},
-        {{"--plugin", "plugins", "--frobnicate"},
-         255,
-         {},
-         {"parse cmd param fail\n" + usage, "undefined option: --frobnicate\n"}},
-        // The escape forms are the command-line unit test's table; here: the exit code and no files.
-        {{"--plugin", "../x"}, 255, {"Path '../x' has the risk of crossing\n"}, {}},
+        // Nothing is written before the command line is understood; what each refusal prints is the
+        // command-line unit tests' table, here: the process's exit code and no files.
+        {{"--help"}, 255, {}},
+        {{"--plugin", "plugins", "--frobnicate"}, 255, {}},
+        {{"--plugin", "../x"}, 255, {}},
         // Two dots inside a name are fine: the detect command runs and finds no master.
         {{"--plugin", "a..b", "--plugin-detect"},
          2,
          {"cmd parameter:\n./oKavelAgent\n--plugin\na..b\n--plugin-detect\n",
           "set sdp agent current work path " + box.binDir().string() + "\n",
-          "appdataPath=" + box.dataHome().string() + "\n", "sdpApp.exec end\n\nreturn value:2\n"},
-         {}},
+          "appdataPath=" + box.dataHome().string() + "\n", "sdpApp.exec end\n\nreturn value:2\n"}},
         {{"--plugin", "plugins/x", "--enable-http", "--plugin-stop"},  // no master to stop
          254,
-         {"console app log name:oKavelAgent_plugins_x_h_k.log", "singleId:oKavelAgent_plugins_x_h\n"},
-         {}},
+         {"console app log name:oKavelAgent_plugins_x_h_k.log", "singleId:oKavelAgent_plugins_x_h\n"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.back());
@@ -44,9 +37,6 @@ TEST(Launch, CommandLinesThatEndBeforeAHostRunPrintWhyAndWriteNoLogUnlessAsked) 
         EXPECT_EQ(r.exitCode, c.exitCode);
         for (const auto& text : c.out) {
             EXPECT_TRUE(contains(r.out, text)) << text << "\n" << r.out;
-        }
-        for (const auto& text : c.err) {
-            EXPECT_TRUE(contains(r.err, text)) << text << "\n" << r.err;
         }
         if (c.exitCode == 255) {
             EXPECT_TRUE(AgentSandbox::listFiles(box.dataHome()).empty());

@@ -73,7 +73,8 @@ protected:
     std::shared_ptr<RpcServerGroup>& group = server.group;
 };
 
-// The ready event, repeat rules and capacities over both transports are the agent's own integration tests.
+// The ready event and capacities over both transports are the agent's own integration tests; the repeat
+// rules are the bus's own unit table.
 TEST_F(RpcServices, RefusalsAreApplicationExceptionsAndALateServiceIsReachable) {
     auto connection = connect(Transport::Tcp);
     auto call = [&](const std::shared_ptr<TProtocol>& out, const std::string& method) {
