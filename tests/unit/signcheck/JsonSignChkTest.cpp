@@ -201,18 +201,4 @@ TEST_F(JsonSignChkTest, ToolWritesAListThatTheCheckAccepts) {
     EXPECT_STREQ((document.MemberEnd() - 1)->name.GetString(), "sign");
 }
 
-TEST(JsonSignChkProgramKeyTest, DevelopmentListVerifiesUnderTheCompiledInKey) {
-    const std::string publicKey = readFile(OKAVEL_DEV_FEATURE_LIST_PUBLIC_KEY);
-    if (publicKey != json::programPublicKey()) {
-        GTEST_SKIP() << "the build compiles in a feature-list key other than the development one";
-    }
-    std::string signedText;
-    std::string reason;
-    ASSERT_TRUE(
-        json::jsonSign(kList, readFile(OKAVEL_DEV_FEATURE_LIST_PRIVATE_KEY), true, signedText, reason))
-        << reason;
-    EXPECT_TRUE(json::jsonSignCheck(signedText));
-    EXPECT_EQ(json::programPublicKey().size(), 451u);
-}
-
 }  // namespace

@@ -82,15 +82,6 @@ TEST_F(HostsFile, TheBlockIsAppendedUnlessALiveLineMapsTheDomainAlready) {
     }
 }
 
-TEST_F(HostsFile, TheBackgroundAttemptReportsSuccessOnTheTimerThread) {
-    std::promise<bool> outcome;
-    talvern::addHostAndCallback("127.0.0.1", kDomain, [&](bool ok) { outcome.set_value(ok); });
-    auto future = outcome.get_future();
-    ASSERT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_TRUE(future.get());
-    EXPECT_EQ(read(), block());
-}
-
 TEST(HostsRetry, AnUnwritableFileIsRetriedTenTimesThenGivenUp) {
     TempDir dir;
     ScopedEnv env{"OKAVEL_HOSTS_FILE", (dir.path() / "no-such-dir" / "hosts").string()};
