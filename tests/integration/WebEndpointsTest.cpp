@@ -125,6 +125,8 @@ TEST_F(WebEndpoints, AnOversizedHeadIsRefusedAndTheServerServesOn) {
     EXPECT_EQ(HttpClient::once(port(), "POST", "/v1/detect", kDetectBody).body(), kDetectReply);
 }
 
+// The example plug-in is signed after link by the build and the agent trusts no anchor but its compiled-in
+// ones: this also shows the build's own signing chain end to end.
 TEST_F(WebEndpoints, ExamplePluginAnswersItsPathThroughTheDefaultRoute) {
     addExamplePlugin();
     startAgent();
