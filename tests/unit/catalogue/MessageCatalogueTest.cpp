@@ -2,10 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "catalogue/Configuration.h"
-#include "support/TempDir.h"
-#include "support/TestFiles.h"
-
 using namespace talvern::utilities;
 
 namespace {
@@ -60,21 +56,4 @@ TEST(MessageCatalogue, OnlyAnExactZhCnOrAChineseSystemWithoutTheKeySelectsChines
         EXPECT_EQ(getMessage(6, sources), c.language == 1 ? "请求非法" : "Invalid request.");
     }
     EXPECT_EQ(currentLanguage(LanguageSources{}), 3);
-}
-
-// The real configuration file under the shared data directory, edited between look-ups.
-TEST(MessageCatalogueFile, EditingTheFileChangesTheNextLookUp) {
-    talvern::test::TempDir dir;  // the test's own: tests run in parallel
-    talvern::test::ScopedEnv shared("OKAVEL_SHARED_DATA_DIR", dir.str());
-    const auto writeConfig = [&dir](const char* text) {
-        talvern::test::writeFile(dir / "var/conf/localConfig.json", text);
-    };
-    EXPECT_EQ(Configuration().filePath(), dir.str() + "/var/conf/localConfig.json");
-    writeConfig(R"({"lang":"zh-CN"})");
-    EXPECT_EQ(getMessage(6), "请求非法");
-    writeConfig(R"({"lang":"en-US","other":1})");
-    EXPECT_EQ(getMessage(6), "Invalid request.");
-    writeConfig(R"({"theme":"dark","lang":"zh-CN"})");
-    EXPECT_EQ(getMessage(6), "请求非法");
-    EXPECT_EQ(getMessage(221), "未知错误");
 }

@@ -167,6 +167,7 @@ protected:
     std::shared_ptr<PassCounter> after = std::make_shared<PassCounter>();
 };
 
+// The language comes from the real configuration file, edited between requests.
 TEST_F(AntiPhishingTest, UnmarkedRequestOutsideTheWhitelistIs403InTheDisplayLanguageOfTheMoment) {
     auto request = std::make_shared<SecRequest>("/v1/hello");
     for (const auto& [lang, message] :
