@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <rapidjson/document.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <list>
@@ -14,6 +12,7 @@
 #include "HttpClient.h"
 #include "integration/AgentSandbox.h"
 #include "support/TestPki.h"
+#include "unit/eventcenter/EventReplies.h"
 
 namespace fs = std::filesystem;
 using talvern::test::AgentProcess;
@@ -76,11 +75,6 @@ protected:
     std::list<Host> hosts;
 };
 
-std::string pollBody(std::int64_t fromId) {
-    return R"({"type":"web","lang":"en-US","guid":"g","addr":"https://localhost","token":"t","data":{"fromId":)" +
-           std::to_string(fromId) + R"(,"timeout":2000}})";
-}
-
 }  // namespace
 
 TEST_F(InstalledAgent, EventsReachEveryPluginAndWebClientOfTheirBusExactlyOnceAndNothingIsLeftBehind) {
@@ -129,12 +123,10 @@ TEST_F(InstalledAgent, EventsReachEveryPluginAndWebClientOfTheirBusExactlyOnceAn
     std::string polled;
     std::int64_t from = 1;
     for (int round = 0; round < 10 && countOf(polled, R"("event":"end")") == 0; ++round) {
-        auto reply =
-            HttpClient::once(webPort, "POST", "/v1/service/events", pollBody(from), {{"User-Agent", kTray}});
-        rapidjson::Document document;
-        document.Parse(reply.body().c_str());
-        ASSERT_TRUE(document.IsObject() && document.HasMember("data")) << reply.body();
-        from = document["data"]["id"].GetInt64();
+        auto reply = HttpClient::once(webPort, "POST", "/v1/service/events",
+                                      talvern::test::pollBody(from, 2000), {{"User-Agent", kTray}});
+        from = talvern::test::parseReply(reply.body()).id;
+        ASSERT_NE(from, -1) << reply.body();
         polled += reply.body();
     }
     std::string notified;
