@@ -52,4 +52,12 @@ private:
     std::vector<std::string> m_sent;
 };
 
+/// Broadcasts the events "e<from>" to "e<to>" on the topic "mirnEvent|n".
+template <class Center>
+void broadcastNumbered(Center& center, int from, int to) {
+    for (int i = from; i <= to; ++i) {
+        center.broadcast("mirnEvent|n", eventContent("e" + std::to_string(i)));
+    }
+}
+
 }  // namespace talvern::test

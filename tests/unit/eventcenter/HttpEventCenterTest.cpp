@@ -34,11 +34,6 @@ protected:
         center->handleLongPoll(&p->request, &p->response);
         return p;
     }
-    void broadcastNumbered(int count) {
-        for (int i = 1; i <= count; ++i) {
-            center->broadcast("mirnEvent|n", eventContent("e" + std::to_string(i)));
-        }
-    }
     /// Moves the clock on and returns once every timer entry due by then has run.
     void advance(std::chrono::milliseconds step) { ASSERT_TRUE(advanceAndSettle(timer, *clock, step)); }
 };
@@ -54,7 +49,7 @@ TEST_F(HttpEventCenterTest, ReplyFormatsAreExact) {
 }
 
 TEST_F(HttpEventCenterTest, StoredEventsAreAnsweredAtOnce) {
-    broadcastNumbered(7);
+    broadcastNumbered(*center, 1, 7);
     auto p = poll(5, 0);
     ASSERT_EQ(p->response.finished(), 1) << "answered without parking";
     const auto reply = parseReply(p->response.bodies().at(0));
@@ -81,7 +76,7 @@ TEST_F(HttpEventCenterTest, PollsWithoutStoredMatchesWaitForTheirTimeOut) {
         EXPECT_EQ(p.response.bodies().at(0), R"({"code":0,"message":"OK","data":{"id":0}})") << body;
     }
 
-    broadcastNumbered(7);
+    broadcastNumbered(*center, 1, 7);
     // fromId 0 never looks at the store; a fromId past the newest finds nothing. Both end with the
     // time-out reply (it has no "events"), so neither was answered from the store.
     auto fromZero = poll(0, 0);
@@ -97,7 +92,7 @@ TEST_F(HttpEventCenterTest, PollsWithoutStoredMatchesWaitForTheirTimeOut) {
 }
 
 TEST_F(HttpEventCenterTest, ABroadcastAnswersEveryParkedPollOnceAndTheirTimersThenDoNothing) {
-    broadcastNumbered(2);
+    broadcastNumbered(*center, 1, 2);
     auto first = poll(0, 400);
     auto second = poll(0, 600);
     center->broadcast("mirnEvent|new", eventContent("new"));
@@ -114,7 +109,7 @@ TEST_F(HttpEventCenterTest, ABroadcastAnswersEveryParkedPollOnceAndTheirTimersTh
 }
 
 TEST_F(HttpEventCenterTest, LogoutEmptiesTheStoreButIdsGoOn) {
-    broadcastNumbered(4);
+    broadcastNumbered(*center, 1, 4);
     center->broadcast("statusEvent|logout", eventContent("logout"));
     auto p = poll(1, 0);
     const auto reply = parseReply(p->response.bodies().at(0));

@@ -33,12 +33,6 @@ class WebSocketEventCenterTest : public ::testing::Test {
 protected:
     utilities::Timer timer;
     std::shared_ptr<WebSocketEventCenter> center = std::make_shared<WebSocketEventCenter>(timer, 50ms);
-
-    void broadcastNumbered(int from, int to) {
-        for (int i = from; i <= to; ++i) {
-            center->broadcast("mirnEvent|n", eventContent("e" + std::to_string(i)));
-        }
-    }
 };
 
 TEST_F(WebSocketEventCenterTest, FirstSubscriptionGetsOnlyTheReadyEventInItsExactForm) {
@@ -61,7 +55,7 @@ TEST_F(WebSocketEventCenterTest, FirstSubscriptionGetsOnlyTheReadyEventInItsExac
 }
 
 TEST_F(WebSocketEventCenterTest, ReadyIdAndReplayFollowFromIdAndPid) {
-    broadcastNumbered(1, 5);
+    broadcastNumbered(*center, 1, 5);
     struct Case {
         std::int64_t fromId;
         std::int64_t pid;
@@ -130,7 +124,7 @@ TEST_F(WebSocketEventCenterTest, ASubscriberRacingBroadcastsSeesEveryEventExactl
     for (int i = 0; i < 20; ++i) {
         sockets.push_back(std::make_shared<RecordingSocket>("s:" + std::to_string(i)));
     }
-    std::thread broadcaster([&] { broadcastNumbered(1, kEvents); });
+    std::thread broadcaster([&] { broadcastNumbered(*center, 1, kEvents); });
     for (const auto& socket : sockets) {
         center->addWebSocket(socket, subscription(0, otherPid()));
         std::this_thread::yield();

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <boost/asio/read.hpp>
-#include <condition_variable>
 
 #include <future>
 
@@ -12,27 +11,6 @@ namespace talvern::test {
 namespace {
 
 using namespace talvern::engine;
-
-/// Records what the handler saw, for checks from the test thread.
-struct EventLog {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<int> events;
-    int closes = 0;
-
-    void add(int event) {
-        std::lock_guard<std::mutex> lock(mutex);
-        events.push_back(event);
-        if (event == MG_EV_CLOSE) {
-            ++closes;
-        }
-        changed.notify_all();
-    }
-    bool waitForCloses(int count) {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(10), [&] { return closes >= count; });
-    }
-};
 
 /// "/echo" answers "<method> <uri>?<query> <body>" in two chunks; anything else gets no reply.
 void echo(mg_connection* c, int event, void* data, EventLog& log) {

@@ -17,6 +17,7 @@
 #include <boost/beast/websocket/stream.hpp>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -78,6 +79,27 @@ private:
     Handler m_handler;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
+};
+
+/// Records the events a handler saw (and counts the closes), for checks from the test thread.
+struct EventLog {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<int> events;
+    int closes = 0;
+
+    void add(int event) {
+        std::lock_guard<std::mutex> lock(mutex);
+        events.push_back(event);
+        if (event == engine::MG_EV_CLOSE) {
+            ++closes;
+        }
+        changed.notify_all();
+    }
+    bool waitForCloses(int count) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(10), [&] { return closes >= count; });
+    }
 };
 
 /// Writes "HTTP/1.1 <status> X" with a chunked body made of `chunks` and the terminating chunk.

@@ -34,14 +34,10 @@ public:
     }
     ~PairServer() { manager->stop(); }
 
-    bool waitForCloses(int count) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_closed.wait_for(lock, std::chrono::seconds(10), [&] { return m_closes >= count; });
-    }
-
     std::shared_ptr<HttpServerManager> manager = std::make_shared<HttpServerManager>();
     mg_connection* listener = nullptr;
     std::uint16_t port = 0;
+    EventLog events;  // the closes
 
 private:
     void onEvent(mg_connection* c, int ev, void* data) {
@@ -52,15 +48,10 @@ private:
             m_onPair(request, response);
         } else if (ev == MG_EV_CLOSE) {
             c->request_number = 0;
-            std::lock_guard<std::mutex> lock(m_mutex);
-            ++m_closes;
-            m_closed.notify_all();
+            events.add(ev);
         }
     }
     OnPair m_onPair;
-    std::mutex m_mutex;
-    std::condition_variable m_closed;
-    int m_closes = 0;
     std::uint32_t m_counter = 0;
 };
 
@@ -321,7 +312,7 @@ TEST(HttpResponseTest, AReplyForAClosedConnectionIsDropped) {
     gone.write(get("/slow"));
     HttpResponse* stale = waitFor(1);
     gone.close();
-    EXPECT_TRUE(server.waitForCloses(1));
+    EXPECT_TRUE(server.events.waitForCloses(1));
 
     Client other(server.port);
     other.write(get("/fresh"));
