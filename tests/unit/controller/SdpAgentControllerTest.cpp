@@ -11,7 +11,6 @@
 #include "http/HttpServerGroup.h"
 #include "http/websocket/IWebSocketServer.h"
 #include "http/websocket/WebSocketServer.h"
-#include "log/Check.h"
 #include "platform/Ports.h"
 #include "support/LogCapture.h"
 #include "support/ThreadPool.h"
@@ -153,18 +152,6 @@ TEST(SdpAgentController, DaemonHostRefusesEventsOthersPassThemOnEvenWithoutACent
     EXPECT_TRUE(other->handleEventMessage("statusEvent|uemInfo", "{\"event\":\"x\"}"));
     ASSERT_EQ(sink->events.size(), 1u);
     EXPECT_EQ(sink->events[0].first, "statusEvent|uemInfo");
-}
-
-TEST(SdpAgentController, NullEventArgumentsAreAProgrammingError) {
-    struct FatalStop {};
-    talvern::check::setFatalActions([] { throw FatalStop(); }, [] {});
-    auto controller = std::make_shared<SdpAgentController>(optionFor("plugins"));
-    EXPECT_THROW(controller->handleEventMessage(nullptr, "{}"), FatalStop);
-    EXPECT_THROW(controller->handleEventMessage("statusEvent|login", nullptr), FatalStop);
-    // With the check ignored, the event is still refused.
-    talvern::check::setFatalActions([] {}, [] {});
-    EXPECT_FALSE(controller->handleEventMessage(nullptr, nullptr));
-    talvern::check::setFatalActions(nullptr, nullptr);
 }
 
 class ModuleLoadFilterTest : public ::testing::Test {

@@ -3,11 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <future>
 
-#include "log/Check.h"
 #include "signcheck/FileSigner.h"
 #include "signcheck/PathEncoding.h"
 #include "signcheck/SignCheck.h"
@@ -293,17 +291,6 @@ TEST_F(SignCheckTest, PathsThatAreNotUtf8AreCheckedByTheirBytes) {
     }
     EXPECT_EQ(sc::widenPath("\xc3\xa9"), std::wstring(1, L'\u00e9'));
     EXPECT_EQ(sc::widenPath("\xc0\xaf").size(), 2u);  // an overlong slash stays bytes
-}
-
-TEST_F(SignCheckTest, EmptyPathFailsTheArgumentCheck) {
-    std::atomic<int> aborts{0};
-    talvern::check::setFatalActions([&] { ++aborts; }, [] {});
-    EXPECT_FALSE(win::hasTalvernSignA(""));
-    EXPECT_FALSE(win::hasTalvernSignWithUTF8(""));
-    EXPECT_FALSE(win::isTalvernSign(nullptr));
-    EXPECT_FALSE(win::hasTalvernSignW(L""));
-    talvern::check::setFatalActions(nullptr, nullptr);
-    EXPECT_EQ(aborts.load(), 3);
 }
 
 TEST_F(SignCheckTest, ConcurrentChecksAgree) {
