@@ -2,12 +2,17 @@
 
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
+#include <rapidjson/memorystream.h>
 #include <rapidjson/prettywriter.h>
+#include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <string_view>
+#include <system_error>
 
 #include "log/Log.h"
 #include "signcheck/Base64.h"
@@ -19,15 +24,13 @@ namespace {
 
 constexpr const char* kTag = "Tag null";
 constexpr const char* kSignMember = "sign";
-// Numbers are read correctly rounded: the quick reading can land on a neighbouring value whose shortest text
-// reads back as another, so a signed "3e23" would not verify.
-constexpr unsigned kParseFlags = rapidjson::kParseFullPrecisionFlag;
 
-// RapidJSON 1.1's correctly rounded reading indexes its table of powers of ten out of bounds when a number's
-// digits and exponent put its last digit far from the point (90 digits and e-362, or 400 zeros after the
-// point): numbers with more than 100 digits or an exponent beyond 200 are refused before that reading runs.
-// Then every digit stays within 320 places of the point, inside the table. A signed list (names, sizes,
-// digests) has no business with such numbers.
+// Numbers are read correctly rounded, by the C++ library rather than by RapidJSON: its quick reading can
+// land on a neighbouring value whose shortest text reads back as another (a signed "3e23" would not verify),
+// and RapidJSON 1.1's correctly rounded reading is wrong at the edges (it turns "0e63" into -6.4e265, and
+// indexes its table of powers out of bounds for 90 digits with e-362 or a zero with 400 digits after the
+// point). Numbers with more than 100 digits or an exponent beyond 200 are refused: a signed list (names,
+// sizes, digests) has no business with them.
 constexpr std::size_t kMostDigits = 100;
 constexpr long kFarthestExponent = 200;
 
@@ -47,28 +50,77 @@ bool isWithinReach(std::string_view number) {
     return digits <= kMostDigits && exponent <= kFarthestExponent;
 }
 
-// Walks the document's numbers as text and refuses those out of range (and malformed documents).
-struct NumberRangeCheck : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, NumberRangeCheck> {
-    bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
-        return isWithinReach(std::string_view(text, length));
+// Builds the document from RapidJSON's reading with numbers handed over as text: integers that fit 64 bits
+// stay integers, as RapidJSON keeps them, and every other number becomes the double nearest to its text.
+class DocumentBuilder {
+public:
+    explicit DocumentBuilder(const std::string& text) : m_text(text) {}
+
+    /// Called by Document::Populate with the document as the handler.
+    bool operator()(rapidjson::Document& document) {
+        Forwarder forwarder{document};
+        rapidjson::Reader reader;
+        rapidjson::MemoryStream stream(m_text.data(), m_text.size());
+        m_result = reader.Parse<rapidjson::kParseNumbersAsStringsFlag>(stream, forwarder);
+        return !m_result.IsError();
     }
+
+    bool succeeded() const { return !m_result.IsError(); }
+    std::string reason() const {
+        return m_result.Code() == rapidjson::kParseErrorTermination
+                   ? "a number is out of range"
+                   : rapidjson::GetParseError_En(m_result.Code());
+    }
+
+private:
+    struct Forwarder {
+        rapidjson::Document& d;
+        using Ch = char;
+        bool Null() { return d.Null(); }
+        bool Bool(bool b) { return d.Bool(b); }
+        bool Int(int i) { return d.Int(i); }
+        bool Uint(unsigned u) { return d.Uint(u); }
+        bool Int64(std::int64_t i) { return d.Int64(i); }
+        bool Uint64(std::uint64_t u) { return d.Uint64(u); }
+        bool Double(double x) { return d.Double(x); }
+        bool String(const Ch* s, rapidjson::SizeType n, bool copy) { return d.String(s, n, copy); }
+        bool StartObject() { return d.StartObject(); }
+        bool Key(const Ch* s, rapidjson::SizeType n, bool copy) { return d.Key(s, n, copy); }
+        bool EndObject(rapidjson::SizeType members) { return d.EndObject(members); }
+        bool StartArray() { return d.StartArray(); }
+        bool EndArray(rapidjson::SizeType elements) { return d.EndArray(elements); }
+        bool RawNumber(const Ch* s, rapidjson::SizeType n, bool) {
+            const std::string_view number(s, n);
+            if (!isWithinReach(number)) {
+                return false;
+            }
+            // The reader has checked the syntax: only the range can fail here.
+            const char* end = s + n;
+            if (number.find_first_of(".eE") == std::string_view::npos) {
+                std::int64_t i = 0;
+                std::uint64_t u = 0;
+                if (number.front() == '-' && std::from_chars(s, end, i).ec == std::errc()) {
+                    return d.Int64(i);
+                }
+                if (number.front() != '-' && std::from_chars(s, end, u).ec == std::errc()) {
+                    return d.Uint64(u);
+                }
+            }
+            double x = 0;
+            return std::from_chars(s, end, x).ec == std::errc() && d.Double(x);
+        }
+    };
+
+    const std::string& m_text;
+    rapidjson::ParseResult m_result;
 };
 
 // Parses `text` into `document`; false with the reason when it is not JSON or carries a number out of range.
 bool parse(rapidjson::Document& document, const std::string& text, std::string& reason) {
-    NumberRangeCheck check;
-    rapidjson::Reader reader;
-    rapidjson::MemoryStream stream(text.data(), text.size());
-    const rapidjson::ParseResult checked = reader.Parse<rapidjson::kParseNumbersAsStringsFlag>(stream, check);
-    if (checked.IsError()) {
-        reason = checked.Code() == rapidjson::kParseErrorTermination
-                     ? "a number is out of range"
-                     : rapidjson::GetParseError_En(checked.Code());
-        return false;
-    }
-    document.Parse<kParseFlags>(text.c_str(), text.size());
-    if (document.HasParseError()) {
-        reason = rapidjson::GetParseError_En(document.GetParseError());
+    DocumentBuilder builder(text);
+    document.Populate(builder);
+    if (!builder.succeeded()) {
+        reason = builder.reason();
         return false;
     }
     return true;

@@ -91,15 +91,24 @@ TEST_F(JsonSignChkTest, EditedReorderedOrUpperCasedListsFail) {
 }
 
 TEST_F(JsonSignChkTest, WhatTheSignerSignsItsCheckerAccepts) {
-    // "sign" named twice is left out by both sides; 3e23 is a number whose quick reading is a neighbour.
-    // Numbers at the bounds signed lists keep (100 digits, exponents of 200) are signed and checked as any
-    // other.
+    // "sign" named twice is left out by both sides; 3e23 is a number whose quick reading is a neighbour, and
+    // 0e63 one that RapidJSON's correctly rounded reading took for -6.4e265 (a fuzzer finding). Numbers at
+    // the bounds signed lists keep (100 digits, exponents of 200) are signed and checked as any other;
+    // integers stay integers.
     const std::string longest = "0." + std::string(98, '0') + "1";
     const std::string edges = R"({"tiny":-1.5e-200,"huge":9.9E+200,"long":)" + longest + "}";
-    for (const std::string& unsignedText : {std::string(R"({"plugins":[],"sign":["old"],"sign":"AAAA"})"),
-                                            std::string(R"({"size":3e23})"), edges}) {
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"plugins":[],"sign":["old"],"sign":"AAAA"})", R"("plugins":[])"},
+        {R"({"size":3e23})", R"("size":3e23)"},
+        {R"({"zero":0e63,"z":-0E-9})", R"("zero":0.0,"z":-0.0)"},
+        {R"({"big":18446744073709551615,"low":-9223372036854775808,"over":18446744073709551616})",
+         R"("big":18446744073709551615,"low":-9223372036854775808,"over":18446744073709553000.0)"},
+        {edges, R"("huge":9.9e200)"},
+    };
+    for (const auto& [unsignedText, kept] : cases) {
         const std::string text = signedList(unsignedText);
         EXPECT_EQ(text.find(R"("sign")"), text.rfind(R"("sign")")) << text;
+        EXPECT_NE(text.find(kept), std::string::npos) << text;
         EXPECT_TRUE(check(text)) << text;
     }
 }
