@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -140,11 +141,31 @@ namespace {
 void sendAll(int fd, std::string_view bytes) {
     for (std::size_t sent = 0; sent < bytes.size();) {
         const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
         if (n <= 0) {
             return;
         }
         sent += static_cast<std::size_t>(n);
     }
+}
+
+// A signal (libFuzzer's SIGINT that ends a timed run) can interrupt the connect, which then goes on by
+// itself: wait for it rather than take the interruption for a failure.
+bool connectTo(int fd, const sockaddr_in& address) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+        return true;
+    }
+    if (errno != EINTR) {
+        return false;
+    }
+    pollfd writable{fd, POLLOUT, 0};
+    while (::poll(&writable, 1, -1) < 0 && errno == EINTR) {
+    }
+    int error = 0;
+    socklen_t length = sizeof(error);
+    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
 }
 
 }  // namespace
@@ -155,7 +176,7 @@ std::string AgentWeb::exchange(std::string_view bytes, bool linger, std::string_
     address.sin_family = AF_INET;
     address.sin_port = htons(port());
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+    if (fd < 0 || !connectTo(fd, address)) {
         std::perror("connect to the fuzz listener");
         std::abort();
     }
@@ -189,6 +210,9 @@ std::string AgentWeb::exchange(std::string_view bytes, bool linger, std::string_
             continue;
         }
         const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
         if (n <= 0) {
             break;
         }
