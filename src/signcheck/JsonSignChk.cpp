@@ -62,7 +62,7 @@ public:
         rapidjson::Reader reader;
         rapidjson::MemoryStream stream(m_text.data(), m_text.size());
         m_result = reader.Parse<rapidjson::kParseNumbersAsStringsFlag>(stream, forwarder);
-        return !m_result.IsError();
+        return succeeded();
     }
 
     bool succeeded() const { return !m_result.IsError(); }
@@ -97,12 +97,11 @@ private:
             // The reader has checked the syntax: only the range can fail here.
             const char* end = s + n;
             if (number.find_first_of(".eE") == std::string_view::npos) {
-                std::int64_t i = 0;
-                std::uint64_t u = 0;
-                if (number.front() == '-' && std::from_chars(s, end, i).ec == std::errc()) {
-                    return d.Int64(i);
-                }
-                if (number.front() != '-' && std::from_chars(s, end, u).ec == std::errc()) {
+                if (number.front() == '-') {
+                    if (std::int64_t i = 0; std::from_chars(s, end, i).ec == std::errc()) {
+                        return d.Int64(i);
+                    }
+                } else if (std::uint64_t u = 0; std::from_chars(s, end, u).ec == std::errc()) {
                     return d.Uint64(u);
                 }
             }
