@@ -9,6 +9,10 @@
 # the file holding the text is changed. Test programs default to the subsystem's (src/rpc/X.cpp ->
 # rpc_tests, plus the integration tests for the layers they exercise); "program:Filter*" runs a part
 # of one. Programs that use the fixed ports take the shared test lock. The file is restored however the run ends.
+#
+# With MUTATE_MATRIX=<file>, every program of a fault runs to its end and the file gets one line per test
+# that failed: "<fault number>\t<program>\t<Suite.Test>" (a test that crashed or hung its program counts as
+# failed), and "<fault number>\t-\t-" for a fault that nothing caught: which tests catch which faults.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
@@ -26,7 +30,7 @@ restore() {
         mutated=""
     fi
 }
-trap 'restore; rm -f "$backup"' EXIT
+trap 'restore; rm -f "$backup" "${runOut:-}"' EXIT
 trap 'exit 130' INT TERM
 
 defaultTests() {
@@ -40,21 +44,36 @@ defaultTests() {
     esac
 }
 
-runTest() {  # program[:filter]
-    local program=${1%%:*} filter="*"
+runTest() {  # program[:filter] [output file]
+    local program=${1%%:*} filter="*" out=${2:-/dev/null}
     [[ "$1" == *:* ]] && filter=${1#*:}
-    local cmd=(timeout "$timeoutSeconds" "$build/tests/$program" "--gtest_filter=$filter" --gtest_brief=1)
+    local cmd=(timeout "$timeoutSeconds" "$build/tests/$program" "--gtest_filter=$filter")
+    [ "$out" = /dev/null ] && cmd+=(--gtest_brief=1)
     if [ "$program" = integration_tests ] || [ "$program" = controller_tests ]; then
-        flock "$lock" "${cmd[@]}" >/dev/null 2>&1
+        flock "$lock" "${cmd[@]}" >"$out" 2>&1
     else
-        "${cmd[@]}" >/dev/null 2>&1
+        "${cmd[@]}" >"$out" 2>&1
     fi
 }
 
-caught=0 missed=0 invalid=0 stale=0
+# The tests of one program's run that failed, or the one running when the program died.
+failedTests() {  # output file, exit status
+    local failed
+    failed=$(sed -n 's/^\[  FAILED  \] \([^ ,]*\).*/\1/p' "$1" | grep -v '^[0-9]' | sort -u)
+    if [ -z "$failed" ] && [ "$2" -ne 0 ]; then
+        failed=$(awk '/^\[ RUN      \]/ { t = $4 } /^\[       (OK|SKIPPED) \]/ { t = "" } END { print (t == "" ? "(program)" : t) }' "$1")
+    fi
+    echo "$failed"
+}
+
+matrix=${MUTATE_MATRIX:-}
+[ -n "$matrix" ] && : >"$matrix"
+runOut=$(mktemp)
+caught=0 missed=0 invalid=0 stale=0 number=0
 missedList=() invalidList=()
 while IFS=$'\t' read -r file pattern replacement tests; do
     [[ -z "$file" || "$file" == \#* ]] && continue
+    number=$((number + 1))
     line="$file: $pattern -> $replacement"
     [[ -n "$only" && "$line" != *"$only"* ]] && continue
     if ! grep -qF -- "$pattern" "$file" 2>/dev/null; then
@@ -77,11 +96,21 @@ while IFS=$'\t' read -r file pattern replacement tests; do
     fi
     verdict=missed
     for t in $tests; do
-        if ! runTest "$t"; then
+        if [ -n "$matrix" ]; then
+            runTest "$t" "$runOut"
+            status=$?
+            if [ "$status" -ne 0 ]; then
+                verdict=caught
+                failedTests "$runOut" "$status" | while read -r name; do
+                    printf '%s\t%s\t%s\n' "$number" "${t%%:*}" "$name" >>"$matrix"
+                done
+            fi
+        elif ! runTest "$t"; then
             verdict=caught
             break
         fi
     done
+    [ -n "$matrix" ] && [ "$verdict" = missed ] && printf '%s\t-\t-\n' "$number" >>"$matrix"
     restore
     if [ "$verdict" = caught ]; then
         echo "CAUGHT  $line"
