@@ -725,7 +725,8 @@ bool SdpAgentController::isAdmittedByFeatureList(const std::string& path) {
         return false;
     }
     md5 = lowerCase(md5);
-    // The last entry of a name wins: lists are appended to as plug-ins are updated.
+    // Any entry with the file's name and digest admits it: a list may name several builds of one plug-in.
+    // Newest entries stand last, so the scan starts there.
     for (auto it = m_pluginsFeature.rbegin(); it != m_pluginsFeature.rend(); ++it) {
         if (it->name == name && it->md5 == md5) {
             return true;
