@@ -193,17 +193,26 @@ TEST_F(EngineTest, ConnectionsBeyondTheCapAreClosedAtOnce) {
 
 TEST_F(EngineTest, WebSocketPeersAreBoundedInWhatTheyQueueAndSend) {
     const std::string block(16 * 1024, 'q');
-    const auto port = start({.maxWebSocketQueueBytes = 256 * 1024, .maxWebSocketMessageBytes = 1000},
-                            [&](mg_connection* c, int ev, void* data) {
-                                echo(c, ev, data, log);
-                                if (ev == MG_EV_WEBSOCKET_FRAME) {
-                                    // 8 MiB for a peer that reads nothing: far beyond its queue and the
-                                    // socket buffers.
-                                    for (int i = 0; i < 512; ++i) {
-                                        c->sendWebSocketFrame(WEBSOCKET_OP_TEXT, block.data(), block.size());
-                                    }
-                                }
-                            });
+    const auto port = start(
+        {.maxWebSocketQueueBytes = 256 * 1024, .maxWebSocketMessageBytes = 1000},
+        [&](mg_connection* c, int ev, void* data) {
+            echo(c, ev, data, log);
+            if (ev == MG_EV_WEBSOCKET_FRAME) {
+                // "flood me": 8 MiB for a peer that reads nothing, far beyond its queue
+                // and the socket buffers; anything else: one block.
+                const auto* m = static_cast<websocket_message*>(data);
+                const int blocks =
+                    std::string_view(reinterpret_cast<const char*>(m->data), m->size) == "flood me" ? 512 : 1;
+                for (int i = 0; i < blocks; ++i) {
+                    c->sendWebSocketFrame(WEBSOCKET_OP_TEXT, block.data(), block.size());
+                }
+            }
+        });
+    WsClient reader(port);  // what a peer reads leaves its queue: 1 MiB passes one block at a time
+    for (int i = 0; i < 64; ++i) {
+        reader.send("one more");
+        ASSERT_EQ(reader.receive().value_or("").size(), block.size()) << i;
+    }
     WsClient deaf(port);
     deaf.send("flood me");
     ASSERT_TRUE(log.waitForCloses(1));  // dropped, not queued without end
