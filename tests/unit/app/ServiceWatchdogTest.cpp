@@ -1,3 +1,4 @@
+#include "app/service/ServiceUnit.h"
 #include "app/service/ServiceWatchdog.h"
 
 #include <gtest/gtest.h>
@@ -33,4 +34,10 @@ TEST(ServiceWatchdog, NotifiesEveryIntervalOnlyWhileTheProbeAnswers) {
     const int afterStop = probes;
     watchdog.stop();  // idempotent, and no probe runs once stopped
     EXPECT_EQ(probes, afterStop);
+}
+
+// systemd splits ExecStart at blanks; the launch's own test covers a path without one.
+TEST(ServiceUnit, AnExecutablePathWithABlankIsQuoted) {
+    const std::string unit = talvern::serviceUnitText("d", "/opt/my agent/oKavelAgent", "/opt/my agent");
+    EXPECT_NE(unit.find("\nExecStart=\"/opt/my agent/oKavelAgent\"\n"), std::string::npos) << unit;
 }

@@ -139,6 +139,13 @@ TEST_F(BroadcastClient, TheChosenTransportIsTriedFirst) {
         EXPECT_TRUE(capture.contains(std::string("success by ") + name + " communication."));
         EXPECT_EQ(capture.count({"Ready to connect", std::string("by ") + other + " communication."}), 0);
     }
+    // A transport that cannot connect gives way to the other.
+    auto noPipe = settings(Transport::pipe);
+    noPipe.pipeName = "okavel-client-test-nobody";
+    talvern::test::LogCapture capture;
+    SdpBroadcastClient client(noPipe);
+    client.start();
+    EXPECT_TRUE(eventually([&] { return capture.contains("success by TCP communication."); }));
 }
 
 TEST(BroadcastClientPort, BadPortFilesFallBackTo56630AndSayWhy) {
