@@ -320,6 +320,13 @@ TEST(HttpServerManagerTest, PostRunsOnTheLoopOnlyAfterStart) {
     });
     EXPECT_NE(ran.get_future().get(), std::this_thread::get_id());
     EXPECT_FALSE(manager->isLoopThread());
+    struct Work : ILoopWork {
+        std::promise<void> done;
+        void runOnLoop() override { done.set_value(); }
+    };
+    auto work = std::make_shared<Work>();
+    ASSERT_TRUE(manager->schedule(work));  // one piece of work alone still wakes the loop
+    EXPECT_EQ(work->done.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
     manager->stop();
     manager->stop();
     EXPECT_EQ(early.load(), 0);
