@@ -25,10 +25,7 @@ TestPki::TestPki(std::filesystem::path directory) : m_directory(std::move(direct
 PkiIdentity TestPki::make(const CertOptions& options, const std::string& stem, const PkiIdentity* issuer) {
     const std::string subject = (options.organization.empty() ? "" : "/O=" + options.organization) +
                                 (options.commonName.empty() ? "" : "/CN=" + options.commonName);
-    const char* kind = options.isCa          ? "ca"
-                       : options.codeSigning ? "codeSigning"
-                       : options.serverAuth  ? "serverAuth"
-                                             : "emailProtection";
+    const std::string kind = options.isCa ? "ca" : options.usage;
     run(std::string("bash ") + OKAVEL_TEST_PKI_SCRIPT + quoted(m_directory.string()) + quoted(stem) +
         quoted(subject) + " " + kind + " " + std::to_string(options.notBefore.count()) + " " +
         std::to_string(options.notAfter.count()) +

@@ -30,12 +30,13 @@ struct PkiIdentity {
 struct CertOptions {
     std::string commonName = "Talvern Technologies Ltd";  ///< empty: no CN
     std::string organization{};                           ///< empty: no O
-    bool codeSigning = true;  ///< extended key usage code signing (1.3.6.1.5.5.7.3.3)
-    bool isCa = false;        ///< a CA (basic constraints CA:TRUE, certificate signing)
+    /// The extended key usage of a leaf as openssl names it (codeSigning, serverAuth, ...), "none": without
+    /// one.
+    std::string usage = "codeSigning";
+    bool isCa = false;  ///< a CA (basic constraints CA:TRUE, certificate signing)
     /// Validity relative to now.
     std::chrono::seconds notBefore = std::chrono::hours(-72);
     std::chrono::seconds notAfter = std::chrono::hours(24 * 30);
-    bool serverAuth = false;  ///< extended key usage TLS server (when not code signing)
 };
 
 /// An RSA key pair as PEM texts: PKCS #8 private key and SubjectPublicKeyInfo public key.

@@ -2,7 +2,7 @@
 # Makes one certificate (P-256 key) for the tests:
 #   test-pki.sh DIR STEM SUBJECT KIND FROM TO [ISSUER-CERTIFICATE ISSUER-KEY]
 # SUBJECT as -subj takes it ("/O=Org/CN=Name"); KIND "ca", or the extended key usage of a leaf
-# (codeSigning, emailProtection...); FROM and TO the validity in seconds from now; self-signed without an
+# (codeSigning, emailProtection..., none for no extended key usage); FROM and TO the validity in seconds from now; self-signed without an
 # issuer. Writes DIR/STEM.pem and DIR/STEM.key.
 set -eu
 dir=$1 stem=$2 subject=$3 kind=$4 from=$5 to=$6 issuer=${7:-} issuerKey=${8:-}
@@ -15,7 +15,8 @@ start=$(at "$from")
 if [ "$kind" = ca ]; then
     usage=$'basicConstraints = critical,CA:TRUE\nkeyUsage = critical,keyCertSign,cRLSign'
 else
-    usage=$'basicConstraints = critical,CA:FALSE\nkeyUsage = critical,digitalSignature\nextendedKeyUsage = '$kind
+    usage=$'basicConstraints = critical,CA:FALSE\nkeyUsage = critical,digitalSignature'
+    [ "$kind" = none ] || usage+=$'\nextendedKeyUsage = '$kind
 fi
 printf '[ loose ]\norganizationName = optional\ncommonName = optional\n[ test ]\nsubjectKeyIdentifier = hash\n%s\n' \
     "$usage" >>"$work/ca.cnf"

@@ -59,7 +59,7 @@ std::string serverPem(TestPki& pki, const PkiIdentity& root, std::chrono::second
                       std::chrono::seconds notAfter, const std::string& stem) {
     CertOptions options;
     options.commonName = "127.0.0.1";
-    options.codeSigning = false;
+    options.usage = "emailProtection";
     options.notBefore = notBefore;
     options.notAfter = notAfter;
     const PkiIdentity identity = pki.issue(root, options, stem);

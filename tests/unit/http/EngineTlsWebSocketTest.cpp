@@ -109,8 +109,7 @@ protected:
     PkiIdentity issue(const PkiIdentity& issuer, const std::string& stem, bool isCa = false) {
         CertOptions options;
         options.commonName = isCa ? stem : "127.0.0.1";
-        options.codeSigning = false;
-        options.serverAuth = true;
+        options.usage = "serverAuth";
         options.isCa = isCa;
         return pki.issue(issuer, options, stem);
     }

@@ -126,7 +126,8 @@ TEST_F(SignCheckTest, OnlyTheMakersCodeSigningCertificateUnderATrustedChainIsAcc
          false,
          {.commonName = "Someone Else", .organization = "Talvern Technologies Ltd"}},
         {"foreign root", false, {}, &m_foreignRoot},
-        {"no code-signing usage", false, {.codeSigning = false}},
+        {"no code-signing usage", false, {.usage = "emailProtection"}},
+        {"no extended key usage", false, {.usage = "none"}},
         {"a CA's own key", false, {.commonName = "Talvern Technologies CA", .isCa = true}},
         {"intermediate not carried", false, {}, &intermediate},
         {"intermediate carried", true, {}, &intermediate, {.chainPath = intermediate.certificate}},
@@ -153,7 +154,7 @@ TEST_F(SignCheckTest, OnlyTheMakersCodeSigningCertificateUnderATrustedChainIsAcc
     ASSERT_NE(certificate, nullptr);
     EXPECT_EQ(nameOf(certificate, win::kCertNameSimpleDisplay), "Talvern Technologies Ltd");
     EXPECT_EQ(nameOf(certificate, win::kCertNameIssuerFlag), "Test Root CA");
-    auto mailSigner = m_pki.issue(m_root, {.codeSigning = false}, "mail");
+    auto mailSigner = m_pki.issue(m_root, {.usage = "emailProtection"}, "mail");
     auto mail = makeFile("mail.so", "abc", &mailSigner);
     EXPECT_FALSE(win::checkFileTrust(wide(mail)));
     EXPECT_EQ(win::GetTalvernSignedCertificateByPEFile(wide(mail)), nullptr);
