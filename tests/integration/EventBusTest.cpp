@@ -47,29 +47,6 @@ protected:
 
 }  // namespace
 
-TEST_F(EventBus, ServedOnTheCoreSocketAndItsTcpPort) {
-    EXPECT_EQ(tcpPort(), box.fixedPort(56630));
-    for (auto connection : {RpcConnection::unixSocket(socketPath()), RpcConnection::tcp(tcpPort())}) {
-        auto bus = connection.bus();
-        EXPECT_TRUE(bus->IsRpcStatusNormal());
-        BroadcastIdentify identity;
-        bus->identify(identity);
-        EXPECT_FALSE(identity.channelID.empty());
-
-        BroadcastIdentify unknown;
-        BroadcastPullEvent first;
-        bus->pull(first, unknown, 60000);  // answered at once with the ready event
-        ASSERT_EQ(first.data.size(), 1u);
-        EXPECT_EQ(first.data[0].body.topic, "statusEvent|eventbus.ready");
-        EXPECT_EQ(first.identify.channelID, identity.channelID);
-
-        std::string capacities;
-        connection.capacities()->getCapacities(capacities);
-        EXPECT_TRUE(contains(capacities, R"("name":"oKavelAgent")")) << capacities;
-        EXPECT_TRUE(contains(capacities, R"("dependency":[{"name":"hello","version":"1.0.0"}])"));
-    }
-}
-
 namespace {
 
 // Runs okavel-bus (a copy at toolPath) with args; its exit status.

@@ -40,27 +40,6 @@ struct NameCase {
 
 }  // namespace
 
-TEST(InitCmdline, HelpPrintsUsageWithTheOptionsInTableOrderOnStandardOutput) {
-    Launch r({"/opt/x/oKavelAgent", "--help"});
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.out.rfind("usage: oKavelAgent [options] ... \noptions:\n", 0), 0u);
-    EXPECT_TRUE(r.err.empty());
-    const std::string usage = Launch({"oKavelAgent", "-?"}).out;
-    EXPECT_EQ(usage, r.out);
-    EXPECT_LT(usage.find("--install"), usage.find("--plugin-stop-sync"));
-    EXPECT_LT(usage.find("--plugin-stop-sync"), usage.find("--help"));
-    EXPECT_NE(usage.find("enable http,if you do not use this value we will not crate http"),
-              std::string::npos);
-}
-
-TEST(InitCmdline, UnknownOptionPrintsFailureUsageAndErrorOnStandardError) {
-    Launch r({"oKavelAgent", "--bogus"});
-    EXPECT_FALSE(r.ok);
-    EXPECT_TRUE(r.out.empty());
-    EXPECT_EQ(r.err.rfind("parse cmd param fail\nusage: oKavelAgent", 0), 0u);
-    EXPECT_NE(r.err.find("\nundefined option: --bogus\n"), std::string::npos);
-}
-
 TEST(InitCmdline, PluginDirectoryEscapeIsRefused) {
     for (std::string bad : {"../x", "a/../b", "a\\..\\b", "..", "x/.."}) {
         Launch r({"oKavelAgent", "--plugin", bad});
@@ -102,19 +81,6 @@ TEST(LaunchNames, ConsoleAppIdSkipsQueryAndStopFlags) {
         EXPECT_EQ(talvern::getConsoleAppId(*launch.parser, launch.args.argc(), launch.args.argv()),
                   c.expected);
     }
-}
-
-TEST(LaunchNames, ServiceModeWithoutArgumentsOrWithAServiceOption) {
-    auto isService = [](std::vector<std::string> words) {
-        Launch launch(std::move(words));
-        EXPECT_TRUE(launch.ok);
-        return talvern::isServiceApplication(*launch.parser, launch.args.argc(), launch.args.argv());
-    };
-    EXPECT_TRUE(isService({"oKavelAgent"}));
-    EXPECT_TRUE(isService({"oKavelAgent", "--install", "--plugin", "x"}));
-    EXPECT_TRUE(isService({"oKavelAgent", "-t"}));
-    EXPECT_FALSE(isService({"oKavelAgent", "--plugin", "plugins"}));
-    EXPECT_FALSE(isService({"oKavelAgent", "-h"}));
 }
 
 TEST(ParamAdaptor, PluginsTurnsOnHttpAndBusDaemonAndNoPluginBecomePluginDaemon) {

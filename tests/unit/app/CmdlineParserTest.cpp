@@ -75,12 +75,3 @@ TEST(CmdlineParser, RegistrationMistakesThrow) {
     EXPECT_THROW(p.exist("unknown"), cmdline::cmdline_error);
     EXPECT_THROW(p.get<int>("dir"), cmdline::cmdline_error);  // wrong type
 }
-
-// The program name and the table order are the launch's own help test.
-TEST(CmdlineParser, UsageShowsTheTypeAndDefaultOfValuedOptions) {
-    parser p = makeParser();
-    ASSERT_TRUE(p.parse({"/usr/bin/prog"}));
-    std::string usage = p.usage();
-    EXPECT_NE(usage.find("(string [=here])"), std::string::npos);
-    EXPECT_NE(usage.find("(int [=3])"), std::string::npos);
-}

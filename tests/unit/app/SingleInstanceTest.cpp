@@ -38,18 +38,6 @@ TEST(LockFileName, MasterAndStopCommandsAgree) {
     EXPECT_NE(lockName({"oKavelAgent", "--plugin", "plugins/y", "-h"}), master);
 }
 
-TEST(LockFileName, SessionScopeLivesInTheTemporaryDirectory) {
-    QString name = QtSingleCoreApplication::lockFileName(QStringLiteral("abc"), QtLockedFile::SessionScope,
-                                                         QStringLiteral("/ignored"));
-    EXPECT_TRUE(name.startsWith(QDir::tempPath() + QStringLiteral("/sapp-abc-"))) << name.toStdString();
-    EXPECT_TRUE(name.endsWith(QStringLiteral("-lockfile")));
-    // Same id, same name; the checksum tells ids apart that share a prefix.
-    EXPECT_EQ(name,
-              QtSingleCoreApplication::lockFileName(QStringLiteral("abc"), QtLockedFile::SessionScope, {}));
-    EXPECT_NE(QtSingleCoreApplication::lockFileName(QStringLiteral("abc"), QtLockedFile::MachineScope, "/d"),
-              QtSingleCoreApplication::lockFileName(QStringLiteral("abd"), QtLockedFile::MachineScope, "/d"));
-}
-
 TEST(LockedFile, HolderIsSeenByOthersUntilItUnlocks) {
     TempDir dir;
     std::string path = (dir / "guard-lockfile").string();
@@ -69,10 +57,4 @@ TEST(LockedFile, HolderIsSeenByOthersUntilItUnlocks) {
     ASSERT_TRUE(holder.unlock());
     EXPECT_FALSE(SdpSingleApplicationImpl::isLockedByOther(path, QtLockedFile::MachineScope));
     EXPECT_TRUE(second.lock(QtLockedFile::ReadLock, false));
-}
-
-TEST(LockedFile, TruncatingOpenIsRefused) {
-    TempDir dir;
-    QtLockedFile file(QString::fromStdString((dir / "f").string()));
-    EXPECT_FALSE(file.open(QIODevice::ReadWrite | QIODevice::Truncate));
 }

@@ -52,38 +52,3 @@ TEST_F(ContextTest, RawNameRegisteredTwiceIsFatalAndKeepsTheFirst) {
     // The constructor's own names are taken too.
     EXPECT_THROW(context.registService("Logger", &second), FatalStop);
 }
-
-TEST_F(ContextTest, SharedNameRegisteredTwiceKeepsTheFirstWhichTheContextOwnsWithItsCallers) {
-    std::weak_ptr<int> watched;
-    auto second = std::make_shared<int>(2);
-    {
-        RunTimeContext context("");
-        auto first = std::make_shared<int>(1);
-        watched = first;
-        context.registService(std::string("EventBus"), first);
-        context.registService(std::string("EventBus"), second);
-        EXPECT_EQ(context.getService(std::string("EventBus")), first);
-        EXPECT_EQ(second.use_count(), 1) << "the dropped service is not kept";
-        first.reset();
-        EXPECT_FALSE(watched.expired());
-    }
-    EXPECT_TRUE(watched.expired());
-}
-
-TEST_F(ContextTest, RawLookupSeesSharedEntriesFirst) {
-    RunTimeContext context("");
-    auto bus = std::make_shared<int>(7);
-    context.registService(std::string("EventBus"), bus);
-    long before = bus.use_count();
-    EXPECT_EQ(context.getService("EventBus"), bus.get());
-    EXPECT_EQ(bus.use_count(), before) << "the raw look-up takes no reference";
-
-    // A shared and a raw entry of the same name: the shared one wins.
-    int raw = 0;
-    context.registService("EventBus", &raw);
-    EXPECT_EQ(context.getService("EventBus"), bus.get());
-    // The shared look-up ignores raw entries and unknown names.
-    EXPECT_EQ(context.getService(std::string("Logger")), nullptr);
-    EXPECT_EQ(context.getService(std::string("missing")), nullptr);
-    EXPECT_EQ(context.getService(static_cast<const char*>(nullptr)), nullptr);
-}

@@ -67,62 +67,6 @@ TEST(SdpAgentControllerIdentity, PluginDirectoryEndingSelectsPipeAndPort) {
     }
 }
 
-TEST(SdpAgentController, ConstructionRegistersPoolAndCallbackHandler) {
-    LogCapture log;
-    SdpOption option = optionFor("plugins");
-    option.pluginCmd = "--mode test";
-    auto controller = std::make_shared<SdpAgentController>(option);
-    auto context = controller->runTimeContext();
-    ASSERT_NE(context, nullptr);
-    EXPECT_EQ(context->getService(std::string("threadpool")), talvern::thread_pool::instance());
-    EXPECT_STREQ(static_cast<const char*>(context->getService("PluginCmd")), "--mode test");
-
-    // The two faces registered are one handler, whose masks its own tests cover.
-    auto* dispatcher = static_cast<talvern::IDispatcher*>(context->getService("srvDispatcher"));
-    auto* handler = static_cast<talvern::IHandler*>(context->getService("srvHandler"));
-    ASSERT_NE(dispatcher, nullptr);
-    EXPECT_EQ(dynamic_cast<void*>(dispatcher), dynamic_cast<void*>(handler));
-    EXPECT_TRUE(log.contains("The eventbus is run on the client mode"));
-}
-
-TEST(SdpAgentController, StartRunsTheSequenceInOrderAndStopTwiceStopsOnce) {
-    LogCapture log;
-    SdpOption option = optionFor("plugins");
-    option.enableHttp = true;
-    option.enableEventBus = true;
-    {
-        auto controller = std::make_shared<SdpAgentController>(option);
-        EXPECT_TRUE(log.contains("The eventbus runs in the service side mode"));
-        ASSERT_TRUE(controller->start());
-        EXPECT_EQ(talvern::thread_pool::instance()->thread_count(), 2u);
-
-        const std::string text = log.text();
-        std::vector<std::string> order{
-            "SdpAgentController enter start...",     "initHttpRouter end",
-            "PluginsManager load pluginDir:plugins", "PluginsManager will load start",
-            "PluginsManager will load end",          "PluginsManager handle load finish start",
-            "PluginsManager handle load finish end", "http server manager start ok"};
-        std::size_t at = 0;
-        for (const auto& line : order) {
-            std::size_t found = text.find(line, at);
-            ASSERT_NE(found, std::string::npos) << line;
-            at = found;
-        }
-
-        controller->stop();
-        controller->stop();
-        EXPECT_EQ(log.count("plugin manager unload"), 1);
-        EXPECT_EQ(log.count("http servers stop ok"), 1);
-        EXPECT_EQ(log.count("Stop eventbus finish"), 1);
-        EXPECT_EQ(log.count("already stopped"), 1);
-        EXPECT_EQ(talvern::thread_pool::instance()->thread_count(), 0u);
-    }
-    // The destructor's own stop finds the controller stopped.
-    EXPECT_EQ(log.count("already stopped"), 2);
-    EXPECT_EQ(log.count("plugin manager unload"), 1);
-    EXPECT_TRUE(log.contains("context dtor end"));
-}
-
 TEST(SdpAgentController, DestructorStopsAControllerThatWasNotStopped) {
     LogCapture log;
     {
@@ -175,16 +119,6 @@ TEST_F(ModuleLoadFilterTest, UnsignedLibraryIsRefusedWhateverTheExtensionCase) {
         EXPECT_TRUE(log.contains("discard " + path + "; Reason: neither listed")) << name;
     }
     EXPECT_FALSE(log.contains("is valid, will load"));
-}
-
-TEST_F(ModuleLoadFilterTest, DirectoriesAreAcceptedFilesThatAreNotLibrariesDiscarded) {
-    std::filesystem::create_directory(dir.path() / "group");
-    EXPECT_TRUE(controller->moduleLoadFilter((dir.path() / "group").string()));
-    for (const char* name : {"notes.txt", "libmodule.so.1", "libmodule.dll", "so"}) {
-        std::string path = touch(name);
-        EXPECT_FALSE(controller->moduleLoadFilter(path)) << name;
-        EXPECT_TRUE(log.contains("discard file:" + path)) << name;
-    }
 }
 
 TEST_F(ModuleLoadFilterTest, AbandonedLibraryIsRefusedInAnyCase) {

@@ -30,48 +30,6 @@ constexpr const char* kDefaultsText =
 
 }  // namespace
 
-// No file, an empty one, one naming a single member, one with members the schema does not know: each
-// file's options and the line that says where they came from.
-TEST_F(SdpDebugOptionsTest, MissingEmptyPartialAndExtendedFiles) {
-    const std::string partial = R"({"thrift":{"transport":"pipe"}})";
-    struct Case {
-        const char* content;  // nullptr: no file
-        Transport transport;
-        EngineSpecification engine;
-        std::string logged;
-    };
-    const Case cases[] = {
-        {nullptr, Transport::all, EngineSpecification::all,
-         "The '" + filePath() +
-             "' file does not exist and USES the default configuration, the using options is: " +
-             kDefaultsText},
-        {"", Transport::all, EngineSpecification::all,
-         std::string("The debug.json file content is empty and the default configuration is used, the using "
-                     "options is: ") +
-             kDefaultsText},
-        {partial.c_str(), Transport::pipe, EngineSpecification::all,
-         "Parsing the external debugging configuration successfully from '" + filePath() +
-             R"(', the using options is: {"thrift":{"transport":"pipe"},"ukey":{"engineSpecification":"all"}})"},
-        {R"({"$schema":"./debug.schema.json","thrift":{"transport":"tcp","retries":3},"extra":{"a":[1]},)"
-         R"("ukey":{"engineSpecification":"pkcs11"}})",
-         Transport::tcp, EngineSpecification::pkcs11, "Parsing the external debugging configuration"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.content ? c.content : "no file");
-        fs::remove(filePath());
-        if (c.content) {
-            writeFile(c.content);
-        }
-        talvern::test::LogCapture log;
-        SdpDebugOptions options(sharedDir());
-        EXPECT_EQ(options.filePath(), filePath());
-        EXPECT_EQ(options()->thrift.transport, c.transport);
-        EXPECT_EQ(options()->ukey.engineSpecification, c.engine);
-        EXPECT_TRUE(log.hasLine("[info]", "[SdpDebugOptions]", "talvern::SdpDebugOptions::SdpDebugOptions",
-                                c.logged));
-    }
-}
-
 TEST_F(SdpDebugOptionsTest, SchemaViolationsAndBadJsonKeepTheDefaults) {
     for (const char* content : {R"({"thrift":{"transport":"udp"}})", R"({"thrift":{"transport":2}})",
                                 R"({"thrift":"pipe"})", R"({"ukey":{"engineSpecification":"SKF"}})", "[]",
@@ -87,16 +45,6 @@ TEST_F(SdpDebugOptionsTest, SchemaViolationsAndBadJsonKeepTheDefaults) {
                                     "debug.schema.json"))
             << content;
     }
-}
-
-TEST(SdpDebugOptionsShared, UsesTheSharedDataDirectoryFromTheEnvironment) {
-    talvern::test::TempDir dir;
-    talvern::test::ScopedEnv env("OKAVEL_SHARED_DATA_DIR", dir.str());
-    talvern::test::writeFile(dir / "var/conf/debug.json", R"({"thrift":{"transport":"tcp"}})");
-    SdpDebugOptions& shared = SdpDebugOptions::shared();
-    EXPECT_EQ(&shared, &SdpDebugOptions::shared());
-    EXPECT_EQ(shared.filePath(), dir.str() + "/var/conf/debug.json");
-    EXPECT_EQ(shared()->thrift.transport, Transport::tcp);
 }
 
 TEST_F(SdpDebugOptionsTest, NestingBeyondTheLimitIsAFormatError) {

@@ -43,7 +43,6 @@ public:
         writeFile(m_machineId, machineId);
     }
     void changeMachineId(const std::string& id) { writeFile(m_machineId, id); }
-    void loseMachineId() { std::filesystem::remove(m_machineId); }
     std::filesystem::path certificateFile() const { return dir / "shared" / "var" / "conf" / "certificate"; }
 
     TempDir dir;
@@ -122,22 +121,6 @@ TEST_F(CertificateValidity, TheOneDayBoundsToTheSecond) {
     EXPECT_EQ(diff.seconds, -7);
 }
 
-TEST(Certificate, NoTextOrAnUnknownKindCountsAsExpired) {
-    LogCapture log;
-    Certificate unknown(7);
-    EXPECT_FALSE(unknown.init("anything"));
-    EXPECT_TRUE(unknown.text().empty());
-    EXPECT_TRUE(unknown.isExpired(false));
-    EXPECT_EQ(log.count("Unknown certificate source; Reason: 7"), 1);
-
-    Device device;
-    Certificate disk(static_cast<int>(CertificateKind::Disk));  // no certificate file
-    EXPECT_FALSE(disk.init());
-    EXPECT_TRUE(disk.text().empty());
-    EXPECT_TRUE(disk.isExpired(false));
-    EXPECT_TRUE(disk.isExpired(true));
-}
-
 // ---- built into the program ---------------------------------------------------------------------
 
 /// Whether the first certificate of `pem` holds every loopback name of the agent.
@@ -161,28 +144,6 @@ TEST(BuiltinCertificates, DecryptToFreshServerCertificatesForTheLoopbackNames) {
     EXPECT_TRUE(namesTheLoopback(organisation.text()));
     EXPECT_FALSE(organisation.isExpired(true));
     EXPECT_NE(self.text(), organisation.text());
-}
-
-TEST(BuiltinCertificates, GarbageOrMalformedCiphertextGivesNoText) {
-    LogCapture log;
-    std::vector<unsigned char> garbage(6000);
-    for (std::size_t i = 0; i < garbage.size(); ++i) {
-        garbage[i] = static_cast<unsigned char>(i * 7919 + 13);
-    }
-    const auto iv = tls::builtin::ivBlock();
-    CertSourceFromMem wrong(garbage, iv);
-    EXPECT_FALSE(wrong.init({}));
-    EXPECT_TRUE(wrong.text().empty());
-    EXPECT_EQ(log.count("Failed to decrypt the built-in certificate"), 1);
-
-    const auto real = tls::builtin::selfSignedCipher();
-    CertSourceFromMem partial(real.first(real.size() - 1), iv);
-    EXPECT_FALSE(partial.init({}));
-    // Another IV spoils the first block, where the PEM header is.
-    const std::vector<unsigned char> otherIv(iv.size(), 0x42);
-    CertSourceFromMem badIv(real, otherIv);
-    EXPECT_FALSE(badIv.init({}));
-    EXPECT_TRUE(badIv.text().empty());
 }
 
 // ---- the certificate file -----------------------------------------------------------------------
@@ -251,28 +212,6 @@ TEST_F(CertificateFile, AnotherDeviceOrAGarbledFileGivesNoText) {
     EXPECT_EQ(log.count("Failed to decrypt the certificate file"), 6);
 }
 
-TEST_F(CertificateFile, WithoutADeviceKeyNothingIsReadOrWritten) {
-    LogCapture log;
-    ASSERT_TRUE(downloaded(pem).source()->persistence());
-    device.loseMachineId();
-
-    CertSourceFromDisk disk;
-    EXPECT_FALSE(disk.init({}));
-    EXPECT_EQ(log.count({"[warning]",
-                         "Failed to get the decryption certificate key; Reason: getUniqueKey() return = 2"}),
-              1);
-
-    std::filesystem::remove(device.certificateFile());
-    Certificate download = downloaded(pem);
-    EXPECT_FALSE(download.source()->persistence());
-    EXPECT_EQ(
-        log.count(
-            {"[error]",
-             "Failed to obtain the key of the encryption certificate; Reason: getUniqueKey() return = 2"}),
-        1);
-    EXPECT_FALSE(std::filesystem::exists(device.certificateFile()));
-}
-
 TEST_F(CertificateFile, ADownloadNeedsACertificateWithItsKeyAndAWritablePlace) {
     LogCapture log;
     CertSourceFormDownload refused;
@@ -297,45 +236,6 @@ TEST_F(CertificateFile, ADownloadNeedsACertificateWithItsKeyAndAWritablePlace) {
 }
 
 // ---- device key ---------------------------------------------------------------------------------
-
-TEST(DeviceKey, SixteenHexCharactersStablePerDeviceAndKind) {
-    Device device;
-    std::array<char, 32> first{};
-    std::array<char, 32> second{};
-    ASSERT_EQ(getUniqueKey(first.data(), first.size(), 3), kUniqueKeyOk);
-    ASSERT_EQ(getUniqueKey(second.data(), second.size(), 3), kUniqueKeyOk);
-    const std::string key(first.data());
-    EXPECT_EQ(key.size(), 16u);
-    EXPECT_EQ(key.find_first_not_of("0123456789abcdef"), std::string::npos);
-    EXPECT_EQ(key, std::string(second.data()));
-
-    ASSERT_EQ(getUniqueKey(second.data(), second.size(), 2), kUniqueKeyOk);
-    EXPECT_NE(key, std::string(second.data()));
-
-    device.changeMachineId("0123456789abcdef0123456789abcdef");  // the line end is not part of the id
-    ASSERT_EQ(getUniqueKey(second.data(), second.size(), 3), kUniqueKeyOk);
-    EXPECT_EQ(key, std::string(second.data()));
-    device.changeMachineId("another machine");
-    ASSERT_EQ(getUniqueKey(second.data(), second.size(), 3), kUniqueKeyOk);
-    EXPECT_NE(key, std::string(second.data()));
-}
-
-TEST(DeviceKey, RefusesShortBuffersAndMissingOrEmptyMachineIds) {
-    Device device;
-    std::array<char, 17> buffer{};
-    buffer.fill('#');
-    EXPECT_EQ(getUniqueKey(nullptr, 16, 3), kUniqueKeyBadBuffer);
-    EXPECT_EQ(getUniqueKey(buffer.data(), 15, 3), kUniqueKeyBadBuffer);
-    EXPECT_EQ(buffer[0], '#');
-    // Exactly 16: the key fills the buffer and nothing after it.
-    ASSERT_EQ(getUniqueKey(buffer.data(), 16, 3), kUniqueKeyOk);
-    EXPECT_EQ(buffer[16], '#');
-
-    device.changeMachineId(" \n");
-    EXPECT_EQ(getUniqueKey(buffer.data(), buffer.size(), 3), kUniqueKeyNoMachineId);
-    device.loseMachineId();
-    EXPECT_EQ(getUniqueKey(buffer.data(), buffer.size(), 3), kUniqueKeyNoMachineId);
-}
 
 }  // namespace
 }  // namespace talvern::test

@@ -61,35 +61,6 @@ std::string serveFiles(EngineHarness& harness, const std::string& cert, const st
     return {};
 }
 
-/// The size of the DH group of a TLS 1.2 handshake that offers only finite-field DHE suites.
-int dheGroupBits(std::uint16_t port) {
-    asio::ssl::context ctx(asio::ssl::context::tls_client);
-    SSL_CTX_set_max_proto_version(ctx.native_handle(), TLS1_2_VERSION);
-    if (SSL_CTX_set_cipher_list(ctx.native_handle(), "DHE-RSA-AES128-GCM-SHA256:DHE-RSA-AES256-GCM-SHA384") !=
-        1) {
-        return -1;
-    }
-    try {
-        Client client(port, &ctx);
-        EVP_PKEY* key = nullptr;
-        if (SSL_get_peer_tmp_key(client.ssl(), &key) != 1) {
-            return 0;
-        }
-        const int bits = EVP_PKEY_is_a(key, "DH") == 1 ? EVP_PKEY_get_bits(key) : 0;
-        EVP_PKEY_free(key);
-        return bits;
-    } catch (const std::exception&) {
-        return -2;
-    }
-}
-
-/// The built-in self-signed certificate (RSA, so that DHE-RSA suites apply).
-std::string builtinSelfSigned() {
-    CertSourceFromMemSelf source;
-    source.init({});
-    return source.text();
-}
-
 class EngineTls : public ::testing::Test {
 protected:
     /// Serves `pem` loaded from memory (in the chain form when `chain`); false when it is refused.
@@ -142,23 +113,6 @@ TEST_F(EngineTls, MemoryCertificatesServeTlsAndOnlyTheChainFormSendsTheIntermedi
     EXPECT_EQ(tlsGet(harness.port, root.certificatePem), "secret");
 }
 
-TEST_F(EngineTls, BadMaterialInMemoryIsRefused) {
-    harness.start(answer);
-    struct Case {
-        const char* name;
-        std::string pem;
-        bool chain;
-    };
-    for (const Case& c : {Case{"empty", "", false}, Case{"no key", direct.certificatePem, false},
-                          Case{"a key of another certificate", direct.certificatePem + leaf.keyPem, false},
-                          Case{"a broken chain", "-----BEGIN CERTIFICATE-----\nxx\n", true}}) {
-        SCOPED_TRACE(c.name);
-        std::string error;
-        EXPECT_FALSE(harness.mgr.setSslFromMemory(harness.listener, bytes(c.pem), c.chain, error));
-        EXPECT_EQ(error, "invalid ssl cert");
-    }
-}
-
 TEST_F(EngineTls, FilesHoldTheCertificateAndKeyApartOrTogetherWithTheChainAndNoneMeansPlainHttp) {
     ASSERT_EQ(serveFiles(harness, direct.certificate.string(), direct.key.string()), "");
     EXPECT_EQ(tlsGet(harness.port, root.certificatePem), "secret");
@@ -172,39 +126,6 @@ TEST_F(EngineTls, FilesHoldTheCertificateAndKeyApartOrTogetherWithTheChainAndNon
     auto reply = plain.ask(get("/plain"));
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->body, "plain secret");
-}
-
-TEST_F(EngineTls, EachBadFileNamesWhatIsWrong) {
-    const std::string cert = direct.certificate.string();
-    const std::string broken =
-        direct.certificatePem + "-----BEGIN CERTIFICATE-----\nnot base64!\n-----END CERTIFICATE-----\n";
-    struct Case {
-        std::string cert;
-        std::string key;
-        const char* error;
-    };
-    for (const Case& c : {
-             Case{(dir / "missing.pem").string(), "", "Invalid SSL cert"},
-             Case{file("garbage.pem", "garbage"), "", "Invalid SSL cert"},
-             Case{cert, "", "Invalid SSL key"},  // the certificate file has no key
-             Case{cert, leaf.key.string(), "Invalid SSL key"},
-             Case{file("broken.pem", broken), direct.key.string(), "Invalid CA bundle"},
-         }) {
-        EngineHarness fresh;
-        EXPECT_EQ(serveFiles(fresh, c.cert, c.key), c.error) << c.cert << " " << c.key;
-    }
-}
-
-TEST_F(EngineTls, DheUsesTheBuiltInGroupUnlessTheCertificateFileHasOne) {
-    const std::string pem = builtinSelfSigned();
-    ASSERT_TRUE(serveMemory(pem, false));
-    EXPECT_EQ(dheGroupBits(harness.port), 2048);
-    EngineHarness files;
-    ASSERT_EQ(serveFiles(files, file("builtin.pem", pem), ""), "");
-    EXPECT_EQ(dheGroupBits(files.port), 2048);
-    EngineHarness own;
-    ASSERT_EQ(serveFiles(own, file("with-dh.pem", pem + kFileDhParameters), ""), "");
-    EXPECT_EQ(dheGroupBits(own.port), 3072);
 }
 
 TEST(EngineWebSocketTest, ASilentPeerIsPingedThenDropped) {

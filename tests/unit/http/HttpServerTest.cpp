@@ -253,18 +253,6 @@ TEST_F(ServerFixture, PrivateNetworkPreflightIsAnsweredBeforeTheHandlers) {
     EXPECT_EQ(handled.load(), 1);
 }
 
-TEST_F(ServerFixture, CloseConnectionsKeepsTheListenerAndARefusalIs403WithTheGeneralAnswer) {
-    Client client(server->port());
-    ASSERT_TRUE(client.ask(get("/echo")));
-    EXPECT_TRUE(group.closeConnections());
-    EXPECT_TRUE(client.closedByServer());
-    Client again(server->port());
-    auto reply = again.ask(get("/refuse"));
-    ASSERT_TRUE(reply);
-    EXPECT_NE(reply->head.find("HTTP/1.1 403 Forbidden\r\n"), std::string::npos);
-    EXPECT_EQ(reply->body, R"({"code":11119003,"message":"Invalid request."})");
-}
-
 TEST(HttpServerBindTest, PassesOverThePortRangeThenGiveUp) {
     // Two busy ports `gap` apart: the range covers both and ends where the next one would be.
     boost::asio::io_context io;

@@ -103,19 +103,6 @@ TEST_F(WebSocketServerTest, VersionedMessagesMustKeepTheirSequence) {
     }));
 }
 
-TEST_F(WebSocketServerTest, HeartbeatIsAnsweredWithPongAndNotDelivered) {
-    start();
-    auto client = connect();
-    client->send(
-        R"({"mode":"heartbeat","type":"ping","path":"/p","sdpTraceId":"0123abcd","version":1,"seq":0})");
-    EXPECT_EQ(
-        client->receive(),
-        R"({"mode":"heartbeat","type":"pong","path":"/p","sdpTraceId":"0123abcd","from":"HttpServer","seq":0,"version":1})");
-    client->send(R"({"version":1,"seq":1,"path":"/after"})");
-    ASSERT_TRUE(eventually([&] { return seen.copy().size() == 1; }));
-    EXPECT_EQ(seen.copy()[0].second, "/after");
-}
-
 TEST_F(WebSocketServerTest, EveryJsonTextFrameIsNumberedFromZeroAndSharedNotificationsPerSocket) {
     start();
     auto first = connect();

@@ -42,14 +42,6 @@ void touch(const fs::path& file, int ageSeconds) {
 
 }  // namespace
 
-TEST(DumpNames, FileNameFromLocalTimeWithAndWithoutPrefix) {
-    talvern::DumpTime t{2024, 1, 2, 13, 45, 6, 123};
-    EXPECT_EQ(talvern::dumpFileName("oKavelCore", t), "oKavelCore_24.01.02.13.45.06.123.dmp");
-    EXPECT_EQ(talvern::dumpFileName("", t), "24.01.02.13.45.06.123.dmp");
-    talvern::DumpTime late{2031, 12, 31, 23, 59, 59, 9};
-    EXPECT_EQ(talvern::dumpFileName("x", late), "x_31.12.31.23.59.59.009.dmp");
-}
-
 TEST(DumpNames, LocalOffsetFollowsDaylightSavingChangesToTheSecond) {
     const std::int64_t from = 1700000000;
     const std::int64_t spring = from + 40 * 86400 + 3 * 3600 + 17;  // not on a sampling step
@@ -67,26 +59,6 @@ TEST(DumpNames, LocalOffsetFollowsDaylightSavingChangesToTheSecond) {
         EXPECT_EQ(talvern::utcOffsetAt(changes.data(), changes.size(), c.at), c.offset) << c.at;
     }
     EXPECT_EQ(talvern::utcOffsetChanges(from, 366, [](std::int64_t) { return -18000L; }).size(), 1u);
-}
-
-TEST(DumpNames, PrefixIsTheLastSegmentOfTheThirdArgument) {
-    const char* core[] = {"oKavelAgent", "--plugin", "plugins/oKavelCore", nullptr};
-    const char* flat[] = {"oKavelAgent", "--plugin", "plugins", nullptr};
-    const char* shortLine[] = {"oKavelAgent", "--plugin", nullptr};
-    EXPECT_EQ(talvern::dumpPrefixFor(3, const_cast<char**>(core)), "oKavelCore");
-    EXPECT_EQ(talvern::dumpPrefixFor(3, const_cast<char**>(flat)), "");
-    EXPECT_EQ(talvern::dumpPrefixFor(2, const_cast<char**>(shortLine)), "");
-}
-
-TEST(DumpNames, DirectoryUnderTheUserDataHomeOrTmp) {
-    TempDir home;
-    {
-        ScopedEnv env("XDG_DATA_HOME", home.str());
-        EXPECT_EQ(talvern::dumpDirectoryFor("/opt/x/oKavelAgent"),
-                  home.str() + "/Talvern/oKavel/Dump/oKavelAgent/");
-    }
-    ScopedEnv relative("XDG_DATA_HOME", "not/absolute");
-    EXPECT_EQ(talvern::dumpDirectoryFor("oKavelAgent.bin"), "/tmp/Talvern/oKavel/Dump/oKavelAgent/");
 }
 
 TEST(AdjustDumpFiles, SevenOldDumpsLeaveTheFiveNewestFiveOrFewerAreLeftAlone) {
@@ -179,15 +151,4 @@ TEST_F(CrashTest, StackOverflowOnAnyThreadOfTheAgentWritesTheDump) {
         ASSERT_EQ(names.size(), 1u);
         EXPECT_NE(talvern::test::readFile(dumpDir / names[0]).find("signal: 11"), std::string::npos);
     }
-}
-
-TEST_F(CrashTest, DebugMarkUnderTheDumpBaseSelectsFullMode) {
-    fs::create_directories(home.path() / "Talvern/oKavel/Dump/debug");
-    std::ofstream(home.path() / "Talvern/oKavel/Dump/debug/debug") << "";
-    EXPECT_EXIT(crashLikeTheCoreHost(), ::testing::ExitedWithCode(0), "");
-    auto names = fileNames(dumpDir);
-    ASSERT_EQ(names.size(), 1u);
-    std::string dump = talvern::test::readFile(dumpDir / names[0]);
-    EXPECT_NE(dump.find("mode: full"), std::string::npos);
-    EXPECT_NE(dump.find("maps:\n"), std::string::npos);
 }

@@ -26,35 +26,3 @@ TEST(UiLanguage, LocaleOfAnEnvironmentBlock) {
     EXPECT_EQ(messagesLocale(""), "");
     EXPECT_EQ(messagesLocale("PATH=/bin\0"s), "");
 }
-
-TEST(UiLanguage, OnlyLocalesBeginningWithZhAreChinese) {
-    for (const char* locale : {"zh_CN.UTF-8", "zh", "zh_TW"}) {
-        EXPECT_EQ(languageOfLocale(locale), kLanguageChinese) << locale;
-    }
-    for (const char* locale : {"z", "ZH_CN", "en_US.UTF-8", "C", ""}) {
-        EXPECT_EQ(languageOfLocale(locale), kLanguageEnglish) << locale;
-    }
-}
-
-TEST(UiLanguage, LocaleOfAnotherProcess) {
-    boost::process::environment environment;
-    environment["LANG"] = "en_US";
-    environment["LC_MESSAGES"] = "zh_CN.GBK";
-    // The child has exec'd when the constructor returns: its own environment is in place.
-    boost::process::child child("/bin/sleep", "30", environment);
-    EXPECT_EQ(processMessagesLocale(child.id()), "zh_CN.GBK");
-    child.terminate();
-    EXPECT_EQ(processMessagesLocale(-1), "");
-}
-
-TEST(UiLanguage, WithoutALoginSessionTheAgentsEnvironmentDecides) {
-    std::error_code ec;
-    if (!std::filesystem::is_empty("/run/systemd/sessions", ec) && !ec) {
-        GTEST_SKIP() << "a login manager runs here; the active session's user decides";
-    }
-    ::setenv("LC_ALL", "zh_CN.UTF-8", 1);
-    EXPECT_EQ(userDefaultUiLanguage(), kLanguageChinese);
-    ::setenv("LC_ALL", "en_GB.UTF-8", 1);
-    EXPECT_EQ(userDefaultUiLanguage(), kLanguageEnglish);
-    ::unsetenv("LC_ALL");
-}

@@ -122,17 +122,6 @@ TEST(ModuleLoading, UnloadableFileReportsTheLoadersOwnMessage) {
     }
 }
 
-TEST(ModuleLoading, FilteredPathLoadsNothingAndStillReportsOnce) {
-    clearJournal();
-    std::vector<Outcome> outcomes;
-    auto module = loadOne(plugin("test_module_a"), outcomes, [](const std::string&) { return false; });
-    EXPECT_EQ(module, nullptr);
-    ASSERT_EQ(outcomes.size(), 1u);
-    EXPECT_EQ(outcomes[0].code.value(), -1);
-    EXPECT_EQ(outcomes[0].code.message(), "dll signature verification failed or was filtered");
-    EXPECT_TRUE(journal().empty());
-}
-
 class PluginDirectoryTest : public ::testing::Test {
 protected:
     PluginDirectoryTest() { clearJournal(); }
@@ -197,13 +186,6 @@ TEST_F(PluginDirectoryTest, LifeCycleCallsFollowPriorityAndUnloadKeepsTheSameOrd
         }
     }
     EXPECT_EQ(journal(), expected);
-}
-
-TEST_F(PluginDirectoryTest, RootThatIsAFileIsAGroupOfOne) {
-    copyPlugin("test_module_y", root / "only.so");
-    talvern::PluginsManager manager(inlineEnv());
-    manager.load((root / "only.so").string(), nullptr, nullptr);
-    EXPECT_EQ(manager.capacities(), std::vector<std::string>{"cap-y"});
 }
 
 TEST_F(PluginDirectoryTest, TheFirstOfTwoGroupsDeclaringAPathTakesEveryRequestForIt) {

@@ -113,14 +113,6 @@ TEST_F(PerformModuleTest, EachCallHasItsOwnLimit) {
               std::string::npos);
 }
 
-TEST_F(PerformModuleTest, ThrowingModuleIsStillTimedAndTheExceptionReachesTheCaller) {
-    auto module = makeModule();
-    module->willLoadMs = 7000;
-    module->throwOnWillLoad = true;
-    EXPECT_THROW(wrap(module).moduleWillLoadFinished(nullptr), std::runtime_error);
-    EXPECT_NE(takeReports().find("took 7000 ms"), std::string::npos);
-}
-
 TEST_F(PerformModuleTest, EventsAreQueuedOnTheModulesStrandInPostingOrderAndSkipAReleasedModule) {
     auto module = makeModule(0, "guid-1");
     wrap(module).moduleDidRecivedEventMessage("a|1", "x");
@@ -137,49 +129,4 @@ TEST_F(PerformModuleTest, EventsAreQueuedOnTheModulesStrandInPostingOrderAndSkip
     module.reset();
     EXPECT_TRUE(watch.expired());
     runPosted();
-}
-
-TEST_F(PerformModuleTest, SlowEventIsReportedAtFiveSeconds) {
-    auto module = makeModule();
-    module->eventMs = 5001;
-    wrap(module).moduleDidRecivedEventMessage("topic|t", "content-c");
-    runPosted();
-    std::string report = takeReports();
-    EXPECT_NE(report.find("moduleDidRecivedEventMessage exceeded its limit of 5000 ms"), std::string::npos);
-    EXPECT_NE(report.find("please check module of guid:fake-guidtopic:topic|t\ncontent:content-c"),
-              std::string::npos);
-}
-
-class HandlerChainTest : public PerformModuleTest {
-protected:
-    // A chain over modules of the given priorities, named m0, m1, ...
-    talvern::HandlerChain chainOf(const std::vector<std::int32_t>& priorities) {
-        talvern::HandlerChain chain;
-        chain.modules = std::make_shared<std::vector<talvern::ModuleBroker<talvern::IModule>>>();
-        for (std::size_t i = 0; i < priorities.size(); ++i) {
-            chain.modules->emplace_back(makeModule(priorities[i], "m" + std::to_string(i)));
-        }
-        return chain;
-    }
-    static std::string name(const std::shared_ptr<talvern::IModule>& module) {
-        return module ? module->guid() : "end";
-    }
-};
-
-// Each step is the flag given to next() and the module called then. Negative priority ends the chain on
-// next(true), zero moves on, positive is called again; next(false) always moves on.
-TEST_F(HandlerChainTest, PriorityDecidesWhereNextGoes) {
-    using Steps = std::vector<std::pair<bool, std::string>>;
-    const std::pair<std::vector<std::int32_t>, Steps> cases[] = {
-        {{-1, 0, 3}, {{false, "m0"}, {true, "end"}, {false, "end"}}},
-        {{0, 3, 0}, {{false, "m0"}, {true, "m1"}, {true, "m1"}, {true, "m1"}, {false, "m2"}, {true, "end"}}},
-        {{5}, {{true, "m0"}}},  // the first call starts at the first module whatever the flag
-        {{}, {{false, "end"}}},
-    };
-    for (const auto& [priorities, steps] : cases) {
-        auto chain = chainOf(priorities);
-        for (std::size_t i = 0; i < steps.size(); ++i) {
-            EXPECT_EQ(name(chain.advance(steps[i].first)), steps[i].second) << priorities.size() << " " << i;
-        }
-    }
 }

@@ -55,46 +55,6 @@ protected:
 
 }  // namespace
 
-TEST(ProcessCommandLine, NormalisationKeepsWordsAndReducesTheProgram) {
-    using detail::normalizeCommandLine;
-    EXPECT_EQ(normalizeCommandLine("/usr/bin/oKavelAgent --plugin plugins"), "oKavelAgent --plugin plugins");
-    EXPECT_EQ(normalizeCommandLine("  oKavelAgent\t --plugin   plugins  "), "oKavelAgent --plugin plugins");
-    EXPECT_EQ(normalizeCommandLine("\"/opt/my dir/oKavelAgent\" --x"), "oKavelAgent --x");
-    EXPECT_EQ(normalizeCommandLine("\"/opt/my dir/my agent\"  --x"), normalizeCommandLine("my agent --x"))
-        << "a program name with a space compares equal to its process's command line";
-    EXPECT_EQ(normalizeCommandLine("\"unclosed --x"), "\"unclosed --x") << "no closing quote: plain words";
-    EXPECT_EQ(normalizeCommandLine("\"/opt/oKavelAgent\" --x"), "oKavelAgent --x");
-    EXPECT_EQ(normalizeCommandLine("oKavelAgent --dir /a/b"), "oKavelAgent --dir /a/b") << "only the program";
-    EXPECT_EQ(normalizeCommandLine(""), "");
-    EXPECT_EQ(normalizeCommandLine("   "), "");
-}
-
-TEST_F(ProcessTest, EnumerationAndCommandLineSeeChildrenAndEnumerationStopsWhenAsked) {
-    bp::child child(sleeper("okv-enum"), "300", "1");
-    EXPECT_EQ(detail::getProcessCommandLine(pidOf(child)), "okv-enum 300 1");
-    EXPECT_EQ(detail::getProcessCommandLine(static_cast<std::uint32_t>(INT_MAX)), "");
-    bool seen = false;
-    bool sawSelf = false;
-    ASSERT_TRUE(detail::enumProcess([&](const detail::ProcessEntry& entry) {
-        if (entry.pid == pidOf(child)) {
-            seen = true;
-            EXPECT_EQ(entry.parentPid, static_cast<std::uint32_t>(::getpid()));
-            EXPECT_EQ(entry.imageName, "okv-enum");
-        }
-        sawSelf = sawSelf || entry.pid == static_cast<std::uint32_t>(::getpid());
-        return detail::CTRL_SEMENTIC::CONTINUE;
-    }));
-    EXPECT_TRUE(seen);
-    EXPECT_TRUE(sawSelf);
-
-    int calls = 0;
-    ASSERT_TRUE(detail::enumProcess([&](const detail::ProcessEntry&) {
-        ++calls;
-        return detail::CTRL_SEMENTIC::STOP;
-    }));
-    EXPECT_EQ(calls, 1);
-}
-
 TEST_F(ProcessTest, TerminateByCommandLineKillsOnlyTheMatchingProcess) {
     // The name is this run's own: a look-up by command line reaches every process of the machine.
     const std::string name = "okv-target-" + std::to_string(::getpid());
@@ -160,26 +120,6 @@ TEST_F(ProcessTest, KillProcessRefusesIdsThatAreNotOneProcess) {
     EXPECT_TRUE(killedBySignal(child));
 }
 
-TEST(ProcessKillSelf, OwnProcessEndsWithTheGivenExitCode) {
-    EXPECT_EXIT(windows::killProcess(static_cast<std::uint32_t>(::getpid()), 7), ::testing::ExitedWithCode(7),
-                "");
-    EXPECT_EXIT(windows::killProcess(static_cast<std::uint32_t>(::getpid()), -1),
-                ::testing::ExitedWithCode(255), "");
-}
-
-TEST_F(ProcessTest, StartWaitsAndLogsTheExitCode) {
-    EXPECT_TRUE(startwithCurrentUser("/bin/sh -c 'exit 3'", true));
-    EXPECT_TRUE(log.contains("start process:/bin/sh -c 'exit 3'"));
-    EXPECT_TRUE(log.contains("[Tag null]"));
-    EXPECT_TRUE(log.contains("ExitCode:3"));
-    EXPECT_TRUE(log.contains("CreateProcessAsUser:/bin/sh -c 'exit 3' success"));
-
-    fs::path made = dir.path() / "made";
-    EXPECT_TRUE(startwithCurrentUser("/bin/touch " + made.string(), false));  // returns without waiting
-    EXPECT_TRUE(eventually([&] { return fs::exists(made); }));
-    EXPECT_EQ(log.count("ExitCode:"), 1);
-}
-
 TEST_F(ProcessTest, StartedCommandRunsInItsOwnSessionWithAFreshEnvironmentAndSignals) {
     fs::path out = dir.path() / "probe";
     // Blocked signals of the caller must not reach the command.
@@ -226,13 +166,6 @@ TEST_F(ProcessTest, StartRefusesWhatCannotRun) {
 TEST(ProcessPath, ErrorCategorySpotCheck) {
     EXPECT_EQ(envProviderCategory().message(-65521), "get process path failed");
     EXPECT_EQ(envProviderCategory().message(-65509), "bad argument");
-}
-
-TEST(ProcessPath, OwnExecutable) {
-    std::error_code ec;
-    std::string path = talvern::process::processpath(static_cast<std::uint32_t>(::getpid()), ec);
-    EXPECT_FALSE(ec);
-    EXPECT_EQ(path, std::filesystem::read_symlink("/proc/self/exe").string());
 }
 
 TEST(ProcessPath, DeletedExecutableFails) {

@@ -109,24 +109,6 @@ TEST_F(RpcGroup, ABusyPortFilePortFallsBackToTheCandidatesAndIsReplaced) {
                              " finish, the result is failed."));
 }
 
-TEST_F(RpcGroup, AnUnwritablePortFileIsLoggedAndTheServerKeepsRunning) {
-    std::ofstream(dir / "blocker") << "x";
-    auto blocked = std::make_shared<PortFileStore>((dir / "blocker").string());
-    RpcServerGroup writesNothing(blocked);
-    ASSERT_TRUE(writesNothing.startTcpServer("thrift", start));
-    EXPECT_TRUE(log.contains("fail to write temporary file for 'thrift',path:" +
-                             (dir / "blocker" / "thrift").string() + "; Reason: maybe permission deny"));
-    // No service is registered: the call is refused, but the server answers.
-    EXPECT_THROW(RpcConnection::tcp(start).bus()->IsRpcStatusNormal(), apache::thrift::TApplicationException);
-}
-
-TEST_F(RpcGroup, AnEmptyPipeNameFailsThePipeButStillBringsUpTcp) {
-    EXPECT_FALSE(group.start("plugins/test/thrift", start, ""));
-    EXPECT_EQ(group.tcpPort(), start);
-    EXPECT_TRUE(log.contains("Start the named pipeline RPC service failure; Reason: The pipe name is empty"));
-    EXPECT_TRUE(log.contains("RPC(Pipe) Service start failure, the pipe name is "));
-}
-
 TEST_F(RpcGroup, TheLocalSocketReplacesAStaleFileIsOpenToAllAndGoesAwayOnStop) {
     const std::string path = (dir / "run" / "okavel-test.sock").string();
     fs::create_directories(dir / "run");
@@ -146,15 +128,6 @@ TEST_F(RpcGroup, TheLocalSocketReplacesAStaleFileIsOpenToAllAndGoesAwayOnStop) {
     group.stop();  // stopping twice is harmless
 }
 
-TEST_F(RpcGroup, ASocketThatCannotTakeItsNameIsNotServed) {
-    const fs::path path = dir / "run" / "okavel-test.sock";
-    fs::create_directories(path / "occupied");
-    EXPECT_FALSE(group.startPipeServer("okavel-test"));
-    EXPECT_TRUE(log.contains("Reason: " + path.string() + " could not take its name"));
-    EXPECT_FALSE(fs::exists(path.string() + ".binding"));
-    EXPECT_TRUE(group.pipeSocketPath().empty());
-}
-
 TEST_F(RpcGroup, ALiveSocketOfAnotherServerIsNotTakenOver) {
     RpcServerGroup first(portFiles);
     ASSERT_TRUE(first.startPipeServer("okavel-shared"));
@@ -165,22 +138,4 @@ TEST_F(RpcGroup, ALiveSocketOfAnotherServerIsNotTakenOver) {
     RpcConnection::unixSocket(first.pipeSocketPath());  // still the first one's
     second.stop();
     EXPECT_TRUE(fs::exists(first.pipeSocketPath()));
-}
-
-TEST_F(RpcGroup, BothServersStartTogetherAndCanBeStartedAgainAfterStop) {
-    ASSERT_TRUE(group.start("plugins/test/thrift", start, "okavel-both"));
-    EXPECT_EQ(group.tcpPort(), start);
-    RpcConnection::tcp(start);
-    RpcConnection::unixSocket(group.pipeSocketPath());
-    group.stop();
-    EXPECT_EQ(group.tcpPort(), 0);
-    EXPECT_THROW(RpcConnection::tcp(start), apache::thrift::transport::TTransportException);
-    ASSERT_TRUE(group.start("plugins/test/thrift", start, "okavel-both"));
-    EXPECT_EQ(group.tcpPort(), start);
-    RpcConnection::unixSocket(group.pipeSocketPath());
-
-    // Starting a running group changes nothing, and the port file keeps naming the real port.
-    ASSERT_TRUE(group.start("plugins/test/thrift", freeTcpPort(), "okavel-both"));
-    EXPECT_EQ(group.tcpPort(), start);
-    EXPECT_EQ(readPortFile(), start);
 }

@@ -47,24 +47,3 @@ TEST(SdpCapacities, ValidModulesAppearWholeUnderDependencyInOrderAndInvalidOnesA
     EXPECT_TRUE(log.contains("Parser submodule of oKavelAgent.exe capability error. content: not json"));
     EXPECT_EQ(log.count("The module capacity is lack of the key of 'name' or 'version'."), 2);
 }
-
-TEST(SdpCapacitiesService, RebuildsFromTheProviderOnEveryCallAndSurvivesItsFailure) {
-    std::vector<std::string> loaded{R"({"name":"late","version":"3"})"};
-    bool fail = false;
-    SdpCapacitiesService service([&] {
-        if (fail) {
-            throw std::runtime_error("manager gone");
-        }
-        return loaded;
-    });
-    std::string out;
-    service.getCapacities(out);
-    EXPECT_NE(out.find(R"("dependency":[{"name":"late","version":"3"}])"), std::string::npos);
-    loaded.clear();
-    service.getCapacities(out);
-    EXPECT_EQ(out, kAgent);
-    loaded.push_back(R"({"name":"late","version":"3"})");
-    fail = true;  // the agent's own description still
-    service.getCapacities(out);
-    EXPECT_EQ(out, kAgent);
-}

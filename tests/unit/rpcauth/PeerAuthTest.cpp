@@ -72,11 +72,6 @@ int loopbackListener(sockaddr_in& address) {
 
 }  // namespace
 
-TEST(AuthErrors, CategoriesSpotCheck) {
-    EXPECT_EQ(talvern::rpc::generalCategory().message(6), "call system api failed");
-    EXPECT_EQ(talvern::rpc::innerCategory().message(-10), "Illegal parameter");
-}
-
 TEST_F(VerifierTest, SignedProcessIsCheckedOnceWithinThePeriodAndAgainAtItsEnd) {
     EXPECT_TRUE(allowed(100));
     clock->advance(299s);
@@ -176,14 +171,4 @@ TEST(TcpOwner, FindsTheProcessAtTheClientEndOfARealLoopbackConnectionOnly) {
     for (int fd : {accepted, listener, other}) {
         ::close(fd);
     }
-}
-
-TEST(TcpOwner, PortWithoutARowIsNotFound) {
-    talvern::test::LogCapture log;
-    sockaddr_in address{};
-    ::close(loopbackListener(address));  // a port that nobody uses now
-    std::error_code ec;
-    EXPECT_EQ(talvern::rpc::tcpPortOwnerPid(ntohs(address.sin_port), 56630, ec), 0u);
-    EXPECT_TRUE(ec);
-    EXPECT_TRUE(log.contains("get Rpc Client Port Failed"));
 }

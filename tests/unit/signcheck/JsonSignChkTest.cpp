@@ -185,29 +185,4 @@ TEST(FileDigestTest, Md5OfKnownContentAcrossBlockBoundaries) {
     EXPECT_FALSE(sc::fileMd5Hex(dir.path(), hex, size, ec));
 }
 
-TEST_F(JsonSignChkTest, ToolWritesAListThatTheCheckAccepts) {
-    talvern::test::TempDir dir;
-    writeFile(dir.path() / "key.pem", keys().privatePem);
-    writeFile(dir.path() / "Alpha.SO", "a");
-    writeFile(dir.path() / "beta.so", std::string(40000, 'b'));
-    const auto out = dir.path() / "plugins_feature.json";
-    const std::string command = std::string("\"") + OKAVEL_SIGN_TOOL + "\" feature-list --key \"" +
-                                (dir.path() / "key.pem").string() + "\" --out \"" + out.string() + "\" \"" +
-                                (dir.path() / "Alpha.SO").string() + "\" \"" +
-                                (dir.path() / "beta.so").string() + "\" >/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-
-    const std::string text = readFile(out);
-    EXPECT_TRUE(check(text)) << text;
-    // Names lower-cased, in the order given, and "sign" last.
-    rapidjson::Document document;
-    rapidjson::Document expected;
-    document.Parse(text.c_str());
-    expected.Parse(R"([{"name":"alpha.so","md5":"0cc175b9c0f1b6a831c399e269772661","fileSize":1},)"
-                   R"({"name":"beta.so","md5":"4c83434389b2f9824904ba55fcce8473","fileSize":40000}])");
-    ASSERT_TRUE(document.IsObject() && document.MemberCount() == 2);
-    EXPECT_TRUE(document["plugins"] == expected);
-    EXPECT_STREQ((document.MemberEnd() - 1)->name.GetString(), "sign");
-}
-
 }  // namespace

@@ -72,12 +72,3 @@ TEST(PortFileStore, WriteCreatesDirectoriesAndGivesANewFile0744) {
     ASSERT_TRUE(store.read("plugins/oKavelCore/thrift", port));
     EXPECT_EQ(port, 80);
 }
-
-TEST(PortFileStore, WriteFailsWhenTheDirectoryCannotBeMade) {
-    TempDir dir;
-    talvern::test::writeFile(dir / "blocker", "a file where a directory should be");
-    PortFileStore store((dir / "blocker").string());
-    std::error_code ec;
-    EXPECT_FALSE(store.write("thrift", 1234, ec));
-    EXPECT_TRUE(ec);
-}

@@ -63,25 +63,6 @@ protected:
 
 }  // namespace
 
-TEST_F(ThreadPool, StartsMinimumWorkersOnceAndAgainAfterStop) {
-    EXPECT_EQ(pool->thread_count(), 0u);
-    pool->start();
-    EXPECT_EQ(pool->thread_count(), 2u);
-    pool->start();
-    EXPECT_EQ(pool->thread_count(), 2u);
-    pool->stop();
-    EXPECT_EQ(pool->thread_count(), 0u);
-
-    // Queued while stopped: runs only after the next start, and a task that throws does not stop its strand.
-    auto strand = makeStrand();
-    std::atomic<bool> ran{false};
-    strand->post([] { throw std::runtime_error("task failure"); });
-    strand->post([&] { ran = true; });
-    pool->start();
-    EXPECT_EQ(pool->thread_count(), 2u);
-    EXPECT_TRUE(eventually([&] { return ran.load(); }));
-}
-
 TEST_F(ThreadPool, GrowsOneWorkerPerBusyStrandUpToFour) {
     pool->start();
     Gate gate;

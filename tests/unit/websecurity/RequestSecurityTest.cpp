@@ -113,34 +113,7 @@ TEST(SecurePreprocessorTest, OriginAloneEarnsTheRefererMark) {
     EXPECT_EQ(mark({}), 0);
 }
 
-TEST(SecurePreprocessorTest, ALibraryErrorMakesTheRefererValid) {
-    LogCapture log;
-    SdpHttpSecurePreprocessor preprocessor("", std::make_unique<ScriptedSecure>(false, true));
-    auto request = std::make_shared<SecRequest>(
-        "/v1/hello", std::map<std::string, std::string>{{"Referer", "https://evil.example/x"}});
-    preprocessor.doPreprocess(std::make_shared<SdpHttpServerContext>(), request, nullptr);
-    EXPECT_EQ(request->tag(), kValidRefererMark);
-    const std::string expected =
-        "Error checking whether referer is authorized, the referer is https://evil.example/x; Reason: " +
-        std::make_error_code(std::errc::io_error).message() + "@" +
-        std::to_string(static_cast<int>(std::errc::io_error)) + " --->>> generic";
-    EXPECT_EQ(log.count({"[warning]", expected}), 1) << log.text();
-}
-
 // ---- whitelist ------------------------------------------------------------------------------------
-
-TEST(SdpHttpServerContextTest, WhitelistIsLookedUpInLowerCase) {
-    LogCapture log;
-    SdpHttpServerContext context;
-    ISdpHttpServerContext& face = context;  // what modules hold
-    EXPECT_TRUE(
-        face.addRefererWhitelist(std::vector<std::string>{"/v1/detect", "/v1/getServicePort"}, "trustAgent"));
-    EXPECT_TRUE(context.isInRefererWhitelist("/v1/getserviceport"));
-    EXPECT_FALSE(context.isInRefererWhitelist("/v1"));
-    EXPECT_EQ(log.count({"[info]", "[trustAgent]Add the refere check whitelist: /v1/getServicePort"}), 1);
-    EXPECT_TRUE(face.clearRefererWhitelist());
-    EXPECT_FALSE(context.isInRefererWhitelist("/v1/detect"));
-}
 
 // ---- the filter -----------------------------------------------------------------------------------
 
