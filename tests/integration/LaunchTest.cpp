@@ -9,43 +9,6 @@
 using talvern::test::AgentSandbox;
 using talvern::test::contains;
 
-TEST(Launch, CommandLinesThatEndBeforeAHostRunPrintWhyAndWriteNoLogUnlessAsked) {
-    AgentSandbox box;
-    struct Case {
-        std::vector<std::string> args;
-        int exitCode;
-        std::vector<std::string> out;
-    } cases[] = {
-        // Nothing is written before the command line is understood; what each refusal prints is the
-        // command-line unit tests' table, here: the process's exit code and no files.
-        {{"--help"}, 255, {}},
-        {{"--plugin", "plugins", "--frobnicate"}, 255, {}},
-        {{"--plugin", "../x"}, 255, {}},
-        // Two dots inside a name are fine: the detect command runs and finds no master.
-        {{"--plugin", "a..b", "--plugin-detect"},
-         2,
-         {"cmd parameter:\n./oKavelAgent\n--plugin\na..b\n--plugin-detect\n",
-          "set sdp agent current work path " + box.binDir().string() + "\n",
-          "appdataPath=" + box.dataHome().string() + "\n", "sdpApp.exec end\n\nreturn value:2\n"}},
-        {{"--plugin", "plugins/x", "--enable-http", "--plugin-stop"},  // no master to stop
-         254,
-         {"console app log name:oKavelAgent_plugins_x_h_k.log", "singleId:oKavelAgent_plugins_x_h\n"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.args.back());
-        auto r = box.run(c.args);
-        EXPECT_EQ(r.exitCode, c.exitCode);
-        for (const auto& text : c.out) {
-            EXPECT_TRUE(contains(r.out, text)) << text << "\n" << r.out;
-        }
-        if (c.exitCode == 255) {
-            EXPECT_TRUE(AgentSandbox::listFiles(box.dataHome()).empty());
-            EXPECT_TRUE(AgentSandbox::listFiles(box.binDir() / "logs").empty());
-        }
-    }
-    EXPECT_TRUE(std::filesystem::exists(box.logDir() / "oKavelAgent_plugins_x_h_k.log"));
-}
-
 TEST(Launch, OnlyASignedProtectionLibraryIsLoadedAndTheCoreHostThenTakesTheAntiPhishingLock) {
     AgentSandbox box;
     box.enableDebugLog();

@@ -20,29 +20,6 @@ parser makeParser() {
 
 }  // namespace
 
-TEST(CmdlineParser, LongShortJoinedGroupedAndAbsentForms) {
-    parser p = makeParser();
-    ASSERT_TRUE(p.parse({"prog", "--verbose", "--dir=/a", "-c", "7", "rest1"}));
-    EXPECT_TRUE(p.exist("verbose"));
-    EXPECT_FALSE(p.exist("quiet"));
-    EXPECT_EQ(p.get<std::string>("dir"), "/a");
-    EXPECT_EQ(p.get<int>("count"), 7);
-    EXPECT_EQ(p.rest(), std::vector<std::string>{"rest1"});
-
-    parser q = makeParser();
-    ASSERT_TRUE(q.parse({"prog", "-vq", "-dsome/where", "--count", "9"}));
-    EXPECT_TRUE(q.exist("verbose"));
-    EXPECT_TRUE(q.exist("quiet"));
-    EXPECT_EQ(q.get<std::string>("dir"), "some/where");
-    EXPECT_EQ(q.get<int>("count"), 9);
-
-    parser absent = makeParser();
-    ASSERT_TRUE(absent.parse({"prog"}));
-    EXPECT_FALSE(absent.exist("dir"));
-    EXPECT_EQ(absent.get<std::string>("dir"), "here");
-    EXPECT_EQ(absent.get<int>("count"), 3);
-}
-
 TEST(CmdlineParser, EveryParseErrorTextOnePerArgument) {
     parser p = makeParser();
     p.add<std::string>("needed", 'n', "required", true, "");

@@ -4,7 +4,6 @@
 #include <QString>
 
 #include <string>
-#include <vector>
 
 #include "app/SdpSingleApplicationImpl.h"
 #include "app/single/QtLockedFile.h"
@@ -17,26 +16,7 @@ using talvern::test::Args;
 using talvern::test::ScopedEnv;
 using talvern::test::TempDir;
 
-namespace {
-
-std::string lockName(std::vector<std::string> words) {
-    Args args(std::move(words));
-    return SdpSingleApplicationImpl::getLockedfileName(args.argc(), args.argv(), QtLockedFile::MachineScope);
-}
-
-}  // namespace
-
-TEST(LockFileName, MasterAndStopCommandsAgree) {
-    TempDir shared;
-    ScopedEnv env("OKAVEL_SHARED_DATA_DIR", shared.str());
-    std::string master = lockName({"/opt/x/oKavelAgent", "--plugin", "plugins/x", "-h"});
-    EXPECT_EQ(master.rfind(shared.str() + "/sapp-oKavelAgent_plugins_x_h-", 0), 0u) << master;
-    EXPECT_EQ(master.substr(master.size() - 9), "-lockfile");
-    EXPECT_EQ(lockName({"oKavelAgent", "--plugin", "plugins/x", "-h", "--plugin-stop-sync"}), master);
-    EXPECT_EQ(lockName({"oKavelAgent", "-d", "--plugin", "plugins/x", "--enable-http", "-k"}), master);
-    EXPECT_NE(lockName({"oKavelAgent", "--plugin", "plugins/x", "-h", "-e"}), master);
-    EXPECT_NE(lockName({"oKavelAgent", "--plugin", "plugins/y", "-h"}), master);
-}
+namespace {}  // namespace
 
 TEST(LockedFile, HolderIsSeenByOthersUntilItUnlocks) {
     TempDir dir;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -40,20 +39,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(CallbackHandlerTest, MaskSelectsCallbacksSharingABit) {
-    ASSERT_TRUE(handler.add({6, recordData, "six", "six"}));
-    for (std::uint32_t mask : {2u, 4u, 6u, 0xFFFFFFFFu}) {
-        g_runs.clear();
-        handler.handleCallback(mask);
-        EXPECT_EQ(g_runs, std::vector<std::string>{"six"}) << "mask " << mask;
-    }
-    for (std::uint32_t mask : {0u, 1u, 8u, 9u}) {
-        g_runs.clear();
-        handler.handleCallback(mask);
-        EXPECT_TRUE(g_runs.empty()) << "mask " << mask;
-    }
-}
 
 TEST_F(CallbackHandlerTest, RunsInRegistrationOrderWithTheirOwnData) {
     handler.add({1, recordData, "a", "first"});

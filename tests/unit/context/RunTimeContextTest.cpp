@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <stdexcept>
 
 #include "log/Check.h"
@@ -26,21 +25,7 @@ protected:
     void TearDown() override { talvern::check::setFatalActions(nullptr, nullptr); }
 };
 
-struct FakeRpcServer : IObject {};
-
 }  // namespace
-
-TEST_F(ContextTest, ConstructorRegistersLoggerRpcServerAndPluginCommand) {
-    auto rpc = std::make_shared<FakeRpcServer>();
-    RunTimeContext context("--do-something 1", [rpc] { return rpc; });
-    EXPECT_EQ(context.getService("Logger"), static_cast<void*>(talvern::Logger::GetInstancePtr()));
-    EXPECT_EQ(context.getService("RpcServer"), static_cast<void*>(rpc.get()));
-    auto* command = static_cast<const char*>(context.getService("PluginCmd"));
-    ASSERT_NE(command, nullptr);
-    EXPECT_STREQ(command, "--do-something 1");
-    EXPECT_EQ(context.rpcServer(), rpc);
-    EXPECT_EQ(RunTimeContext("").getService("RpcServer"), nullptr);  // without one the name stays free
-}
 
 TEST_F(ContextTest, RawNameRegisteredTwiceIsFatalAndKeepsTheFirst) {
     RunTimeContext context("");

@@ -34,39 +34,6 @@ SdpOption optionFor(const std::string& pluginDir) {
 
 }  // namespace
 
-TEST(SdpAgentControllerIdentity, PluginDirectoryEndingSelectsPipeAndPort) {
-    const std::string daemon = "oKavelDaemon-8ec18c00-3768-4a5c-b2d7-da2a0f1b2167";
-    const std::string core = "oKavelCore-fcd60898-3ef4-423f-acc9-3b28dc0e9e22";
-    const std::string tunnel = "oKavelTunnel-c46a26c5-2cd4-4c20-9352-8efbb6358ea0";
-    struct Case {
-        std::string pluginDir;
-        std::string pipe;
-        std::uint16_t port;
-        std::string host;
-    } cases[] = {
-        {"/opt/talvern/oKavelDaemon", daemon, 58630, "oKavelDaemon"},
-        {"/opt/talvern/OKAVELDAEMON", daemon, 58630, "oKavelDaemon"},
-        {"/opt/talvern/plugin-daemon", daemon, 58630, "oKavelDaemon"},
-        {"/opt/talvern/Plugin-Daemon", daemon, 58630, "oKavelDaemon"},
-        {"/opt/talvern/okavelcore", core, 56630, "oKavelCore"},
-        {"/opt/talvern/oKavelCore", core, 56630, "oKavelCore"},
-        {"/opt/talvern/OKAVELTUNNEL", tunnel, 57630, "oKavelTunnel"},
-        {"/opt/talvern/plugins", "", 56630, "Unknown"},
-        {"/opt/talvern/oKavelDaemon/extra", "", 56630, "Unknown"},  // only the ending counts
-        {"/opt/talvern/oKavelCoreX", "", 56630, "Unknown"},
-        {"", "", 56630, "Unknown"},
-    };
-    for (const auto& item : cases) {
-        SCOPED_TRACE(item.pluginDir);
-        LogCapture log;
-        auto controller = std::make_shared<SdpAgentController>(optionFor(item.pluginDir));
-        EXPECT_EQ(controller->getPipename(), item.pipe);
-        // This test program moves the fixed ports, as every test that starts servers does.
-        EXPECT_EQ(controller->getRpcStartingPort(), talvern::platform::fixedPort(item.port));
-        EXPECT_TRUE(log.contains("The current process is " + item.host + ". "));
-    }
-}
-
 TEST(SdpAgentController, DestructorStopsAControllerThatWasNotStopped) {
     LogCapture log;
     {

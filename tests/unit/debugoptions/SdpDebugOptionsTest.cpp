@@ -30,23 +30,6 @@ constexpr const char* kDefaultsText =
 
 }  // namespace
 
-TEST_F(SdpDebugOptionsTest, SchemaViolationsAndBadJsonKeepTheDefaults) {
-    for (const char* content : {R"({"thrift":{"transport":"udp"}})", R"({"thrift":{"transport":2}})",
-                                R"({"thrift":"pipe"})", R"({"ukey":{"engineSpecification":"SKF"}})", "[]",
-                                R"({"thrift":{"transport":"pipe"})", "not json"}) {
-        writeFile(content);
-        talvern::test::LogCapture log;
-        SdpDebugOptions options(sharedDir());
-        EXPECT_EQ(options()->thrift.transport, Transport::all) << content;
-        EXPECT_EQ(options()->ukey.engineSpecification, EngineSpecification::all) << content;
-        EXPECT_TRUE(log.hasLine("[warning]", "[SdpDebugOptions]",
-                                "Read the debug configuration format error from the file '" + filePath() +
-                                    "', the using options is:; Reason: Please check the debug.json file with "
-                                    "debug.schema.json"))
-            << content;
-    }
-}
-
 TEST_F(SdpDebugOptionsTest, NestingBeyondTheLimitIsAFormatError) {
     auto arrays = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
     auto objects = [](int depth) {

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <future>
 #include <regex>
-#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -237,21 +236,6 @@ TEST_F(SdpBroadcastImplTest, BroadcastNumbersTheAgentsOwnEventsOnItsChannel) {
         EXPECT_EQ(pulled.data[i].origin, (BroadcastIdentify{bus.broadcastChannel(), i}));
     }
     EXPECT_EQ(pulled.data[1].body.content, "");
-}
-
-TEST_F(SdpBroadcastImplTest, ResourceChangedGetsASteadyTimestampAppendedWhenItCan) {
-    bus.broadcast("statusEvent|resourceChanged", R"({ "event" : "resourceChanged" })");
-    bus.broadcast("statusEvent|resourceChanged", "not json");
-    bus.broadcast("statusEvent|resourceChanged", R"({"steadyTimestamp":1})");
-    bus.broadcast("statusEvent|other", R"({"event":"x"})");
-    auto pulled = pullFrom(0);
-    ASSERT_EQ(pulled.data.size(), 4u);
-    EXPECT_TRUE(std::regex_match(pulled.data[0].body.content,
-                                 std::regex(R"(\{"event":"resourceChanged","steadyTimestamp":[0-9]+\})")))
-        << pulled.data[0].body.content;
-    EXPECT_EQ(pulled.data[1].body.content, "not json");
-    EXPECT_EQ(pulled.data[2].body.content, R"({"steadyTimestamp":1})");
-    EXPECT_EQ(pulled.data[3].body.content, R"({"event":"x"})");
 }
 
 TEST_F(SdpBroadcastImplTest, MalformedContentIsQueuedAndOnlyLoggedAndHighRateTopicsStayOutOfTheInfoLog) {

@@ -6,7 +6,6 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-#include <array>
 #include <chrono>
 #include <filesystem>
 #include <memory>

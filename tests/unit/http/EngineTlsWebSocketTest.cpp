@@ -46,21 +46,6 @@ void answer(mg_connection* c, int ev, void*) {
     }
 }
 
-/// Binds a listener with TLS files and starts answering; the bind error, empty on success.
-std::string serveFiles(EngineHarness& harness, const std::string& cert, const std::string& key) {
-    mg_bind_opts opts;
-    opts.ssl_cert = cert.c_str();
-    opts.ssl_key = key.empty() ? nullptr : key.c_str();
-    try {
-        harness.start(answer, opts);
-    } catch (const std::exception& e) {
-        const std::string what = e.what();
-        return what.substr(what.find(": ") + 2);
-    }
-    harness.run();
-    return {};
-}
-
 class EngineTls : public ::testing::Test {
 protected:
     /// Serves `pem` loaded from memory (in the chain form when `chain`); false when it is refused.
@@ -111,21 +96,6 @@ TEST_F(EngineTls, MemoryCertificatesServeTlsAndOnlyTheChainFormSendsTheIntermedi
     plain.write(get("/tls"));
     EXPECT_TRUE(plain.closedByServer());
     EXPECT_EQ(tlsGet(harness.port, root.certificatePem), "secret");
-}
-
-TEST_F(EngineTls, FilesHoldTheCertificateAndKeyApartOrTogetherWithTheChainAndNoneMeansPlainHttp) {
-    ASSERT_EQ(serveFiles(harness, direct.certificate.string(), direct.key.string()), "");
-    EXPECT_EQ(tlsGet(harness.port, root.certificatePem), "secret");
-    EngineHarness together;
-    ASSERT_EQ(serveFiles(together, file("all.pem", leafChainPem), ""), "");
-    EXPECT_EQ(tlsGet(together.port, root.certificatePem),
-              "secret");  // the intermediate travels with the leaf
-    EngineHarness plainHarness;
-    ASSERT_EQ(serveFiles(plainHarness, "", direct.key.string()), "");
-    Client plain(plainHarness.port);
-    auto reply = plain.ask(get("/plain"));
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->body, "plain secret");
 }
 
 TEST(EngineWebSocketTest, ASilentPeerIsPingedThenDropped) {

@@ -4,7 +4,6 @@
 
 #include <condition_variable>
 #include <future>
-#include <set>
 
 #include "http/HttpRequest.h"
 #include "http/HttpResponse.h"
@@ -120,70 +119,6 @@ TEST(HttpRequestTest, CopiesMethodBodyHeadersAndNormalisesThePath) {
         "key:x-dup value:lower\nkey:x-sdp-traceid value:" +
         seen.traceId + "\nquery:\nq=1body:\n{\"a\":1}";
     EXPECT_EQ(seen.dump, expected);
-}
-
-/// A response to a request whose destruction sets `gone`, answered through `manager`.
-HttpResponse* trackedResponse(const std::shared_ptr<HttpServerManager>& manager, bool& gone) {
-    return new HttpResponse(new FakeRequest("POST", "/tracked", "{\"pin\":\"1234\"}", &gone), nullptr, 0,
-                            manager);
-}
-
-TEST(HttpResponseTest, NextHandlerChainDecidesTheLifetime) {
-    auto manager = std::make_shared<HttpServerManager>();
-    bool requestGone = false;
-    // The default handler destroys request and response.
-    trackedResponse(manager, requestGone)->send("{}", true);
-    EXPECT_TRUE(requestGone);
-    requestGone = false;
-    std::weak_ptr<HttpResponse> watched;
-    std::vector<bool> flags;
-    auto* response = trackedResponse(manager, requestGone);
-    response->setHandler([&](std::shared_ptr<HttpResponse> self, bool flag) {
-        watched = self;
-        flags.push_back(flag);
-        return true;  // keeps the self handle: the response lives on
-    });
-    response->send("{}", true);
-    EXPECT_FALSE(watched.expired());
-    response->setHandler([&](std::shared_ptr<HttpResponse>, bool flag) {
-        flags.push_back(flag);
-        return false;  // the chain is over: the response lets its request and itself go
-    });
-    response->next(true);
-    EXPECT_TRUE(watched.expired());
-    EXPECT_TRUE(requestGone);
-    EXPECT_EQ(flags, (std::vector<bool>{false, true}));
-}
-
-TEST(HttpResponseTest, BodiesWithConversionCharactersGoUnchangedOnAndOffTheLoopThread) {
-    const std::string body = R"({"fmt":"%s %d %n %% %x {} {0}"})";
-    for (const bool offLoop : {false, true}) {
-        SCOPED_TRACE(offLoop ? "off the loop thread" : "on the loop thread");
-        std::vector<std::thread> workers;
-        std::mutex mutex;
-        PairServer server([&](HttpRequest*, HttpResponse* response) {
-            response->setStatus(404);
-            if (offLoop) {
-                std::lock_guard<std::mutex> lock(mutex);
-                workers.emplace_back([response, &body] { response->send(body.c_str(), true); });
-            } else {
-                response->send(body.c_str(), true);
-            }
-        });
-        Client client(server.port);
-        auto first = client.ask(get("/a"));
-        ASSERT_TRUE(first);
-        EXPECT_EQ(first->status, 404);
-        EXPECT_NE(first->head.find("HTTP/1.1 404 NotFound\r\n"), std::string::npos);
-        EXPECT_EQ(first->body, body);
-        auto second = client.ask(get("/b"));  // the same connection serves the next request
-        ASSERT_TRUE(second);
-        EXPECT_EQ(second->body, body);
-        std::lock_guard<std::mutex> lock(mutex);
-        for (auto& worker : workers) {
-            worker.join();
-        }
-    }
 }
 
 TEST(HttpResponseTest, RepliesToHeadAnd204And304AreTheHeadAlone) {

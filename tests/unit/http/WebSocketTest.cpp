@@ -103,37 +103,6 @@ TEST_F(WebSocketServerTest, VersionedMessagesMustKeepTheirSequence) {
     }));
 }
 
-TEST_F(WebSocketServerTest, EveryJsonTextFrameIsNumberedFromZeroAndSharedNotificationsPerSocket) {
-    start();
-    auto first = connect();
-    auto second = connect();
-    ASSERT_TRUE(eventually([&] { return seen.socket(1) != nullptr; }));
-    auto socket = seen.socket(0);
-    const auto shared = std::make_shared<const std::string>(R"({"n":1})");
-    // From this thread the sends are posted to the loop, in order.
-    socket->sendText(R"({"a":1})");
-    socket->sendTextNow(R"({"seq":99,"b":2,"version":5})");
-    socket->sendText("not json");
-    socket->sendText("[1,2]");
-    socket->sendNotification(std::make_shared<const std::string>("[1]"));  // not an object
-    socket->sendBinary(R"({"bin":true})");
-    for (int i = 0; i < 2; ++i) {
-        seen.socket(i)->sendNotification(shared);
-    }
-    server->broadcast(R"({"c":3})");
-    std::vector<std::string> texts;
-    for (int i = 0; i < 8; ++i) {
-        texts.push_back(first->receive().value_or("<closed>"));
-        EXPECT_EQ(first->gotBinary(), i == 5) << i;
-    }
-    EXPECT_EQ(texts,
-              (std::vector<std::string>{R"({"a":1,"seq":0,"version":1})", R"({"b":2,"seq":1,"version":1})",
-                                        "not json", "[1,2]", "[1]", R"({"bin":true})",
-                                        R"({"n":1,"seq":2,"version":1})", R"({"c":3,"seq":3,"version":1})"}));
-    EXPECT_EQ(second->receive(), R"({"n":1,"seq":0,"version":1})");
-    EXPECT_EQ(*shared, R"({"n":1})");  // shared, never changed
-}
-
 TEST_F(WebSocketServerTest, ARefusingChainClosesWith1008AndRegistersNothing) {
     class Refuse : public WebSocketPreprocessor {
     public:

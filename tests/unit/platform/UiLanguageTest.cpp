@@ -5,8 +5,6 @@
 #include <boost/process/env.hpp>
 #include <boost/process/environment.hpp>
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
 using namespace talvern::platform;

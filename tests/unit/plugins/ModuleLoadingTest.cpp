@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -72,20 +71,6 @@ extern "C" __attribute__((visibility("default"))) void okavelTestJournal(const c
     g_journal.emplace_back(entry);
 }
 
-TEST(ModuleLoading, GoodLibraryBecomesAModuleAcrossTheLibraryBoundary) {
-    clearJournal();
-    std::vector<Outcome> outcomes;
-    auto module = loadOne(plugin("test_module_a"), outcomes);
-    ASSERT_NE(module, nullptr);
-    ASSERT_EQ(outcomes.size(), 1u);
-    EXPECT_FALSE(outcomes[0].code);
-    EXPECT_STREQ(module->guid(), "module-a");
-    EXPECT_EQ(module->priority(), 3);
-    module->moduleDidLoadFinished();
-    module.reset();  // the last reference frees the object in its own library
-    EXPECT_EQ(journal(), (std::vector<std::string>{"module-a:didLoad", "module-a:destroyed"}));
-}
-
 TEST(ModuleLoading, BrokenLibrariesReportTheirCodeOnce) {
     struct Case {
         const char* name;
@@ -140,33 +125,6 @@ protected:
     TempDir root;
     std::vector<Outcome> outcomes;
 };
-
-TEST_F(PluginDirectoryTest, FileAndDirectoryMakeTwoGroupsAndFailedDirectoriesNone) {
-    copyPlugin("test_module_a", root / "a.so");
-    copyPlugin("test_module_x", root / "b" / "x.so");
-    copyPlugin("test_module_y", root / "b" / "y.so");
-    copyPlugin("test_no_constructor", root / "c" / "broken.so");
-    std::ofstream(root / "c" / "readme.txt") << "not a library";
-
-    talvern::PluginsManager manager(inlineEnv());
-    ::testing::internal::CaptureStderr();
-    load(manager);
-    ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(outcomes.size(), 5u);  // one result per candidate, failures included
-
-    manager.moduleWillLoadFinished(nullptr);
-    std::vector<std::string> calls = journal();
-    // Two groups; inside {x, y} priority -1 comes before 0. Directory listing order decides between groups.
-    ASSERT_EQ(calls.size(), 3u);
-    auto at = [&](const std::string& what) {
-        return std::find(calls.begin(), calls.end(), what) - calls.begin();
-    };
-    EXPECT_LT(at("module-x:willLoad"), at("module-y:willLoad"));
-    EXPECT_NE(at("module-a:willLoad"), static_cast<long>(calls.size()));
-    auto capacities = manager.capacities();
-    std::sort(capacities.begin(), capacities.end());
-    EXPECT_EQ(capacities, (std::vector<std::string>{"cap-a", "cap-y"}));
-}
 
 TEST_F(PluginDirectoryTest, LifeCycleCallsFollowPriorityAndUnloadKeepsTheSameOrder) {
     copyPlugin("test_module_a", root / "g" / "p3.so");

@@ -57,28 +57,6 @@ TEST(PortalJsonRead, SequenceIsResizedToTheArray) {
     EXPECT_EQ(list.plugins[3].fileSize, 12);
 }
 
-TEST(PortalJsonRead, ScalarsConvertToThePropertyTypeOrAreLeftAlone) {
-    portal::event_req::EventReq req;
-    ASSERT_TRUE(from_json(R"({"data":{"fromId":"12","timeout":"abc"},"token":12,"lang":null})", req));
-    EXPECT_EQ(req.data.fromId, 12);
-    EXPECT_EQ(req.data.timeout, 0);
-    EXPECT_EQ(req.token, "12");
-    EXPECT_EQ(req.lang, "");
-
-    req = kFilled;
-    ASSERT_TRUE(
-        from_json(R"({"data":{"fromId":"12x","timeout":[1]},"token":{},"guid":[],"type":null})", req));
-    EXPECT_EQ(req.data.fromId, 9);
-    EXPECT_EQ(req.data.timeout, 8);
-    EXPECT_EQ(req.token, "k");
-    EXPECT_EQ(req.guid, "g");
-    EXPECT_EQ(req.type, "y");
-
-    // A scalar where a nested record is expected leaves the record alone.
-    ASSERT_TRUE(from_json(R"({"data":5})", req));
-    EXPECT_EQ(req.data.fromId, 9);
-}
-
 TEST(PortalJsonRead, EscapesAndEmbeddedNulAreDecoded) {
     portal::general_resp::GeneralResp resp;
     ASSERT_TRUE(from_json(R"({"message":"a\u0000b\u8bf7\n"})", resp));

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <list>
 #include <map>
-#include <memory>
 #include <set>
 #include <vector>
 

@@ -12,9 +12,7 @@
 
 #include <climits>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <vector>
 
 #include "support/Args.h"
 #include "support/Eventually.h"

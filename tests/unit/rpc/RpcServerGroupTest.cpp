@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -44,7 +43,6 @@ protected:
         }
         return port;
     }
-    fs::path portFile() const { return dir / "var" / "run" / "plugins/test/thrift"; }
     uint16_t readPortFile() const {
         uint16_t port = 0;
         EXPECT_TRUE(portFiles->read("plugins/test/thrift", port));
@@ -53,47 +51,6 @@ protected:
 };
 
 }  // namespace
-
-TEST(RpcServerGroupPorts, EightCandidatesElevenApartThenFiveRandomPortsFrom10000) {
-    EXPECT_EQ(RpcServerGroup::candidatePorts(65530),
-              (std::vector<uint16_t>{65530, 5, 16, 27, 38, 49, 60, 71}));  // 16 bits wrap
-    talvern::test::LogCapture log;
-    RpcServerGroup group(std::make_shared<PortFileStore>("unused"));
-    std::vector<uint16_t> tried;
-    uint16_t chosen = 0;
-    EXPECT_TRUE(group.tcpSearchAvailablePort(
-        {7, 8, 9, 10}, [&](uint16_t port) { return tried.push_back(port), port == 9; }, &chosen));
-    EXPECT_EQ(tried, (std::vector<uint16_t>{7, 8, 9}));
-    EXPECT_EQ(chosen, 9);
-    tried.clear();
-    EXPECT_FALSE(
-        group.tcpSearchAvailablePort({1, 2}, [&](uint16_t port) { return tried.push_back(port), false; }));
-    ASSERT_EQ(tried.size(), 7u);
-    EXPECT_TRUE(std::all_of(tried.begin() + 2, tried.end(), [](uint16_t port) { return port >= 10000; }));
-    EXPECT_TRUE(log.contains("all default ports are occupied, will try to using random port"));
-    // A busy candidate list: the first random port that takes is the one chosen.
-    EXPECT_TRUE(group.tcpSearchAvailablePort(
-        {1, 2}, [](uint16_t port) { return port != 1 && port != 2; }, &chosen));
-    EXPECT_GE(chosen, 10000);
-}
-
-TEST_F(RpcGroup, TheStartingPortIsUsedAndPublishedThenTheFiledPortIsTriedFirstAndNotRewritten) {
-    ASSERT_TRUE(group.startTcpServer("plugins/test/thrift", start));
-    EXPECT_EQ(readPortFile(), start);
-    EXPECT_TRUE(
-        log.contains("RPC(TCP) Service start success, the listening port is " + std::to_string(start)));
-    RpcConnection::tcp(start);  // listening as soon as start returned
-    group.stop();
-
-    const uint16_t filed = otherFreePort();
-    std::error_code ec;
-    ASSERT_TRUE(portFiles->write("plugins/test/thrift", filed, ec));
-    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24);
-    fs::last_write_time(portFile(), old);
-    ASSERT_TRUE(group.startTcpServer("plugins/test/thrift", start));
-    EXPECT_EQ(group.tcpPort(), filed);
-    EXPECT_EQ(fs::last_write_time(portFile()), old);
-}
 
 TEST_F(RpcGroup, ABusyPortFilePortFallsBackToTheCandidatesAndIsReplaced) {
     const uint16_t filed = otherFreePort();

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
-
 #include "rpc/SdpCapacities.h"
 #include "rpc/SdpCapacitiesService.h"
 #include "support/LogCapture.h"
@@ -28,22 +26,4 @@ TEST(SdpCapacities, WithoutAValidModuleTheDocumentIsTheAgentAloneAndCompact) {
     service.getCapacities(out);
     EXPECT_EQ(out, kAgent);
     EXPECT_TRUE(service.IsRpcStatusNormal());
-}
-
-TEST(SdpCapacities, ValidModulesAppearWholeUnderDependencyInOrderAndInvalidOnesAreLogged) {
-    talvern::test::LogCapture log;
-    SdpCapacities capacities;
-    capacities.updateSubCapacities({
-        R"({"name":"vpn","version":"1.0","features":["a","b"],"extra":{"x":1}})",
-        "not json",
-        R"({"name":"noversion"})",
-        R"(["name","version"])",
-        R"({ "version" : "2", "name" : "dns" })",
-    });
-    EXPECT_EQ(capacities.text(),
-              kAgent.substr(0, kAgent.size() - 1) +
-                  R"(,"dependency":[{"name":"vpn","version":"1.0","features":["a","b"],"extra":{"x":1}},)"
-                  R"({"version":"2","name":"dns"}]})");
-    EXPECT_TRUE(log.contains("Parser submodule of oKavelAgent.exe capability error. content: not json"));
-    EXPECT_EQ(log.count("The module capacity is lack of the key of 'name' or 'version'."), 2);
 }

@@ -7,7 +7,6 @@
 #include <boost/process/child.hpp>
 
 #include <chrono>
-#include <filesystem>
 #include <map>
 
 #include "process/EnvProviderErrors.h"

@@ -170,18 +170,6 @@ TEST_F(SignCheckTest, AnotherTrustedPublisherIsRefusedEvenWhenItCarriesTheMakers
     EXPECT_TRUE(win::hasTalvernSignWV2(wide(makeFile("maker.so", "abc", &m_maker))));
 }
 
-TEST_F(SignCheckTest, TrustAnchorsComeFromTheEnvironmentVariable) {
-    auto path = makeFile("plugin.so", "abc", &m_maker);
-    ASSERT_TRUE(accepted(path));
-    ::setenv("OKAVEL_TRUST_ANCHORS", (m_dir.path() / "no-such-bundle.pem").c_str(), 1);
-    EXPECT_FALSE(accepted(path));
-    // A bundle of several anchors: any of them will do.
-    ::setenv("OKAVEL_TRUST_ANCHORS", m_pki.writeBundle({m_foreignRoot, m_root}, "bundle.pem").c_str(), 1);
-    EXPECT_TRUE(accepted(path));
-    ::unsetenv("OKAVEL_TRUST_ANCHORS");
-    EXPECT_FALSE(accepted(path));
-}
-
 TEST_F(SignCheckTest, AnyChangedByteAndAnyDamagedTrailerIsRefused) {
     const std::string content = someContent(40000);
     auto path = makeFile("plugin.so", content, &m_maker);
@@ -264,22 +252,6 @@ TEST_F(SignCheckTest,
         sc::signFile(path, {.certificatePath = m_maker.certificate, .keyPath = m_root.key}, ec, detail));
     EXPECT_EQ(ec, sc::sign_errc::bad_key);
     EXPECT_EQ(readFile(path), before);
-}
-
-TEST_F(SignCheckTest, SignerCertificateAndItsDescription) {
-    std::error_code ec;
-    auto certificate = win::getFileSign(wide(makeFile("plugin.so", "abc", &m_maker)), ec);
-    ASSERT_NE(certificate, nullptr) << ec.message();
-    EXPECT_TRUE(win::isTalvernSign(certificate));
-    sc::CertificateInfo info;
-    ASSERT_TRUE(sc::describeCertificate(certificate, info));
-    EXPECT_EQ(info.subject, "CN=Talvern Technologies Ltd");
-    EXPECT_TRUE(info.codeSigningUsage);
-    EXPECT_LT(info.notBefore, std::time(nullptr));
-    EXPECT_GT(info.notAfter, std::time(nullptr));
-
-    EXPECT_EQ(win::getFileSign(wide(makeFile("plain.so", "abc", nullptr)), ec), nullptr);
-    EXPECT_EQ(ec, sc::sign_errc::not_signed);
 }
 
 TEST_F(SignCheckTest, PathsThatAreNotUtf8AreCheckedByTheirBytes) {

@@ -53,22 +53,3 @@ TEST(PortFileStore, StrictTextIsFiveDigitsAtMostFrom1To65535) {
         EXPECT_EQ(port, c.port) << c.text;
     }
 }
-
-TEST(PortFileStore, WriteCreatesDirectoriesAndGivesANewFile0744) {
-    TempDir dir;
-    PortFileStore store((dir / "var" / "run").string());
-    std::error_code ec;
-    ASSERT_TRUE(store.write("plugins/oKavelCore/thrift", 56641, ec)) << ec.message();
-    const fs::path file = dir / "var" / "run" / "plugins" / "oKavelCore" / "thrift";
-    EXPECT_EQ(store.path("plugins/oKavelCore/thrift"), file.string());
-    EXPECT_EQ(talvern::test::readFile(file), "56641");
-    EXPECT_EQ(fs::status(file).permissions(), fs::perms(0744));
-
-    // An existing file keeps its permissions and gets the new port.
-    fs::permissions(file, fs::perms(0600), fs::perm_options::replace);
-    ASSERT_TRUE(store.write("plugins/oKavelCore/thrift", 80, ec));
-    EXPECT_EQ(fs::status(file).permissions(), fs::perms(0600));
-    uint16_t port = 0;
-    ASSERT_TRUE(store.read("plugins/oKavelCore/thrift", port));
-    EXPECT_EQ(port, 80);
-}
