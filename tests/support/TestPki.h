@@ -30,8 +30,7 @@ struct PkiIdentity {
 struct CertOptions {
     std::string commonName = "Talvern Technologies Ltd";  ///< empty: no CN
     std::string organization{};                           ///< empty: no O
-    /// The extended key usage of a leaf as openssl names it (codeSigning, serverAuth, ...), "none": without
-    /// one.
+    /// A leaf's extended key usage as openssl names it (codeSigning, serverAuth, ...); "none": without one.
     std::string usage = "codeSigning";
     bool isCa = false;  ///< a CA (basic constraints CA:TRUE, certificate signing)
     /// Validity relative to now.

@@ -2,8 +2,8 @@
 # Makes one certificate (P-256 key) for the tests:
 #   test-pki.sh DIR STEM SUBJECT KIND FROM TO [ISSUER-CERTIFICATE ISSUER-KEY]
 # SUBJECT as -subj takes it ("/O=Org/CN=Name"); KIND "ca", or the extended key usage of a leaf
-# (codeSigning, emailProtection..., none for no extended key usage); FROM and TO the validity in seconds from now; self-signed without an
-# issuer. Writes DIR/STEM.pem and DIR/STEM.key.
+# (codeSigning, emailProtection..., none for no extended key usage); FROM and TO the validity in seconds
+# from now; self-signed without an issuer. Writes DIR/STEM.pem and DIR/STEM.key.
 set -eu
 dir=$1 stem=$2 subject=$3 kind=$4 from=$5 to=$6 issuer=${7:-} issuerKey=${8:-}
 source "$(dirname "$0")/../../scripts/openssl-ca.sh"
